@@ -1,0 +1,69 @@
+// Storage of the item table: a plain array that starts at 1024 records and grows by
+// 128 at a time, rebuilt from nothing on every load of the settings file.
+#include "config/items.h"
+
+#include <cstdlib>
+#include <cstring>
+
+ItemRecord* itemTable = nullptr;
+int32_t itemCount = 0;
+int32_t itemCapacity = 0;
+bool textMatchUsed = false;
+
+const uint8_t valueTypeBytes[VALUE_TYPE_COUNT] = {2, 1, 1, 2, 2, 4, 4, 4, 8, 8, 2, 2, 2};
+
+static const char* const deviceTypeNames[DEVICE_TYPE_COUNT + 1] = {
+    nullptr, "GF45", "GFP8",  "GFT8",  "GFLGT",  "GF166",    "GFMCP",
+    "GFRP48", "GF46", "GFTQ6", "GFATC", "GFLGT2", "GFMCPPRO", "GFEFIS",
+};
+
+const char* deviceTypeName(int32_t deviceType) {
+    if (deviceType < 1 || deviceType > DEVICE_TYPE_COUNT) return nullptr;
+    return deviceTypeNames[deviceType];
+}
+
+void freeItemTable() {
+    std::free(itemTable);
+    itemTable = nullptr;
+    itemCount = 0;
+    itemCapacity = 0;
+}
+
+void resetItemTable() {
+    freeItemTable();
+    textMatchUsed = false;
+    itemTable = static_cast<ItemRecord*>(std::calloc(ITEM_TABLE_INITIAL, sizeof(ItemRecord)));
+    if (itemTable) itemCapacity = ITEM_TABLE_INITIAL;
+}
+
+bool storeItem(int32_t position, const ItemRecord& record) {
+    if (position < 0) return false;
+    if (position >= itemCapacity) {
+        // Growth is by a fixed step; a position further out than one step would leave a
+        // gap of records nobody stored, so it is refused like a failed allocation.
+        if (position > itemCapacity) return false;
+        size_t bigger = static_cast<size_t>(itemCapacity) + ITEM_TABLE_GROWTH;
+        void* grown = std::realloc(itemTable, bigger * sizeof(ItemRecord));
+        if (!grown) {
+            std::free(itemTable);
+            itemTable = nullptr;
+            itemCapacity = 0;
+            return false;
+        }
+        itemTable = static_cast<ItemRecord*>(grown);
+        std::memset(itemTable + itemCapacity, 0, ITEM_TABLE_GROWTH * sizeof(ItemRecord));
+        itemCapacity += ITEM_TABLE_GROWTH;
+    }
+    itemTable[position] = record;
+    if (record.flags & FLAG_TEXT_MATCH) textMatchUsed = true;
+    return true;
+}
+
+int32_t findCondition(uint8_t ref, int32_t limit) {
+    if (limit > itemCount) limit = itemCount;
+    for (int32_t i = 0; i < limit; ++i) {
+        if (itemTable[i].kind != KIND_CONDITION) break;
+        if ((itemTable[i].index & 0xFF) == ref) return i;
+    }
+    return -1;
+}

@@ -1,0 +1,140 @@
+// The item record and the item table: every accepted settings line becomes one
+// ItemRecord, and all records of the current configuration live in one growable array
+// in the fixed order the scan relies on (conditions, then device items by type and unit).
+#pragma once
+
+#include <cstdint>
+
+enum ItemKind : uint8_t {
+    KIND_CONDITION = 0,
+    KIND_BRIGHTNESS = 1,
+    KIND_LIGHT = 2,
+    KIND_DISPLAY = 3,
+};
+
+// Bits of ItemRecord::flags.
+enum ItemFlags : uint32_t {
+    FLAG_INDIRECT_OFFSET = 0x1,
+    FLAG_TYPE_FROM_SIM = 0x2,
+    FLAG_HEX_DISPLAY = 0x4,
+    FLAG_FLASH_SLOW = 0x8,
+    FLAG_FLASH_FAST = 0x10,
+    FLAG_HAS_OFFSET = 0x20,
+    FLAG_HAS_NUMBER = 0x40,
+    FLAG_HAS_STRING = 0x80,
+    FLAG_SHOW_SIGN = 0x100,
+    FLAG_NEEDS_B = 0x200,
+    FLAG_NEEDS_A = 0x400,
+    FLAG_NEEDS_E = 0x800,
+    FLAG_NEEDS_V = 0x1000,
+    FLAG_OUTPUT_COUNT_1 = 0x4000,
+    FLAG_OUTPUT_COUNT_2 = 0x8000,
+    FLAG_OUTPUT_COUNT = 0xC000,
+    FLAG_TIMED_OFF = 0x10000,
+    FLAG_TIMED_ON = 0x20000,
+    FLAG_TEXT_MATCH = 0x40000,
+    FLAG_TEXT_MATCH_ANYWHERE = 0x80000,
+};
+
+enum CompareOp : uint8_t {
+    CMP_NONE = 0,
+    CMP_EQ = 1,
+    CMP_LT = 2,
+    CMP_LE = 3,
+    CMP_GT = 4,
+    CMP_GE = 5,
+    CMP_NE = 6,
+};
+
+enum ValueType : uint16_t {
+    VT_DEFAULT = 0,
+    VT_S8 = 1,
+    VT_U8 = 2,
+    VT_S16 = 3,
+    VT_U16 = 4,
+    VT_S32 = 5,
+    VT_U32 = 6,
+    VT_F32 = 7,
+    VT_F64 = 8,
+    VT_STR = 9,
+    VT_R0 = 10,
+    VT_R1 = 11,
+    VT_R2 = 12,
+};
+constexpr int VALUE_TYPE_COUNT = 13;
+
+enum DeviceTypeCode : int32_t {
+    DEV_CONDITION = -1,
+    DEV_GF45 = 1,
+    DEV_GFP8 = 2,
+    DEV_GFT8 = 3,
+    DEV_GFLGT = 4,
+    DEV_GF166 = 5,
+    DEV_GFMCP = 6,
+    DEV_GFRP48 = 7,
+    DEV_GF46 = 8,
+    DEV_GFTQ6 = 9,
+    DEV_GFATC = 10,
+    DEV_GFLGT2 = 11,
+    DEV_GFMCPPRO = 12,
+    DEV_GFEFIS = 13,
+};
+constexpr int DEVICE_TYPE_COUNT = 13;
+
+struct ItemRecord {
+    int32_t deviceType;
+    uint8_t unit;
+    uint8_t kind;
+    uint16_t index;
+    uint32_t flags;
+    uint16_t offset;
+    int16_t displayFormat;
+    uint8_t compareOp;
+    uint16_t valueType;
+    uint8_t requiredConditions[8];
+    uint8_t excludedConditions[8];
+    uint32_t mask;
+    float multiplier;
+    float divisor;
+    uint8_t literal[8];
+    uint8_t raw[8];
+    uint8_t last[8];
+    uint16_t typeOffset;
+    uint16_t typeOffsetSeen;
+    uint16_t minVoltage;
+    int16_t flashPhase;
+    uint32_t lastToggleMs;
+    uint32_t timerDeadlineMs;
+    uint32_t timerPeriodMs;
+};
+
+// The table (process-wide, owned by the configuration subsystem).
+extern ItemRecord* itemTable;
+extern int32_t itemCount;
+extern int32_t itemCapacity;
+extern bool textMatchUsed;
+
+constexpr int32_t ITEM_TABLE_INITIAL = 1024;
+constexpr int32_t ITEM_TABLE_GROWTH = 128;
+
+// Releases the storage and obtains zeroed room for ITEM_TABLE_INITIAL records
+// (itemCapacity stays 0 when that fails). Clears itemCount and textMatchUsed.
+void resetItemTable();
+
+// Releases the storage and sets itemCount and itemCapacity to 0.
+void freeItemTable();
+
+// Copies `record` into slot `position`, growing the table by ITEM_TABLE_GROWTH first
+// when the slot is not below itemCapacity. False when the table cannot grow (it is
+// then left without storage). Does not change itemCount.
+bool storeItem(int32_t position, const ItemRecord& record);
+
+// The first condition record among the first `limit` records whose index has low byte
+// `ref` (condition number + 1); the search stops at the first non-condition. -1 if none.
+int32_t findCondition(uint8_t ref, int32_t limit);
+
+// Bytes read from the simulator for each value type.
+extern const uint8_t valueTypeBytes[VALUE_TYPE_COUNT];
+
+// Section name of a DeviceType code ("GF45" ... "GFEFIS"), nullptr for other codes.
+const char* deviceTypeName(int32_t deviceType);

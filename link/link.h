@@ -1,0 +1,42 @@
+// Client of the simulator interface protocol: requests are queued as records in a
+// named shared-memory block and carried out by the interface module in one exchange.
+// Also the supervision tick that keeps the link open and refuses old interfaces.
+#pragma once
+
+#include <cstdint>
+
+enum LinkError : uint32_t {
+    LINK_OK = 0,
+    LINK_ALREADY_OPEN = 1,
+    LINK_NO_INTERFACE_WINDOW = 2,
+    LINK_MESSAGE_NOT_REGISTERED = 3,
+    LINK_ATOM_FAILED = 4,
+    LINK_MAPPING_FAILED = 5,
+    LINK_VIEW_FAILED = 6,
+    LINK_HANDSHAKE_FAILED = 7,
+    LINK_WRONG_SIMULATOR = 8,
+    LINK_NOT_OPEN = 9,
+    LINK_NOTHING_QUEUED = 10,
+    LINK_SEND_TIMED_OUT = 11,
+    LINK_SEND_FAILED = 12,
+    LINK_NOT_PROCESSED = 13,
+    LINK_SIM_WINDOW_HANDSHAKE_FAILED = 14,
+    LINK_BLOCK_FULL = 15,
+};
+
+bool linkOpen(uint32_t requiredSimVersion, LinkError* error);
+void linkClose();
+bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* error);
+bool linkWrite(uint32_t offset, uint32_t size, const void* source, LinkError* error);
+bool linkProcess(LinkError* error);
+
+// Handshake words of the last open attempt.
+extern uint32_t interfaceVersion;
+extern uint32_t simulatorVersion;
+
+// Supervision (timer 1).
+constexpr uint32_t LINK_TIMER_ID = 1;
+constexpr uint32_t LINK_TIMER_PERIOD_MS = 3000;
+extern bool linkConnected;
+extern bool versionTooOld;
+void linkSupervisionTick();

@@ -1,0 +1,151 @@
+// The only door from the portable code to the operating system.
+// Each group below is implemented once per platform (win32/, posix/) and once more,
+// scriptable, for the unit tests (tests/unit/fake_platform). Nothing here knows about
+// items, panels or the link protocol: it offers OS services and nothing more.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform {
+
+// ---------------------------------------------------------------------------
+// Time
+
+// Milliseconds since some fixed point, from the system tick counter. Wraps after
+// about 49.7 days: callers compare two readings by unsigned difference, never by '<'.
+uint32_t tickCount();
+
+// Blocks the calling thread for about `ms` milliseconds.
+void sleepMs(uint32_t ms);
+
+// ---------------------------------------------------------------------------
+// Program
+
+// Writes the full path of the running executable into `buf` (at most `size` bytes,
+// always terminated when size > 0). Returns the length written, 0 on failure.
+uint32_t programPath(char* buf, uint32_t size);
+
+// The instance handle the process was started with (HINSTANCE on Windows); an opaque
+// value elsewhere. Handed to libraries that want to know who loaded them.
+void* programInstance();
+
+// Audible signals for a failed start.
+constexpr uint32_t BEEP_EXCLAMATION = 0x30;  // MB_ICONEXCLAMATION
+constexpr uint32_t BEEP_ASTERISK = 0x40;     // MB_ICONASTERISK
+void beep(uint32_t kind);
+
+// ---------------------------------------------------------------------------
+// Settings file, with the semantics of the Windows private-profile functions.
+
+// Reads `key` of `section` of the file at `path` into `buf` with the default "".
+// Copies at most size - 1 characters and a terminating zero; returns the number of
+// characters copied. A missing file, section or key, and an empty value, give 0.
+uint32_t profileGet(const char* path, const char* section, const char* key, char* buf,
+                    uint32_t size);
+
+// Writes `key=value` into `section`. A null `value` deletes the key; a null `key` deletes
+// the whole section. Creates the file when it is missing (not its directory).
+// Returns false when the file could not be written.
+bool profilePut(const char* path, const char* section, const char* key, const char* value);
+
+constexpr uint32_t FILE_ATTR_ARCHIVE = 0x20;
+constexpr uint32_t FILE_ATTR_NORMAL = 0x80;
+constexpr uint32_t FILE_ATTR_INVALID = 0xFFFFFFFFu;
+
+// The file's attribute bits; FILE_ATTR_INVALID when it does not exist. The archive bit
+// is set by any write to the file and cleared only by setFileAttributes(NORMAL).
+uint32_t fileAttributes(const char* path);
+bool setFileAttributes(const char* path, uint32_t attrs);
+
+// ---------------------------------------------------------------------------
+// Event loop: one main window, its timers and its title.
+
+struct WindowHandlers {
+    void (*onCreate)();            // runs inside createMainWindow, before it returns
+    void (*onTimer)(uint32_t id);  // a timer fell due
+};
+
+// Registers the main window class. False when the system refuses it.
+bool registerMainClass(const char* className, const WindowHandlers* handlers);
+
+// Creates the main window (minimised, never drawn) with `title`; runs onCreate before
+// returning. False when the window cannot be created.
+bool createMainWindow(const char* title);
+
+// Shows the main window minimised.
+void showMainMinimised();
+
+// Replaces the title of the main window.
+void setTitle(const char* title);
+
+// Arms timer `id` to fire once after `ms` milliseconds and then every `ms` until killed;
+// arming a running timer restarts its period. Timers fire only inside runMainLoop.
+void setTimer(uint32_t id, uint32_t ms);
+void killTimer(uint32_t id);
+
+// Runs the message loop until the main window is closed. Returns the exit code of the
+// last message fetched (0 after an ordinary close).
+int runMainLoop();
+
+// Closes the main window as if the user had closed it; the loop ends after it.
+void closeMainWindow();
+
+// Asks the loop thread to run `work` soon. The one call that may come from any thread.
+// Returns false when it cannot be queued (no window, or the queue is full).
+bool postToLoop(void (*work)());
+
+// ---------------------------------------------------------------------------
+// Inter-process communication with the simulator interface module.
+
+typedef uintptr_t WindowRef;    // 0 = none
+typedef uintptr_t MappingRef;   // 0 = none
+
+// Finds a top-level window by class name only; 0 when there is none.
+WindowRef findWindowByClass(const char* className);
+
+// A system-wide message id for `name`; 0 on failure.
+uint32_t registerMessage(const char* name);
+
+// A global atom named `name`; 0 on failure. deleteAtom releases one.
+uint16_t addAtom(const char* name);
+void deleteAtom(uint16_t atom);
+
+// Creates named shared memory of `size` bytes. 0 on failure. When memory of that name
+// existed already a reference is still returned and *existed is set.
+MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed);
+// Maps the whole of it writable; nullptr on failure.
+void* mapSharedMemory(MappingRef mapping, uint32_t size);
+void unmapSharedMemory(void* view, uint32_t size);
+void closeSharedMemory(MappingRef mapping);
+
+// Sends `message` to `window` and waits at most `timeoutMs` for the answer, blocking.
+// True when it was delivered and answered; then *result holds the answer.
+bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam,
+                        intptr_t lParam, uint32_t timeoutMs, uint32_t* result);
+
+// The system's error code of the last failed call on this thread (0 = none).
+uint32_t lastErrorCode();
+
+uint32_t processId();
+
+// ---------------------------------------------------------------------------
+// Dynamic libraries and the registry.
+
+typedef void* LibraryRef;  // nullptr = none
+
+// Loads a library by bare name (searched for as the system does) or by full path.
+// Names are Windows-style: posix/ turns '\' into '/' and a file name NAME.DLL into
+// libname.so. nullptr on failure.
+LibraryRef loadLibrary(const char* nameOrPath);
+// The address of an exported symbol, nullptr when the library does not export it.
+void* librarySymbol(LibraryRef library, const char* name);
+void freeLibrary(LibraryRef library);
+
+// Reads one string value of a key under HKEY_LOCAL_MACHINE. Copies at most `size` raw
+// bytes into `buf`; they need not be terminated (the caller terminates). Returns the
+// number of bytes copied, or -1 when the key or the value is missing or unreadable.
+int32_t registryGetString(const char* subKey, const char* valueName, char* buf,
+                          uint32_t size);
+
+}  // namespace platform

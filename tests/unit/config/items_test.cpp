@@ -1,0 +1,76 @@
+// Storage rules of the item table.
+#include <gtest/gtest.h>
+
+#include "config/items.h"
+
+namespace {
+
+ItemRecord conditionRecord(uint16_t index) {
+    ItemRecord r{};
+    r.deviceType = DEV_CONDITION;
+    r.kind = KIND_CONDITION;
+    r.index = index;
+    return r;
+}
+
+TEST(ItemTable, ResetGivesInitialCapacityAndClearsTextMatch) {
+    textMatchUsed = true;
+    resetItemTable();
+    EXPECT_EQ(itemCapacity, 1024);
+    EXPECT_EQ(itemCount, 0);
+    EXPECT_FALSE(textMatchUsed);
+    freeItemTable();
+    EXPECT_EQ(itemCapacity, 0);
+    EXPECT_EQ(itemTable, nullptr);
+}
+
+TEST(ItemTable, The1025thRecordGrowsTo1152AndKeepsEarlierRecords) {
+    resetItemTable();
+    for (int32_t i = 0; i < 1024; ++i) {
+        ASSERT_TRUE(storeItem(i, conditionRecord(static_cast<uint16_t>(i))));
+        itemCount = i + 1;
+    }
+    EXPECT_EQ(itemCapacity, 1024);
+    ASSERT_TRUE(storeItem(1024, conditionRecord(7)));
+    itemCount = 1025;
+    EXPECT_EQ(itemCapacity, 1152);
+    EXPECT_EQ(itemTable[1000].index, 1000);
+    EXPECT_EQ(itemTable[1100].kind, 0);  // new slots are zeroed
+    freeItemTable();
+}
+
+TEST(ItemTable, TableWithoutStorageObtains128OnFirstStore) {
+    freeItemTable();
+    ASSERT_TRUE(storeItem(0, conditionRecord(1)));
+    EXPECT_EQ(itemCapacity, 128);
+    EXPECT_FALSE(storeItem(300, conditionRecord(1)));  // never beyond one growth step
+    freeItemTable();
+}
+
+TEST(ItemTable, TextMatchRecordMarksTheTable) {
+    resetItemTable();
+    ItemRecord r = conditionRecord(1);
+    r.flags = FLAG_TEXT_MATCH;
+    ASSERT_TRUE(storeItem(0, r));
+    EXPECT_TRUE(textMatchUsed);
+    freeItemTable();
+}
+
+TEST(ItemTable, ConditionLookupStopsAtFirstNonCondition) {
+    resetItemTable();
+    storeItem(0, conditionRecord(1));
+    storeItem(1, conditionRecord(2));
+    ItemRecord light{};
+    light.kind = KIND_LIGHT;
+    light.deviceType = DEV_GFP8;
+    light.index = 3;
+    storeItem(2, light);
+    storeItem(3, conditionRecord(3));  // out of order: must not be found
+    itemCount = 4;
+    EXPECT_EQ(findCondition(2, 4), 1);
+    EXPECT_EQ(findCondition(2, 1), -1);  // limit excludes it
+    EXPECT_EQ(findCondition(3, 4), -1);
+    freeItemTable();
+}
+
+}  // namespace
