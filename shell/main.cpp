@@ -1,0 +1,4 @@
+// Process entry: everything happens in runNorvalume.
+#include "shell/shell.h"
+
+int main() { return runNorvalume(); }
