@@ -1,0 +1,354 @@
+// The emulated interface module: offset space, block processing and command language.
+// The block comes from another process, so every record is checked against the block's
+// end before it is touched; a record that does not fit ends the walk.
+#include "tools/sim/simcore.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+uint32_t getLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void putLe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
+
+uint8_t readByte(const SimModule* m, uint32_t a) {
+    if (a >= SPACE_SIZE) return 0;
+    if (m->fault == FAULT_HANDSHAKE && a >= OFFSET_INTERFACE_VERSION &&
+        a < OFFSET_SIM_VERSION + 4u)
+        return 0;
+    if (m->fault == FAULT_OLD && a >= OFFSET_INTERFACE_VERSION && a < OFFSET_SIM_VERSION) {
+        uint32_t word = m->faultArg ? m->faultArg : DEFAULT_OLD_INTERFACE_WORD;
+        return uint8_t(word >> (8 * (a - OFFSET_INTERFACE_VERSION)));
+    }
+    return m->space[a];
+}
+
+// The position of record `index` in a processed block, or -1 when there is none.
+long recordAt(const uint8_t* block, uint32_t blockSize, uint32_t index, bool readsOnly) {
+    uint64_t pos = 0;
+    uint32_t n = 0;
+    while (pos + 12 <= blockSize) {
+        uint32_t type = getLe32(block + pos);
+        uint32_t size = getLe32(block + pos + 8);
+        uint64_t header = type == 1 ? 16 : type == 2 ? 12 : 0;
+        if (header == 0 || pos + header + size > blockSize) return -1;
+        if (!readsOnly || type == 1) {
+            if (n == index) return long(pos);
+            n++;
+        }
+        pos += header + size;
+    }
+    return -1;
+}
+
+void applyReplyFault(const SimModule* m, uint8_t* block, uint32_t blockSize) {
+    if (m->fault != FAULT_TYPE && m->fault != FAULT_SIZE && m->fault != FAULT_DESTINATION)
+        return;
+    long pos = recordAt(block, blockSize, m->faultArg, m->fault == FAULT_DESTINATION);
+    if (pos < 0) return;
+    uint8_t* rec = block + pos;
+    if (m->fault == FAULT_TYPE) putLe32(rec, 7);
+    if (m->fault == FAULT_SIZE) putLe32(rec + 8, getLe32(rec + 8) + 1);
+    if (m->fault == FAULT_DESTINATION) putLe32(rec + 12, getLe32(rec + 12) + 1);
+}
+
+// --- command language ---------------------------------------------------------
+
+const char* skipBlanks(const char* s) {
+    while (*s == ' ' || *s == '\t') s++;
+    return s;
+}
+
+// Copies the next blank-separated word into `out` (truncated to outSize - 1).
+const char* nextWord(const char* s, char* out, size_t outSize) {
+    s = skipBlanks(s);
+    size_t n = 0;
+    while (*s && *s != ' ' && *s != '\t') {
+        if (n + 1 < outSize) out[n++] = *s;
+        s++;
+    }
+    out[n] = '\0';
+    return s;
+}
+
+bool parseHexOffset(const char* text, uint32_t* out) {
+    const char* p = text;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) p += 2;
+    if (!*p) return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long v = std::strtoul(p, &end, 16);
+    if (errno || *end || v >= SPACE_SIZE || *p == '-' || *p == '+') return false;
+    *out = uint32_t(v);
+    return true;
+}
+
+// Decimal or 0x-hexadecimal, optionally negative.
+bool parseInteger(const char* text, long long* out) {
+    if (!*text) return false;
+    const char* p = text;
+    bool negative = false;
+    if (*p == '-') {
+        negative = true;
+        p++;
+    }
+    int base = 10;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
+        base = 16;
+        p += 2;
+    }
+    if (!*p || *p == '-' || *p == '+') return false;
+    char* end = nullptr;
+    errno = 0;
+    unsigned long long v = std::strtoull(p, &end, base);
+    if (errno || *end || v > 0xFFFFFFFFull) return false;
+    *out = negative ? -(long long)v : (long long)v;
+    return true;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+CommandResult fail(const char* message) {
+    CommandResult r{};
+    r.kind = COMMAND_ERROR;
+    std::snprintf(r.message, sizeof r.message, "%s", message);
+    return r;
+}
+
+CommandResult done() {
+    CommandResult r{};
+    r.kind = COMMAND_DONE;
+    return r;
+}
+
+bool storeChecked(SimModule* m, uint32_t offset, const uint8_t* data, uint32_t size) {
+    if (uint64_t(offset) + size > SPACE_SIZE) return false;
+    std::memcpy(m->space + offset, data, size);
+    return true;
+}
+
+CommandResult runSet(SimModule* m, const char* rest) {
+    char offsetText[32], type[8];
+    rest = nextWord(rest, offsetText, sizeof offsetText);
+    rest = nextWord(rest, type, sizeof type);
+    uint32_t offset;
+    if (!parseHexOffset(offsetText, &offset)) return fail("bad offset");
+    const char* valueText = skipBlanks(rest);
+
+    uint8_t bytes[SPACE_SIZE];
+    uint32_t size = 0;
+    if (std::strcmp(type, "str") == 0) {
+        size_t n = std::strlen(valueText);
+        if (n + 1 > SPACE_SIZE) return fail("text too long");
+        std::memcpy(bytes, valueText, n + 1);
+        size = uint32_t(n + 1);
+    } else if (std::strcmp(type, "hex") == 0) {
+        char run[2 * 4096 + 2];
+        const char* after = nextWord(valueText, run, sizeof run);
+        size_t n = std::strlen(run);
+        if (n == 0 || n % 2 || n >= sizeof run - 1 || *skipBlanks(after))
+            return fail("bad hex bytes");
+        for (size_t i = 0; i < n; i += 2) {
+            int hi = hexDigit(run[i]), lo = hexDigit(run[i + 1]);
+            if (hi < 0 || lo < 0) return fail("bad hex bytes");
+            bytes[size++] = uint8_t(hi << 4 | lo);
+        }
+    } else if (std::strcmp(type, "f32") == 0 || std::strcmp(type, "f64") == 0) {
+        char word[64];
+        const char* after = nextWord(valueText, word, sizeof word);
+        char* end = nullptr;
+        double v = std::strtod(word, &end);
+        if (!word[0] || *end || *skipBlanks(after)) return fail("bad number");
+        if (type[1] == '3') {
+            float f = float(v);
+            std::memcpy(bytes, &f, 4);
+            size = 4;
+        } else {
+            std::memcpy(bytes, &v, 8);
+            size = 8;
+        }
+    } else {
+        struct IntType {
+            const char* name;
+            uint32_t size;
+            long long min, max;
+        };
+        static const IntType types[] = {
+            {"u8", 1, 0, 0xFF},          {"s8", 1, -0x80, 0x7F},
+            {"u16", 2, 0, 0xFFFF},       {"s16", 2, -0x8000, 0x7FFF},
+            {"u32", 4, 0, 0xFFFFFFFFll}, {"s32", 4, -0x80000000ll, 0x7FFFFFFF},
+        };
+        const IntType* t = nullptr;
+        for (const IntType& candidate : types)
+            if (std::strcmp(type, candidate.name) == 0) t = &candidate;
+        if (!t) return fail("unknown type");
+        char word[64];
+        const char* after = nextWord(valueText, word, sizeof word);
+        long long v;
+        if (!parseInteger(word, &v) || *skipBlanks(after)) return fail("bad number");
+        if (v < t->min || v > t->max) return fail("value out of range");
+        uint32_t u = uint32_t(v);
+        for (uint32_t i = 0; i < t->size; i++) bytes[i] = uint8_t(u >> (8 * i));
+        size = t->size;
+    }
+    if (!storeChecked(m, offset, bytes, size)) return fail("past the end of the offset space");
+    return done();
+}
+
+CommandResult runDump(SimModule* m, const char* rest, PrintLine print) {
+    char offsetText[32], lengthText[32];
+    rest = nextWord(rest, offsetText, sizeof offsetText);
+    rest = nextWord(rest, lengthText, sizeof lengthText);
+    uint32_t offset;
+    long long length;
+    if (!parseHexOffset(offsetText, &offset)) return fail("bad offset");
+    if (!parseInteger(lengthText, &length) || length <= 0 ||
+        uint64_t(offset) + uint64_t(length) > SPACE_SIZE || *skipBlanks(rest))
+        return fail("bad length");
+    // One line per 16 bytes: "OFFSET: XX XX ...", as the block would read them.
+    for (uint32_t at = offset; at < offset + uint32_t(length); at += 16) {
+        char line[8 + 16 * 3 + 1];
+        int n = std::snprintf(line, sizeof line, "%04X:", unsigned(at));
+        for (uint32_t i = at; i < at + 16 && i < offset + uint32_t(length); i++)
+            n += std::snprintf(line + n, sizeof line - n, " %02X", unsigned(readByte(m, i)));
+        if (print) print(line);
+    }
+    return done();
+}
+
+CommandResult runFault(SimModule* m, const char* rest) {
+    char name[32], argText[32];
+    rest = nextWord(rest, name, sizeof name);
+    rest = nextWord(rest, argText, sizeof argText);
+    Fault f;
+    if (!faultFromName(name, &f)) return fail("unknown fault");
+    long long arg = 0;
+    if (argText[0] && (!parseInteger(argText, &arg) || arg < 0)) return fail("bad fault argument");
+    if (*skipBlanks(rest)) return fail("bad fault argument");
+    m->fault = f;
+    m->faultArg = uint32_t(arg);
+    return done();
+}
+
+}  // namespace
+
+void resetModule(SimModule* m, uint32_t interfaceWord, uint16_t simVersion) {
+    std::memset(m, 0, sizeof *m);
+    putLe32(m->space + OFFSET_INTERFACE_VERSION, interfaceWord);
+    putLe32(m->space + OFFSET_SIM_VERSION, 0xFADEu << 16 | simVersion);
+}
+
+void readSpace(const SimModule* m, uint32_t offset, uint8_t* out, uint32_t size) {
+    for (uint32_t i = 0; i < size; i++) {
+        uint64_t a = uint64_t(offset) + i;
+        out[i] = a < SPACE_SIZE ? readByte(m, uint32_t(a)) : 0;
+    }
+}
+
+void writeSpace(SimModule* m, uint32_t offset, const uint8_t* data, uint32_t size) {
+    bool reachedClientVersion = false;
+    for (uint32_t i = 0; i < size; i++) {
+        uint64_t a = uint64_t(offset) + i;
+        if (a >= SPACE_SIZE) break;
+        // The client's version goes to the module itself, not into the space: the
+        // handshake word at 0x3308 that contains these bytes must keep reading 0xFADE.
+        if (a == OFFSET_CLIENT_VERSION || a == OFFSET_CLIENT_VERSION + 1u) {
+            unsigned shift = a == OFFSET_CLIENT_VERSION ? 0 : 8;
+            m->clientVersion = uint16_t((m->clientVersion & ~(0xFFu << shift)) | data[i] << shift);
+            reachedClientVersion = true;
+            continue;
+        }
+        m->space[a] = data[i];
+    }
+    if (reachedClientVersion) m->clientVersionWrites++;
+}
+
+bool processBlock(SimModule* m, uint8_t* block, uint32_t blockSize, uint32_t* result) {
+    m->exchanges++;
+    if (m->fault == FAULT_SILENT) return false;
+    if (m->fault == FAULT_RESULT) {
+        *result = m->faultArg;
+        return true;
+    }
+    uint64_t pos = 0;
+    while (pos + 4 <= blockSize) {
+        uint8_t* rec = block + pos;
+        uint32_t type = getLe32(rec);
+        if (type != 1 && type != 2) break;  // the zero word, or something we do not know
+        uint64_t header = type == 1 ? 16 : 12;
+        if (pos + header > blockSize) break;
+        uint32_t offset = getLe32(rec + 4);
+        uint32_t size = getLe32(rec + 8);
+        if (pos + header + size > blockSize) break;
+        if (type == 1)
+            readSpace(m, offset, rec + header, size);
+        else
+            writeSpace(m, offset, rec + header, size);
+        pos += header + size;
+    }
+    applyReplyFault(m, block, blockSize);
+    *result = 1;
+    return true;
+}
+
+bool faultFromName(const char* name, Fault* fault) {
+    static const struct {
+        const char* name;
+        Fault fault;
+    } names[] = {
+        {"none", FAULT_NONE},         {"silent", FAULT_SILENT}, {"result", FAULT_RESULT},
+        {"type", FAULT_TYPE},         {"size", FAULT_SIZE},     {"destination", FAULT_DESTINATION},
+        {"handshake", FAULT_HANDSHAKE}, {"old", FAULT_OLD},
+    };
+    for (const auto& n : names)
+        if (std::strcmp(name, n.name) == 0) {
+            *fault = n.fault;
+            return true;
+        }
+    return false;
+}
+
+CommandResult runCommand(SimModule* m, const char* line, PrintLine print) {
+    char verb[16];
+    const char* rest = nextWord(line, verb, sizeof verb);
+    if (verb[0] == '\0' || verb[0] == '#') return done();
+    if (std::strcmp(verb, "set") == 0) return runSet(m, rest);
+    if (std::strcmp(verb, "dump") == 0) return runDump(m, rest, print);
+    if (std::strcmp(verb, "fault") == 0) return runFault(m, rest);
+    if (std::strcmp(verb, "wait") == 0) {
+        char word[32];
+        rest = nextWord(rest, word, sizeof word);
+        long long ms;
+        if (!parseInteger(word, &ms) || ms < 0 || *skipBlanks(rest)) return fail("bad wait");
+        CommandResult r{};
+        r.kind = COMMAND_WAIT;
+        r.waitMs = uint32_t(ms);
+        return r;
+    }
+    if (std::strcmp(verb, "quit") == 0) {
+        CommandResult r{};
+        r.kind = COMMAND_QUIT;
+        return r;
+    }
+    return fail("unknown command");
+}
+
+}  // namespace sim
