@@ -1,0 +1,295 @@
+// Evaluation of one item in one scan: power gates, condition references, decoding and
+// scaling, comparison or text match, flashing, timed switching, change detection, and
+// the output that leaves for the panel only when it changed or must be refreshed.
+#include <cfloat>
+#include <cmath>
+#include <cstring>
+
+#include "config/items.h"
+#include "devices/devices.h"
+#include "eval/eval.h"
+#include "platform/platform.h"
+
+constexpr uint32_t BRIGHTNESS_REFRESH_MS = 1000;
+constexpr uint32_t FLASH_FAST_MS = 110;
+constexpr uint32_t FLASH_SLOW_MS = 330;
+
+static float readFloat(const uint8_t* bytes) {
+    float v;
+    std::memcpy(&v, bytes, sizeof v);
+    return v;
+}
+
+static void writeFloat(uint8_t* bytes, float v) { std::memcpy(bytes, &v, sizeof v); }
+
+static uint32_t readU32(const uint8_t* b) {
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) |
+           (static_cast<uint32_t>(b[2]) << 16) | (static_cast<uint32_t>(b[3]) << 24);
+}
+
+// Narrowing a double that lies outside the float range is undefined; the simulator can
+// hand us any F64, so such values saturate to infinity as the hardware would.
+static float toFloat(double v) {
+    if (v > FLT_MAX) return INFINITY;
+    if (v < -FLT_MAX) return -INFINITY;
+    return static_cast<float>(v);
+}
+
+// Add a half and truncate, without ever converting NaN or an out-of-range value.
+static int32_t roundToInt(double v) {
+    if (std::isnan(v)) return 0;
+    v += 0.5;
+    if (v >= 2147483647.0) return INT32_MAX;
+    if (v <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+static double decodeRaw(const uint8_t* raw, uint16_t valueType) {
+    switch (valueType) {
+    case VT_S8:
+        return static_cast<int8_t>(raw[0]);
+    case VT_U8:
+        return raw[0];
+    case VT_S16:
+        return static_cast<int16_t>(raw[0] | (raw[1] << 8));
+    case VT_S32:
+        return static_cast<int32_t>(readU32(raw));
+    case VT_U32:
+        return readU32(raw);
+    case VT_F32:
+        return readFloat(raw);
+    case VT_F64: {
+        double d;
+        std::memcpy(&d, raw, sizeof d);
+        return d;
+    }
+    default:  // VT_DEFAULT and VT_U16
+        return static_cast<uint16_t>(raw[0] | (raw[1] << 8));
+    }
+}
+
+static double compareWithLiteral(double value, float literal, uint8_t op) {
+    double diff = value - literal;
+    if (std::isnan(diff)) return 0;
+    bool result;
+    switch (op) {
+    case CMP_EQ: result = std::fabs(diff) < 0.5; break;
+    case CMP_LT: result = diff < 0; break;
+    case CMP_LE: result = diff <= 0; break;
+    case CMP_GT: result = diff > 0; break;
+    case CMP_GE: result = diff >= 0; break;
+    default: result = std::fabs(diff) >= 0.5; break;  // "!=" and no operator alike
+    }
+    return result ? 1 : 0;
+}
+
+// Only the first occurrence counts. Neither the 8-byte literal nor the 128-byte message
+// needs a terminator, so both are measured with a bound.
+static double textMatches(const ItemRecord& item) {
+    const char* needle = reinterpret_cast<const char*>(item.literal);
+    size_t needleLen = strnlen(needle, sizeof item.literal);
+    if (needleLen == 0) return 0;
+    const char* text = simStatus.messageText;
+    size_t textLen = strnlen(text, sizeof simStatus.messageText);
+    for (size_t at = 0; at + needleLen <= textLen; ++at) {
+        if (std::memcmp(text + at, needle, needleLen) != 0) continue;
+        if (item.flags & FLAG_TEXT_MATCH_ANYWHERE) return 1;
+        if (at == 0) return 1;
+        return static_cast<int8_t>(text[at - 1]) < 32 ? 1 : 0;
+    }
+    return 0;
+}
+
+static bool gateFails(const ItemRecord& item) {
+    if ((item.flags & FLAG_NEEDS_V) && item.minVoltage > simStatus.busVoltage) return true;
+    if ((item.flags & FLAG_NEEDS_B) && simStatus.powerBytes[0] == 0) return true;
+    if ((item.flags & FLAG_NEEDS_A) && simStatus.powerBytes[1] == 0) return true;
+    if ((item.flags & FLAG_NEEDS_E) && simStatus.failureByte != 0) return true;
+    return false;
+}
+
+static bool blankable(uint8_t kind) { return kind == KIND_LIGHT || kind == KIND_DISPLAY; }
+
+// A light or display that stops applying goes dark, and so do the later lines of its
+// key, which start again as if freshly loaded.
+static int notApplicable(int32_t i) {
+    ItemRecord& item = itemTable[i];
+    if (!blankable(item.kind) || (item.flags & FLAG_OUTPUT_COUNT) == 0) return 0;
+    blankItem(i);
+    for (int32_t j = i; j < itemCount; ++j) {
+        ItemRecord& r = itemTable[j];
+        if (j > i && (r.deviceType != item.deviceType || r.unit != item.unit ||
+                      r.index != item.index))
+            break;
+        r.flags &= ~static_cast<uint32_t>(FLAG_OUTPUT_COUNT);
+        r.lastToggleMs = 0;
+        r.flashPhase = 0;
+    }
+    return 0;
+}
+
+static bool timedDeadlineReached(const ItemRecord& item, uint32_t now) {
+    // A plain comparison of tick values: the deadline is the one time not judged by
+    // difference.
+    return item.timerDeadlineMs != 0 && now >= item.timerDeadlineMs;
+}
+
+int evaluateItem(int32_t i) {
+    ItemRecord& item = itemTable[i];
+    bool changed = (item.flags & FLAG_OUTPUT_COUNT_2) == 0 || item.typeOffset != item.typeOffsetSeen;
+    bool forced = false;
+    const uint32_t now = platform::tickCount();
+    if (item.kind == KIND_CONDITION) writeFloat(item.last, 0.0f);
+
+    if (gateFails(item)) {
+        item.flags |= FLAG_OUTPUT_COUNT;
+        return notApplicable(i);
+    }
+    for (int slot = 0; slot < 8; ++slot) {
+        uint8_t required = item.requiredConditions[slot];
+        uint8_t excluded = item.excludedConditions[slot];
+        if (required != 0 && !conditionTrue(required, i)) return notApplicable(i);
+        if (excluded != 0 && conditionTrue(excluded, i)) return notApplicable(i);
+    }
+
+    if (item.kind == KIND_BRIGHTNESS) {
+        uint32_t t = platform::tickCount();
+        if (t - item.lastToggleMs >= BRIGHTNESS_REFRESH_MS) {
+            setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
+            item.lastToggleMs = t;
+        }
+    }
+
+    if (blankable(item.kind) && item.lastToggleMs != 0 &&
+        (item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW))) {
+        uint32_t period = (item.flags & FLAG_FLASH_FAST) ? FLASH_FAST_MS : FLASH_SLOW_MS;
+        if (now - item.lastToggleMs >= period) {
+            item.flashPhase = item.flashPhase ? 0 : 1;
+            item.lastToggleMs = now;
+            forced = true;
+            if (item.flashPhase == 1) {
+                blankItem(i);
+                return 1;
+            }
+        } else if (item.flashPhase == 1) {
+            return 1;
+        }
+    }
+
+    const bool numeric = item.valueType <= VT_F64;
+    float newValue = 0.0f;
+    uint8_t newBytes[8];
+    if (numeric) {
+        double value = 0;
+        if (item.flags & FLAG_HAS_OFFSET) {
+            if (item.valueType < VT_F32 && item.mask != 0) {
+                uint32_t masked = readU32(item.raw) & item.mask;
+                for (int b = 0; b < 4; ++b) item.raw[b] = static_cast<uint8_t>(masked >> (8 * b));
+            }
+            value = decodeRaw(item.raw, item.valueType);
+            if (item.multiplier != 0) value *= item.multiplier;
+            if (item.divisor != 0) value /= item.divisor;
+        }
+        const uint32_t source = item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER | FLAG_TEXT_MATCH |
+                                              FLAG_TEXT_MATCH_ANYWHERE);
+        if (source == (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER)) {
+            value = compareWithLiteral(value, readFloat(item.literal), item.compareOp);
+        } else if (item.flags & FLAG_TEXT_MATCH) {
+            value = textMatches(item);
+        } else {
+            if (source == FLAG_HAS_NUMBER) value = readFloat(item.literal);
+            if (item.kind == KIND_BRIGHTNESS) {
+                if (std::isnan(value)) value = 0;  // a level must be a number
+                if (value > 15) value = 15;
+                if (value < 0) value = 0;
+            } else if (item.kind != KIND_DISPLAY) {
+                value = (value >= 0.5 || value <= -0.5) ? 1 : 0;
+            }
+        }
+
+        const double last = readFloat(item.last);
+        if (item.kind == KIND_BRIGHTNESS || item.kind == KIND_DISPLAY) {
+            float tolerance = halfUnitTable[decodeDisplayFormat(item.displayFormat).decimals];
+            // NaN compares unequal to everything, so a display that once showed one
+            // would otherwise never be found changed again.
+            if (std::isnan(value) != std::isnan(last) || std::fabs(value - last) > tolerance)
+                changed = true;
+        } else if ((value == 0) != (last == 0)) {
+            changed = true;
+        }
+        newValue = toFloat(value);
+        if (item.kind == KIND_CONDITION) writeFloat(item.last, newValue);
+    } else {
+        const uint32_t source =
+            item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER | FLAG_HAS_STRING | FLAG_TEXT_MATCH);
+        if (source == FLAG_HAS_NUMBER || source == FLAG_HAS_STRING)
+            std::memcpy(item.raw, item.literal, 8);
+        if (!changed && (item.kind == KIND_BRIGHTNESS || item.kind == KIND_DISPLAY))
+            changed = std::memcmp(item.raw, item.last, 8) != 0;
+        if (item.kind == KIND_CONDITION) std::memcpy(item.last, item.raw, 8);
+        std::memcpy(newBytes, item.raw, 8);
+    }
+
+    if (!changed && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)) &&
+        timedDeadlineReached(item, now)) {
+        item.lastToggleMs = 0;
+        if ((item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)) == FLAG_TIMED_OFF)
+            blankItem(i);
+        else
+            markLight(item.index, true);
+        return 1;
+    }
+
+    if (forced || (changed && item.kind != KIND_CONDITION)) {
+        if (numeric)
+            writeFloat(item.last, newValue);
+        else
+            std::memcpy(item.last, newBytes, 8);
+        if ((item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW)) || item.kind == KIND_BRIGHTNESS)
+            item.lastToggleMs = now;
+
+        switch (item.kind) {
+        case KIND_BRIGHTNESS:
+            setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
+            break;
+        case KIND_LIGHT: {
+            bool on = readFloat(item.last) != 0.0f;
+            if (on && item.timerDeadlineMs == 0 && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)))
+                item.timerDeadlineMs = now + item.timerPeriodMs;
+            markLight(item.index, on);
+            if (!on && timedDeadlineReached(item, now)) {
+                item.lastToggleMs = 0;
+                item.timerDeadlineMs = 0;
+            }
+            break;
+        }
+        case KIND_DISPLAY: {
+            int mode = 0;
+            const char* text = buildDisplayText(i, &mode);
+            writeDisplay(text, item.deviceType, item.unit, item.index, mode);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    if ((item.flags & FLAG_OUTPUT_COUNT_2) == 0) item.flags += FLAG_OUTPUT_COUNT_1;
+    item.typeOffsetSeen = item.typeOffset;
+    return 1;
+}
+
+int conditionTrue(uint8_t ref, int32_t before) {
+    if (before <= 0) return 0;
+    int32_t found = findCondition(ref, before);
+    if (found < 0) return 0;
+    return readFloat(itemTable[found].last) != 0.0f ? 1 : 0;
+}
+
+void blankItem(int32_t i) {
+    const ItemRecord& item = itemTable[i];
+    if (item.kind == KIND_LIGHT)
+        markLight(item.index, false);
+    else if (item.kind == KIND_DISPLAY)
+        writeDisplay(blankText, item.deviceType, item.unit, item.index, 0);
+}
