@@ -1,0 +1,198 @@
+// Binding the vendor's panel library: finding and loading it, looking up its entry
+// points by name, the connect callback, counting the units of each model, and the
+// release at exit. Also the table of panel models that every output path uses.
+#include <atomic>
+#include <cstring>
+
+#include "config/items.h"
+#include "config/loader.h"
+#include "devices/devices.h"
+#include "platform/platform.h"
+
+DeviceLibrary deviceLibrary = {};
+uint16_t deviceCounts[DEVICE_COUNT_SLOTS] = {};
+bool connectCallbackRefused = false;
+
+#define DL(NAME) &DeviceLibrary::NAME
+const DeviceType deviceTypes[] = {
+    {DEV_GF45, "GF45", 2, DL(GF45_GetNumDevices), DL(GF45_SetBrightness), nullptr, nullptr, 0},
+    {DEV_GFP8, "GFP8", 0, DL(GFP8_GetNumDevices), DL(GFP8_SetBrightness),
+     DL(GFP8_GetIndicators), DL(GFP8_SetIndicators), 0xFF},
+    {DEV_GFT8, "GFT8", 0, DL(GFT8_GetNumDevices), DL(GFT8_SetBrightness),
+     DL(GFT8_GetIndicators), DL(GFT8_SetIndicators), 0xFF},
+    {DEV_GFLGT, "GFLGT", 0, DL(GFLGT_GetNumDevices), DL(GFLGT_SetBrightness),
+     DL(GFLGT_GetIndicators), DL(GFLGT_SetIndicators), 0xFC},
+    {DEV_GF166, "GF166", 2, DL(GF166_GetNumDevices), DL(GF166_SetBrightness),
+     DL(GF166_GetIndicators), DL(GF166_SetIndicators), 0x07},
+    {DEV_GFMCP, "GFMCP", 5, DL(GFMCP_GetNumDevices), DL(GFMCP_SetBrightness),
+     DL(GFMCP_GetIndicators), DL(GFMCP_SetIndicators), 0xF7},
+    {DEV_GFRP48, "GFRP48", 0, DL(GFRP48_GetNumDevices), DL(GFRP48_SetBrightness),
+     DL(GFRP48_GetIndicators), DL(GFRP48_SetIndicators), 0xFF},
+    {DEV_GF46, "GF46", 2, DL(GF46_GetNumDevices), DL(GF46_SetBrightness), nullptr, nullptr, 0},
+    {DEV_GFTQ6, "GFTQ6", 0, nullptr, nullptr, nullptr, nullptr, 0},
+    {DEV_GFATC, "GFATC", 1, DL(GFATC_GetNumDevices), DL(GFATC_SetBrightness), nullptr, nullptr,
+     0},
+    {DEV_GFLGT2, "GFLGT2", 0, nullptr, nullptr, nullptr, nullptr, 0},
+    // The 32-bit indicator entry points of this model are handled apart (writeIndicators).
+    {DEV_GFMCPPRO, "GFMCPPRO", 6, DL(GFMCPPro_GetNumDevices), DL(GFMCPPro_SetBrightness),
+     nullptr, nullptr, 0xBFC69F},
+    {DEV_GFEFIS, "GFEFIS", 0, nullptr, nullptr, nullptr, nullptr, 0},
+    {0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0},
+};
+#undef DL
+
+const DeviceType* findDeviceType(int32_t code) {
+    if (code < 1 || code > DEVICE_TYPE_COUNT) return nullptr;
+    return &deviceTypes[code - 1];
+}
+
+int deviceDisplayCount(int32_t deviceType) {
+    const DeviceType* t = findDeviceType(deviceType);
+    return t ? t->displays : 0;
+}
+
+namespace {
+
+const char LIBRARY_NAME[] = "GFDEV.DLL";
+const char LIBRARY_FILE_SUFFIX[] = "\\GFDEV.DLL";
+const char APP_PATHS_KEY[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GFConfig.exe";
+constexpr uint32_t REGISTRY_PATH_BYTES = 260;
+
+// Every optional entry point, looked up by name into its typed reference in one loop.
+struct EntryPoint {
+    const char* name;
+    void (*store)(void* address);
+};
+#define ENTRY(NAME)                                                              \
+    {                                                                            \
+        #NAME, [](void* address) {                                               \
+            deviceLibrary.NAME = reinterpret_cast<decltype(deviceLibrary.NAME)>(address); \
+        }                                                                        \
+    }
+const EntryPoint optionalEntryPoints[] = {
+    ENTRY(GFDev_RegisterConnectCallback), ENTRY(GFDev_UnregisterConnectCallback),
+    ENTRY(GF45_GetNumDevices), ENTRY(GFP8_GetNumDevices), ENTRY(GFT8_GetNumDevices),
+    ENTRY(GFLGT_GetNumDevices), ENTRY(GF166_GetNumDevices), ENTRY(GFMCP_GetNumDevices),
+    ENTRY(GFRP48_GetNumDevices), ENTRY(GF46_GetNumDevices), ENTRY(GFATC_GetNumDevices),
+    ENTRY(GFMCPPro_GetNumDevices),
+    ENTRY(GF45_SetBrightness), ENTRY(GFP8_SetBrightness), ENTRY(GFT8_SetBrightness),
+    ENTRY(GFLGT_SetBrightness), ENTRY(GF166_SetBrightness), ENTRY(GFMCP_SetBrightness),
+    ENTRY(GFRP48_SetBrightness), ENTRY(GF46_SetBrightness), ENTRY(GFATC_SetBrightness),
+    ENTRY(GFMCPPro_SetBrightness),
+    ENTRY(GFP8_GetIndicators), ENTRY(GFT8_GetIndicators), ENTRY(GFLGT_GetIndicators),
+    ENTRY(GF166_GetIndicators), ENTRY(GFMCP_GetIndicators), ENTRY(GFRP48_GetIndicators),
+    ENTRY(GFMCPPro_GetIndicators),
+    ENTRY(GFP8_SetIndicators), ENTRY(GFT8_SetIndicators), ENTRY(GFLGT_SetIndicators),
+    ENTRY(GF166_SetIndicators), ENTRY(GFMCP_SetIndicators), ENTRY(GFRP48_SetIndicators),
+    ENTRY(GFMCPPro_SetIndicators),
+    ENTRY(GF45_SetAlpha), ENTRY(GF46_SetAlpha), ENTRY(GF45_SetNumeric), ENTRY(GF46_SetNumeric),
+    ENTRY(GFMCPPro_SetADisplayText), ENTRY(GFMCPPro_SetBDisplayText),
+    ENTRY(GFMCPPro_SetCDisplayText), ENTRY(GFMCPPro_SetDDisplayText),
+    ENTRY(GFMCPPro_SetEDisplayText), ENTRY(GFMCPPro_SetFDisplayText),
+    ENTRY(GF45_SetNumericSegments), ENTRY(GF46_SetNumericSegments),
+    ENTRY(GF166_SetLDisplaySegments), ENTRY(GF166_SetRDisplaySegments),
+    ENTRY(GFMCP_SetADisplaySegments), ENTRY(GFMCP_SetBDisplaySegments),
+    ENTRY(GFMCP_SetCDisplaySegments), ENTRY(GFMCP_SetDDisplaySegments),
+    ENTRY(GFMCP_SetEDisplaySegments), ENTRY(GFATC_SetDigitSegments),
+};
+#undef ENTRY
+
+// The order in which the models are counted.
+const int32_t countOrder[] = {DEV_GF45,  DEV_GF46,  DEV_GFP8,     DEV_GFT8,  DEV_GFRP48,
+                              DEV_GFLGT, DEV_GF166, DEV_GFMCP,    DEV_GFMCPPRO, DEV_GFATC};
+
+// Set while a recount is queued on the loop thread, so that a burst of plug events from
+// the library's thread queues one recount, not one per event.
+std::atomic<bool> recountQueued{false};
+
+void recountOnLoop() {
+    recountQueued.store(false);
+    countDevices();
+    loadConfiguration(1);
+}
+
+// The library tried by name first, then from the directory the vendor's configuration
+// program was installed to.
+void* loadFromRegistryPath() {
+    // Room for the value as offered, the file name after it and a terminating zero.
+    char path[REGISTRY_PATH_BYTES + sizeof LIBRARY_FILE_SUFFIX];
+    int32_t n = platform::registryGetString(APP_PATHS_KEY, "Path", path, REGISTRY_PATH_BYTES);
+    if (n < 0) return nullptr;
+    if (static_cast<uint32_t>(n) > REGISTRY_PATH_BYTES) n = REGISTRY_PATH_BYTES;
+    // The value may or may not carry its own terminator; the text ends at the first zero.
+    size_t length = 0;
+    while (length < static_cast<size_t>(n) && path[length] != '\0') ++length;
+    std::memcpy(path + length, LIBRARY_FILE_SUFFIX, sizeof LIBRARY_FILE_SUFFIX);
+    return platform::loadLibrary(path);
+}
+
+}  // namespace
+
+bool bindDeviceLibrary() {
+    deviceLibrary = DeviceLibrary{};
+    connectCallbackRefused = false;
+    std::memset(deviceCounts, 0, sizeof deviceCounts);
+
+    void* module = platform::loadLibrary(LIBRARY_NAME);
+    if (!module) module = loadFromRegistryPath();
+    if (!module) return false;
+
+    deviceLibrary.deviceLibraryHandle = module;
+    deviceLibrary.GFDev_Init =
+        reinterpret_cast<GfInitFn>(platform::librarySymbol(module, "GFDev_Init"));
+    deviceLibrary.GFDev_Terminate =
+        reinterpret_cast<GfVoidFn>(platform::librarySymbol(module, "GFDev_Terminate"));
+    if (!deviceLibrary.GFDev_Init || !deviceLibrary.GFDev_Terminate ||
+        deviceLibrary.GFDev_Init(platform::programInstance()) != 0) {
+        platform::freeLibrary(module);
+        deviceLibrary = DeviceLibrary{};
+    } else {
+        for (const EntryPoint& e : optionalEntryPoints)
+            e.store(platform::librarySymbol(module, e.name));
+    }
+
+    if (deviceLibrary.GFDev_RegisterConnectCallback) {
+        if (deviceLibrary.GFDev_RegisterConnectCallback(deviceConnectCallback) == 0)
+            connectCallbackRefused = true;
+    } else {
+        // Nothing was registered, so exit must not unregister either.
+        deviceLibrary.GFDev_UnregisterConnectCallback = nullptr;
+    }
+
+    countDevices();
+    return deviceLibrary.deviceLibraryHandle != nullptr;
+}
+
+void countDevices() {
+    std::memset(deviceCounts, 0, sizeof deviceCounts);
+    for (int32_t code : countOrder) {
+        GfCountFn count = deviceLibrary.*(findDeviceType(code)->count);
+        if (!count) continue;
+        // The library answers 16 bits, but unit numbers are 8-bit: more units than
+        // that could never be addressed, and a faulty count must not make the loader
+        // read tens of thousands of sections.
+        uint16_t units = count();
+        deviceCounts[code] = units > MAX_UNITS_PER_MODEL ? MAX_UNITS_PER_MODEL : units;
+    }
+}
+
+int deviceConnectCallback(int, int, int) {
+    // Possibly on the library's own thread: the recount and the reload belong to the loop.
+    if (!recountQueued.exchange(true)) {
+        if (!platform::postToLoop(recountOnLoop)) recountQueued.store(false);
+    }
+    return 1;
+}
+
+void unbindDeviceLibrary() {
+    blankAllOutputs();
+    void* module = deviceLibrary.deviceLibraryHandle;
+    if (!module) return;
+    if (deviceLibrary.GFDev_UnregisterConnectCallback)
+        deviceLibrary.GFDev_UnregisterConnectCallback();
+    if (deviceLibrary.GFDev_Terminate) deviceLibrary.GFDev_Terminate();
+    platform::freeLibrary(module);
+    deviceLibrary = DeviceLibrary{};
+    std::memset(deviceCounts, 0, sizeof deviceCounts);
+}

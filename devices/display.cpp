@@ -1,0 +1,175 @@
+// Display output: routing a text to the right display entry point of a panel model,
+// right-aligning it within the display's width (or showing the test pattern when it does
+// not fit), and encoding it into seven-segment bytes for the displays driven by segment.
+#include <cstring>
+
+#include "config/items.h"
+#include "devices/devices.h"
+
+// Segment bits: a=0 top, b=1 top right, c=2 bottom right, d=3 bottom, e=4 bottom left,
+// f=5 top left, g=6 middle, 7 the decimal point. K, M, V, W and X have no glyph.
+const uint8_t segmentFont[36] = {
+    0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F,  // 0-9
+    0x77, 0x7C, 0x39, 0x5E, 0x79, 0x71, 0x3D, 0x76, 0x04, 0x1E,  // A-J
+    0x00, 0x38, 0x00, 0x54, 0x5C, 0x73, 0x67, 0x50, 0x6D, 0x70,  // K-T
+    0x3E, 0x00, 0x00, 0x00, 0x66, 0x5B,                          // U-Z
+};
+const char testPattern[] = "8.8.8.8.8.8.";
+const char blankText[] = "      ";
+
+namespace {
+
+constexpr int SEGMENT_POSITIONS = 15;
+constexpr int SEGMENT_BUFFER = 16;
+// Longest text passed on; display texts are far shorter, this only bounds odd input.
+constexpr size_t MAX_TEXT = 255;
+
+size_t boundedLength(const char* text) {
+    size_t n = 0;
+    while (n < MAX_TEXT && text[n] != '\0') ++n;
+    return n;
+}
+
+uint8_t glyph(unsigned char c) {
+    if (c >= 'a' && c <= 'z') c = static_cast<unsigned char>(c - 'a' + 'A');
+    if (c >= '0' && c <= '9') return segmentFont[c - '0'];
+    if (c >= 'A' && c <= 'Z') return segmentFont[10 + (c - 'A')];
+    if (c == '-') return 0x40;
+    return 0x00;
+}
+
+enum Form { FORM_SEGMENTS, FORM_TEXT, FORM_ALPHA, FORM_NUMERIC };
+
+struct Route {
+    Form form;
+    int width;
+    GfSegmentsFn segments;  // segments and numeric forms
+    GfTextFn text;          // text and alpha forms; the numeric form's test pattern
+};
+
+bool findRoute(int32_t type, uint16_t display, Route* r) {
+    const DeviceLibrary& l = deviceLibrary;
+    switch (type) {
+        case DEV_GF45:
+            if (display == 0)
+                *r = {FORM_ALPHA, 4, nullptr, l.GF45_SetAlpha};
+            else
+                *r = {FORM_NUMERIC, 5, l.GF45_SetNumericSegments, l.GF45_SetNumeric};
+            return true;
+        case DEV_GF46:
+            if (display == 0)
+                *r = {FORM_ALPHA, 4, nullptr, l.GF46_SetAlpha};
+            else
+                *r = {FORM_NUMERIC, 6, l.GF46_SetNumericSegments, l.GF46_SetNumeric};
+            return true;
+        case DEV_GF166:
+            *r = {FORM_SEGMENTS, 6,
+                  display == 0 ? l.GF166_SetLDisplaySegments : l.GF166_SetRDisplaySegments,
+                  nullptr};
+            return true;
+        case DEV_GFMCP: {
+            const GfSegmentsFn fns[5] = {l.GFMCP_SetADisplaySegments, l.GFMCP_SetBDisplaySegments,
+                                         l.GFMCP_SetCDisplaySegments, l.GFMCP_SetDDisplaySegments,
+                                         l.GFMCP_SetEDisplaySegments};
+            if (display > 4) return false;
+            *r = {FORM_SEGMENTS, display < 3 ? 3 : 6, fns[display], nullptr};
+            return true;
+        }
+        case DEV_GFATC:
+            *r = {FORM_SEGMENTS, 1, l.GFATC_SetDigitSegments, nullptr};
+            return true;
+        case DEV_GFMCPPRO: {
+            const GfTextFn fns[6] = {l.GFMCPPro_SetADisplayText, l.GFMCPPro_SetBDisplayText,
+                                     l.GFMCPPro_SetCDisplayText, l.GFMCPPro_SetDDisplayText,
+                                     l.GFMCPPro_SetEDisplayText, l.GFMCPPro_SetFDisplayText};
+            static const int widths[6] = {3, 5, 3, 5, 5, 3};
+            if (display > 5) return false;
+            *r = {FORM_TEXT, widths[display], nullptr, fns[display]};
+            return true;
+        }
+        default:
+            return false;
+    }
+}
+
+void sendSegments(GfSegmentsFn fn, uint8_t unit, const char* text) {
+    if (!fn) return;
+    uint8_t buffer[SEGMENT_BUFFER];
+    textToSegments(text, buffer);
+    buffer[SEGMENT_POSITIONS] = 0;
+    fn(unit, buffer);
+}
+
+void sendText(GfTextFn fn, uint8_t unit, const char* text) {
+    if (!fn) return;
+    // The library takes a writable text; it gets a copy, never the caller's or a constant.
+    char copy[MAX_TEXT + 1];
+    size_t n = boundedLength(text);
+    std::memcpy(copy, text, n);
+    copy[n] = '\0';
+    fn(unit, copy);
+}
+
+}  // namespace
+
+void textToSegments(const char* text, uint8_t out[15]) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text ? text : "");
+    int pos = 0;
+    while (pos < SEGMENT_POSITIONS) {
+        unsigned char c = *p;
+        if (c != '\0') ++p;  // at the end the NUL is taken again, blanking the rest
+        if (c == '.') {
+            if (pos > 0) out[pos - 1] |= 0x80;
+            continue;
+        }
+        out[pos++] = glyph(c);
+    }
+}
+
+void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display, int mode) {
+    Route route;
+    if (!findRoute(type, display, &route)) return;
+
+    if (mode > 0) {
+        if (route.form == FORM_SEGMENTS)
+            sendSegments(route.segments, unit, testPattern);
+        else
+            sendText(route.text, unit, testPattern);
+        return;
+    }
+
+    // Positions: a dot shares its digit's position (one dot discounted), leading blanks
+    // make way for the alignment.
+    const char* shown = text ? text : "";
+    int len = static_cast<int>(boundedLength(shown));
+    if (len > 0 && std::memchr(shown, '.', static_cast<size_t>(len))) --len;
+    while (*shown == ' ') {
+        ++shown;
+        --len;
+    }
+
+    bool tooWide = len > route.width;
+    if (route.form == FORM_ALPHA && tooWide) {
+        sendText(route.text, unit, testPattern);  // whatever the mode
+        return;
+    }
+    if (tooWide && mode == 0) {
+        if (route.form == FORM_SEGMENTS)
+            sendSegments(route.segments, unit, testPattern);
+        else
+            sendText(route.text, unit, testPattern);  // numeric: through the text entry
+        return;
+    }
+
+    char fitted[8 + MAX_TEXT + 1];
+    size_t pad = tooWide ? 0 : static_cast<size_t>(route.width - len);
+    std::memset(fitted, ' ', pad);
+    size_t n = boundedLength(shown);
+    std::memcpy(fitted + pad, shown, n);
+    fitted[pad + n] = '\0';
+
+    if (route.form == FORM_SEGMENTS || route.form == FORM_NUMERIC)
+        sendSegments(route.segments, unit, fitted);
+    else
+        sendText(route.text, unit, fitted);
+}
