@@ -40,3 +40,12 @@ constexpr uint32_t LINK_TIMER_PERIOD_MS = 3000;
 extern bool linkConnected;
 extern bool versionTooOld;
 void linkSupervisionTick();
+
+// The interface module encodes its version at 0x3304 as four hexadecimal digits in the
+// high word (3.465 is 0x3465) and a build letter in the low word.
+constexpr uint32_t MIN_INTERFACE_VERSION_WORD = 0x34650000;
+bool interfaceVersionAccepted(uint32_t interfaceWord);
+
+// Shared-memory layout of the request block.
+constexpr uint32_t LINK_BLOCK_SIZE = 0x8000;
+constexpr uint32_t LINK_BLOCK_CAPACITY = 0x7F00;  // records never reach the last 0x100 bytes

@@ -1,0 +1,405 @@
+// The link client against the in-process interface module: block layout and capacity,
+// the handshake, the send retries, and replies that another process may have altered.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fake_platform/fake_ipc.h"
+#include "fake_platform/fake_time.h"
+#include "link/link.h"
+
+namespace {
+
+struct SeenRecord {
+    uint32_t type, offset, size, destination;
+    std::vector<uint8_t> data;
+};
+std::vector<std::vector<SeenRecord>> seenBlocks;
+std::vector<uint8_t> lastBlock;
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+void recordBlock(const uint8_t* block, uint32_t size) {
+    lastBlock.assign(block, block + size);
+    std::vector<SeenRecord> records;
+    uint32_t pos = 0;
+    while (pos + 16 <= size) {
+        SeenRecord r{le32(block + pos), le32(block + pos + 4), le32(block + pos + 8), 0, {}};
+        if (r.type != 1 && r.type != 2) break;
+        uint32_t header = r.type == 1 ? 16 : 12;
+        if (r.type == 1) r.destination = le32(block + pos + 12);
+        r.data.assign(block + pos + header, block + pos + header + r.size);
+        records.push_back(r);
+        pos += header + r.size;
+    }
+    seenBlocks.push_back(records);
+}
+
+class LinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        linkClose();
+        fake::resetIpc();
+        fake::resetTime();
+        seenBlocks.clear();
+        lastBlock.clear();
+    }
+    void TearDown() override {
+        linkClose();
+        fake::resetIpc();
+    }
+    void openOk() {
+        fake::installModule("FS98MAIN");
+        LinkError e;
+        ASSERT_TRUE(linkOpen(0, &e));
+        ASSERT_EQ(e, LINK_OK);
+        fake::ipcBlockObserver = recordBlock;
+        seenBlocks.clear();
+    }
+};
+
+TEST_F(LinkTest, RequestsWhileClosedAreNotOpenAndSendNothing) {
+    LinkError e;
+    uint32_t v;
+    EXPECT_FALSE(linkRead(0x100, 4, &v, &e));
+    EXPECT_EQ(e, LINK_NOT_OPEN);
+    EXPECT_FALSE(linkWrite(0x100, 4, &v, &e));
+    EXPECT_EQ(e, LINK_NOT_OPEN);
+    EXPECT_FALSE(linkProcess(&e));
+    EXPECT_EQ(e, LINK_NOT_OPEN);
+    EXPECT_EQ(fake::ipcSends, 0u);
+}
+
+TEST_F(LinkTest, ProcessWithNothingQueuedSendsNothing) {
+    openOk();
+    uint32_t sends = fake::ipcSends;
+    LinkError e;
+    EXPECT_FALSE(linkProcess(&e));
+    EXPECT_EQ(e, LINK_NOTHING_QUEUED);
+    EXPECT_EQ(fake::ipcSends, sends);
+}
+
+TEST_F(LinkTest, ReadsAndWritesReachTheModuleInOneExchange) {
+    openOk();
+    fake::setU32(0x0100, 0xDEADBEEF);
+    fake::setU16(0x0200, 0x1234);
+    uint32_t a = 0;
+    uint16_t b = 0;
+    const uint8_t out[3] = {7, 8, 9};
+    LinkError e;
+    ASSERT_TRUE(linkRead(0x0100, 4, &a, &e));
+    ASSERT_TRUE(linkWrite(0x0300, 3, out, &e));
+    ASSERT_TRUE(linkRead(0x0200, 2, &b, &e));
+    uint32_t sends = fake::ipcSends;
+    ASSERT_TRUE(linkProcess(&e));
+    EXPECT_EQ(e, LINK_OK);
+    EXPECT_EQ(fake::ipcSends, sends + 1);
+    EXPECT_EQ(a, 0xDEADBEEFu);
+    EXPECT_EQ(b, 0x1234u);
+    EXPECT_EQ(fake::getU8(0x0300), 7);
+    EXPECT_EQ(fake::getU8(0x0302), 9);
+    // The block is empty again afterwards.
+    EXPECT_FALSE(linkProcess(&e));
+    EXPECT_EQ(e, LINK_NOTHING_QUEUED);
+}
+
+// Capacity counts a 16-byte header for both kinds; the block ends with the zero word.
+TEST_F(LinkTest, CapacityEdgesOnBothSides) {
+    static std::vector<uint8_t> big(32600, 0x5A);
+    struct Case {
+        uint32_t taken;      // bytes taken by one write before the 1-byte read
+        bool readAccepted;
+    } cases[] = {{32495, true}, {32496, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.taken);
+        openOk();
+        LinkError e;
+        ASSERT_TRUE(linkWrite(0x1000, c.taken - 12, big.data(), &e));
+        uint8_t byte = 0;
+        EXPECT_EQ(linkRead(0x0100, 1, &byte, &e), c.readAccepted);
+        EXPECT_EQ(e, c.readAccepted ? LINK_OK : LINK_BLOCK_FULL);
+        ASSERT_TRUE(linkProcess(&e));
+        ASSERT_EQ(seenBlocks.size(), 1u);
+        // A refused record leaves no trace: the end word follows the write directly.
+        EXPECT_EQ(seenBlocks[0].size(), c.readAccepted ? 2u : 1u);
+        uint32_t end = c.taken + (c.readAccepted ? 17 : 0);
+        EXPECT_EQ(le32(lastBlock.data() + end), 0u);
+        linkClose();
+    }
+    openOk();
+    LinkError e;
+    EXPECT_TRUE(linkWrite(0x0000, 32496, big.data(), &e));
+    EXPECT_EQ(e, LINK_OK);
+    linkClose();
+    openOk();
+    EXPECT_FALSE(linkWrite(0x0000, 32497, big.data(), &e));
+    EXPECT_EQ(e, LINK_BLOCK_FULL);
+    EXPECT_FALSE(linkRead(0x0000, 0xFFFFFFF8u, big.data(), &e));  // must not wrap to "fits"
+    EXPECT_EQ(e, LINK_BLOCK_FULL);
+}
+
+TEST_F(LinkTest, ZeroDestinationOrSizeTravelsButCopiesNothing) {
+    openOk();
+    fake::setU32(0x0100, 0x11223344);
+    uint8_t untouched[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    uint32_t after = 0;
+    LinkError e;
+    ASSERT_TRUE(linkRead(0x0100, 0, untouched, &e));
+    ASSERT_TRUE(linkRead(0x0100, 4, nullptr, &e));
+    ASSERT_TRUE(linkRead(0x0100, 4, &after, &e));
+    ASSERT_TRUE(linkProcess(&e));
+    ASSERT_EQ(seenBlocks[0].size(), 3u);
+    EXPECT_EQ(seenBlocks[0][1].destination, 0u);
+    EXPECT_EQ(untouched[0], 0xAA);
+    EXPECT_EQ(after, 0x11223344u);
+}
+
+TEST_F(LinkTest, UnknownRecordTypeEndsTheWalk) {
+    openOk();
+    fake::setU32(0x0100, 1);
+    fake::setU32(0x0104, 2);
+    fake::setU32(0x0108, 3);
+    uint32_t v[3] = {0, 0, 0};
+    LinkError e;
+    for (int i = 0; i < 3; i++) ASSERT_TRUE(linkRead(0x0100 + 4 * i, 4, &v[i], &e));
+    fake::setFault(sim::FAULT_TYPE, 1);
+    ASSERT_TRUE(linkProcess(&e));
+    EXPECT_EQ(v[0], 1u);
+    EXPECT_EQ(v[1], 0u);
+    EXPECT_EQ(v[2], 0u);
+}
+
+TEST_F(LinkTest, OpenWhileOpenIsAlreadyOpenAndLeavesTheLinkAlone) {
+    openOk();
+    uint32_t created = fake::ipcMappingsCreated;
+    LinkError e;
+    EXPECT_FALSE(linkOpen(0, &e));
+    EXPECT_EQ(e, LINK_ALREADY_OPEN);
+    EXPECT_EQ(fake::ipcMappingsCreated, created);
+    uint32_t v = 0;
+    ASSERT_TRUE(linkRead(0x3304, 4, &v, &e));
+    ASSERT_TRUE(linkProcess(&e));
+    EXPECT_EQ(v, sim::DEFAULT_INTERFACE_WORD);
+}
+
+TEST_F(LinkTest, EachOpenNamesANewBlockFromProcessIdAndCounter) {
+    fake::ipcProcessId = 0xABC;
+    fake::installModule("FS98MAIN");
+    LinkError e;
+    ASSERT_TRUE(linkOpen(0, &e));
+    std::string first = fake::ipcLastAtomName;
+    linkClose();
+    ASSERT_TRUE(linkOpen(0, &e));
+    std::string second = fake::ipcLastAtomName;
+    const std::string prefix = "FsasmLib:IPC:ABC:";
+    ASSERT_EQ(first.compare(0, prefix.size(), prefix), 0) << first;
+    ASSERT_EQ(second.compare(0, prefix.size(), prefix), 0) << second;
+    unsigned long n1 = std::stoul(first.substr(prefix.size()), nullptr, 16);
+    unsigned long n2 = std::stoul(second.substr(prefix.size()), nullptr, 16);
+    EXPECT_EQ(n2, n1 + 1);
+    EXPECT_EQ(second.find_first_of("abcdef", prefix.size()), std::string::npos);
+}
+
+TEST_F(LinkTest, ClientVersionIsWrittenInTheFirstHandshakeBlockOnly) {
+    fake::installModule("FS98MAIN");
+    fake::setFault(sim::FAULT_HANDSHAKE);
+    fake::ipcBlockObserver = recordBlock;
+    LinkError e;
+    EXPECT_FALSE(linkOpen(0, &e));
+    ASSERT_EQ(seenBlocks.size(), 5u);
+    ASSERT_EQ(seenBlocks[0].size(), 3u);
+    EXPECT_EQ(seenBlocks[0][0].offset, 0x3304u);
+    EXPECT_EQ(seenBlocks[0][1].offset, 0x3308u);
+    const SeenRecord& w = seenBlocks[0][2];
+    EXPECT_EQ(w.type, 2u);
+    EXPECT_EQ(w.offset, 0x330Au);
+    EXPECT_EQ(w.data, (std::vector<uint8_t>{0xEC, 0x03}));
+    for (size_t i = 1; i < 5; i++) {
+        ASSERT_EQ(seenBlocks[i].size(), 2u);
+        EXPECT_EQ(seenBlocks[i][0].type, 1u);
+        EXPECT_EQ(seenBlocks[i][1].type, 1u);
+    }
+}
+
+TEST_F(LinkTest, HandshakeFailureCodeDependsOnTheWindowInUse) {
+    struct Case {
+        const char* window;
+        LinkError expected;
+    } cases[] = {{"FS98MAIN", LINK_SIM_WINDOW_HANDSHAKE_FAILED},
+                 {"OMBXMAIN", LINK_HANDSHAKE_FAILED}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.window);
+        fake::resetIpc();
+        fake::installModule(c.window);
+        fake::setU32(0x3308, 0x12340009);  // no 0xFADE signature
+        LinkError e;
+        EXPECT_FALSE(linkOpen(0, &e));
+        EXPECT_EQ(e, c.expected);
+        EXPECT_EQ(fake::ipcMappingsLive + fake::ipcAtomsLive + fake::ipcViewsLive, 0u);
+    }
+}
+
+TEST_F(LinkTest, HandshakeStopsOnceBothWordsAreNonZero) {
+    struct Case {
+        const char* name;
+        uint32_t interfaceWord, simWord;
+        uint32_t exchanges, sleptMs;
+        LinkError expected;
+    } cases[] = {
+        {"zero words ask five times", 0, 0, 5, 500, LINK_SIM_WINDOW_HANDSHAKE_FAILED},
+        {"non-zero invalid stops after one", 1, 0x00010009, 1, 100,
+         LINK_SIM_WINDOW_HANDSHAKE_FAILED},
+        {"valid stops after one", 0x34650000, 0xFADE0009, 1, 100, LINK_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::resetIpc();
+        fake::resetTime();
+        fake::installModule("FS98MAIN");
+        fake::setU32(0x3304, c.interfaceWord);
+        fake::setU32(0x3308, c.simWord);
+        LinkError e;
+        linkOpen(0, &e);
+        EXPECT_EQ(e, c.expected);
+        EXPECT_EQ(fake::ipcDelivered, c.exchanges);
+        EXPECT_EQ(fake::totalSleptMs, c.sleptMs);
+        linkClose();
+    }
+}
+
+TEST_F(LinkTest, SimulatorVersionKeepsItsLowWordAndIsCheckedWhenRequired) {
+    fake::installModule("OMBXMAIN");
+    fake::setU32(0x3308, 0xFADE0123);
+    LinkError e;
+    ASSERT_TRUE(linkOpen(0, &e));
+    EXPECT_EQ(simulatorVersion, 0x0123u);
+    linkClose();
+    EXPECT_TRUE(linkOpen(0x0123, &e));
+    linkClose();
+    EXPECT_FALSE(linkOpen(0x0124, &e));
+    EXPECT_EQ(e, LINK_WRONG_SIMULATOR);
+    EXPECT_EQ(fake::ipcMappingsLive, 0u);
+}
+
+TEST_F(LinkTest, OpenFailuresReleaseEverythingTheyTook) {
+    struct Case {
+        const char* name;
+        void (*arrange)();
+        LinkError expected;
+    } cases[] = {
+        {"no window", [] {}, LINK_NO_INTERFACE_WINDOW},
+        {"message", [] { fake::ipcFail.registerFails = true; }, LINK_MESSAGE_NOT_REGISTERED},
+        {"atom", [] { fake::ipcFail.atomFails = true; }, LINK_ATOM_FAILED},
+        {"mapping", [] { fake::ipcFail.mappingFails = true; }, LINK_MAPPING_FAILED},
+        {"mapping exists", [] { fake::ipcFail.mappingExists = true; }, LINK_MAPPING_FAILED},
+        {"view", [] { fake::ipcFail.viewFails = true; }, LINK_VIEW_FAILED},
+        {"send times out", [] { fake::ipcFail.sendTimesOut = true; }, LINK_SEND_TIMED_OUT},
+        {"send fails", [] { fake::ipcFail.sendError = 5; }, LINK_SEND_FAILED},
+        {"answer 0", [] { fake::ipcFail.answer = 2; }, LINK_NOT_PROCESSED},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::resetIpc();
+        if (std::strcmp(c.name, "no window") != 0) fake::installModule("FS98MAIN");
+        c.arrange();
+        LinkError e = LINK_OK;
+        EXPECT_FALSE(linkOpen(0, &e));
+        EXPECT_EQ(e, c.expected);
+        EXPECT_EQ(fake::ipcAtomsLive, 0u);
+        EXPECT_EQ(fake::ipcMappingsLive, 0u);
+        EXPECT_EQ(fake::ipcViewsLive, 0u);
+        // The link is really closed: a request says so.
+        uint32_t v;
+        EXPECT_FALSE(linkRead(0, 4, &v, &e));
+        EXPECT_EQ(e, LINK_NOT_OPEN);
+    }
+}
+
+TEST_F(LinkTest, FailedExchangeRetriesNineTimesAndForgetsTheBatch) {
+    struct Case {
+        sim::Fault fault;
+        uint32_t sendError;
+        LinkError expected;
+        uint32_t sends;
+    } cases[] = {{sim::FAULT_SILENT, 0, LINK_SEND_TIMED_OUT, 9},
+                 {sim::FAULT_NONE, 1460, LINK_SEND_FAILED, 9},
+                 {sim::FAULT_RESULT, 0, LINK_NOT_PROCESSED, 1}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.expected);
+        fake::resetIpc();
+        openOk();
+        fake::setU32(0x0100, 42);
+        uint32_t v = 7;
+        LinkError e;
+        ASSERT_TRUE(linkRead(0x0100, 4, &v, &e));
+        fake::setFault(c.fault, 0);
+        fake::ipcFail.sendError = c.sendError;
+        uint32_t sends = fake::ipcSends;
+        uint32_t slept = fake::totalSleptMs;
+        EXPECT_FALSE(linkProcess(&e));
+        EXPECT_EQ(e, c.expected);
+        EXPECT_EQ(fake::ipcSends - sends, c.sends);
+        if (c.sends == 9) {
+            EXPECT_EQ(fake::totalSleptMs - slept, 900u);
+        }
+        EXPECT_EQ(v, 7u);  // the caller's buffer keeps its old content
+        EXPECT_FALSE(linkProcess(&e));
+        EXPECT_EQ(e, LINK_NOTHING_QUEUED);
+        linkClose();
+    }
+}
+
+// The module's reply can hold anything; these checks run under AddressSanitizer too, and
+// every buffer is heap-allocated at exactly its size so an overrun is caught.
+uint32_t tamperValue;
+uint32_t tamperField;  // byte offset within the first record's header
+void tamperFirstRecord(uint8_t* block, uint32_t) {
+    block[tamperField] = uint8_t(tamperValue);
+    block[tamperField + 1] = uint8_t(tamperValue >> 8);
+    block[tamperField + 2] = uint8_t(tamperValue >> 16);
+    block[tamperField + 3] = uint8_t(tamperValue >> 24);
+}
+
+TEST_F(LinkTest, AlteredReplyCopiesNothingForTheAlteredRecord) {
+    struct Case {
+        const char* name;
+        sim::Fault fault;
+        uint32_t field, value;  // used when fault is FAULT_NONE
+        bool secondCopied;
+    } cases[] = {
+        {"size one larger", sim::FAULT_SIZE, 0, 0, false},
+        {"destination of the next read", sim::FAULT_DESTINATION, 0, 0, true},
+        {"huge size", sim::FAULT_NONE, 8, 0xFFFFFFF0u, false},
+        {"size past the block end", sim::FAULT_NONE, 8, 0x7FF0, false},
+        {"destination out of the table", sim::FAULT_NONE, 12, 999, true},
+        {"type of a write on a read", sim::FAULT_NONE, 0, 2, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::resetIpc();
+        openOk();
+        fake::setU32(0x0100, 0x01020304);
+        fake::setU32(0x0200, 0x05060708);
+        std::vector<uint8_t> first(4, 0xEE), second(4, 0xEE);
+        LinkError e;
+        ASSERT_TRUE(linkRead(0x0100, 4, first.data(), &e));
+        ASSERT_TRUE(linkRead(0x0200, 4, second.data(), &e));
+        fake::setFault(c.fault, 0);
+        if (c.fault == sim::FAULT_NONE) {
+            tamperField = c.field;
+            tamperValue = c.value;
+            fake::ipcReplyTamper = tamperFirstRecord;
+        }
+        ASSERT_TRUE(linkProcess(&e));
+        EXPECT_EQ(first, std::vector<uint8_t>(4, 0xEE));
+        EXPECT_EQ(second, c.secondCopied ? (std::vector<uint8_t>{8, 7, 6, 5})
+                                         : std::vector<uint8_t>(4, 0xEE));
+        linkClose();
+    }
+}
+
+}  // namespace

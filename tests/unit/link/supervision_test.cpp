@@ -1,0 +1,97 @@
+// Link supervision ticks against the in-process module: connecting, staying connected,
+// refusing an old interface on every tick, and reconnecting after the scan dropped it.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "fake_platform/fake_ipc.h"
+#include "fake_platform/fake_time.h"
+#include "link/link.h"
+
+namespace {
+
+class SupervisionTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        linkClose();
+        fake::resetIpc();
+        fake::resetTime();
+        linkConnected = false;
+        versionTooOld = false;
+    }
+    void TearDown() override {
+        linkClose();
+        linkConnected = false;
+        versionTooOld = false;
+    }
+};
+
+TEST_F(SupervisionTest, NoModuleLeavesBothFlagsClearOnEveryTick) {
+    for (int i = 0; i < 3; i++) {
+        linkSupervisionTick();
+        EXPECT_FALSE(linkConnected);
+        EXPECT_FALSE(versionTooOld);
+    }
+    EXPECT_EQ(fake::ipcWindowLookups, 6u);  // both classes tried each time
+    EXPECT_EQ(fake::ipcMappingsCreated, 0u);
+}
+
+TEST_F(SupervisionTest, AcceptedModuleConnectsOnceAndLaterTicksDoNotOpen) {
+    fake::installModule("FS98MAIN");
+    linkSupervisionTick();
+    EXPECT_TRUE(linkConnected);
+    EXPECT_FALSE(versionTooOld);
+    uint32_t lookups = fake::ipcWindowLookups, sends = fake::ipcSends;
+    linkSupervisionTick();
+    linkSupervisionTick();
+    EXPECT_TRUE(linkConnected);
+    EXPECT_EQ(fake::ipcWindowLookups, lookups);
+    EXPECT_EQ(fake::ipcSends, sends);
+    EXPECT_EQ(fake::ipcMappingsLive, 1u);
+}
+
+TEST_F(SupervisionTest, VersionBoundaryIsThreeFourSixFive) {
+    struct Case {
+        uint32_t word;
+        bool accepted;
+    } cases[] = {{0x34650000, true}, {0x3464FFFF, false}, {0x34640000, false},
+                 {0x19980005, false}, {0x50000000, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        EXPECT_EQ(interfaceVersionAccepted(c.word), c.accepted);
+    }
+}
+
+TEST_F(SupervisionTest, OldInterfaceIsRefusedOnEveryTickUnderANewName) {
+    fake::installModule("OMBXMAIN");
+    fake::setFault(sim::FAULT_OLD, 0x34640000);
+    std::string previous;
+    for (int i = 0; i < 3; i++) {
+        linkSupervisionTick();
+        EXPECT_FALSE(linkConnected);
+        EXPECT_TRUE(versionTooOld);
+        EXPECT_EQ(fake::ipcMappingsLive, 0u);  // closed again
+        EXPECT_NE(previous, fake::ipcLastAtomName);
+        previous = fake::ipcLastAtomName;
+    }
+    // The module is upgraded: the next tick connects and clears the flag.
+    fake::setFault(sim::FAULT_NONE);
+    linkSupervisionTick();
+    EXPECT_TRUE(linkConnected);
+    EXPECT_FALSE(versionTooOld);
+}
+
+TEST_F(SupervisionTest, ReconnectsAfterTheScanDroppedTheLink) {
+    fake::installModule("FS98MAIN");
+    linkSupervisionTick();
+    ASSERT_TRUE(linkConnected);
+    std::string first = fake::ipcLastAtomName;
+    // What the scan cycle does when an exchange fails.
+    linkConnected = false;
+    linkClose();
+    linkSupervisionTick();
+    EXPECT_TRUE(linkConnected);
+    EXPECT_NE(first, fake::ipcLastAtomName);
+}
+
+}  // namespace
