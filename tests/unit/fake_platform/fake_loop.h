@@ -1,0 +1,57 @@
+// Fake platform, event loop: records every title and timer operation, queues posted work
+// until the test drains it, fires timers on demand, and can play the loop on the fake
+// clock (nearest timer first) for a bounded time.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fake {
+
+extern bool registerClassFails;  // registerMainClass returns false
+extern bool createWindowFails;   // createMainWindow returns false without running onCreate
+extern bool postFails;           // postToLoop returns false
+
+extern std::string registeredClass;  // "" until registerMainClass succeeded
+extern bool windowOpen;              // between createMainWindow and the close
+extern int createCalls;              // createMainWindow calls, failed ones included
+extern int showCalls;                // showMainMinimised calls
+extern std::vector<std::string> titles;  // the creation title, then every setTitle
+
+struct TimerOp {
+    bool set;      // false: killTimer
+    uint32_t id;
+    uint32_t ms;   // 0 for a kill
+    uint32_t at;   // fake clock when it happened
+};
+extern std::vector<TimerOp> timerOps;
+
+struct ArmedTimer {
+    uint32_t period;
+    uint32_t due;
+};
+extern std::map<uint32_t, ArmedTimer> armedTimers;  // what is running now
+
+extern std::vector<void (*)()> posted;  // postToLoop queue, oldest first
+
+// Calls the onTimer handler for `id` as WM_TIMER would, armed or not.
+void fireTimer(uint32_t id);
+// Runs the queued work in order, including work queued meanwhile; returns how many ran.
+size_t drainPosted();
+
+// runMainLoop: calls loopHook (when set) first, then, until the window is closed or
+// loopBudgetMs of fake time have passed, drains posted work and advances the fake clock
+// to the nearest due timer and fires it. Returns loopExitCode.
+extern void (*loopHook)();
+extern uint32_t loopBudgetMs;
+extern int loopExitCode;
+extern int loopRuns;
+
+// Every switch, record and timer back to the start; no window, no class.
+void resetLoop();
+
+}  // namespace fake
