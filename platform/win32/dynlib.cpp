@@ -1,9 +1,40 @@
-// Dynamic-library and registry services (placeholder until device binding lands).
+// Dynamic libraries and the registry on Windows: a thin pass-through to the loader and
+// to the registry's string values under HKEY_LOCAL_MACHINE.
+#include <windows.h>
+
 #include "platform/platform.h"
 
 namespace platform {
-LibraryRef loadLibrary(const char*) { return nullptr; }
-void* librarySymbol(LibraryRef, const char*) { return nullptr; }
-void freeLibrary(LibraryRef) {}
-int32_t registryGetString(const char*, const char*, char*, uint32_t) { return -1; }
+
+LibraryRef loadLibrary(const char* nameOrPath) {
+    if (!nameOrPath || !*nameOrPath) return nullptr;
+    return reinterpret_cast<LibraryRef>(LoadLibraryA(nameOrPath));
+}
+
+void* librarySymbol(LibraryRef library, const char* name) {
+    if (!library || !name) return nullptr;
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+void freeLibrary(LibraryRef library) {
+    if (library) FreeLibrary(static_cast<HMODULE>(library));
+}
+
+int32_t registryGetString(const char* subKey, const char* valueName, char* buf,
+                          uint32_t size) {
+    if (!subKey || !valueName || !buf) return -1;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, subKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return -1;
+    DWORD type = 0;
+    DWORD length = size;
+    LONG rc = RegQueryValueExA(key, valueName, nullptr, &type, reinterpret_cast<BYTE*>(buf),
+                               &length);
+    RegCloseKey(key);  // whether the read succeeded or not
+    if (rc != ERROR_SUCCESS) return -1;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return -1;
+    if (length > size) length = size;
+    return static_cast<int32_t>(length);
+}
+
 }  // namespace platform

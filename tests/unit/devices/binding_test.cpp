@@ -1,0 +1,159 @@
+// Finding, initialising and releasing the panel library, the callback registration and
+// the unit counts.
+#include <cstring>
+
+#include "config/items.h"
+#include "test_support.h"
+
+namespace {
+
+const char APP_PATHS[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GFConfig.exe";
+
+class Binding : public ::testing::Test {
+protected:
+    void SetUp() override { fake::installFakeLibrary(); }
+    void TearDown() override {
+        unbindDeviceLibrary();
+        fake::removeFakeLibrary();
+    }
+    static bool allCountsZero() {
+        for (uint16_t c : deviceCounts)
+            if (c) return false;
+        return true;
+    }
+};
+
+TEST_F(Binding, FallsBackToTheConfigurationProgramsFolder) {
+    fake::setFakeLibraryPath("D:\\GoFlight\\GFDEV.DLL");
+    const char value[] = "D:\\GoFlight";  // with its terminator, as the registry stores it
+    fake::setFakeRegistryValue(APP_PATHS, "Path", value, sizeof value);
+    EXPECT_TRUE(bindDeviceLibrary());
+    ASSERT_EQ(fake::dlLoadAttempts.size(), 2u);
+    EXPECT_EQ(fake::dlLoadAttempts[0], "GFDEV.DLL");
+    EXPECT_EQ(fake::dlLoadAttempts[1], "D:\\GoFlight\\GFDEV.DLL");
+}
+
+TEST_F(Binding, RegistryValueFillingTheWholeBufferUnterminatedStillMakesAPath) {
+    std::string dir(260, 'x');
+    fake::setFakeLibraryPath((dir + "\\GFDEV.DLL").c_str());
+    fake::setFakeRegistryValue(APP_PATHS, "Path", dir.data(), 260);
+    EXPECT_TRUE(bindDeviceLibrary());
+    EXPECT_EQ(fake::dlLoadAttempts.back(), dir + "\\GFDEV.DLL");
+}
+
+TEST_F(Binding, KeyWithoutPathValueFailsWithNothingBound) {
+    fake::setFakeLibraryPath("D:\\GoFlight\\GFDEV.DLL");
+    fake::setFakeRegistryValue(APP_PATHS, nullptr, nullptr, 0);
+    fake::setFakeRegistryValue(APP_PATHS, "Other", "D:\\GoFlight", 12);
+    EXPECT_FALSE(bindDeviceLibrary());
+    EXPECT_EQ(fake::dlLoadAttempts.size(), 1u);
+    EXPECT_EQ(fake::registryReads.size(), 1u);
+    EXPECT_EQ(fake::dlLogText(), "");
+}
+
+TEST_F(Binding, InitRefusedOrRequiredEntryMissingReleasesTheLibrary) {
+    struct Case {
+        const char* withheld;
+        int initResult;
+    } cases[] = {{nullptr, 1}, {"GFDev_Init", 0}, {"GFDev_Terminate", 0}};
+    for (const Case& c : cases) {
+        fake::installFakeLibrary();
+        fake::setFakeUnits(DEV_GFMCP, 2);
+        fake::setFakeInitResult(c.initResult);
+        if (c.withheld) fake::withholdEntryPoint(c.withheld);
+        EXPECT_FALSE(bindDeviceLibrary());
+        EXPECT_EQ(fake::dlFreeCount, 1);
+        EXPECT_TRUE(allCountsZero());
+        EXPECT_EQ(fake::registeredCallback(), nullptr);
+        EXPECT_EQ(fake::dlLogText(), c.initResult ? "GFDev_Init" : "");
+        unbindDeviceLibrary();  // nothing left to release
+        EXPECT_EQ(fake::dlFreeCount, 1);
+    }
+}
+
+TEST_F(Binding, WithoutRegisterEntryExitNeverUnregisters) {
+    fake::withholdEntryPoint("GFDev_RegisterConnectCallback");
+    EXPECT_TRUE(bindDeviceLibrary());
+    EXPECT_FALSE(connectCallbackRefused);
+    fake::clearDlLog();
+    unbindDeviceLibrary();
+    EXPECT_EQ(fake::dlLogText(), "GFDev_Terminate");
+}
+
+TEST_F(Binding, RefusedCallbackIsReportedAndStillUnregisteredAtExit) {
+    fake::setFakeRegisterResult(0);
+    EXPECT_TRUE(bindDeviceLibrary());
+    EXPECT_TRUE(connectCallbackRefused);
+    fake::clearDlLog();
+    unbindDeviceLibrary();
+    EXPECT_EQ(fake::dlLogText(), "GFDev_UnregisterConnectCallback\nGFDev_Terminate");
+}
+
+TEST_F(Binding, CountsTakeLow16BitsCappedAtAddressableUnits) {
+    fake::setFakeUnits(DEV_GF166, 0x10003);
+    fake::setFakeUnits(DEV_GFP8, 0xFFFF);
+    fake::setFakeUnits(DEV_GFT8, 256);
+    fake::setFakeUnits(DEV_GFTQ6, 4);
+    fake::setFakeUnits(DEV_GFLGT2, 4);
+    fake::setFakeUnits(DEV_GFEFIS, 4);
+    ASSERT_TRUE(bindDeviceLibrary());
+    EXPECT_EQ(deviceCounts[DEV_GF166], 3);
+    EXPECT_EQ(deviceCounts[DEV_GFP8], 256);
+    EXPECT_EQ(deviceCounts[DEV_GFT8], 256);
+    EXPECT_EQ(deviceCounts[DEV_GFTQ6], 0);
+    EXPECT_EQ(deviceCounts[DEV_GFLGT2], 0);
+    EXPECT_EQ(deviceCounts[DEV_GFEFIS], 0);
+    EXPECT_EQ(deviceCounts[0], 0);
+    // The models are asked in a fixed order, once each.
+    EXPECT_EQ(fake::dlLogText(),
+              "GFDev_Init\nGFDev_RegisterConnectCallback\nGF45_GetNumDevices\n"
+              "GF46_GetNumDevices\nGFP8_GetNumDevices\nGFT8_GetNumDevices\n"
+              "GFRP48_GetNumDevices\nGFLGT_GetNumDevices\nGF166_GetNumDevices\n"
+              "GFMCP_GetNumDevices\nGFMCPPro_GetNumDevices\nGFATC_GetNumDevices");
+}
+
+TEST_F(Binding, CallbackAnswersAtOnceAndLeavesTheRecountToTheLoop) {
+    ASSERT_TRUE(bindDeviceLibrary());
+    fake::FakeConnectCallback cb = fake::registeredCallback();
+    ASSERT_NE(cb, nullptr);
+    fake::setFakeUnits(DEV_GFMCP, 1);
+    fake::clearDlLog();
+    EXPECT_EQ(cb(DEV_GFMCP, 0, 1), 1);
+    EXPECT_EQ(deviceCounts[DEV_GFMCP], 0);
+    EXPECT_EQ(fake::dlLogText(), "");
+}
+
+TEST_F(Binding, ExitBlanksThenUnregistersTerminatesAndFrees) {
+    ASSERT_TRUE(bindDeviceLibrary());
+    resetItemTable();
+    ItemRecord r{};
+    r.deviceType = DEV_GF45;
+    r.kind = KIND_BRIGHTNESS;
+    r.flags = FLAG_OUTPUT_COUNT_1;
+    ASSERT_TRUE(storeItem(0, r));
+    itemCount = 1;
+    fake::clearDlLog();
+    unbindDeviceLibrary();
+    freeItemTable();
+    EXPECT_EQ(fake::dlLogText(),
+              "GF45_SetBrightness 0 8\nGFDev_UnregisterConnectCallback\nGFDev_Terminate");
+    EXPECT_EQ(fake::dlFreeCount, 1);
+    EXPECT_EQ(fake::dlLogLinesAtFree, 3u);
+    EXPECT_EQ(deviceLibrary.deviceLibraryHandle, nullptr);
+    unbindDeviceLibrary();  // a second release is harmless
+    EXPECT_EQ(fake::dlFreeCount, 1);
+}
+
+TEST(DeviceTypeTable, SectionNamesAgreeWithTheItemCodes) {
+    int n = 0;
+    for (const DeviceType* t = deviceTypes; t->code != 0; ++t, ++n) {
+        EXPECT_EQ(t->code, n + 1);
+        EXPECT_STREQ(t->sectionName, deviceTypeName(t->code));
+    }
+    EXPECT_EQ(n, 13);
+    EXPECT_EQ(deviceDisplayCount(DEV_GFMCPPRO), 6);
+    EXPECT_EQ(deviceDisplayCount(DEV_GFMCP), 5);
+    EXPECT_EQ(deviceDisplayCount(0), 0);
+}
+
+}  // namespace
