@@ -1,14 +1,142 @@
-// Event-loop services (placeholder until the loop lands).
+// Windows event loop: the real main window of class "NORVALUME", created minimised and
+// never drawn, owning the timers (WM_TIMER) and the title. Work from other threads
+// arrives as a posted message and runs on the loop's thread.
+#include <windows.h>
+
+#include <atomic>
+
 #include "platform/platform.h"
 
+namespace {
+
+constexpr UINT WM_RUN_WORK = WM_APP + 1;  // lParam: the function to run
+constexpr int ICON_RESOURCE_ID = 102;
+
+const platform::WindowHandlers* windowHandlers = nullptr;
+const char* registeredClass = nullptr;
+std::atomic<HWND> mainWindow{nullptr};
+std::atomic<DWORD> loopThread{0};
+
+void runWork(LPARAM lParam) {
+    void (*work)() = reinterpret_cast<void (*)()>(lParam);
+    if (work) work();
+}
+
+LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CREATE:
+            // The creation handlers already set the title and timers on this window.
+            mainWindow = hwnd;
+            if (windowHandlers && windowHandlers->onCreate) windowHandlers->onCreate();
+            return 0;
+        case WM_TIMER:
+            if (windowHandlers && windowHandlers->onTimer) {
+                windowHandlers->onTimer(static_cast<uint32_t>(wParam));
+            }
+            return 0;
+        case WM_RUN_WORK:
+            runWork(lParam);
+            return 0;
+        case WM_CLOSE:
+            DestroyWindow(hwnd);
+            return 0;
+        case WM_DESTROY:
+            mainWindow = nullptr;
+            PostQuitMessage(0);
+            return 0;
+        case WM_PAINT: {
+            PAINTSTRUCT ps;
+            BeginPaint(hwnd, &ps);
+            EndPaint(hwnd, &ps);
+            break;
+        }
+        default:
+            break;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+}  // namespace
+
 namespace platform {
-bool registerMainClass(const char*, const WindowHandlers*) { return false; }
-bool createMainWindow(const char*) { return false; }
-void showMainMinimised() {}
-void setTitle(const char*) {}
-void setTimer(uint32_t, uint32_t) {}
-void killTimer(uint32_t) {}
-int runMainLoop() { return 0; }
-void closeMainWindow() {}
-bool postToLoop(void (*)()) { return false; }
+
+bool registerMainClass(const char* className, const WindowHandlers* handlers) {
+    if (!className || !handlers) return false;
+    HINSTANCE instance = static_cast<HINSTANCE>(programInstance());
+    WNDCLASSA wc = {};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = windowProc;
+    wc.hInstance = instance;
+    wc.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(ICON_RESOURCE_ID));
+    wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszMenuName = nullptr;
+    wc.lpszClassName = className;
+    windowHandlers = handlers;
+    if (!RegisterClassA(&wc)) return false;
+    registeredClass = className;
+    loopThread = GetCurrentThreadId();
+    return true;
+}
+
+bool createMainWindow(const char* title) {
+    if (!registeredClass) return false;
+    HWND hwnd = CreateWindowExA(0, registeredClass, title, WS_MINIMIZE | WS_CAPTION | WS_SYSMENU,
+                                0, 0, 0, 0, nullptr, nullptr,
+                                static_cast<HINSTANCE>(programInstance()), nullptr);
+    if (!hwnd) return false;
+    mainWindow = hwnd;
+    return true;
+}
+
+void showMainMinimised() {
+    HWND hwnd = mainWindow;
+    if (hwnd) ShowWindow(hwnd, SW_MINIMIZE);
+}
+
+void setTitle(const char* title) {
+    HWND hwnd = mainWindow;
+    if (hwnd && title) SetWindowTextA(hwnd, title);
+}
+
+void setTimer(uint32_t id, uint32_t ms) {
+    HWND hwnd = mainWindow;
+    if (hwnd) SetTimer(hwnd, id, ms, nullptr);
+}
+
+void killTimer(uint32_t id) {
+    HWND hwnd = mainWindow;
+    if (hwnd) KillTimer(hwnd, id);
+}
+
+int runMainLoop() {
+    MSG msg = {};
+    for (;;) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) break;
+        // Work posted before the window existed arrives as a thread message.
+        if (msg.hwnd == nullptr && msg.message == WM_RUN_WORK) {
+            runWork(msg.lParam);
+            continue;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+void closeMainWindow() {
+    HWND hwnd = mainWindow;
+    if (hwnd) PostMessageA(hwnd, WM_CLOSE, 0, 0);
+}
+
+bool postToLoop(void (*work)()) {
+    if (!work) return false;
+    LPARAM lParam = reinterpret_cast<LPARAM>(work);
+    HWND hwnd = mainWindow;
+    if (hwnd) return PostMessageA(hwnd, WM_RUN_WORK, 0, lParam) != 0;
+    DWORD thread = loopThread;
+    return thread != 0 && PostThreadMessageA(thread, WM_RUN_WORK, 0, lParam) != 0;
+}
+
 }  // namespace platform
