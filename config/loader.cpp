@@ -122,6 +122,16 @@ const char* appendedError(const char* line) {
     return mark > line && mark[-1] == ' ' ? mark - 1 : mark;
 }
 
+// Drops the blanks that stood before an old annotation, which the parser leaves in front
+// of the new one: otherwise a line that stays wrong gains one blank at every load.
+void closeUpError(char* line) {
+    char* error = const_cast<char*>(appendedError(line));
+    if (!*error) return;
+    char* p = error;
+    while (p > line && (p[-1] == ' ' || p[-1] == '\t')) --p;
+    if (p != error) std::memmove(p, error, std::strlen(error) + 1);
+}
+
 // What to write back for a value longer than the read limit: the parser saw only its
 // first 254 characters, but the rest is still the user's text and is never cut off.
 // Only an old annotation is removed and, for a rejected line, the new one appended.
@@ -132,6 +142,8 @@ const char* longLineReplacement(uint32_t length, int result) {
     const char* mark = std::strstr(wideValue, "<<<");
     if (result != 0 && !mark) return nullptr;
     size_t keep = mark ? static_cast<size_t>(mark - wideValue) : length;
+    if (result == 0)
+        while (keep > 0 && (wideValue[keep - 1] == ' ' || wideValue[keep - 1] == '\t')) --keep;
     std::memcpy(longText, wideValue, keep);
     longText[keep] = '\0';
     if (result == 0) {
@@ -164,6 +176,7 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     int result = parseItemLine(itemCount, ctx.deviceType, ctx.kind, ctx.index, ctx.unit,
                                lineValue, ctx.minVoltage, ctx.needsFlags);
     if (result != 0) ++itemCount;
+    if (result == 0) closeUpError(lineValue);
     if (result == 0 && walk.observer && walk.observer->lineRejected)
         walk.observer->lineRejected(section, key, appendedError(lineValue));
 
@@ -321,10 +334,11 @@ void loadConfiguration(int force) {
     platform::setTimer(RELOAD_TIMER_ID, revisionPeriod);
 }
 
-void loadConfigurationOnce(const LoadObserver* observer) {
+bool loadConfigurationOnce(const LoadObserver* observer) {
     loadBusy = true;
-    runLoad(observer);
+    changedDuringLoad = runLoad(observer);
     reloadPending = false;
     loadBusy = false;
     if (itemCapacity == 0) itemCount = 0;
+    return changedDuringLoad;
 }

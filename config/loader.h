@@ -25,8 +25,9 @@ struct LoadObserver {
 };
 
 // One forced load, straight away and without the reload timer or the busy flags.
-// `observer` may be nullptr.
-void loadConfigurationOnce(const LoadObserver* observer);
+// `observer` may be nullptr. True when the file was saved by someone else while the
+// load ran; the next loadConfiguration(0) then loads again.
+bool loadConfigurationOnce(const LoadObserver* observer);
 
 // Needs value of a device section: the gate bits of ItemFlags and the least bus voltage.
 void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage);
