@@ -1,0 +1,406 @@
+// Evaluation of single items against a fake clock and the fake panel library: gates,
+// condition references, comparisons, brightness, flashing, timed lights, text match,
+// the byte-valued types, masks and decoding.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "eval_fixture.h"
+#include "fake_platform/fake_dl.h"
+#include "fake_platform/fake_time.h"
+
+using namespace evaltest;
+
+namespace {
+
+class Evaluate : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::resetTime();
+        fake::nowMs = 10000;
+        fake::installFakeLibrary();
+        ASSERT_TRUE(bindDeviceLibrary());
+        fake::clearDlLog();
+        resetSimStatus();
+        std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
+        onMask = offMask = 0;
+    }
+    void TearDown() override {
+        freeItemTable();
+        unbindDeviceLibrary();
+    }
+
+    // Evaluates item i once and says what it marked: "on", "off", "both" or "-".
+    std::string markOf(int32_t i) {
+        onMask = offMask = 0;
+        evaluateItem(i);
+        uint32_t bit = 1u << (itemTable[i].index % 32);
+        bool on = onMask & bit, off = offMask & bit;
+        return on && off ? "both" : on ? "on" : off ? "off" : "-";
+    }
+
+    std::vector<std::string> marksEvery(int32_t i, int times, uint32_t stepMs) {
+        std::vector<std::string> marks;
+        for (int n = 0; n < times; ++n) {
+            marks.push_back(markOf(i));
+            fake::advance(stepMs);
+        }
+        return marks;
+    }
+};
+
+ItemRecord constantLight(uint16_t index, float value, uint32_t extraFlags = 0) {
+    ItemRecord r = record(DEV_GFP8, 0, KIND_LIGHT, index, FLAG_HAS_NUMBER | extraFlags);
+    setLiteral(r, value);
+    return r;
+}
+
+ItemRecord f32Light(uint16_t index, float raw, uint32_t extraFlags = 0) {
+    ItemRecord r = record(DEV_GFP8, 0, KIND_LIGHT, index, FLAG_HAS_OFFSET | extraFlags);
+    r.valueType = VT_F32;
+    setRawF32(r, raw);
+    return r;
+}
+
+ItemRecord condition(int number, uint32_t flags) {
+    return record(DEV_CONDITION, 0, KIND_CONDITION, static_cast<uint16_t>(number + 1), flags);
+}
+
+TEST_F(Evaluate, GatesPassOrFailByPowerVoltageAndFailureState) {
+    struct Case {
+        const char* name;
+        uint32_t needs;
+        uint16_t minVoltage;
+        double bus;
+        uint8_t power0, power1, failure;
+        int applies;
+    } cases[] = {
+        {"NeedsV above the bus fails", FLAG_NEEDS_V, 13, 12.0, 1, 1, 0, 0},
+        {"NeedsV equal passes", FLAG_NEEDS_V, 12, 12.0, 1, 1, 0, 1},
+        {"NeedsV passes on the default 24", FLAG_NEEDS_V, 24, 24.0, 1, 1, 0, 1},
+        {"NeedsB with battery off", FLAG_NEEDS_B, 0, 24.0, 0, 1, 0, 0},
+        {"NeedsB with avionics off", FLAG_NEEDS_B, 0, 24.0, 1, 0, 0, 1},
+        {"NeedsA with avionics off", FLAG_NEEDS_A, 0, 24.0, 1, 0, 0, 0},
+        {"NeedsE with a failure", FLAG_NEEDS_E, 0, 24.0, 1, 1, 2, 0},
+        {"no Needs ignores everything", 0, 30, 0.0, 0, 0, 1, 1},
+    };
+    for (const Case& c : cases) {
+        ItemRecord light = constantLight(3, 1.0f, c.needs);
+        light.minVoltage = c.minVoltage;
+        loadTable({light});
+        simStatus.busVoltage = c.bus;
+        simStatus.powerBytes[0] = c.power0;
+        simStatus.powerBytes[1] = c.power1;
+        simStatus.failureByte = c.failure;
+        EXPECT_EQ(evaluateItem(0), c.applies) << c.name;
+    }
+}
+
+TEST_F(Evaluate, FailedGateBlanksOnEveryScanButAFailedConditionOnlyAfterOutput) {
+    ItemRecord gated = constantLight(2, 1.0f, FLAG_NEEDS_B);
+    ItemRecord unmetCondition = constantLight(4, 1.0f);
+    unmetCondition.requiredConditions[0] = 9;  // no such condition
+    loadTable({gated, unmetCondition});
+    simStatus.powerBytes[0] = 0;
+    EXPECT_EQ(markOf(0), "off");
+    EXPECT_EQ(markOf(0), "off");
+    EXPECT_EQ(outputCount(itemTable[0]), 0);
+    EXPECT_EQ(markOf(1), "-");  // never sent, so nothing to blank
+
+    ItemRecord brightness = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER | FLAG_NEEDS_B);
+    setLiteral(brightness, 5.0f);
+    loadTable({brightness});
+    EXPECT_EQ(evaluateItem(0), 0);
+    EXPECT_EQ(outputCount(itemTable[0]), 3);  // brightness keeps the failed-gate count
+    EXPECT_TRUE(fake::dlLog.empty());
+}
+
+TEST_F(Evaluate, ComparisonsUseHalfUnitBandsOnlyForEqualityAndNaNIsFalse) {
+    struct Case {
+        uint8_t op;
+        float literal;
+        double value;
+        float truth;
+    } cases[] = {
+        {CMP_EQ, 5, 5.4, 1},     {CMP_EQ, 5, 4.6, 1},     {CMP_EQ, 5, 5.5, 0},
+        {CMP_EQ, 5, 4.5, 0},     {CMP_LE, 5, 5.0, 1},     {CMP_LE, 5, 5.0001, 0},
+        {CMP_LT, 5, 4.9999, 1},  {CMP_LT, 5, 5.0, 0},     {CMP_GT, 5, 5.0001, 1},
+        {CMP_GE, 5, 5.0, 1},     {CMP_GE, 5, 4.9999, 0},  {CMP_NE, 5, 5.4, 0},
+        {CMP_NE, 5, 5.5, 1},     {CMP_NONE, 5, 5.4, 0},   {CMP_NONE, 5, 4.5, 1},
+        {CMP_NONE, 5, 5.5, 1},   {CMP_EQ, 5, NAN, 0},     {CMP_NE, 5, NAN, 0},
+        {CMP_NONE, 5, NAN, 0},   {CMP_GE, 5, NAN, 0},
+    };
+    for (const Case& c : cases) {
+        ItemRecord cond = condition(0, FLAG_HAS_OFFSET | FLAG_HAS_NUMBER);
+        cond.valueType = VT_F64;
+        cond.compareOp = c.op;
+        setLiteral(cond, c.literal);
+        setRawF64(cond, c.value);
+        loadTable({cond});
+        EXPECT_EQ(evaluateItem(0), 1);
+        EXPECT_EQ(lastOf(itemTable[0]), c.truth) << "op " << int(c.op) << " value " << c.value;
+    }
+}
+
+TEST_F(Evaluate, ConditionThatStopsApplyingIsFalseForLaterItems) {
+    ItemRecord base = condition(0, FLAG_HAS_OFFSET);
+    base.valueType = VT_U8;
+    base.raw[0] = 1;
+    ItemRecord dependent = condition(1, FLAG_HAS_NUMBER);
+    setLiteral(dependent, 1.0f);
+    dependent.requiredConditions[0] = 1;  // C0
+    ItemRecord light = constantLight(0, 1.0f);
+    light.requiredConditions[0] = 2;  // C1
+    loadTable({base, dependent, light});
+
+    evaluateItem(0);
+    evaluateItem(1);
+    EXPECT_EQ(conditionTrue(2, 2), 1);
+    EXPECT_EQ(evaluateItem(2), 1);
+
+    itemTable[0].raw[0] = 0;
+    evaluateItem(0);
+    EXPECT_EQ(evaluateItem(1), 0);
+    EXPECT_EQ(conditionTrue(2, 2), 0);
+    EXPECT_EQ(evaluateItem(2), 0);
+}
+
+TEST_F(Evaluate, ReferencesDownwardOrToMissingConditionsAreFalse) {
+    ItemRecord first = condition(0, FLAG_HAS_NUMBER);
+    setLiteral(first, 1.0f);
+    ItemRecord second = condition(1, FLAG_HAS_NUMBER);
+    setLiteral(second, 1.0f);
+    ItemRecord excludedMissing = constantLight(1, 1.0f);
+    excludedMissing.excludedConditions[0] = 9;
+    loadTable({first, second, excludedMissing});
+    evaluateItem(0);
+    evaluateItem(1);
+    EXPECT_EQ(conditionTrue(2, 1), 0);  // C1 stands below the asker at position 1
+    EXPECT_EQ(conditionTrue(2, 2), 1);
+    EXPECT_EQ(conditionTrue(9, 3), 0);
+    EXPECT_EQ(conditionTrue(1, 0), 0);
+    EXPECT_EQ(evaluateItem(2), 1);  // a missing excluded condition is no obstacle
+}
+
+TEST_F(Evaluate, BrightnessIsClampedAndRounded) {
+    struct Case {
+        float value;
+        const char* sent;
+    } cases[] = {{17.3f, "GFP8_SetBrightness 0 15"},
+                 {-2.0f, "GFP8_SetBrightness 0 0"},
+                 {7.5f, "GFP8_SetBrightness 0 8"},
+                 {7.49f, "GFP8_SetBrightness 0 7"},
+                 {NAN, "GFP8_SetBrightness 0 0"}};
+    for (const Case& c : cases) {
+        ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER);
+        setLiteral(b, c.value);
+        loadTable({b});
+        fake::clearDlLog();
+        evaluateItem(0);
+        ASSERT_EQ(fake::dlLog.size(), 2u);  // the refresh of a fresh 0, then the value
+        EXPECT_EQ(fake::dlLog[0], "GFP8_SetBrightness 0 0");
+        EXPECT_EQ(fake::dlLog[1], c.sent) << c.value;
+    }
+}
+
+TEST_F(Evaluate, UnchangedBrightnessIsSentAgainAfterASecond) {
+    ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER);
+    setLiteral(b, 6.0f);
+    loadTable({b});
+    evaluateItem(0);
+    fake::advance(220);
+    evaluateItem(0);  // second completed evaluation still sends
+    fake::clearDlLog();
+    for (int n = 0; n < 4; ++n) {
+        fake::advance(220);
+        evaluateItem(0);
+    }
+    EXPECT_TRUE(fake::dlLog.empty()) << fake::dlLogText();
+    fake::advance(220);  // 1100 ms since the last send
+    evaluateItem(0);
+    EXPECT_EQ(fake::dlLogText(), "GFP8_SetBrightness 0 6");
+}
+
+TEST_F(Evaluate, FastFlashTogglesEveryScanAndSlowEverySecond) {
+    loadTable({constantLight(5, 1.0f, FLAG_FLASH_FAST)});
+    EXPECT_EQ(marksEvery(0, 6, 220),
+              (std::vector<std::string>{"on", "off", "on", "off", "on", "off"}));
+    loadTable({constantLight(5, 1.0f, FLAG_FLASH_SLOW)});
+    EXPECT_EQ(marksEvery(0, 10, 220), (std::vector<std::string>{"on", "on", "-", "off", "-",
+                                                               "on", "-", "off", "-", "on"}));
+}
+
+TEST_F(Evaluate, SteadyTimedOffLightGoesOffAfterItsPeriodAndRestartsWhenSwitchedAgain) {
+    ItemRecord light = f32Light(1, 1.0f, FLAG_TIMED_OFF);
+    light.timerPeriodMs = 5000;
+    loadTable({light});
+    EXPECT_EQ(markOf(0), "on");
+    fake::advance(220);
+    EXPECT_EQ(markOf(0), "on");
+    fake::advance(4560);  // 4780 ms after it came on
+    EXPECT_EQ(markOf(0), "-");
+    fake::advance(220);
+    EXPECT_EQ(markOf(0), "off");
+    fake::advance(220);
+    EXPECT_EQ(markOf(0), "off");
+
+    setRawF32(itemTable[0], 0.0f);
+    fake::advance(220);
+    EXPECT_EQ(markOf(0), "off");
+    EXPECT_EQ(itemTable[0].timerDeadlineMs, 0u);
+    setRawF32(itemTable[0], 1.0f);
+    fake::advance(220);
+    EXPECT_EQ(markOf(0), "on");
+    fake::advance(4900);
+    EXPECT_EQ(markOf(0), "-");
+    fake::advance(220);
+    EXPECT_EQ(markOf(0), "off");
+}
+
+TEST_F(Evaluate, TimedLightBackOnAfterItsDeadlineExpiresAtTheNextQuietScan) {
+    ItemRecord light = f32Light(1, 1.0f, FLAG_TIMED_OFF);
+    light.timerPeriodMs = 2000;
+    loadTable({light});
+    markOf(0);
+    fake::advance(220);
+    markOf(0);
+    setRawF32(itemTable[0], 0.0f);
+    fake::advance(220);
+    EXPECT_EQ(markOf(0), "off");
+    fake::advance(3000);  // past the deadline while off
+    setRawF32(itemTable[0], 1.0f);
+    EXPECT_EQ(markOf(0), "on");
+    fake::advance(220);
+    EXPECT_EQ(markOf(0), "off");  // not a new period: the old deadline has passed
+}
+
+TEST_F(Evaluate, FlashThenSteadyOnStopsFlashingAtTheDeadline) {
+    ItemRecord light = constantLight(1, 1.0f, FLAG_TIMED_ON | FLAG_FLASH_FAST);
+    light.timerPeriodMs = 1000;
+    loadTable({light});
+    EXPECT_EQ(marksEvery(0, 9, 220), (std::vector<std::string>{"on", "off", "on", "off", "on",
+                                                              "off", "on", "on", "on"}));
+    EXPECT_EQ(itemTable[0].lastToggleMs, 0u);
+}
+
+TEST_F(Evaluate, TextMatchAtLineStartAfterControlCharOrAnywhere) {
+    struct Case {
+        const char* message;
+        const char* word;
+        bool anywhere;
+        float truth;
+    } cases[] = {
+        {"GEAR DOWN", "GEAR", false, 1},
+        {"CHECK\nGEAR", "GEAR", false, 1},
+        {"LOWER GEAR", "GEAR", false, 0},
+        {"LOWER GEAR", "GEAR", true, 1},
+        {"SET GEAR\nGEAR", "GEAR", false, 0},  // only the first occurrence counts
+        {"X\xC8GEAR", "GEAR", false, 1},       // a byte of 128 or more counts as control
+        {"GEA", "GEAR", true, 0},
+        {"ANYTHING", "", true, 0},
+    };
+    for (const Case& c : cases) {
+        ItemRecord r = condition(0, FLAG_TEXT_MATCH | (c.anywhere ? uint32_t(FLAG_TEXT_MATCH_ANYWHERE) : 0u));
+        setLiteralText(r, c.word);
+        loadTable({r});
+        std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
+        std::strcpy(simStatus.messageText, c.message);
+        evaluateItem(0);
+        EXPECT_EQ(lastOf(itemTable[0]), c.truth) << c.message;
+    }
+}
+
+TEST_F(Evaluate, TextMatchStaysInsideUnterminatedLiteralAndMessage) {
+    ItemRecord r = condition(0, FLAG_TEXT_MATCH | FLAG_TEXT_MATCH_ANYWHERE);
+    std::memcpy(r.literal, "ABCDEFGH", 8);  // eight characters, no terminator
+    loadTable({r});
+    std::memset(simStatus.messageText, 'x', sizeof simStatus.messageText);
+    std::memcpy(simStatus.messageText + 120, "ABCDEFGH", 8);  // ends at the last byte
+    evaluateItem(0);
+    EXPECT_EQ(lastOf(itemTable[0]), 1.0f);
+    std::memcpy(simStatus.messageText + 120, "xABCDEFG", 8);  // would need a 129th byte
+    evaluateItem(0);
+    EXPECT_EQ(lastOf(itemTable[0]), 0.0f);
+}
+
+TEST_F(Evaluate, ByteTypesSendDisplaysOnAnyByteChangeAndLightsOnlyAtFirst) {
+    ItemRecord display = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
+    display.valueType = VT_STR;
+    std::memcpy(display.raw, "ABCDEFGH", 8);
+    ItemRecord light = record(DEV_GFP8, 0, KIND_LIGHT, 2, FLAG_HAS_OFFSET);
+    light.valueType = 200;  // a type byte from the simulator beyond the table
+    setRawF32(light, 2.0f);
+    loadTable({display, light});
+
+    for (int n = 0; n < 3; ++n) evaluateItem(0);
+    EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
+    itemTable[0].raw[7] = 'Z';
+    fake::clearDlLog();
+    evaluateItem(0);
+    EXPECT_NE(fake::dlLogText().find("ABCDEFGZ"), std::string::npos) << fake::dlLogText();
+
+    EXPECT_EQ(markOf(1), "on");
+    EXPECT_EQ(markOf(1), "on");
+    setRawF32(itemTable[1], 0.0f);
+    EXPECT_EQ(markOf(1), "-");  // never found changed after the first two
+}
+
+TEST_F(Evaluate, DecodingMasksAndScaling) {
+    struct Case {
+        const char* name;
+        uint16_t valueType;
+        uint32_t raw;
+        uint32_t mask;
+        float multiplier, divisor;
+        float shown;
+    } cases[] = {
+        {"U32 all ones", VT_U32, 0xFFFFFFFFu, 0, 0, 0, 4294967295.0f},
+        {"S32 all ones", VT_S32, 0xFFFFFFFFu, 0, 0, 0, -1.0f},
+        {"S8", VT_S8, 0xFF, 0, 0, 0, -1.0f},
+        {"S16", VT_S16, 0x8000, 0, 0, 0, -32768.0f},
+        {"default is U16", VT_DEFAULT, 0x12348000u, 0, 0, 0, 32768.0f},
+        {"mask on an integer", VT_U16, 0x1234, 0x00F0, 0, 0, 0x30},
+        {"mask ignored on F32", VT_F32, 0x3FC00000u, 0xFF, 0, 0, 1.5f},
+        {"multiplier then divisor", VT_U8, 10, 0, 3, 4, 7.5f},
+        {"zero multiplier is none", VT_U8, 10, 0, 0, 2, 5.0f},
+    };
+    for (const Case& c : cases) {
+        ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
+        d.valueType = c.valueType;
+        d.mask = c.mask;
+        d.multiplier = c.multiplier;
+        d.divisor = c.divisor;
+        setRawU32(d, c.raw);
+        loadTable({d});
+        evaluateItem(0);
+        EXPECT_EQ(lastOf(itemTable[0]), c.shown) << c.name;
+    }
+}
+
+TEST_F(Evaluate, DisplayLeavesNaNWhenTheValueReturns) {
+    ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
+    d.valueType = VT_F32;
+    setRawF32(d, NAN);
+    loadTable({d});
+    evaluateItem(0);
+    evaluateItem(0);
+    setRawF32(itemTable[0], 42.0f);
+    fake::clearDlLog();
+    evaluateItem(0);
+    EXPECT_EQ(lastOf(itemTable[0]), 42.0f);
+    EXPECT_NE(fake::dlLogText().find("42"), std::string::npos) << fake::dlLogText();
+}
+
+TEST_F(Evaluate, HugeF64OnADisplayOverflowsWithoutUndefinedConversion) {
+    ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
+    d.valueType = VT_F64;
+    setRawF64(d, 1e300);
+    loadTable({d});
+    evaluateItem(0);
+    EXPECT_TRUE(std::isinf(lastOf(itemTable[0])));
+    EXPECT_NE(fake::dlLogText().find(testPattern), std::string::npos) << fake::dlLogText();
+}
+
+}  // namespace
