@@ -2,6 +2,7 @@
 // 128 at a time, rebuilt from nothing on every load of the settings file.
 #include "config/items.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -42,7 +43,10 @@ bool storeItem(int32_t position, const ItemRecord& record) {
         // Growth is by a fixed step; a position further out than one step would leave a
         // gap of records nobody stored, so it is refused like a failed allocation.
         if (position > itemCapacity) return false;
+        // Neither the count nor the byte size may wrap (size_t is 32 bits on Win32).
+        if (itemCapacity > INT32_MAX - ITEM_TABLE_GROWTH) return false;
         size_t bigger = static_cast<size_t>(itemCapacity) + ITEM_TABLE_GROWTH;
+        if (bigger > SIZE_MAX / sizeof(ItemRecord)) return false;
         void* grown = std::realloc(itemTable, bigger * sizeof(ItemRecord));
         if (!grown) {
             std::free(itemTable);
@@ -59,8 +63,12 @@ bool storeItem(int32_t position, const ItemRecord& record) {
     return true;
 }
 
-int32_t findCondition(uint8_t ref, int32_t limit) {
+int32_t findCondition(int32_t ref, int32_t limit) {
+    // After a failed growth the loader still counts lines while the table has no
+    // storage, so itemCount alone is not a safe bound.
     if (limit > itemCount) limit = itemCount;
+    if (limit > itemCapacity) limit = itemCapacity;
+    if (!itemTable) return -1;
     for (int32_t i = 0; i < limit; ++i) {
         if (itemTable[i].kind != KIND_CONDITION) break;
         if ((itemTable[i].index & 0xFF) == ref) return i;

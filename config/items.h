@@ -131,7 +131,9 @@ bool storeItem(int32_t position, const ItemRecord& record);
 
 // The first condition record among the first `limit` records whose index has low byte
 // `ref` (condition number + 1); the search stops at the first non-condition. -1 if none.
-int32_t findCondition(uint8_t ref, int32_t limit);
+// `ref` is wide so that a reference to condition 255 (ref 256) can never match, and the
+// search never looks beyond the stored records or the table's storage.
+int32_t findCondition(int32_t ref, int32_t limit);
 
 // Bytes read from the simulator for each value type.
 extern const uint8_t valueTypeBytes[VALUE_TYPE_COUNT];

@@ -70,6 +70,23 @@ TEST(ItemTable, ConditionLookupStopsAtFirstNonCondition) {
     EXPECT_EQ(findCondition(2, 4), 1);
     EXPECT_EQ(findCondition(2, 1), -1);  // limit excludes it
     EXPECT_EQ(findCondition(3, 4), -1);
+    EXPECT_EQ(findCondition(2 + 256, 4), -1);  // only a true low-byte match counts
+    freeItemTable();
+}
+
+TEST(ItemTable, ConditionLookupInATableThatLostItsStorage) {
+    // After a failed growth the loader keeps counting lines until the load ends.
+    freeItemTable();
+    itemCount = 1100;
+    EXPECT_EQ(findCondition(1, itemCount), -1);
+    itemCount = 0;
+}
+
+TEST(ItemTable, ConditionLookupNeverReadsPastTheStorage) {
+    resetItemTable();
+    for (int32_t i = 0; i < itemCapacity; ++i) storeItem(i, conditionRecord(1000));
+    itemCount = itemCapacity + 50;  // a count ahead of the storage
+    EXPECT_EQ(findCondition(7, itemCount), -1);
     freeItemTable();
 }
 
