@@ -1,0 +1,258 @@
+// norvalume-check: checks a settings file with the very loader the program uses, forced,
+// with unit counts from the command line standing in for the device library. Prints every
+// rejected line, the items per kind and, on request, every stored record.
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "config/items.h"
+#include "config/line_parser.h"
+#include "config/loader.h"
+#include "devices/devices.h"
+#include "platform/platform.h"
+#include "shell/shell.h"
+
+namespace {
+
+constexpr int EXIT_ALL_ACCEPTED = 0;
+constexpr int EXIT_REJECTED = 1;
+constexpr int EXIT_CANNOT_RUN = 2;
+constexpr uint32_t PROBE_UNITS = 256;
+constexpr int LIGHTS_PER_UNIT = 24;
+
+int rejectedLines = 0;
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--dump] FILE\n"
+                 "  --units    the panel units connected, per model (default: as many units\n"
+                 "             of each model as FILE has sections for)\n"
+                 "  --dry-run  print what would be written back instead of writing it\n"
+                 "  --dump     print every stored item record\n"
+                 "exit status: 0 every line accepted, 1 some line rejected, 2 could not run\n");
+}
+
+bool sameName(const char* a, const char* b, size_t bLength) {
+    if (std::strlen(a) != bLength) return false;
+    for (size_t i = 0; i < bLength; ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// "GF45=1,GFMCP=2": model names as in the section names, any case.
+bool parseUnits(const char* list) {
+    const char* p = list;
+    while (*p) {
+        const char* name = p;
+        while (*p && *p != '=' && *p != ',') ++p;
+        size_t nameLength = static_cast<size_t>(p - name);
+        if (*p != '=') {
+            std::fprintf(stderr, "norvalume-check: --units: expected MODEL=COUNT near \"%s\"\n", name);
+            return false;
+        }
+        ++p;
+        char* end = nullptr;
+        unsigned long count = std::strtoul(p, &end, 10);
+        if (end == p || count > 65535 || (*end && *end != ',')) {
+            std::fprintf(stderr, "norvalume-check: --units: bad count for \"%.*s\"\n",
+                         static_cast<int>(nameLength), name);
+            return false;
+        }
+        int32_t type = 0;
+        for (int32_t t = 1; t <= DEVICE_TYPE_COUNT; ++t)
+            if (sameName(deviceTypeName(t), name, nameLength)) type = t;
+        if (!type) {
+            std::fprintf(stderr, "norvalume-check: --units: unknown model \"%.*s\"\n",
+                         static_cast<int>(nameLength), name);
+            return false;
+        }
+        const DeviceType* model = findDeviceType(type);
+        if (count && model && !model->count)
+            std::fprintf(stderr, "norvalume-check: note: the program never counts %s units, "
+                                 "so it never reads their sections\n", deviceTypeName(type));
+        deviceCounts[type] = static_cast<uint16_t>(count);
+        p = *end ? end + 1 : end;
+    }
+    return true;
+}
+
+bool present(const char* section, const char* key) {
+    char buf[8];
+    return platform::profileGet(iniPath, section, key, buf, sizeof buf) != 0;
+}
+
+// A unit section counts as there when any key the loader would read first is present.
+bool unitSectionPresent(int32_t type, uint32_t unit) {
+    char section[48];
+    char key[16];
+    std::snprintf(section, sizeof section, "%s.%u", deviceTypeName(type), unit);
+    if (present(section, "Needs") || present(section, "B")) return true;
+    for (int n = 0; n < LIGHTS_PER_UNIT; ++n) {
+        std::snprintf(key, sizeof key, "L%d", n);
+        if (present(section, key)) return true;
+        std::snprintf(key, sizeof key, "L%d.1", n);
+        if (present(section, key)) return true;
+    }
+    for (int n = 0; n < deviceDisplayCount(type); ++n) {
+        std::snprintf(key, sizeof key, "D%d", n);
+        if (present(section, key)) return true;
+        std::snprintf(key, sizeof key, "D%d.1", n);
+        if (present(section, key)) return true;
+    }
+    return false;
+}
+
+// Without --units: as many units of each model the program counts as there are
+// consecutive sections <Model>.0, <Model>.1, ... in the file.
+void probeUnits() {
+    for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
+        const DeviceType* model = findDeviceType(type);
+        if (!model || !model->count) continue;
+        uint32_t units = 0;
+        while (units < PROBE_UNITS && unitSectionPresent(type, units)) ++units;
+        deviceCounts[type] = static_cast<uint16_t>(units);
+    }
+}
+
+void onRejected(const char* section, const char* key, const char* errorText) {
+    ++rejectedLines;
+    std::printf("[%s] %s:%s\n", section, key, errorText);
+}
+
+// Only what would really change the file: the loader deletes every report key that does
+// not apply and rewrites the ones that do, most of them no-ops.
+void onDryRunChange(const char* section, const char* key, const char* value) {
+    char present[LINE_BUFFER_SIZE];
+    platform::profileGet(iniPath, section, key, present, sizeof present);
+    if (value ? std::strcmp(present, value) == 0 : present[0] == '\0') return;
+    if (value)
+        std::printf("would write [%s] %s=%s\n", section, key, value);
+    else
+        std::printf("would delete [%s] %s\n", section, key);
+}
+
+void printHex(const char* name, const uint8_t* bytes, int n) {
+    std::printf(" %s=", name);
+    for (int i = 0; i < n; ++i) std::printf("%02x", bytes[i]);
+}
+
+void printConditions(const char* name, const uint8_t* list) {
+    std::printf(" %s=", name);
+    for (int i = 0; i < 8; ++i) std::printf(i ? ",%u" : "%u", list[i]);
+}
+
+// The literal as a value: a number with %g, a text quoted with anything that would break
+// the blank-separated line escaped, "-" when the record has none.
+void printLiteral(const ItemRecord& r) {
+    std::printf(" literal=");
+    if (r.flags & FLAG_HAS_NUMBER) {
+        float value;
+        std::memcpy(&value, r.literal, sizeof value);
+        std::printf("%g", value);
+    } else if (r.flags & (FLAG_HAS_STRING | FLAG_TEXT_MATCH)) {
+        std::putchar('"');
+        for (int i = 0; i < 8 && r.literal[i]; ++i) {
+            unsigned char c = r.literal[i];
+            if (c <= ' ' || c >= 127 || c == '"' || c == '\\')
+                std::printf("\\x%02x", c);
+            else
+                std::putchar(c);
+        }
+        std::putchar('"');
+    } else {
+        std::putchar('-');
+    }
+    printHex("literalBytes", r.literal, 8);
+}
+
+void dumpRecord(const ItemRecord& r) {
+    std::printf("deviceType=%d unit=%u kind=%u index=%u flags=0x%x offset=0x%x displayFormat=%d "
+                "compareOp=%u valueType=%u",
+                r.deviceType, r.unit, r.kind, r.index, r.flags, r.offset, r.displayFormat,
+                r.compareOp, r.valueType);
+    printConditions("requiredConditions", r.requiredConditions);
+    printConditions("excludedConditions", r.excludedConditions);
+    std::printf(" mask=0x%x multiplier=%g divisor=%g", r.mask, r.multiplier, r.divisor);
+    printLiteral(r);
+    printHex("raw", r.raw, 8);
+    printHex("last", r.last, 8);
+    std::printf(" typeOffset=0x%x typeOffsetSeen=%u minVoltage=%u flashPhase=%d lastToggleMs=%u "
+                "timerDeadlineMs=%u timerPeriodMs=%u\n",
+                r.typeOffset, r.typeOffsetSeen, r.minVoltage, r.flashPhase, r.lastToggleMs,
+                r.timerDeadlineMs, r.timerPeriodMs);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* units = nullptr;
+    const char* file = nullptr;
+    bool dryRun = false;
+    bool dump = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--units") == 0 && i + 1 < argc) {
+            units = argv[++i];
+        } else if (std::strncmp(argv[i], "--units=", 8) == 0) {
+            units = argv[i] + 8;
+        } else if (std::strcmp(argv[i], "--dry-run") == 0) {
+            dryRun = true;
+        } else if (std::strcmp(argv[i], "--dump") == 0) {
+            dump = true;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            usage();
+            return EXIT_CANNOT_RUN;
+        } else if (!file) {
+            file = argv[i];
+        } else {
+            usage();
+            return EXIT_CANNOT_RUN;
+        }
+    }
+    if (!file) {
+        usage();
+        return EXIT_CANNOT_RUN;
+    }
+    if (std::strlen(file) >= sizeof iniPath) {
+        std::fprintf(stderr, "norvalume-check: %s: path too long\n", file);
+        return EXIT_CANNOT_RUN;
+    }
+    // A checker never creates the file it was asked to check.
+    if (platform::fileAttributes(file) == platform::FILE_ATTR_INVALID) {
+        std::fprintf(stderr, "norvalume-check: %s: no such file\n", file);
+        return EXIT_CANNOT_RUN;
+    }
+    std::strcpy(iniPath, file);
+
+    std::memset(deviceCounts, 0, sizeof deviceCounts);
+    if (units) {
+        if (!parseUnits(units)) return EXIT_CANNOT_RUN;
+    } else {
+        probeUnits();
+    }
+    std::printf("units:");
+    bool any = false;
+    for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
+        if (!deviceCounts[type]) continue;
+        std::printf(" %s=%u", deviceTypeName(type), deviceCounts[type]);
+        any = true;
+    }
+    std::printf(any ? "\n" : " none\n");
+
+    LoadObserver observer{onRejected, dryRun ? onDryRunChange : nullptr, dryRun};
+    loadConfigurationOnce(&observer);
+
+    int perKind[4] = {0, 0, 0, 0};
+    for (int32_t i = 0; i < itemCount; ++i)
+        if (itemTable[i].kind < 4) ++perKind[itemTable[i].kind];
+    std::printf("items: %d conditions, %d brightness, %d lights, %d displays; %d lines rejected\n",
+                perKind[KIND_CONDITION], perKind[KIND_BRIGHTNESS], perKind[KIND_LIGHT],
+                perKind[KIND_DISPLAY], rejectedLines);
+    if (dump)
+        for (int32_t i = 0; i < itemCount; ++i) dumpRecord(itemTable[i]);
+
+    freeItemTable();
+    return rejectedLines ? EXIT_REJECTED : EXIT_ALL_ACCEPTED;
+}
