@@ -1,21 +1,270 @@
-// IPC services (placeholder until the link lands).
+// IPC with the interface module on Linux. A "window" of class C is a Unix socket
+// $NORVALUME_RUNDIR/C (default /tmp/norvalume-$UID/C); an atom is just its name; shared
+// memory is POSIX shm under "/<name>". A send writes the atom's name and a newline on a
+// fresh connection and waits, within the time-out, for the 4-byte little-endian answer.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "platform/platform.h"
 
 namespace platform {
-WindowRef findWindowByClass(const char*) { return 0; }
-uint32_t registerMessage(const char*) { return 0; }
-uint16_t addAtom(const char*) { return 0; }
-void deleteAtom(uint16_t) {}
-MappingRef createSharedMemory(const char*, uint32_t, bool* existed) {
-    if (existed) *existed = false;
+
+namespace {
+
+constexpr int MAX_WINDOWS = 8;
+constexpr int MAX_MESSAGES = 8;
+constexpr int MAX_ATOMS = 64;
+constexpr int MAX_MAPPINGS = 16;
+constexpr uint16_t FIRST_ATOM = 0xC000;     // where Windows starts string atoms too
+constexpr uint32_t FIRST_MESSAGE = 0xC000;  // and registered messages
+constexpr size_t NAME_MAX_LEN = 255;
+
+struct Name {
+    bool used;
+    char text[NAME_MAX_LEN + 1];
+};
+
+// Windows found so far (never freed: a class name stays a class name), registered
+// messages, atoms; each reference is its table index + 1 (+ the Windows base).
+Name windows[MAX_WINDOWS];
+Name messages[MAX_MESSAGES];
+Name atoms[MAX_ATOMS];
+
+struct Mapping {
+    bool used;
+    int fd;
+    bool created;  // we made it, so we unlink it: shm outlives processes on Linux
+    char name[NAME_MAX_LEN + 2];
+};
+Mapping mappings[MAX_MAPPINGS];
+
+thread_local uint32_t lastError = 0;
+
+bool copyName(char* out, size_t outSize, const char* name) {
+    size_t n = std::strlen(name);
+    if (n + 1 > outSize) return false;
+    std::memcpy(out, name, n + 1);
+    return true;
+}
+
+int findOrAdd(Name* table, int count, const char* name) {
+    if (!name || !*name || std::strlen(name) > NAME_MAX_LEN) return -1;
+    for (int i = 0; i < count; i++)
+        if (table[i].used && std::strcmp(table[i].text, name) == 0) return i;
+    for (int i = 0; i < count; i++)
+        if (!table[i].used) {
+            table[i].used = true;
+            copyName(table[i].text, sizeof table[i].text, name);
+            return i;
+        }
+    return -1;
+}
+
+bool socketPath(const char* className, sockaddr_un* addr) {
+    std::memset(addr, 0, sizeof *addr);
+    addr->sun_family = AF_UNIX;
+    const char* dir = std::getenv("NORVALUME_RUNDIR");
+    char fallback[64];
+    if (!dir || !*dir) {
+        std::snprintf(fallback, sizeof fallback, "/tmp/norvalume-%u", unsigned(getuid()));
+        dir = fallback;
+    }
+    // Class names with a '/' would point outside the run folder.
+    if (std::strchr(className, '/')) return false;
+    int n = std::snprintf(addr->sun_path, sizeof addr->sun_path, "%s/%s", dir, className);
+    return n > 0 && size_t(n) < sizeof addr->sun_path;
+}
+
+// A connected socket to the window's class, or -1 with errno set.
+int connectTo(const char* className) {
+    sockaddr_un addr;
+    if (!socketPath(className, &addr)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+uint64_t nowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
+}
+
+}  // namespace
+
+WindowRef findWindowByClass(const char* className) {
+    if (!className) return 0;
+    // A socket file alone may be left over from a module that died: only a listener counts.
+    int fd = connectTo(className);
+    if (fd < 0) return 0;
+    close(fd);
+    int i = findOrAdd(windows, MAX_WINDOWS, className);
+    return i < 0 ? 0 : WindowRef(i + 1);
+}
+
+uint32_t registerMessage(const char* name) {
+    int i = findOrAdd(messages, MAX_MESSAGES, name);
+    return i < 0 ? 0 : FIRST_MESSAGE + uint32_t(i);
+}
+
+uint16_t addAtom(const char* name) {
+    // Unlike Windows atoms these are not reference-counted: each add takes its own slot.
+    if (!name || !*name || std::strlen(name) > NAME_MAX_LEN) return 0;
+    for (int i = 0; i < MAX_ATOMS; i++)
+        if (!atoms[i].used) {
+            atoms[i].used = true;
+            copyName(atoms[i].text, sizeof atoms[i].text, name);
+            return uint16_t(FIRST_ATOM + i);
+        }
     return 0;
 }
-void* mapSharedMemory(MappingRef, uint32_t) { return nullptr; }
-void unmapSharedMemory(void*, uint32_t) {}
-void closeSharedMemory(MappingRef) {}
-bool sendMessageTimeout(WindowRef, uint32_t, uintptr_t, intptr_t, uint32_t, uint32_t*) {
-    return false;
+
+void deleteAtom(uint16_t atom) {
+    int i = int(atom) - FIRST_ATOM;
+    if (i >= 0 && i < MAX_ATOMS) atoms[i] = Name{};
 }
-uint32_t lastErrorCode() { return 0; }
-uint32_t processId() { return 1; }
+
+MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
+    if (existed) *existed = false;
+    if (!name || std::strchr(name, '/')) {
+        lastError = EINVAL;
+        return 0;
+    }
+    int slot = -1;
+    for (int i = 0; i < MAX_MAPPINGS && slot < 0; i++)
+        if (!mappings[i].used) slot = i;
+    if (slot < 0) {
+        lastError = EMFILE;
+        return 0;
+    }
+    Mapping& m = mappings[slot];
+    m.name[0] = '/';
+    if (!copyName(m.name + 1, sizeof m.name - 1, name)) {
+        lastError = ENAMETOOLONG;
+        return 0;
+    }
+    m.created = true;
+    m.fd = shm_open(m.name, O_RDWR | O_CREAT | O_EXCL, 0600);
+    if (m.fd < 0 && errno == EEXIST) {
+        // Like Windows: hand back the existing memory and say so.
+        m.created = false;
+        m.fd = shm_open(m.name, O_RDWR, 0600);
+        if (m.fd >= 0 && existed) *existed = true;
+    }
+    if (m.fd < 0) {
+        lastError = uint32_t(errno);
+        return 0;
+    }
+    if (m.created && ftruncate(m.fd, off_t(size)) != 0) {
+        lastError = uint32_t(errno);
+        close(m.fd);
+        shm_unlink(m.name);
+        return 0;
+    }
+    m.used = true;
+    return MappingRef(slot + 1);
+}
+
+void* mapSharedMemory(MappingRef mapping, uint32_t size) {
+    if (mapping == 0 || mapping > MAX_MAPPINGS || !mappings[mapping - 1].used) return nullptr;
+    int fd = mappings[mapping - 1].fd;
+    struct stat st;
+    // Memory that someone else made smaller than asked for would fault on access.
+    if (fstat(fd, &st) != 0 || st.st_size < off_t(size)) return nullptr;
+    void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (view == MAP_FAILED) {
+        lastError = uint32_t(errno);
+        return nullptr;
+    }
+    return view;
+}
+
+void unmapSharedMemory(void* view, uint32_t size) {
+    if (view) munmap(view, size);
+}
+
+void closeSharedMemory(MappingRef mapping) {
+    if (mapping == 0 || mapping > MAX_MAPPINGS || !mappings[mapping - 1].used) return;
+    Mapping& m = mappings[mapping - 1];
+    close(m.fd);
+    if (m.created) shm_unlink(m.name);
+    m = Mapping{};
+}
+
+bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, intptr_t,
+                        uint32_t timeoutMs, uint32_t* result) {
+    lastError = 0;
+    if (window == 0 || window > MAX_WINDOWS || !windows[window - 1].used) {
+        lastError = 1400;  // ERROR_INVALID_WINDOW_HANDLE, as Windows reports it
+        return false;
+    }
+    if (message < FIRST_MESSAGE || message >= FIRST_MESSAGE + MAX_MESSAGES) {
+        lastError = EINVAL;
+        return false;
+    }
+    int fd = connectTo(windows[window - 1].text);
+    if (fd < 0) {
+        lastError = uint32_t(errno);
+        return false;
+    }
+    // An unknown atom still reaches the module, with an empty name it cannot resolve.
+    char line[NAME_MAX_LEN + 2];
+    int a = int(wParam) - FIRST_ATOM;
+    const char* name = a >= 0 && a < MAX_ATOMS && atoms[a].used ? atoms[a].text : "";
+    int n = std::snprintf(line, sizeof line, "%s\n", name);
+    if (send(fd, line, size_t(n), MSG_NOSIGNAL) != n) {
+        lastError = uint32_t(errno ? errno : EPIPE);
+        close(fd);
+        return false;
+    }
+
+    uint8_t answer[4];
+    size_t got = 0;
+    uint64_t deadline = nowMs() + timeoutMs;
+    while (got < sizeof answer) {
+        uint64_t now = nowMs();
+        if (now >= deadline) break;  // timed out: no error code, as the contract says
+        pollfd p = {fd, POLLIN, 0};
+        int ready = poll(&p, 1, int(deadline - now));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        ssize_t r = recv(fd, answer + got, sizeof answer - got, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            lastError = r == 0 ? uint32_t(ECONNRESET) : uint32_t(errno);
+            break;
+        }
+        got += size_t(r);
+    }
+    close(fd);
+    if (got < sizeof answer) return false;
+    *result = uint32_t(answer[0]) | uint32_t(answer[1]) << 8 | uint32_t(answer[2]) << 16 |
+              uint32_t(answer[3]) << 24;
+    return true;
+}
+
+uint32_t lastErrorCode() { return lastError; }
+
+uint32_t processId() { return uint32_t(getpid()); }
+
 }  // namespace platform

@@ -1,0 +1,124 @@
+// norvalume-linkprobe: a small client of the link for the end-to-end tests. It opens the
+// link with the program's own client code, runs the steps given on its command line and
+// prints every LinkError code, so a test can check the protocol against another process.
+//   norvalume-linkprobe [--required N] [read OFF SIZE | write OFF HEXBYTES | process]...
+// Offsets are hexadecimal. Pending requests are processed at the end.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "link/link.h"
+
+namespace {
+
+struct Pending {
+    unsigned offset;
+    std::vector<unsigned char> data;
+};
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+bool parseHexBytes(const char* text, std::vector<unsigned char>* out) {
+    size_t n = std::strlen(text);
+    if (n == 0 || n % 2) return false;
+    for (size_t i = 0; i < n; i += 2) {
+        int hi = hexValue(text[i]), lo = hexValue(text[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        out->push_back((unsigned char)(hi << 4 | lo));
+    }
+    return true;
+}
+
+bool parseNumber(const char* text, int base, unsigned long* out) {
+    char* end = nullptr;
+    *out = std::strtoul(text, &end, base);
+    return *text && !*end;
+}
+
+// The reads of the current batch; each buffer is its own allocation, so none moves
+// while the link holds on to it.
+std::vector<Pending*> batch;
+bool allOk = true;
+
+void process() {
+    LinkError e;
+    bool ok = linkProcess(&e);
+    std::printf("process %u\n", unsigned(e));
+    if (!ok) allOk = false;
+    for (Pending* p : batch) {
+        if (ok) {
+            std::printf("data %04X ", p->offset);
+            for (unsigned char b : p->data) std::printf("%02X", b);
+            std::printf("\n");
+        }
+        delete p;
+    }
+    batch.clear();
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: norvalume-linkprobe [--required N] [read OFF SIZE | write OFF HEX | "
+                 "process]...\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int i = 1;
+    unsigned long required = 0;
+    if (i + 1 < argc && std::strcmp(argv[i], "--required") == 0) {
+        if (!parseNumber(argv[i + 1], 0, &required)) return usage();
+        i += 2;
+    }
+    LinkError e;
+    bool opened = linkOpen(uint32_t(required), &e);
+    std::printf("open %u interface=%08X simulator=%04X\n", unsigned(e), unsigned(interfaceVersion),
+                unsigned(simulatorVersion & 0xFFFF));
+    if (!opened) return 1;
+    bool queued = false;
+    for (; i < argc; i++) {
+        unsigned long offset, size;
+        if (std::strcmp(argv[i], "read") == 0 && i + 2 < argc &&
+            parseNumber(argv[i + 1], 16, &offset) && parseNumber(argv[i + 2], 10, &size) &&
+            size <= 0x8000) {
+            Pending* p = new Pending{unsigned(offset), std::vector<unsigned char>(size)};
+            bool ok = linkRead(uint32_t(offset), uint32_t(size), p->data.data(), &e);
+            std::printf("read %u\n", unsigned(e));
+            if (ok) {
+                batch.push_back(p);
+                queued = true;
+            } else {
+                delete p;
+                allOk = false;
+            }
+            i += 2;
+        } else if (std::strcmp(argv[i], "write") == 0 && i + 2 < argc &&
+                   parseNumber(argv[i + 1], 16, &offset)) {
+            std::vector<unsigned char> bytes;
+            if (!parseHexBytes(argv[i + 2], &bytes)) return usage();
+            bool ok = linkWrite(uint32_t(offset), uint32_t(bytes.size()), bytes.data(), &e);
+            std::printf("write %u\n", unsigned(e));
+            if (ok) queued = true;
+            else allOk = false;
+            i += 2;
+        } else if (std::strcmp(argv[i], "process") == 0) {
+            process();
+            queued = false;
+        } else {
+            linkClose();
+            return usage();
+        }
+    }
+    if (queued) process();
+    linkClose();
+    std::fflush(stdout);
+    return allOk ? 0 : 1;
+}

@@ -1,0 +1,198 @@
+// norvalume-sim's Linux front end: listens on the socket that stands for the window of
+// the chosen class, answers each connection's block, and runs commands from the script
+// and standard input in one poll loop, so `wait` never stops the serving.
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/sim/sim_app.h"
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+void onSignal(int) { stopRequested = 1; }
+
+uint64_t nowMs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
+}
+
+// Reads the block name the client sent: one line, within a second.
+bool readName(int fd, char* name, size_t size) {
+    size_t n = 0;
+    uint64_t deadline = nowMs() + 1000;
+    while (n + 1 < size) {
+        uint64_t now = nowMs();
+        if (now >= deadline) return false;
+        pollfd p = {fd, POLLIN, 0};
+        if (poll(&p, 1, int(deadline - now)) <= 0) return false;
+        char c;
+        if (recv(fd, &c, 1, 0) != 1) return false;
+        if (c == '\n') {
+            name[n] = '\0';
+            return true;
+        }
+        name[n++] = c;
+    }
+    return false;
+}
+
+uint32_t processNamedBlock(const char* name, bool* answered) {
+    *answered = true;
+    char shmName[300];
+    if (!*name || std::strchr(name, '/') ||
+        std::snprintf(shmName, sizeof shmName, "/%s", name) >= int(sizeof shmName)) {
+        simModule.exchanges++;
+        return 0;
+    }
+    int fd = shm_open(shmName, O_RDWR, 0);
+    struct stat st;
+    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < off_t(sim::BLOCK_SIZE)) {
+        if (fd >= 0) close(fd);
+        simModule.exchanges++;
+        return 0;
+    }
+    void* view = mmap(nullptr, sim::BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (view == MAP_FAILED) {
+        simModule.exchanges++;
+        return 0;
+    }
+    uint32_t result = 0;
+    *answered = sim::processBlock(&simModule, static_cast<uint8_t*>(view), sim::BLOCK_SIZE, &result);
+    munmap(view, sim::BLOCK_SIZE);
+    return result;
+}
+
+}  // namespace
+
+int serveSim(const SimOptions& options) {
+    const char* dir = std::getenv("NORVALUME_RUNDIR");
+    char fallback[64];
+    if (!dir || !*dir) {
+        std::snprintf(fallback, sizeof fallback, "/tmp/norvalume-%u", unsigned(getuid()));
+        dir = fallback;
+        mkdir(dir, 0700);
+    }
+    sockaddr_un addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    if (std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", dir,
+                      options.windowClass.c_str()) >= int(sizeof addr.sun_path)) {
+        std::fprintf(stderr, "norvalume-sim: run folder path too long\n");
+        return 1;
+    }
+    int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    unlink(addr.sun_path);  // a socket left by a module that died
+    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener, 16) != 0) {
+        std::fprintf(stderr, "norvalume-sim: cannot listen on %s: %s\n", addr.sun_path,
+                     std::strerror(errno));
+        return 1;
+    }
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = onSignal;
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::printf("ready %s\n", options.windowClass.c_str());
+    std::fflush(stdout);
+
+    size_t scriptNext = 0;
+    std::string input;  // standard input not yet run, up to a partial last line
+    bool inputOpen = true;
+    uint64_t waitUntil = 0;
+    bool quit = false;
+    std::vector<int> hung;  // connections the silent module never answers
+
+    while (!quit && !stopRequested) {
+        while (!quit && nowMs() >= waitUntil) {
+            std::string line;
+            if (scriptNext < options.scriptLines.size()) {
+                line = options.scriptLines[scriptNext++];
+            } else {
+                size_t end = input.find('\n');
+                if (end == std::string::npos) break;
+                line = input.substr(0, end);
+                input.erase(0, end + 1);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+            }
+            sim::CommandResult r = runSimLine(line);
+            if (r.kind == sim::COMMAND_WAIT) waitUntil = nowMs() + r.waitMs;
+            if (r.kind == sim::COMMAND_QUIT) quit = true;
+        }
+        if (quit) break;
+        if (simModule.fault != sim::FAULT_SILENT) {
+            for (int fd : hung) close(fd);
+            hung.clear();
+        }
+
+        std::vector<pollfd> fds;
+        fds.push_back({listener, POLLIN, 0});
+        if (inputOpen) fds.push_back({0, POLLIN, 0});
+        size_t firstHung = fds.size();
+        for (int fd : hung) fds.push_back({fd, POLLIN, 0});
+        int timeout = -1;
+        uint64_t now = nowMs();
+        if (waitUntil > now) timeout = int(waitUntil - now);
+        else if (scriptNext < options.scriptLines.size()) timeout = 0;
+        if (poll(fds.data(), fds.size(), timeout) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (fds[0].revents & POLLIN) {
+            int conn = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+            char name[300];
+            if (conn >= 0 && readName(conn, name, sizeof name)) {
+                bool answered = true;
+                uint32_t result = processNamedBlock(name, &answered);
+                if (answered) {
+                    uint8_t out[4] = {uint8_t(result), uint8_t(result >> 8),
+                                      uint8_t(result >> 16), uint8_t(result >> 24)};
+                    send(conn, out, 4, MSG_NOSIGNAL);
+                    close(conn);
+                } else {
+                    hung.push_back(conn);
+                }
+            } else if (conn >= 0) {
+                close(conn);  // a window lookup, or a client that said nothing
+            }
+        }
+        if (inputOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
+            char buf[4096];
+            ssize_t n = read(0, buf, sizeof buf);
+            if (n > 0) input.append(buf, size_t(n));
+            else if (n == 0 || errno != EINTR) {
+                inputOpen = false;  // keep serving without it
+                if (!input.empty() && input.back() != '\n') input += '\n';
+            }
+        }
+        for (size_t i = firstHung; i < fds.size(); i++)
+            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                char c;
+                if (recv(fds[i].fd, &c, 1, MSG_DONTWAIT) <= 0) {
+                    close(fds[i].fd);
+                    for (size_t k = 0; k < hung.size(); k++)
+                        if (hung[k] == fds[i].fd) hung.erase(hung.begin() + long(k));
+                }
+            }
+    }
+    for (int fd : hung) close(fd);
+    close(listener);
+    unlink(addr.sun_path);
+    return 0;
+}

@@ -1,0 +1,23 @@
+// norvalume-sim, the program around the emulated module: its options, the one module it
+// serves, and the command runner shared by the Linux and the Windows front ends.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/sim/simcore.h"
+
+struct SimOptions {
+    std::string windowClass = "FS98MAIN";
+    std::vector<std::string> scriptLines;  // the --script file, read at start
+};
+
+extern sim::SimModule simModule;
+
+// Runs one command line (newline already stripped) on simModule. Dump lines go to
+// stdout, errors to stderr, both flushed at once so a test sees them in time.
+sim::CommandResult runSimLine(const std::string& line);
+
+// The platform's serving loop: answers the message on a window of options.windowClass,
+// runs the script and then standard input. Returns the exit code.
+int serveSim(const SimOptions& options);

@@ -1,0 +1,82 @@
+// norvalume-sim: answers the simulator interface protocol over a 64 KiB offset space, for
+// development, tests and the demo. Options and the command runner live here; the window
+// (or socket) and the loop are the platform front end's.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include "tools/sim/sim_app.h"
+
+sim::SimModule simModule;
+
+namespace {
+
+void printLine(const char* line) {
+    std::fputs(line, stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+int usage() {
+    std::fprintf(stderr,
+                 "usage: norvalume-sim [--window FS98MAIN|OMBXMAIN] [--script FILE]\n"
+                 "                     [--interface WORD] [--simversion N]\n");
+    return 2;
+}
+
+bool parseNumber(const char* text, unsigned long* out) {
+    char* end = nullptr;
+    *out = std::strtoul(text, &end, 0);
+    return *text && !*end;
+}
+
+}  // namespace
+
+sim::CommandResult runSimLine(const std::string& line) {
+    sim::CommandResult r = sim::runCommand(&simModule, line.c_str(), printLine);
+    if (r.kind == sim::COMMAND_ERROR) {
+        std::fprintf(stderr, "error: %s: %s\n", r.message, line.c_str());
+        std::fflush(stderr);
+    }
+    return r;
+}
+
+int main(int argc, char** argv) {
+    SimOptions options;
+    unsigned long interfaceWord = sim::DEFAULT_INTERFACE_WORD;
+    unsigned long simVersion = sim::DEFAULT_SIM_VERSION;
+    const char* script = nullptr;
+    for (int i = 1; i < argc; i++) {
+        const char* arg = argv[i];
+        const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (std::strcmp(arg, "--window") == 0 && value) {
+            options.windowClass = value;
+            if (options.windowClass != "FS98MAIN" && options.windowClass != "OMBXMAIN")
+                return usage();
+        } else if (std::strcmp(arg, "--script") == 0 && value) {
+            script = value;
+        } else if (std::strcmp(arg, "--interface") == 0 && value) {
+            if (!parseNumber(value, &interfaceWord) || interfaceWord > 0xFFFFFFFFul) return usage();
+        } else if (std::strcmp(arg, "--simversion") == 0 && value) {
+            if (!parseNumber(value, &simVersion) || simVersion > 0xFFFF) return usage();
+        } else {
+            return usage();
+        }
+        i++;
+    }
+    sim::resetModule(&simModule, uint32_t(interfaceWord), uint16_t(simVersion));
+    if (script) {
+        std::ifstream in(script, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "norvalume-sim: cannot read %s\n", script);
+            return 1;
+        }
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            options.scriptLines.push_back(line);
+        }
+    }
+    return serveSim(options);
+}
