@@ -1,0 +1,340 @@
+// The scan cycle against the in-process interface module and the fake panel library:
+// exchanges per tick, the extra and indirect reads, alternatives of one key, flushes,
+// the control byte, link failure with the watchdog, and a full request block.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "eval_fixture.h"
+#include "fake_platform/fake_dl.h"
+#include "fake_platform/fake_ipc.h"
+#include "fake_platform/fake_loop.h"
+#include "fake_platform/fake_time.h"
+#include "link/link.h"
+#include "shell/shell.h"
+
+using namespace evaltest;
+
+namespace {
+
+// (offset, size) of every read record of every exchange, as the module received them.
+std::vector<std::vector<std::pair<uint32_t, uint32_t>>> exchangedReads;
+
+uint32_t u32At(const uint8_t* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void observeBlock(const uint8_t* block, uint32_t size) {
+    std::vector<std::pair<uint32_t, uint32_t>> reads;
+    uint32_t at = 0;
+    while (at + 16 <= size) {
+        uint32_t type = u32At(block + at);
+        if (type == 0) break;
+        uint32_t length = u32At(block + at + 8);
+        if (type == 1) reads.emplace_back(u32At(block + at + 4), length);
+        at += (type == 1 ? 16 : 12) + length;
+    }
+    exchangedReads.push_back(reads);
+}
+
+int count(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+class Scan : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::resetTime();
+        fake::nowMs = 20000;
+        fake::resetLoop();
+        fake::resetIpc();
+        fake::installModule("FS98MAIN");
+        fake::installFakeLibrary();
+        fake::setFakeUnits(DEV_GFP8, 2);
+        ASSERT_TRUE(bindDeviceLibrary());
+        countDevices();
+        resetScanState();
+        std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
+        scanPeriod = 220;
+        connect();
+        exchangedReads.clear();
+        fake::module().exchanges = 0;  // the handshake is not ours to count
+        fake::ipcBlockObserver = observeBlock;
+        fake::clearDlLog();
+    }
+    void TearDown() override {
+        fake::ipcBlockObserver = nullptr;
+        linkClose();
+        linkConnected = false;
+        freeItemTable();
+        unbindDeviceLibrary();
+    }
+    void connect() {
+        LinkError error;
+        ASSERT_TRUE(linkOpen(0, &error)) << error;
+        linkConnected = true;
+    }
+    void tick(uint32_t advanceMs = 220) {
+        scanTick();
+        fake::advance(advanceMs);
+    }
+};
+
+ItemRecord offsetItem(int32_t type, uint8_t unit, uint8_t kind, uint16_t index, uint16_t offset,
+                      uint16_t valueType, uint32_t extraFlags = 0) {
+    ItemRecord r = record(type, unit, kind, index, FLAG_HAS_OFFSET | extraFlags);
+    r.offset = offset;
+    r.valueType = valueType;
+    return r;
+}
+
+ItemRecord constantLight(uint8_t unit, uint16_t index, float value) {
+    ItemRecord r = record(DEV_GFP8, unit, KIND_LIGHT, index, FLAG_HAS_NUMBER);
+    setLiteral(r, value);
+    return r;
+}
+
+TEST_F(Scan, LinkDownOnlySetsTitleAndWatchdogBlanksAfterFiveSeconds) {
+    linkClose();
+    linkConnected = false;
+    loadTable({constantLight(0, 1, 1.0f)});
+    itemTable[0].flags |= FLAG_OUTPUT_COUNT_1;  // as if it had been sent earlier
+    resetScanState();
+    fake::nowMs = 4000;
+    tick();
+    tick();
+    EXPECT_EQ(fake::titles, (std::vector<std::string>{"Norvalume: waiting"}));
+    EXPECT_TRUE(fake::dlLog.empty());  // still within the first 5 s
+    fake::nowMs = 5001;
+    tick();
+    EXPECT_EQ(fake::dlLogText(), "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x0");
+    EXPECT_TRUE(exchangedReads.empty());
+    ASSERT_FALSE(fake::timerOps.empty());
+    EXPECT_TRUE(fake::timerOps.back().set);
+    EXPECT_EQ(fake::timerOps.back().id, SCAN_TIMER_ID);
+    EXPECT_EQ(fake::timerOps.back().ms, 220u);
+}
+
+TEST_F(Scan, EmptyTableMakesNoLinkTraffic) {
+    loadTable({});
+    tick();
+    EXPECT_EQ(fake::titles, (std::vector<std::string>{"Norvalume: connected"}));
+    EXPECT_EQ(fake::module().exchanges, 0u);
+}
+
+TEST_F(Scan, OneExchangePerTickWithoutIndirectItemsAndTheLinkStaysUp) {
+    loadTable({offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0BC4, VT_U8)});
+    tick();
+    tick();
+    EXPECT_EQ(fake::module().exchanges, 2u);
+    EXPECT_TRUE(linkConnected);
+    const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+        {0x330C, 1}, {0x2834, 8}, {0x3102, 2}, {0x0B6A, 1}, {0x0BC4, 1}};
+    EXPECT_EQ(exchangedReads[0], expected);
+}
+
+TEST_F(Scan, MessageTextIsReadOnlyWhileATextMatchIsLoaded) {
+    ItemRecord match = record(DEV_GFP8, 0, KIND_LIGHT, 0, FLAG_TEXT_MATCH);
+    setLiteralText(match, "GEAR");
+    loadTable({match});
+    ASSERT_TRUE(textMatchUsed);
+    fake::setText(0x3380, "GEAR UNSAFE");
+    tick();
+    EXPECT_EQ(exchangedReads[0].back(), std::make_pair(0x3380u, 128u));
+    EXPECT_STREQ(simStatus.messageText, "GEAR UNSAFE");
+
+    loadTable({constantLight(0, 0, 1.0f)});
+    fake::setText(0x3380, "OTHER");
+    tick();
+    EXPECT_EQ(exchangedReads[1].size(), 4u);
+    EXPECT_STREQ(simStatus.messageText, "GEAR UNSAFE");  // kept, not reset
+}
+
+TEST_F(Scan, RadioOffsetsGetTheirExtraBytesAndTypeBytesComeFromTheSimulator) {
+    ItemRecord nav = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 0, 0x034C, VT_U16);
+    ItemRecord com = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 1, 0x02D4, VT_R1);
+    ItemRecord typed = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 2, 0x0500, VT_U8, FLAG_TYPE_FROM_SIM);
+    typed.typeOffset = 0x0600;
+    loadTable({nav, com, typed});
+    fake::setU16(0x034C, 0x2345);
+    fake::setU16(0x0356, 0x0105);
+    fake::setU16(0x02D4, 0x1190);
+    fake::setU16(0x02D6, 0x0302);
+    fake::setU8(0x0600, VT_F32);
+    tick();
+    const uint8_t navRaw[4] = {0x45, 0x23, 0x05, 0x01};
+    const uint8_t comRaw[4] = {0x90, 0x11, 0x02, 0x03};
+    EXPECT_EQ(std::memcmp(itemTable[0].raw, navRaw, 4), 0);
+    EXPECT_EQ(std::memcmp(itemTable[1].raw, comRaw, 4), 0);
+    EXPECT_EQ(itemTable[2].valueType, VT_F32);
+    EXPECT_EQ(exchangedReads[0].back(), std::make_pair(0x0600u, 1u));
+}
+
+TEST_F(Scan, IndirectItemsReadThroughTheOffsetInASecondExchange) {
+    ItemRecord indirect = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 0, 0x0100, VT_U32, FLAG_INDIRECT_OFFSET);
+    ItemRecord toRadio = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 1, 0x0102, VT_U16, FLAG_INDIRECT_OFFSET);
+    ItemRecord wild = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 2, 0x0104, 0x00C8, FLAG_INDIRECT_OFFSET);
+    loadTable({indirect, toRadio, wild});
+    fake::setU16(0x0100, 0x0ABC);
+    fake::setU32(0x0ABC, 0xDEADBEEF);
+    fake::setU16(0x0102, 0x034C);
+    fake::setU16(0x034C, 0x2345);
+    fake::setU16(0x0356, 0x0105);
+    fake::setU16(0x0104, 0x0C00);
+    tick();
+    EXPECT_EQ(fake::module().exchanges, 1u + 1u);
+    EXPECT_TRUE(linkConnected);
+    uint32_t value = u32At(itemTable[0].raw);
+    EXPECT_EQ(value, 0xDEADBEEFu);
+    EXPECT_EQ(u32At(itemTable[1].raw), 0x01052345u);
+    const std::vector<std::pair<uint32_t, uint32_t>> second = {
+        {0x0ABC, 4}, {0x034C, 2}, {0x0356, 2}, {0x0C00, 8}};  // a type past the table reads 8
+    EXPECT_EQ(exchangedReads[1], second);
+}
+
+TEST_F(Scan, SameKeyLinesAreAlternativesAndTheFirstThatAppliesWins) {
+    ItemRecord c0 = offsetItem(DEV_CONDITION, 0, KIND_CONDITION, 1, 0x0700, VT_U8);
+    ItemRecord c1 = offsetItem(DEV_CONDITION, 0, KIND_CONDITION, 2, 0x0701, VT_U8);
+    ItemRecord first = constantLight(0, 3, 1.0f);
+    first.requiredConditions[0] = 1;
+    ItemRecord second = constantLight(0, 3, 0.0f);
+    second.requiredConditions[0] = 2;
+    ItemRecord third = constantLight(0, 3, 1.0f);
+    loadTable({c0, c1, first, second, third});
+
+    fake::setU8(0x0700, 1);
+    fake::setU8(0x0701, 1);
+    tick();
+    EXPECT_EQ(outputCount(itemTable[2]), 1);
+    EXPECT_EQ(outputCount(itemTable[3]), 0);
+    EXPECT_EQ(outputCount(itemTable[4]), 0);
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x08u);
+
+    fake::setU8(0x0700, 0);  // the first stops applying: the second takes over
+    tick();
+    EXPECT_EQ(outputCount(itemTable[2]), 0);
+    EXPECT_EQ(outputCount(itemTable[3]), 1);
+    EXPECT_EQ(outputCount(itemTable[4]), 0);
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x00u);
+
+    fake::setU8(0x0701, 0);
+    tick();
+    EXPECT_EQ(outputCount(itemTable[4]), 1);
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x08u);
+}
+
+TEST_F(Scan, LightsFlushOncePerAdjacentRunAndConditionsFlushNothing) {
+    ItemRecord cond = record(DEV_CONDITION, 0, KIND_CONDITION, 1, FLAG_HAS_NUMBER);
+    setLiteral(cond, 1.0f);
+    loadTable({cond, constantLight(0, 0, 1.0f), constantLight(0, 1, 1.0f), constantLight(1, 2, 1.0f),
+               constantLight(0, 4, 1.0f)});
+    tick();
+    EXPECT_EQ(fake::dlLogText(),
+              "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x3\n"
+              "GFP8_GetIndicators 1\nGFP8_SetIndicators 1 0x4\n"
+              "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x13");
+}
+
+TEST_F(Scan, FirstLightOfATableWithoutConditionsReachesItsPanelEveryTick) {
+    ItemRecord watched = offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0800, VT_U8);
+    loadTable({watched, constantLight(0, 1, 1.0f)});
+    fake::setU8(0x0800, 1);
+    tick();
+    tick();
+    tick();
+    EXPECT_EQ(count(fake::dlLogText(), "GFP8_SetIndicators"), 2);  // nothing marked on the third
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x03u);
+    fake::setU8(0x0800, 0);
+    fake::clearDlLog();
+    tick();
+    EXPECT_EQ(fake::dlLogText(), "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x2");
+}
+
+TEST_F(Scan, ControlByteBitThreeBlanksEverythingAndEvaluatesNothing) {
+    struct Case {
+        uint8_t control;
+        bool blanks;
+    } cases[] = {{0x08, true}, {0x0C, true}, {0x04, false}, {0x00, false}};
+    for (const Case& c : cases) {
+        ItemRecord light = constantLight(0, 0, 1.0f);
+        light.flags |= FLAG_OUTPUT_COUNT_2;  // sent in earlier scans
+        ItemRecord indirect = offsetItem(DEV_GFP8, 1, KIND_LIGHT, 1, 0x0100, VT_U8, FLAG_INDIRECT_OFFSET);
+        loadTable({light, indirect});
+        fake::setU8(0x330C, c.control);
+        fake::module().exchanges = 0;
+        fake::clearDlLog();
+        tick();
+        const std::string log = fake::dlLogText();
+        if (c.blanks) {
+            EXPECT_EQ(log, "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x0") << int(c.control);
+            EXPECT_EQ(fake::module().exchanges, 1u);  // no indirect pass either
+            EXPECT_EQ(outputCount(itemTable[1]), 0);
+        } else {
+            EXPECT_EQ(fake::module().exchanges, 2u) << int(c.control);
+            EXPECT_EQ(outputCount(itemTable[1]), 1) << int(c.control);
+        }
+    }
+}
+
+TEST_F(Scan, FailedExchangeClosesTheLinkAndTheWatchdogBlanksFiveSecondsLater) {
+    ItemRecord watched = offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0800, VT_U8);
+    loadTable({watched});
+    fake::setU8(0x0800, 1);
+    tick(0);
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x01u);
+    const uint32_t failedAt = fake::nowMs + 220;
+    fake::advance(220);
+    fake::setFault(sim::FAULT_RESULT, 0);
+    fake::clearDlLog();
+    tick(0);
+    EXPECT_FALSE(linkConnected);
+    EXPECT_EQ(fake::ipcViewsLive, 0u);
+    EXPECT_TRUE(fake::dlLog.empty());  // no evaluation in the failed tick
+
+    fake::nowMs = failedAt + 220;
+    tick(0);
+    EXPECT_EQ(fake::titles.back(), "Norvalume: waiting");
+    fake::nowMs = failedAt + 5000;
+    tick(0);
+    EXPECT_TRUE(fake::dlLog.empty());
+    fake::nowMs = failedAt + 5001;
+    tick(0);
+    EXPECT_EQ(fake::dlLogText(), "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x0");
+}
+
+TEST_F(Scan, FullBlockLeavesLaterItemsOnTheirOldValues) {
+    // 76 bytes of status reads, then 24 per F64 item: 1351 items fit below 0x7F00.
+    resetItemTable();
+    const int32_t total = 1400;
+    for (int32_t i = 0; i < total; ++i) {
+        ItemRecord r = record(DEV_CONDITION, 0, KIND_CONDITION, static_cast<uint16_t>(i % 255 + 1),
+                              FLAG_HAS_OFFSET);
+        r.offset = 0x1000;
+        r.valueType = VT_F64;
+        std::memset(r.raw, 0xEE, sizeof r.raw);
+        storeItem(i, r);
+    }
+    itemCount = total;
+    tick();
+    EXPECT_TRUE(linkConnected);
+    EXPECT_EQ(exchangedReads[0].size(), 4u + 1351u);
+    EXPECT_EQ(itemTable[1350].raw[0], 0x00);
+    EXPECT_EQ(itemTable[1351].raw[0], 0xEE);
+    EXPECT_EQ(outputCount(itemTable[total - 1]), 1);  // still evaluated
+}
+
+TEST_F(Scan, BusyScanRunsOnlyTheWatchdog) {
+    loadTable({constantLight(0, 0, 1.0f)});
+    scanBusy = true;
+    tick();
+    scanBusy = false;
+    EXPECT_EQ(fake::module().exchanges, 0u);
+    tick();
+    EXPECT_EQ(fake::module().exchanges, 1u);
+}
+
+}  // namespace
