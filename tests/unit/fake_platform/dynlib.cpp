@@ -15,6 +15,7 @@ std::vector<std::string> dlLoadAttempts;
 std::vector<std::string> registryReads;
 int dlFreeCount = 0;
 size_t dlLogLinesAtFree = 0;
+void (*dlOnFree)() = nullptr;
 
 namespace {
 
@@ -283,6 +284,7 @@ void freeLibrary(LibraryRef library) {
     if (library != &fake::libraryToken) return;
     ++fake::dlFreeCount;
     fake::dlLogLinesAtFree = fake::dlLog.size();
+    if (fake::dlOnFree) fake::dlOnFree();
 }
 
 int32_t registryGetString(const char* subKey, const char* valueName, char* buf,

@@ -43,6 +43,9 @@ extern std::vector<std::string> dlLoadAttempts;
 // held at the last such call (to check that nothing was called after the release).
 extern int dlFreeCount;
 extern size_t dlLogLinesAtFree;
+// Called when freeLibrary releases the fake library, so a test can look at the rest of
+// the program at that moment (null = none).
+extern void (*dlOnFree)();
 
 // librarySymbol answers nullptr for this entry point name (e.g. "GFDev_Init").
 void withholdEntryPoint(const char* name);
