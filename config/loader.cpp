@@ -142,8 +142,7 @@ const char* longLineReplacement(uint32_t length, int result) {
     const char* mark = std::strstr(wideValue, "<<<");
     if (result != 0 && !mark) return nullptr;
     size_t keep = mark ? static_cast<size_t>(mark - wideValue) : length;
-    if (result == 0)
-        while (keep > 0 && (wideValue[keep - 1] == ' ' || wideValue[keep - 1] == '\t')) --keep;
+    while (keep > 0 && (wideValue[keep - 1] == ' ' || wideValue[keep - 1] == '\t')) --keep;
     std::memcpy(longText, wideValue, keep);
     longText[keep] = '\0';
     if (result == 0) {
@@ -177,6 +176,13 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
                                lineValue, ctx.minVoltage, ctx.needsFlags);
     if (result != 0) ++itemCount;
     if (result == 0) closeUpError(lineValue);
+    // The blanks that stood before a cut-off annotation would be trimmed by the next read
+    // anyway; leaving them out keeps the file as tidy as the user wrote it.
+    if (result == -1) {
+        size_t end = std::strlen(lineValue);
+        while (end > 0 && (lineValue[end - 1] == ' ' || lineValue[end - 1] == '\t')) --end;
+        lineValue[end] = '\0';
+    }
     if (result == 0 && walk.observer && walk.observer->lineRejected)
         walk.observer->lineRejected(section, key, appendedError(lineValue));
 

@@ -1,0 +1,102 @@
+"""norvalume-check as a user runs it: verdicts printed and written back, the report,
+--dry-run leaving the file alone, --dump, and the exit status."""
+import os
+import unittest
+
+import harness
+
+SETTINGS = (
+    "[Conditions]\r\n"
+    "0=X0BC4 U8 =1\r\n"
+    "1=X0BC4 U8 = 1\r\n"
+    "[GF45.0]\r\n"
+    "Needs=Avionics\r\n"
+    "D0=X034E R0 C0\r\n"
+    "D1=X0BC4 D7\r\n"
+    "[GFP8.0]\r\n"
+    "L0=X0BC4 C0 Fslow\r\n"
+)
+
+
+def file_arg(path):
+    """A path as the program under this launcher expects it."""
+    return "Z:" + path.replace("/", "\\") if harness.WINE else path
+
+
+class CheckTool(harness.Sandbox):
+    def setUp(self):
+        super().setUp()
+        self.ini = self.path("panel.ini")
+        with open(self.ini, "w", newline="") as f:
+            f.write(SETTINGS)
+
+    def check(self, *args):
+        return self.run_program(harness.exe("norvalume-check"), *args)
+
+    def test_rejected_lines_are_printed_annotated_and_counted(self):
+        r = self.check("--units", "GF45=1,gfp8=1", file_arg(self.ini))
+        self.assertEqual(r.returncode, 1, r.stdout)
+        self.assertIn("[Conditions] 1: <<< Bad literal value", r.stdout)
+        self.assertIn("[GF45.0] D1: <<< Bad Display format", r.stdout)
+        self.assertIn("items: 1 conditions, 0 brightness, 1 lights, 1 displays; "
+                      "2 lines rejected", r.stdout)
+        text = harness.read_text(self.ini)
+        self.assertIn("1=X0BC4 U8 = 1 <<< Bad literal value", text)
+        self.assertIn("D1=X0BC4 D7 <<< Bad Display format", text)
+        self.assertIn("GFDev=DLL found", text)
+        self.assertIn("GF45=1", text)
+        self.assertIn("L0=X0BC4 C0 Fslow\r\n", text)  # accepted lines stay as written
+
+        # Corrected in front of the annotation: accepted, and the annotation goes.
+        with open(self.ini, "w", newline="") as f:
+            f.write(text.replace("U8 = 1", "U8 =1").replace(" D7", " D5"))
+        r = self.check("--units", "GF45=1,GFP8=1", file_arg(self.ini))
+        self.assertEqual(r.returncode, 0, r.stdout)
+        text = harness.read_text(self.ini)
+        self.assertNotIn("<<<", text)
+        self.assertIn("D1=X0BC4 D5\r\n", text)
+
+    def test_dry_run_prints_the_changes_and_leaves_the_file_alone(self):
+        r = self.check("--dry-run", "--units=GF45=1", file_arg(self.ini))
+        self.assertEqual(r.returncode, 1, r.stdout)
+        self.assertIn("would write [GF45.0] D1=X0BC4 D7 <<< Bad Display format", r.stdout)
+        self.assertIn("would write [GF Connections] GF45=1", r.stdout)
+        self.assertEqual(harness.read_text(self.ini), SETTINGS)
+
+    def test_units_default_to_the_sections_in_the_file(self):
+        r = self.check("--dry-run", file_arg(self.ini))
+        self.assertIn("units: GF45=1 GFP8=1", r.stdout)
+        self.assertIn("1 lights, 1 displays", r.stdout)
+
+    def test_dump_prints_each_record_in_table_order(self):
+        r = self.check("--dry-run", "--dump", "--units", "GFP8=1", file_arg(self.ini))
+        records = [line for line in r.stdout.splitlines() if line.startswith("deviceType=")]
+        self.assertEqual(len(records), 2, r.stdout)
+        condition = dict(pair.split("=", 1) for pair in records[0].split())
+        self.assertEqual(condition["deviceType"], "-1")
+        self.assertEqual(condition["index"], "1")
+        self.assertEqual(condition["offset"], "0xbc4")
+        self.assertEqual(condition["valueType"], "2")
+        self.assertEqual(condition["compareOp"], "1")
+        self.assertEqual(condition["literal"], "1")
+        self.assertEqual(condition["literalBytes"], "0000803f00000000")
+        light = dict(pair.split("=", 1) for pair in records[1].split())
+        self.assertEqual(light["kind"], "2")
+        self.assertEqual(light["requiredConditions"], "1,0,0,0,0,0,0,0")
+        self.assertEqual(int(light["flags"], 16) & 0x28, 0x28)  # HasOffset, FlashSlow
+
+    def test_could_not_run(self):
+        for args in (["--units", "GF99=1", file_arg(self.ini)],
+                     ["--units", "GF45=x", file_arg(self.ini)],
+                     ["--bogus", file_arg(self.ini)],
+                     [],
+                     [file_arg(self.path("missing.ini"))]):
+            with self.subTest(args=args):
+                r = self.check(*args)
+                self.assertEqual(r.returncode, 2, r.stdout)
+        self.assertFalse(os.path.exists(self.path("missing.ini")))
+        self.assertEqual(harness.read_text(self.ini), SETTINGS)
+
+
+if __name__ == "__main__":
+    unittest.main()
