@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "config/items.h"
+#include "config/loader.h"
+#include "fake_platform/fake_loop.h"
 #include "test_support.h"
 
 namespace {
@@ -112,15 +114,32 @@ TEST_F(Binding, CountsTakeLow16BitsCappedAtAddressableUnits) {
               "GFMCP_GetNumDevices\nGFMCPPro_GetNumDevices\nGFATC_GetNumDevices");
 }
 
-TEST_F(Binding, CallbackAnswersAtOnceAndLeavesTheRecountToTheLoop) {
+TEST_F(Binding, CallbackAnswersAtOnceAndHandsRecountAndReloadToTheLoop) {
+    fake::resetLoop();
+    static const platform::WindowHandlers handlers = {nullptr, nullptr};
+    ASSERT_TRUE(platform::registerMainClass("NORVALUME", &handlers));
     ASSERT_TRUE(bindDeviceLibrary());
     fake::FakeConnectCallback cb = fake::registeredCallback();
     ASSERT_NE(cb, nullptr);
     fake::setFakeUnits(DEV_GFMCP, 1);
     fake::clearDlLog();
     EXPECT_EQ(cb(DEV_GFMCP, 0, 1), 1);
+    EXPECT_EQ(cb(DEV_GFMCP, 0, 1), 1);  // a burst queues one recount
     EXPECT_EQ(deviceCounts[DEV_GFMCP], 0);
     EXPECT_EQ(fake::dlLogText(), "");
+    ASSERT_EQ(fake::posted.size(), 1u);
+
+    fake::drainPosted();
+    EXPECT_EQ(deviceCounts[DEV_GFMCP], 1);
+    EXPECT_EQ(fake::armedTimers.count(RELOAD_TIMER_ID), 1u);  // the reload ran
+    freeItemTable();
+
+    fake::postFails = true;  // a refused post must not block later ones
+    EXPECT_EQ(cb(DEV_GFMCP, 0, 2), 1);
+    fake::postFails = false;
+    EXPECT_EQ(cb(DEV_GFMCP, 0, 2), 1);
+    EXPECT_EQ(fake::posted.size(), 1u);
+    fake::resetLoop();
 }
 
 TEST_F(Binding, ExitBlanksThenUnregistersTerminatesAndFrees) {
