@@ -10,6 +10,7 @@
 #include "config/loader.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
+#include "fake_platform/fake_loop.h"
 #include "fake_platform/fake_profile.h"
 #include "link/link.h"
 #include "platform/platform.h"
@@ -23,6 +24,7 @@ protected:
 
     void SetUp() override {
         fake::resetProfile();
+        fake::resetLoop();
         path = fake::tempFilePath("loader.ini");
         std::strcpy(iniPath, path.c_str());
         std::memset(deviceCounts, 0, sizeof deviceCounts);
@@ -270,12 +272,17 @@ TEST_F(Loader, BusyScanPostponesTheLoadAndAForcedRequestIsCarried) {
     EXPECT_EQ(fake::profileReads, 0);
     EXPECT_EQ(itemCount, 0);
     EXPECT_TRUE(reloadPending);
+    ASSERT_EQ(fake::timerOps.size(), 2u);  // stopped on entry, retried soon
+    EXPECT_FALSE(fake::timerOps[0].set);
+    EXPECT_EQ(fake::timerOps[0].id, RELOAD_TIMER_ID);
+    EXPECT_EQ(fake::armedTimers[RELOAD_TIMER_ID].period, 100u);
 
     scanBusy = false;
     loadConfiguration(0);  // the unchanged file is still loaded: the force was carried
     EXPECT_EQ(itemCount, 1);
     EXPECT_FALSE(reloadPending);
     EXPECT_FALSE(loadBusy);
+    EXPECT_EQ(fake::armedTimers[RELOAD_TIMER_ID].period, 2500u);
 
     loadBusy = true;  // a load in progress refuses as well, and an unforced call carries nothing
     loadConfiguration(0);
