@@ -1,4 +1,126 @@
-// Placeholder until the shell lands.
+// The program's frame: finds the settings file, reads the timing settings, binds the
+// device library, creates the window whose creation handlers start the three timers,
+// runs the loop, and tears everything down in order when the window closes.
 #include "shell/shell.h"
 
-int runNorvalume() { return 0; }
+#include <cstring>
+
+#include "config/items.h"
+#include "config/loader.h"
+#include "config/numbers.h"
+#include "devices/devices.h"
+#include "eval/eval.h"
+#include "link/link.h"
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char WINDOW_CLASS[] = "NORVALUME";
+constexpr char WINDOW_TITLE[] = "Norvalume";
+constexpr uint32_t SETTING_READ_LIMIT = 255;
+// Longer periods are beyond what a window timer can hold.
+constexpr uint32_t MAX_TIMER_PERIOD_MS = 0x7FFFFFFF;
+
+const platform::WindowHandlers windowHandlers{onMainWindowCreate, onMainWindowTimer};
+
+}  // namespace
+
+void deriveIniPath(const char* programFile, char* out, size_t size) {
+    if (!out || size == 0) return;
+    const char* dot = programFile ? std::strrchr(programFile, '.') : nullptr;
+    size_t keep = dot ? static_cast<size_t>(dot - programFile) + 1 : 0;
+    if (keep > size - 1) keep = size - 1;
+    if (keep) std::memcpy(out, programFile, keep);
+    size_t room = size - 1 - keep;
+    size_t ext = room < 3 ? room : 3;
+    std::memcpy(out + keep, "ini", ext);
+    out[keep + ext] = '\0';
+}
+
+uint32_t parseScanInterval(const char* value) {
+    int32_t ms = readLeadingInt(value);
+    // A negative period would become a timer that never fires; treat it like text.
+    return ms < 0 ? 0 : static_cast<uint32_t>(ms);
+}
+
+uint32_t parseRevisionTime(const char* value) {
+    int64_t ms = static_cast<int64_t>(readLeadingInt(value)) * 1000;
+    if (ms < MIN_REVISION_PERIOD_MS) return MIN_REVISION_PERIOD_MS;
+    if (ms > MAX_TIMER_PERIOD_MS) return MAX_TIMER_PERIOD_MS;
+    return static_cast<uint32_t>(ms);
+}
+
+void readShellSettings() {
+    char program[INI_PATH_SIZE];
+    platform::programPath(program, sizeof program);
+    deriveIniPath(program, iniPath, sizeof iniPath);
+
+    char value[SETTING_READ_LIMIT + 1];
+    scanPeriod = DEFAULT_SCAN_PERIOD_MS;
+    if (platform::profileGet(iniPath, "Config", "ScanInterval", value, SETTING_READ_LIMIT) > 0) {
+        scanPeriod = parseScanInterval(value);
+    }
+    revisionPeriod = DEFAULT_REVISION_PERIOD_MS;
+    if (platform::profileGet(iniPath, "Config", "RevisionTime", value, SETTING_READ_LIMIT) > 0) {
+        revisionPeriod = parseRevisionTime(value);
+    }
+}
+
+void onMainWindowCreate() {
+    // The order matters: the scan sets the first title, the forced load builds the table
+    // with the counts taken at binding, and the link attempt comes last because it may
+    // block for seconds while a silent interface module times out.
+    scanTick();
+    loadConfiguration(1);
+    linkSupervisionTick();
+}
+
+void onMainWindowTimer(uint32_t id) {
+    switch (id) {
+        case LINK_TIMER_ID:
+            linkSupervisionTick();
+            break;
+        case SCAN_TIMER_ID:
+            scanTick();
+            break;
+        case RELOAD_TIMER_ID:
+            loadConfiguration(0);
+            break;
+        default:
+            break;
+    }
+}
+
+void shutdownNorvalume() {
+    if (linkConnected) {
+        linkConnected = false;
+        linkClose();
+    }
+    unbindDeviceLibrary();
+    freeItemTable();
+}
+
+int runNorvalume() {
+    readShellSettings();
+
+    if (!platform::registerMainClass(WINDOW_CLASS, &windowHandlers)) {
+        platform::beep(platform::BEEP_EXCLAMATION);
+        return EXIT_NO_WINDOW_CLASS;
+    }
+    if (!bindDeviceLibrary()) {
+        platform::beep(platform::BEEP_ASTERISK);
+        return EXIT_NO_DEVICE_LIBRARY;
+    }
+    if (!platform::createMainWindow(WINDOW_TITLE)) {
+        // The library is bound and its callback registered: release it before exit, so
+        // that it cannot call into a process that is already tearing down.
+        shutdownNorvalume();
+        platform::beep(platform::BEEP_ASTERISK);
+        return EXIT_NO_WINDOW;
+    }
+    platform::showMainMinimised();
+
+    int exitCode = platform::runMainLoop();
+    shutdownNorvalume();
+    return exitCode;
+}
