@@ -30,8 +30,7 @@ const char* const ERROR_TEXTS[LINE_ERROR_COUNT] = {
     " <<< Bad steady parameter: St<n>off with <n> value 1-59 secs accepted",
     " <<< Bad value type: S8, S16, S32 or STR accepted",
     " <<< Bad Radio type: R0-R2 accepted",
-    " <<< Unknown 'F' parameter: not one of Ffast, Fslow, F32, F64, Ff<n>on, Ff<n>off, "
-    "Fs<n>on, Fs<n>off",
+    " <<< Unknown 'F' parameter: not one of Ffast, Fslow, F32, F64, Ff<n>on, Ff<n>off, Fs<n>on, Fs<n>off",
     " <<< needs offset or literal to get value",
     " <<< incorrect use of A\"<str>\" option",
     " <<< cannot set brightness with string",
