@@ -1,0 +1,150 @@
+"""The program against the virtual GoFlight library: units counted from GFDEV_UNITS,
+lights, brightness and a display reaching the call log and the panel viewer, a panel
+plugged in through GFDEV_PLUG reaching the program's loop, and the release at exit."""
+import os
+import shutil
+import signal
+import unittest
+
+import harness
+
+SETTINGS = (
+    "[GFMCP.0]\r\n"
+    "D3=X0100 U16\r\n"
+    "L0=X0104 U8 =1\r\n"
+    "L1=X0104 U8 =2\r\n"
+    "[GFP8.0]\r\n"
+    "L2=X0104 U8 =1\r\n"
+    "B=X0106 U8\r\n"
+)
+
+DISPLAY_42 = "GFMCP_SetDDisplaySegments 0 00 00 00 00 66 5B" + " 00" * 10
+
+
+def file_arg(path):
+    return "Z:" + path.replace("/", "\\") if harness.WINE else path
+
+
+class VirtualPanels(harness.Sandbox):
+    def setUp(self):
+        super().setUp()
+        # The program finds its settings file and, first, its library beside itself. The
+        # copy keeps an extension so that the settings name is derived the same way on
+        # every platform.
+        self.program = self.path("norvalume.exe")
+        shutil.copy(harness.exe("norvalume"), self.program)
+        shutil.copy(harness.device_library(),
+                    self.path(os.path.basename(harness.device_library())))
+        self.ini = self.path("norvalume.ini")
+        with open(self.ini, "w", newline="") as f:
+            f.write(SETTINGS)
+        self.log = self.path("gfdev.log")
+        self.state = self.path("gfdev.state")
+        self.plug = self.path("gfdev.plug")
+        with open(self.plug, "w") as f:
+            f.write("GFMCP=1,GFP8=1\n")
+        self.env.update({
+            "GFDEV_UNITS": "GFMCP=1,GFP8=1",
+            "GFDEV_LOG": file_arg(self.log),
+            "GFDEV_STATE": file_arg(self.state),
+            "GFDEV_PLUG": file_arg(self.plug),
+        })
+
+    def log_lines(self):
+        return harness.read_text(self.log).splitlines()
+
+    def start_simulator(self):
+        sim = self.start(harness.exe("norvalume-sim"))
+        self.assertTrue(sim.stdout.readline().startswith("ready"))
+        for line in ("set 100 u16 42", "set 104 u8 1", "set 106 u8 5"):
+            sim.stdin.write(line + "\n")
+        sim.stdin.flush()
+        return sim
+
+    def panels_frame(self):
+        r = self.run_program(harness.exe("norvalume-panels"), "--once", "--state",
+                             file_arg(self.state))
+        self.assertEqual(r.returncode, 0, r.stdout)
+        return r.stdout
+
+    def test_outputs_reach_the_panels_and_a_plugged_panel_is_counted(self):
+        self.start_simulator()
+        program = self.start(self.program)
+
+        self.assertTrue(harness.wait_for(lambda: DISPLAY_42 in self.log_lines(), 20),
+                        harness.read_text(self.log))
+        lines = self.log_lines()
+        self.assertEqual(lines[:2], ["GFDev_Init", "GFDev_RegisterConnectCallback"])
+        self.assertEqual(lines.count("GFMCP_GetNumDevices"), 1)
+        self.assertIn("GFP8_SetBrightness 0 5", lines)
+        # L0 on, L1 off on the GFMCP; L2 on on the GFP8; each in one read and one write.
+        self.assertTrue(harness.wait_for(
+            lambda: "GFMCP_SetIndicators 0 0x1" in self.log_lines()
+            and "GFP8_SetIndicators 0 0x4" in self.log_lines(), 10), self.log_lines())
+        gets = self.log_lines().index("GFMCP_GetIndicators 0")
+        self.assertEqual(self.log_lines()[gets + 1], "GFMCP_SetIndicators 0 0x1")
+
+        frame = self.panels_frame()
+        self.assertIn("== GFMCP.0 ==", frame)
+        self.assertIn("== GFP8.0 ==", frame)
+        self.assertIn("brightness 5", frame)
+        self.assertIn("lights     *.......", frame)   # GFMCP: light 0
+        self.assertIn("lights     ..*.....", frame)   # GFP8: light 2
+        # The 4 and the 2 in the last two of six positions, as segment art.
+        rows = [line for line in frame.splitlines() if line.rstrip()]
+        d = [i for i, line in enumerate(rows) if line.lstrip().startswith("D ")][0]
+        art = [row[-8:] for row in rows[d - 1:d + 2]]
+        self.assertEqual(art, ["     _  ", "|_|  _| ", "  | |_  "], rows[d - 1:d + 2])
+
+        # A GF45 is plugged in: the library calls back from its own thread, and the
+        # recount and the reload of the settings file follow on the program's loop.
+        with open(self.plug, "w") as f:
+            f.write("GFMCP=1,GFP8=1,GF45=1\n")
+        self.assertTrue(harness.wait_for(lambda: "GF45=1" in harness.read_text(self.ini), 20),
+                        harness.read_text(self.ini))
+        self.assertEqual(self.log_lines().count("GFMCP_GetNumDevices"), 2)
+        self.assertIn("GFDev=DLL found", harness.read_text(self.ini))
+
+        # The reloaded items send their outputs again; only then is there something the
+        # exit has to blank.
+        def sent_after_recount():
+            lines = self.log_lines()
+            recount = [i for i, line in enumerate(lines) if line == "GFMCP_GetNumDevices"][1]
+            return DISPLAY_42 in lines[recount:]
+        self.assertTrue(harness.wait_for(sent_after_recount, 20))
+        if harness.WINE:
+            return  # an orderly close of the window cannot be asked for from here
+        program.send_signal(signal.SIGTERM)
+        program.wait(timeout=20)
+        lines = self.log_lines()
+        self.assertIn("GFP8_SetBrightness 0 8", lines, lines[-20:])
+        self.assertEqual(lines[-2:], ["GFDev_UnregisterConnectCallback", "GFDev_Terminate"])
+        tail = lines[lines.index("GFP8_SetBrightness 0 8"):-2]  # the blanking at exit
+        self.assertIn("GFP8_SetIndicators 0 0x0", tail)
+        self.assertIn("GFMCP_SetIndicators 0 0x0", tail)
+        self.assertIn("GFMCP_SetDDisplaySegments 0" + " 00" * 16, tail)
+
+    def test_library_refusing_init_ends_the_start(self):
+        self.env["GFDEV_INIT_RESULT"] = "1"
+        r = self.run_program(self.program, timeout=30)
+        self.assertEqual(r.returncode, 2, r.stdout)
+        self.assertEqual(self.log_lines(), ["GFDev_Init"])
+
+    def test_viewer_draws_digits_points_text_and_lights(self):
+        with open(self.state, "w") as f:
+            f.write("unit GF166 0\nbrightness 3\nlights 8 0x81\n"
+                    "display L segments FF 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
+                    "display R text HELLO\nend\n")
+        frame = self.panels_frame()
+        self.assertIn("== GF166.0 ==", frame)
+        self.assertIn("brightness 3", frame)
+        self.assertIn("lights     *......*", frame)
+        self.assertIn("[HELLO]", frame)
+        rows = frame.splitlines()
+        d = [i for i, line in enumerate(rows) if line.lstrip().startswith("L ")][0]
+        art = [row[13:21] for row in rows[d - 1:d + 2]]  # after the label column
+        self.assertEqual(art, [" _      ", "|_|   | ", "|_|.  | "], rows[d - 1:d + 2])
+
+
+if __name__ == "__main__":
+    unittest.main()
