@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/platform.h"
 
@@ -31,6 +32,14 @@ uint32_t programPath(char* buf, uint32_t size) {
         return 0;
     }
     buf[n] = '\0';
+    // Linux programs carry no extension. Report the name as Windows would know the
+    // program, so that its settings file is found beside it as <name>.ini there too.
+    const char* slash = std::strrchr(buf, '/');
+    const char* name = slash ? slash + 1 : buf;
+    if (!std::strchr(name, '.') && static_cast<uint32_t>(n) + 4 < size) {
+        std::memcpy(buf + n, ".exe", 5);
+        n += 4;
+    }
     return static_cast<uint32_t>(n);
 }
 
