@@ -1,21 +1,55 @@
-// IPC services (placeholder until the link lands).
+// IPC with the interface module on Windows: a thin pass-through to the window, atom and
+// file-mapping functions. The module finds our block by the atom's name and answers the
+// registered message synchronously.
+#include <windows.h>
+
 #include "platform/platform.h"
 
 namespace platform {
-WindowRef findWindowByClass(const char*) { return 0; }
-uint32_t registerMessage(const char*) { return 0; }
-uint16_t addAtom(const char*) { return 0; }
-void deleteAtom(uint16_t) {}
-MappingRef createSharedMemory(const char*, uint32_t, bool* existed) {
-    if (existed) *existed = false;
-    return 0;
+
+WindowRef findWindowByClass(const char* className) {
+    return WindowRef(FindWindowExA(nullptr, nullptr, className, nullptr));
 }
-void* mapSharedMemory(MappingRef, uint32_t) { return nullptr; }
-void unmapSharedMemory(void*, uint32_t) {}
-void closeSharedMemory(MappingRef) {}
-bool sendMessageTimeout(WindowRef, uint32_t, uintptr_t, intptr_t, uint32_t, uint32_t*) {
-    return false;
+
+uint32_t registerMessage(const char* name) { return RegisterWindowMessageA(name); }
+
+uint16_t addAtom(const char* name) { return GlobalAddAtomA(name); }
+
+void deleteAtom(uint16_t atom) { GlobalDeleteAtom(atom); }
+
+MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
+    HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+    // Must be read straight after the call: it is the only sign the name was taken.
+    if (existed) *existed = h != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    return MappingRef(h);
 }
-uint32_t lastErrorCode() { return 0; }
-uint32_t processId() { return 1; }
+
+void* mapSharedMemory(MappingRef mapping, uint32_t) {
+    return MapViewOfFile(HANDLE(mapping), FILE_MAP_WRITE, 0, 0, 0);
+}
+
+void unmapSharedMemory(void* view, uint32_t) {
+    if (view) UnmapViewOfFile(view);
+}
+
+void closeSharedMemory(MappingRef mapping) {
+    if (mapping) CloseHandle(HANDLE(mapping));
+}
+
+bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam,
+                        intptr_t lParam, uint32_t timeoutMs, uint32_t* result) {
+    DWORD_PTR answer = 0;
+    // A failed send need not set an error code; a stale one must not pass for it.
+    SetLastError(0);
+    LRESULT delivered = SendMessageTimeoutA(HWND(window), message, WPARAM(wParam),
+                                            LPARAM(lParam), SMTO_BLOCK, timeoutMs, &answer);
+    if (!delivered) return false;
+    *result = uint32_t(answer);
+    return true;
+}
+
+uint32_t lastErrorCode() { return GetLastError(); }
+
+uint32_t processId() { return GetCurrentProcessId(); }
+
 }  // namespace platform
