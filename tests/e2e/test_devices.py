@@ -130,6 +130,20 @@ class VirtualPanels(harness.Sandbox):
         self.assertEqual(r.returncode, 2, r.stdout)
         self.assertEqual(self.log_lines(), ["GFDev_Init"])
 
+    @unittest.skipIf(harness.WINE, "the fallback reads the Windows registry under Wine")
+    def test_library_found_through_the_configuration_programs_folder(self):
+        folder = self.path("GoFlight")
+        os.makedirs(folder)
+        name = os.path.basename(harness.device_library())
+        os.replace(self.path(name), os.path.join(folder, name))
+        self.env["GFDEV_INIT_RESULT"] = "1"  # ends the start right after the library is found
+        self.env.pop("GFCONFIG_PATH", None)
+        r = self.run_program(self.program, timeout=30)
+        self.assertEqual((r.returncode, self.log_lines()), (2, []))
+        self.env["GFCONFIG_PATH"] = folder
+        r = self.run_program(self.program, timeout=30)
+        self.assertEqual((r.returncode, self.log_lines()), (2, ["GFDev_Init"]))
+
     def test_viewer_draws_digits_points_text_and_lights(self):
         with open(self.state, "w") as f:
             f.write("unit GF166 0\nbrightness 3\nlights 8 0x81\n"
