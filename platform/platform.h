@@ -145,6 +145,9 @@ void freeLibrary(LibraryRef library);
 // Reads one string value of a key under HKEY_LOCAL_MACHINE. Copies at most `size` raw
 // bytes into `buf`; they need not be terminated (the caller terminates). Returns the
 // number of bytes copied, or -1 when the key or the value is missing or unreadable.
+// Only string values are read. Linux has no registry: there any read of a value named
+// "Path" answers the environment variable GFCONFIG_PATH (with its terminator), whatever
+// the key, and every other read fails.
 int32_t registryGetString(const char* subKey, const char* valueName, char* buf,
                           uint32_t size);
 
