@@ -1,0 +1,158 @@
+// The emulated module on its own: the command language that scenarios are written in,
+// and block processing that must stay inside a block whatever the client put in it.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/sim/simcore.h"
+
+namespace {
+
+sim::SimModule m;
+std::vector<std::string> printed;
+void collect(const char* line) { printed.push_back(line); }
+
+std::string bytesAt(uint32_t offset, uint32_t size) {
+    std::string hex;
+    char two[3];
+    for (uint32_t i = 0; i < size; i++) {
+        std::snprintf(two, sizeof two, "%02X", m.space[offset + i]);
+        hex += two;
+    }
+    return hex;
+}
+
+class SimCoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sim::resetModule(&m);
+        printed.clear();
+    }
+};
+
+TEST_F(SimCoreTest, SetStoresEachTypeLittleEndian) {
+    struct Case {
+        const char* line;
+        uint32_t offset;
+        const char* bytes;
+    } cases[] = {
+        {"set 10 u8 255", 0x10, "FF"},
+        {"set 0x10 s8 -2", 0x10, "FE"},
+        {"set 20 u16 0x1234", 0x20, "3412"},
+        {"set 20 s16 -32768", 0x20, "0080"},
+        {"set 30 u32 4294967295", 0x30, "FFFFFFFF"},
+        {"set 30 s32 -1", 0x30, "FFFFFFFF"},
+        {"set 40 f32 1.5", 0x40, "0000C03F"},
+        {"set 40 f64 -2", 0x40, "00000000000000C0"},
+        {"set 50 str AB C", 0x50, "4142204300"},
+        {"set 60 hex 0A1b2C", 0x60, "0A1B2C"},
+        {"set FFFF u8 1", 0xFFFF, "01"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        sim::CommandResult r = sim::runCommand(&m, c.line, nullptr);
+        ASSERT_EQ(r.kind, sim::COMMAND_DONE) << r.message;
+        EXPECT_EQ(bytesAt(c.offset, uint32_t(std::strlen(c.bytes) / 2)), c.bytes);
+    }
+}
+
+TEST_F(SimCoreTest, MalformedCommandsAreRefusedAndChangeNothing) {
+    const char* lines[] = {
+        "set 10 u8 256",    "set 10 s8 -129",  "set 10 u16 -1",   "set 10000 u8 1",
+        "set FFFF u16 1",   "set 10 u32 12x",  "set 10 f32 abc",  "set 10 hex 0A1",
+        "set 10 hex 0G",    "set 10 q8 1",     "set zz u8 1",     "set 10 u8",
+        "dump 10 0",        "dump FFFF 2",     "fault bogus",     "wait -5",
+        "jump 10",          "set 10 u8 1 2",
+    };
+    sim::SimModule before = m;
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(sim::runCommand(&m, line, collect).kind, sim::COMMAND_ERROR);
+    }
+    EXPECT_EQ(std::memcmp(&before, &m, sizeof m), 0);
+    EXPECT_TRUE(printed.empty());
+}
+
+TEST_F(SimCoreTest, DumpPrintsSixteenBytesPerLineAsBlocksWouldReadThem) {
+    sim::runCommand(&m, "set 100 hex 000102030405060708090A0B0C0D0E0F10", nullptr);
+    sim::runCommand(&m, "dump 100 17", collect);
+    ASSERT_EQ(printed.size(), 2u);
+    EXPECT_EQ(printed[0], "0100: 00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F");
+    EXPECT_EQ(printed[1], "0110: 10");
+    printed.clear();
+    sim::runCommand(&m, "fault old", nullptr);
+    sim::runCommand(&m, "dump 3304 4", collect);
+    EXPECT_EQ(printed.at(0), "3304: 00 00 64 34");
+}
+
+TEST_F(SimCoreTest, WaitQuitAndCommentsAreReportedToTheCaller) {
+    sim::CommandResult r = sim::runCommand(&m, "wait 250", nullptr);
+    EXPECT_EQ(r.kind, sim::COMMAND_WAIT);
+    EXPECT_EQ(r.waitMs, 250u);
+    EXPECT_EQ(sim::runCommand(&m, "quit", nullptr).kind, sim::COMMAND_QUIT);
+    EXPECT_EQ(sim::runCommand(&m, "# set 10 u8 1", nullptr).kind, sim::COMMAND_DONE);
+    EXPECT_EQ(m.space[0x10], 0);
+}
+
+void putLe32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
+}
+
+TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {
+    std::vector<uint8_t> block(sim::BLOCK_SIZE, 0);
+    putLe32(&block[0], 2);
+    putLe32(&block[4], 0x330A);
+    putLe32(&block[8], 2);
+    block[12] = 0xEC;
+    block[13] = 0x03;
+    putLe32(&block[14], 1);  // then read 0x3308 back
+    putLe32(&block[18], 0x3308);
+    putLe32(&block[22], 4);
+    uint32_t result = 0;
+    ASSERT_TRUE(sim::processBlock(&m, block.data(), sim::BLOCK_SIZE, &result));
+    EXPECT_EQ(result, 1u);
+    EXPECT_EQ(m.clientVersion, 1004);
+    EXPECT_EQ(m.clientVersionWrites, 1u);
+    EXPECT_EQ(block[30 + 2], 0xDE);
+    EXPECT_EQ(block[30 + 3], 0xFA);
+}
+
+// The block is heap memory of exactly BLOCK_SIZE: AddressSanitizer flags any overrun.
+TEST_F(SimCoreTest, RecordsThatRunPastTheBlockAreNotCarriedOut) {
+    struct Case {
+        const char* name;
+        uint32_t position, type, size;
+    } cases[] = {
+        {"read data past the end", sim::BLOCK_SIZE - 20, 1, 8},
+        {"huge read size", 0, 1, 0xFFFFFFF0u},
+        {"write header cut by the end", sim::BLOCK_SIZE - 8, 2, 0},
+        {"read at the very end", sim::BLOCK_SIZE - 16, 1, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::resetModule(&m);
+        std::memset(m.space, 0x77, 0x100);
+        uint8_t* block = new uint8_t[sim::BLOCK_SIZE]();
+        // Fill the block up to the case's position with one write record of zeros.
+        if (c.position >= 12) {
+            putLe32(block, 2);
+            putLe32(block + 4, 0x1000);
+            putLe32(block + 8, c.position - 12);
+        }
+        putLe32(block + c.position, c.type);
+        if (c.position + 12 <= sim::BLOCK_SIZE) {
+            putLe32(block + c.position + 4, 0);
+            putLe32(block + c.position + 8, c.size);
+        }
+        uint32_t result = 0;
+        EXPECT_TRUE(sim::processBlock(&m, block, sim::BLOCK_SIZE, &result));
+        EXPECT_EQ(result, 1u);
+        // Not even the part that would fit was filled.
+        for (uint32_t i = c.position + 16; i < sim::BLOCK_SIZE; i++) ASSERT_NE(block[i], 0x77) << i;
+        delete[] block;
+    }
+}
+
+}  // namespace
