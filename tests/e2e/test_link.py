@@ -109,6 +109,17 @@ class LinkTest(harness.Sandbox):
         # send; our Linux layer reports none.
         self.assertIn(code, ("11", "12") if harness.WINE else ("11",))
 
+    def test_script_runs_first_and_serving_goes_on_after_it(self):
+        script = self.path("scene.sim")
+        with open(script, "w") as f:
+            f.write("set 100 u16 1\nwait 1500\nset 100 u16 2\n")
+        sim = Emulator(self, "--script", script)
+        rc, out = self.probe("read", "100", "2")
+        self.assertIn("data 0100 0100", out)  # answered during the wait
+        self.assertEqual(harness.wait_for(lambda: sim.dump(0x100, 2) == "0200", timeout=10), True)
+        rc, out = self.probe("read", "100", "2")
+        self.assertIn("data 0100 0200", out)
+
     def test_old_interface_is_reported_as_it_is(self):
         sim = Emulator(self)
         sim.command("fault old")
