@@ -1,0 +1,179 @@
+"""The whole program as a user runs it: copied beside its settings file, with the simulator
+stand-in and the virtual panel library. Titles, outputs in the library's call log, a saved
+settings file reloaded, a panel plugged in, the simulator going away and coming back, the
+report in the settings file, and the orderly end on SIGTERM."""
+import os
+import shutil
+import signal
+import threading
+import time
+import unittest
+
+import harness
+
+SETTINGS = (
+    "[Config]\r\n"
+    "ScanInterval=100\r\n"
+    "RevisionTime=1\r\n"
+    "[GFMCPPRO.0]\r\n"
+    "D1=X0100 U16\r\n"
+    "L0=X0104 U8 =1\r\n"
+    "[GF45.0]\r\n"
+    "D0='PLUG' ; shown once this panel is plugged in\r\n"
+)
+
+SIM_VALUES = ("set 100 u16 42", "set 102 u16 77", "set 104 u8 1")
+
+
+def file_arg(path):
+    return "Z:" + path.replace("/", "\\") if harness.WINE else path
+
+
+class Lines:
+    """Collects a process's output lines on a thread, so a test can wait for one."""
+
+    def __init__(self, process):
+        self.lines = []
+        self.thread = threading.Thread(target=self._read, args=(process,), daemon=True)
+        self.thread.start()
+
+    def _read(self, process):
+        for line in process.stdout:
+            self.lines.append(line.rstrip("\r\n"))
+
+    def last(self, prefix):
+        found = [line for line in self.lines if line.startswith(prefix)]
+        return found[-1] if found else None
+
+
+class Program(harness.Sandbox):
+    def setUp(self):
+        super().setUp()
+        self.program = self.path("norvalume.exe")
+        shutil.copy(harness.exe("norvalume"), self.program)
+        shutil.copy(harness.device_library(),
+                    self.path(os.path.basename(harness.device_library())))
+        self.ini = self.path("norvalume.ini")
+        self.save(SETTINGS)
+        self.log = self.path("gfdev.log")
+        self.plug = self.path("gfdev.plug")
+        with open(self.plug, "w") as f:
+            f.write("GFMCPPRO=1\n")
+        self.env.update({
+            "GFDEV_UNITS": "GFMCPPRO=1",
+            "GFDEV_LOG": file_arg(self.log),
+            "GFDEV_STATE": file_arg(self.path("gfdev.state")),
+            "GFDEV_PLUG": file_arg(self.plug),
+        })
+
+    def save(self, text):
+        with open(self.ini, "w", newline="") as f:
+            f.write(text)
+
+    def log_lines(self):
+        return harness.read_text(self.log).splitlines()
+
+    def logged_since(self, start, line):
+        return line in self.log_lines()[start:]
+
+    def start_simulator(self, *args):
+        sim = self.start(harness.exe("norvalume-sim"), *args)
+        self.assertTrue(sim.stdout.readline().startswith("ready"))
+        for line in SIM_VALUES:
+            sim.stdin.write(line + "\n")
+        sim.stdin.flush()
+        return sim
+
+    def stop_simulator(self, sim):
+        sim.stdin.write("quit\n")
+        sim.stdin.flush()
+        sim.wait(timeout=10)
+
+    def wait_title(self, out, title, timeout):
+        if harness.WINE:
+            return  # the title of a real window is not printed
+        self.assertTrue(harness.wait_for(lambda: out.last("title:") == "title: " + title,
+                                         timeout), out.lines)
+
+    def test_a_whole_session(self):
+        program = self.start(self.program)
+        out = Lines(program)
+        self.wait_title(out, "Norvalume: waiting", 10)
+
+        sim = self.start_simulator()
+        self.wait_title(out, "Norvalume: connected", 10)
+        speed = 'GFMCPPro_SetBDisplayText 0 "   42"'
+        self.assertTrue(harness.wait_for(lambda: speed in self.log_lines(), 10),
+                        self.log_lines()[-20:])
+        self.assertTrue(harness.wait_for(
+            lambda: "GFMCPPro_SetIndicators 0 0x1" in self.log_lines(), 10))
+        report = harness.read_text(self.ini)
+        self.assertIn("GFDev=DLL found", report)
+        self.assertIn("GFMCPPRO=1", report)
+        self.assertNotIn("Ombrex", report)
+
+        if not harness.WINE:
+            # The program's own write-backs do not make it load again and again.
+            stamp = os.stat(self.ini).st_mtime_ns
+            time.sleep(2.5)
+            self.assertEqual(os.stat(self.ini).st_mtime_ns, stamp)
+
+        # Saved again with another offset and a bad line: reloaded within RevisionTime.
+        start = len(self.log_lines())
+        saved_at = time.monotonic()
+        self.save(SETTINGS.replace("X0100", "X0102")
+                  .replace("U8 =1\r\n", "U8 =1\r\nL1=X0104 D7\r\n"))
+        changed = 'GFMCPPro_SetBDisplayText 0 "   77"'
+        self.assertTrue(harness.wait_for(lambda: self.logged_since(start, changed), 10),
+                        self.log_lines()[start:])
+        self.assertLess(time.monotonic() - saved_at, 2.4)  # RevisionTime 1 s, not 2.5
+        self.assertIn("L1=X0104 D7 <<< Bad Display format", harness.read_text(self.ini))
+
+        # A GF45 is plugged in: its section is read and its display is written.
+        with open(self.plug, "w") as f:
+            f.write("GFMCPPRO=1,GF45=1\n")
+        self.assertTrue(harness.wait_for(
+            lambda: any(line.startswith("GF45_SetAlpha 0 ") and "PLUG" in line
+                        for line in self.log_lines()), 15), self.log_lines()[-20:])
+        self.assertIn("GF45=1", harness.read_text(self.ini))
+
+        # The simulator goes away: the link drops, and 5 s later the panels go dark.
+        stop = len(self.log_lines())
+        stopped_at = time.monotonic()
+        self.stop_simulator(sim)
+        self.wait_title(out, "Norvalume: waiting", 10)
+        self.assertTrue(harness.wait_for(
+            lambda: self.logged_since(stop, "GFMCPPro_SetIndicators 0 0x0"), 15),
+            self.log_lines()[stop:])
+        self.assertGreater(time.monotonic() - stopped_at, 4.0)
+
+        # It comes back: supervision reconnects and the outputs are sent afresh.
+        back = len(self.log_lines())
+        sim = self.start_simulator()
+        self.wait_title(out, "Norvalume: connected", 10)
+        self.assertTrue(harness.wait_for(lambda: self.logged_since(back, changed), 10),
+                        self.log_lines()[back:])
+
+        if harness.WINE:
+            return  # an orderly close of the window cannot be asked for from here
+        program.send_signal(signal.SIGTERM)
+        self.assertEqual(program.wait(timeout=20), 0)
+        lines = self.log_lines()
+        self.assertEqual(lines[-2:], ["GFDev_UnregisterConnectCallback", "GFDev_Terminate"])
+        self.assertIn("GFMCPPro_SetIndicators 0 0x0", lines[back:-2])
+
+    def test_old_interface_is_reported_once_the_file_is_loaded_again(self):
+        self.start_simulator("--interface", "0x34640000")
+        program = self.start(self.program)
+        out = Lines(program)
+        self.wait_title(out, "Norvalume: waiting", 10)
+        time.sleep(1.0)  # the first link attempt runs right after the first load
+        self.save(harness.read_text(self.ini))  # the user saves: the next load reports it
+        self.assertTrue(harness.wait_for(
+            lambda: "Ombrex=incorrect version, needs >= 3.465" in harness.read_text(self.ini),
+            10), harness.read_text(self.ini))
+        self.assertNotEqual(out.last("title:"), "title: Norvalume: connected")
+
+
+if __name__ == "__main__":
+    unittest.main()
