@@ -2,6 +2,7 @@
 // order the records land, what it writes back, the report, and when it loads at all.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -46,85 +47,58 @@ protected:
         return buf;
     }
 
-    // Position of the first record with this identity, -1 when there is none.
-    int find(int32_t type, uint8_t unit, uint8_t kind, uint16_t index, int from = 0) {
-        for (int i = from; i < itemCount; ++i) {
-            const ItemRecord& r = itemTable[i];
-            if (r.deviceType == type && r.unit == unit && r.kind == kind && r.index == index)
-                return i;
-        }
-        return -1;
-    }
-    int countOf(int32_t type, uint8_t unit, uint8_t kind, uint16_t index) {
-        int n = 0;
+    // Every stored record as "<section> <kind letter><index>:<offset>", in table order.
+    std::string records() {
+        std::string out;
         for (int i = 0; i < itemCount; ++i) {
             const ItemRecord& r = itemTable[i];
-            if (r.deviceType == type && r.unit == unit && r.kind == kind && r.index == index)
-                ++n;
+            char one[64];
+            if (r.kind == KIND_CONDITION)
+                std::snprintf(one, sizeof one, "C%u:%x ", r.index, r.offset);
+            else
+                std::snprintf(one, sizeof one, "%s.%u %c%u:%x ", deviceTypeName(r.deviceType),
+                              r.unit, "CBLD"[r.kind], r.index, r.offset);
+            out += one;
         }
-        return n;
+        return out;
     }
 };
 
-TEST_F(Loader, ConditionKeysAbove254AndWithLeadingZerosAreNotRead) {
-    write("[Conditions]\n0=X0100\n007=X0200\n254=X0300\n255=X0400\n");
-    loadConfiguration(1);
-    ASSERT_EQ(itemCount, 2);
-    EXPECT_EQ(itemTable[0].index, 1);  // key 0
-    EXPECT_EQ(itemTable[0].offset, 0x0100);
-    EXPECT_EQ(itemTable[1].index, 255);  // key 254
-    EXPECT_EQ(itemTable[1].offset, 0x0300);
-    EXPECT_EQ(find(DEV_CONDITION, 0, KIND_CONDITION, 8), -1);
-}
-
-TEST_F(Loader, RecordsFollowTheTableOrderWhateverTheFileOrder) {
-    write("[GFP8.0]\nL1=X0002\nB=X0003\nL0=X0001\n"
-          "[GF45.0]\nD1=X0011\nD0=X0010\n"
-          "[Conditions]\n3=X0031\n1=X0030\n");
-    deviceCounts[DEV_GF45] = 1;
-    deviceCounts[DEV_GFP8] = 1;
-    loadConfiguration(1);
-    const uint16_t expected[] = {0x30, 0x31, 0x10, 0x11, 0x03, 0x01, 0x02};
-    ASSERT_EQ(itemCount, 7);
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(itemTable[i].offset, expected[i]) << "record " << i;
-    EXPECT_EQ(itemTable[4].kind, KIND_BRIGHTNESS);
-    EXPECT_EQ(itemTable[4].deviceType, DEV_GFP8);
-}
-
-TEST_F(Loader, SecondUnitSectionIsReadOnlyOnceItIsCounted) {
-    write("[GF45.0]\nD0=X0010\n[GF45.1]\nD0=X0020\n");
-    deviceCounts[DEV_GF45] = 1;
-    loadConfiguration(1);
-    EXPECT_EQ(itemCount, 1);
-    EXPECT_EQ(find(DEV_GF45, 1, KIND_DISPLAY, 0), -1);
-
-    deviceCounts[DEV_GF45] = 2;  // what the connect callback does before it forces a load
-    loadConfiguration(1);
-    int i = find(DEV_GF45, 1, KIND_DISPLAY, 0);
-    ASSERT_GE(i, 0);
-    EXPECT_EQ(itemTable[i].offset, 0x20);
-    EXPECT_EQ(get("GF Connections", "GF45"), "2");
-}
-
-TEST_F(Loader, DisplaysBeyondTheModelsCountAreNotRead) {
-    write("[GF166.0]\nD1=X0011\nD1.1=X0012\nD2=X0020\nD2.1=X0021\n");
-    deviceCounts[DEV_GF166] = 1;
-    loadConfiguration(1);
-    EXPECT_EQ(itemCount, 2);
-    EXPECT_EQ(find(DEV_GF166, 0, KIND_DISPLAY, 2), -1);
-}
-
-TEST_F(Loader, ContinuationRunGoesPastAMissingBaseButStopsAtAMissingContinuation) {
-    write("[GFP8.0]\nL5.1=X0051\nL5.2=X0052\nL6=X0060\nL6.2=X0062\nL23.1=X0231\n");
-    deviceCounts[DEV_GFP8] = 1;
-    loadConfiguration(1);
-    EXPECT_EQ(countOf(DEV_GFP8, 0, KIND_LIGHT, 5), 2);
-    int i = find(DEV_GFP8, 0, KIND_LIGHT, 5);
-    ASSERT_GE(i, 0);
-    EXPECT_EQ(itemTable[i].offset, 0x51);
-    EXPECT_EQ(itemTable[i + 1].offset, 0x52);
-    EXPECT_EQ(countOf(DEV_GFP8, 0, KIND_LIGHT, 6), 1);  // L6.2 needs L6.1
-    EXPECT_EQ(countOf(DEV_GFP8, 0, KIND_LIGHT, 23), 1);
+// Which keys are read, and where their records land.
+TEST_F(Loader, KeysReadAndTheirOrderInTheTable) {
+    struct Case {
+        const char* what;
+        const char* settings;
+        uint16_t gf45, gfp8, gf166;
+        const char* expected;
+    } cases[] = {
+        {"condition keys above 254 and with leading zeros are not read",
+         "[Conditions]\n0=X0100\n007=X0200\n254=X0300\n255=X0400\n", 0, 0, 0,
+         "C1:100 C255:300 "},
+        {"table order whatever the file order",
+         "[GFP8.0]\nL1=X2\nB=X3\nL0=X1\n[GF45.0]\nD1=X11\nD0=X10\n[Conditions]\n3=X31\n1=X30\n",
+         1, 1, 0, "C2:30 C4:31 GF45.0 D0:10 GF45.0 D1:11 GFP8.0 B0:3 GFP8.0 L0:1 GFP8.0 L1:2 "},
+        {"a second unit's section is not read while one unit is counted",
+         "[GF45.0]\nD0=X10\n[GF45.1]\nD0=X20\n", 1, 0, 0, "GF45.0 D0:10 "},
+        {"and is read once two are (what the connect callback does)",
+         "[GF45.0]\nD0=X10\n[GF45.1]\nD0=X20\n", 2, 0, 0, "GF45.0 D0:10 GF45.1 D0:20 "},
+        {"D2 is not read for a model with two displays",
+         "[GF166.0]\nD1=X11\nD1.1=X12\nD2=X20\nD2.1=X21\n", 0, 0, 1,
+         "GF166.0 D1:11 GF166.0 D1:12 "},
+        {"a run goes past a missing base key but ends at a missing continuation",
+         "[GFP8.0]\nL5.1=X51\nL5.2=X52\nL6=X60\nL6.2=X62\nL23.1=X231\n", 0, 1, 0,
+         "GFP8.0 L5:51 GFP8.0 L5:52 GFP8.0 L6:60 GFP8.0 L23:231 "},
+        {"an empty value counts as missing and ends a run",
+         "[GFP8.0]\nL0=\nL0.1=X1\nL0.2=\nL0.3=X3\n", 0, 1, 0, "GFP8.0 L0:1 "},
+    };
+    for (const Case& c : cases) {
+        write(c.settings);
+        deviceCounts[DEV_GF45] = c.gf45;
+        deviceCounts[DEV_GFP8] = c.gfp8;
+        deviceCounts[DEV_GF166] = c.gf166;
+        loadConfiguration(1);
+        EXPECT_EQ(records(), c.expected) << c.what;
+    }
 }
 
 TEST(Needs, FirstLetterOfEachWordCounts) {
