@@ -403,3 +403,67 @@ TEST_F(LinkTest, AlteredReplyCopiesNothingForTheAlteredRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+// A reply whose headers are scrambled at random, many times over: every buffer ends up
+// either untouched or holding exactly its own data, never another record's, and nothing
+// outside the block or the buffers is touched (AddressSanitizer watches that).
+uint32_t scrambleSeed;
+std::vector<uint32_t> headerStarts;
+uint32_t nextRandom() {
+    scrambleSeed = scrambleSeed * 1664525u + 1013904223u;
+    return scrambleSeed >> 8;
+}
+void scrambleReply(uint8_t* block, uint32_t) {
+    int changes = 1 + int(nextRandom() % 3);
+    for (int i = 0; i < changes; i++) {
+        uint32_t at = headerStarts[nextRandom() % headerStarts.size()] + 4 * (nextRandom() % 3);
+        if (nextRandom() % 2) at += 4;  // type, offset, size or destination
+        uint32_t word = nextRandom() % 2 ? nextRandom() << 8 | nextRandom() : nextRandom() % 40;
+        for (int b = 0; b < 4; b++) block[at + b] = uint8_t(word >> (8 * b));
+    }
+}
+
+TEST_F(LinkTest, RandomlyScrambledRepliesNeverMisdirectData) {
+    openOk();
+    for (uint32_t i = 0; i < 256; i++) fake::setU8(0x0100 + i, uint8_t(i));
+    fake::ipcReplyTamper = scrambleReply;
+    scrambleSeed = 12345;
+    const uint32_t sizes[] = {4, 4, 2, 4, 2, 4};  // equal sizes, so only position tells them apart
+    int copies = 0, skips = 0;
+    for (int round = 0; round < 2000; round++) {
+        std::vector<std::vector<uint8_t>> buffers;
+        for (uint32_t s : sizes) buffers.emplace_back(s, 0xEE);
+        LinkError e;
+        uint32_t offset = 0x0100, position = 0;
+        std::vector<uint32_t> offsets;
+        headerStarts.clear();
+        for (size_t k = 0; k < buffers.size(); k++) {
+            offsets.push_back(offset);
+            headerStarts.push_back(position);
+            ASSERT_TRUE(linkRead(offset, sizes[k], buffers[k].data(), &e));
+            position += 16 + sizes[k];
+            if (k == 2) {
+                const uint8_t w[2] = {0, 0};
+                headerStarts.push_back(position);
+                ASSERT_TRUE(linkWrite(0x2000, 2, w, &e));
+                position += 14;
+            }
+            offset += sizes[k];
+        }
+        ASSERT_TRUE(linkProcess(&e));
+        for (size_t k = 0; k < buffers.size(); k++) {
+            std::vector<uint8_t> own(sizes[k]);
+            for (uint32_t b = 0; b < sizes[k]; b++) own[b] = uint8_t(offsets[k] - 0x0100 + b);
+            bool untouched = buffers[k] == std::vector<uint8_t>(sizes[k], 0xEE);
+            ASSERT_TRUE(untouched || buffers[k] == own) << "round " << round << " read " << k;
+            (untouched ? skips : copies)++;
+        }
+    }
+    // Both outcomes occur, or the scrambling proved nothing.
+    EXPECT_GT(copies, 1000);
+    EXPECT_GT(skips, 1000);
+}
+
+}  // namespace
