@@ -26,9 +26,11 @@ enum Fault : uint32_t {
     FAULT_NONE = 0,
     FAULT_SILENT,       // never answers the message
     FAULT_RESULT,       // answers `faultArg` (default 0) instead of 1, block untouched
-    FAULT_TYPE,         // processes, then breaks the type of record number `faultArg`
-    FAULT_SIZE,         // processes, then changes the size of record `faultArg`
-    FAULT_DESTINATION,  // processes, then changes the destination of read record `faultArg`
+    // These three process the block and then alter one header of the reply, as a broken
+    // module might; `faultArg` counts records from 0 (reads only, for the destination).
+    FAULT_TYPE,         // the record's type becomes 7
+    FAULT_SIZE,         // its size grows by one
+    FAULT_DESTINATION,  // its destination grows by one
     FAULT_HANDSHAKE,    // 0x3304..0x330B read as zero
     FAULT_OLD,          // 0x3304 reads `faultArg` (default DEFAULT_OLD_INTERFACE_WORD)
 };
