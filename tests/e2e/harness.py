@@ -92,3 +92,88 @@ class Sandbox(unittest.TestCase):
         return subprocess.run(command(path, *args), env=env or self.env, cwd=self.dir,
                               input=input, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True, encoding="latin-1", timeout=timeout)
+
+
+def file_arg(path):
+    """A path as the programs under test see it (Wine maps the Unix root to drive Z:)."""
+    return "Z:" + path.replace("/", "\\") if WINE else path
+
+
+class Titles:
+    """The window titles the program printed, read from the file its output goes to (a pipe
+    read on a thread could not be closed while a process under Wine still holds it)."""
+
+    def __init__(self, path):
+        self.path = path
+
+    @property
+    def lines(self):
+        return read_text(self.path).splitlines()
+
+    def all(self):
+        return [line[len("title: "):] for line in self.lines if line.startswith("title: ")]
+
+    def last(self):
+        found = self.all()
+        return found[-1] if found else None
+
+
+class ProgramSandbox(Sandbox):
+    """The program copied beside its settings file and the virtual device library, as a
+    user installs it, with the library's call log (and optionally state and plug files)."""
+
+    def install(self, settings, units, plug=False, state=False):
+        # The copy keeps an extension so that the settings name is derived the same way
+        # on every platform.
+        self.program = self.path("norvalume.exe")
+        shutil.copy(exe("norvalume"), self.program)
+        shutil.copy(device_library(), self.path(os.path.basename(device_library())))
+        self.ini = self.path("norvalume.ini")
+        self.save(settings)
+        self.log = self.path("gfdev.log")
+        self.env.update({"GFDEV_UNITS": units, "GFDEV_LOG": file_arg(self.log)})
+        if state:
+            self.state = self.path("gfdev.state")
+            self.env["GFDEV_STATE"] = file_arg(self.state)
+        if plug:
+            self.plug = self.path("gfdev.plug")
+            self.replug(units)
+            self.env["GFDEV_PLUG"] = file_arg(self.plug)
+
+    def save(self, text):
+        with open(self.ini, "w", newline="", encoding="latin-1") as f:
+            f.write(text)
+
+    def replug(self, units):
+        with open(self.plug, "w") as f:
+            f.write(units + "\n")
+
+    def log_lines(self):
+        return read_text(self.log).splitlines()
+
+    def logged_since(self, start, line):
+        return line in self.log_lines()[start:]
+
+    def start_program(self):
+        """Starts the program with its output going to a file; returns it and its titles."""
+        output = self.path("norvalume.out")
+        with open(output, "w") as f:
+            program = subprocess.Popen(command(self.program), env=self.env, cwd=self.dir,
+                                       stdin=subprocess.DEVNULL, stdout=f,
+                                       stderr=subprocess.STDOUT)
+        self.processes.append(program)
+        return program, Titles(output)
+
+    def start_simulator(self, values, *args):
+        """Starts norvalume-sim, waits until it serves, and sets the given values."""
+        sim = self.start(exe("norvalume-sim"), *args)
+        self.assertTrue(sim.stdout.readline().startswith("ready"))
+        for line in values:
+            sim.stdin.write(line + "\n")
+        sim.stdin.flush()
+        return sim
+
+    def stop_simulator(self, sim):
+        sim.stdin.write("quit\n")
+        sim.stdin.flush()
+        sim.wait(timeout=10)

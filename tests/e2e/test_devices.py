@@ -2,7 +2,6 @@
 lights, brightness and a display reaching the call log and the panel viewer, a panel
 plugged in through GFDEV_PLUG reaching the program's loop, and the release at exit."""
 import os
-import shutil
 import signal
 import unittest
 
@@ -21,49 +20,17 @@ SETTINGS = (
 DISPLAY_42 = "GFMCP_SetDDisplaySegments 0 00 00 00 00 66 5B" + " 00" * 10
 
 
-def file_arg(path):
-    return "Z:" + path.replace("/", "\\") if harness.WINE else path
-
-
-class VirtualPanels(harness.Sandbox):
+class VirtualPanels(harness.ProgramSandbox):
     def setUp(self):
         super().setUp()
-        # The program finds its settings file and, first, its library beside itself. The
-        # copy keeps an extension so that the settings name is derived the same way on
-        # every platform.
-        self.program = self.path("norvalume.exe")
-        shutil.copy(harness.exe("norvalume"), self.program)
-        shutil.copy(harness.device_library(),
-                    self.path(os.path.basename(harness.device_library())))
-        self.ini = self.path("norvalume.ini")
-        with open(self.ini, "w", newline="") as f:
-            f.write(SETTINGS)
-        self.log = self.path("gfdev.log")
-        self.state = self.path("gfdev.state")
-        self.plug = self.path("gfdev.plug")
-        with open(self.plug, "w") as f:
-            f.write("GFMCP=1,GFP8=1\n")
-        self.env.update({
-            "GFDEV_UNITS": "GFMCP=1,GFP8=1",
-            "GFDEV_LOG": file_arg(self.log),
-            "GFDEV_STATE": file_arg(self.state),
-            "GFDEV_PLUG": file_arg(self.plug),
-        })
-
-    def log_lines(self):
-        return harness.read_text(self.log).splitlines()
+        self.install(SETTINGS, "GFMCP=1,GFP8=1", plug=True, state=True)
 
     def start_simulator(self):
-        sim = self.start(harness.exe("norvalume-sim"))
-        self.assertTrue(sim.stdout.readline().startswith("ready"))
-        for line in ("set 100 u16 42", "set 104 u8 1", "set 106 u8 5"):
-            sim.stdin.write(line + "\n")
-        sim.stdin.flush()
-        return sim
+        return super().start_simulator(("set 100 u16 42", "set 104 u8 1", "set 106 u8 5"))
 
     def panels_frame(self):
         r = self.run_program(harness.exe("norvalume-panels"), "--once", "--state",
-                             file_arg(self.state))
+                             harness.file_arg(self.state))
         self.assertEqual(r.returncode, 0, r.stdout)
         return r.stdout
 
@@ -98,8 +65,7 @@ class VirtualPanels(harness.Sandbox):
 
         # A GF45 is plugged in: the library calls back from its own thread, and the
         # recount and the reload of the settings file follow on the program's loop.
-        with open(self.plug, "w") as f:
-            f.write("GFMCP=1,GFP8=1,GF45=1\n")
+        self.replug("GFMCP=1,GFP8=1,GF45=1")
         self.assertTrue(harness.wait_for(lambda: "GF45=1" in harness.read_text(self.ini), 20),
                         harness.read_text(self.ini))
         self.assertEqual(self.log_lines().count("GFMCP_GetNumDevices"), 2)

@@ -11,6 +11,7 @@
 namespace fake {
 
 std::vector<std::string> dlLog;
+bool dlLogEnabled = true;
 std::vector<std::string> dlLoadAttempts;
 std::vector<std::string> registryReads;
 int dlFreeCount = 0;
@@ -47,47 +48,59 @@ uint32_t& stateOf(int32_t type, int unit) {
     return indicators[type][unit];
 }
 
-void logName(const char* name) { dlLog.emplace_back(name); }
+void logName(const char* name) {
+    if (dlLogEnabled) dlLog.emplace_back(name);
+}
 
 #define FAKE_COUNT(NAME, CODE)                      \
-    unsigned short NAME() {                         \
-        logName(#NAME);                             \
-        return static_cast<unsigned short>(units[CODE]); \
+    unsigned short NAME() {                                 \
+        logName(#NAME);                                     \
+        return static_cast<unsigned short>(units[CODE]);    \
     }
 #define FAKE_BRIGHTNESS(NAME)                       \
-    void NAME(int unit, int level) {                \
-        std::string line(#NAME);                    \
-        gflog::addInt(line, unit);                  \
-        gflog::addInt(line, level);                 \
-        dlLog.push_back(line);                      \
+    void NAME(int unit, int level) {                        \
+        if (dlLogEnabled) {                                 \
+            std::string line(#NAME);                        \
+            gflog::addInt(line, unit);                      \
+            gflog::addInt(line, level);                     \
+            dlLog.push_back(line);                          \
+        }                                                   \
     }
 #define FAKE_INDICATORS(GET, SET, CODE, T)          \
-    void GET(int unit, T* state) {                  \
-        std::string line(#GET);                     \
-        gflog::addInt(line, unit);                  \
-        dlLog.push_back(line);                      \
+    void GET(int unit, T* state) {                          \
+        if (dlLogEnabled) {                                 \
+            std::string line(#GET);                         \
+            gflog::addInt(line, unit);                      \
+            dlLog.push_back(line);                          \
+        }                                                   \
         if (state) *state = static_cast<T>(stateOf(CODE, unit)); \
-    }                                               \
-    void SET(int unit, T state) {                   \
-        std::string line(#SET);                     \
-        gflog::addInt(line, unit);                  \
-        gflog::addState(line, state);               \
-        dlLog.push_back(line);                      \
+    }                                                       \
+    void SET(int unit, T state) {                           \
+        if (dlLogEnabled) {                                 \
+            std::string line(#SET);                         \
+            gflog::addInt(line, unit);                      \
+            gflog::addState(line, state);                   \
+            dlLog.push_back(line);                          \
+        }                                                   \
         stateOf(CODE, unit) = static_cast<uint32_t>(state); \
     }
 #define FAKE_TEXT(NAME)                             \
-    void NAME(int unit, char* text) {               \
-        std::string line(#NAME);                    \
-        gflog::addInt(line, unit);                  \
-        gflog::addText(line, text);                 \
-        dlLog.push_back(line);                      \
+    void NAME(int unit, char* text) {                       \
+        if (dlLogEnabled) {                                 \
+            std::string line(#NAME);                        \
+            gflog::addInt(line, unit);                      \
+            gflog::addText(line, text);                     \
+            dlLog.push_back(line);                          \
+        }                                                   \
     }
 #define FAKE_SEGMENTS(NAME)                         \
-    void NAME(int unit, unsigned char* segments) {  \
-        std::string line(#NAME);                    \
-        gflog::addInt(line, unit);                  \
-        gflog::addSegments(line, segments);         \
-        dlLog.push_back(line);                      \
+    void NAME(int unit, unsigned char* segments) {          \
+        if (dlLogEnabled) {                                 \
+            std::string line(#NAME);                        \
+            gflog::addInt(line, unit);                      \
+            gflog::addSegments(line, segments);             \
+            dlLog.push_back(line);                          \
+        }                                                   \
     }
 
 int GFDev_Init(void*) {

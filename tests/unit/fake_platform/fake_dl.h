@@ -20,6 +20,9 @@ namespace fake {
 // log the name and the unit where there is one: "GFP8_GetIndicators 0".
 extern std::vector<std::string> dlLog;
 
+// Off: the fake library keeps its state but logs nothing (benchmarks count allocations).
+extern bool dlLogEnabled;
+
 // The whole log as one string, lines joined by '\n' (no trailing newline).
 std::string dlLogText();
 void clearDlLog();
