@@ -24,6 +24,8 @@ void sleepMs(uint32_t ms);
 
 // Writes the full path of the running executable into `buf` (at most `size` bytes,
 // always terminated when size > 0). Returns the length written, 0 on failure.
+// On Linux a file name without an extension is reported with ".exe" added, as Windows
+// names programs, so that the settings file derived from it lies beside the program.
 uint32_t programPath(char* buf, uint32_t size);
 
 // The instance handle the process was started with (HINSTANCE on Windows); an opaque
