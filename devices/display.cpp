@@ -139,14 +139,12 @@ void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display
     }
 
     // Positions: a dot shares its digit's position (one dot discounted), leading blanks
-    // make way for the alignment.
+    // make way for the alignment. They are dropped before measuring, so that however
+    // many there are, the length stays within the bound and the padding within `fitted`.
     const char* shown = text ? text : "";
+    while (*shown == ' ') ++shown;
     int len = static_cast<int>(boundedLength(shown));
     if (len > 0 && std::memchr(shown, '.', static_cast<size_t>(len))) --len;
-    while (*shown == ' ') {
-        ++shown;
-        --len;
-    }
 
     bool tooWide = len > route.width;
     if (route.form == FORM_ALPHA && tooWide) {

@@ -133,4 +133,13 @@ TEST_F(WriteDisplay, VeryLongTextIsBoundedNotOverrun) {
     EXPECT_EQ(fake::dlLog[0].size(), std::string("GFMCPPro_SetBDisplayText 0 \"\"").size() + 255);
 }
 
+TEST_F(WriteDisplay, MoreLeadingBlanksThanTheLengthBoundStillAlign) {
+    std::string text = std::string(600, ' ') + "1";
+    writeDisplay(text.c_str(), DEV_GFMCPPRO, 0, 1, 0);
+    writeDisplay(text.c_str(), DEV_GFMCP, 0, 3, 0);
+    EXPECT_EQ(fake::dlLogText(), "GFMCPPro_SetBDisplayText 0 \"    1\"\n" +
+                                     segmentLine("GFMCP_SetDDisplaySegments", 0,
+                                                 {0, 0, 0, 0, 0, 0x06}));
+}
+
 }  // namespace
