@@ -1,4 +1,5 @@
 // Display routing, alignment, modes and the seven-segment encoding.
+#include <cctype>
 #include <cstring>
 
 #include "config/items.h"
@@ -52,6 +53,28 @@ TEST(TextToSegments, EncodesDotsCaseAndGaps) {
         {testPattern, hexOf({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
     };
     for (const Case& c : cases) EXPECT_EQ(encode(c.text), c.expected) << c.text;
+}
+
+// Each glyph as the segments it lights (a top, b top right, c bottom right, d bottom,
+// e bottom left, f top left, g middle), so the font is checked against a second,
+// independent description of every character.
+TEST(TextToSegments, EveryGlyphLightsItsSegments) {
+    const char* lit[] = {
+        "abcdef", "bc", "abdeg", "abcdg", "bcfg", "acdfg", "acdefg", "abc", "abcdefg", "abcdfg",
+        "abcefg", "cdefg", "adef", "bcdeg", "adefg", "aefg", "acdef", "bcefg", "c", "bcde",
+        "", "def", "", "ceg", "cdeg", "abefg", "abcfg", "eg", "acdfg", "efg",
+        "bcdef", "", "", "", "bcfg", "abdeg",
+    };
+    const char chars[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    for (int i = 0; i < 36; ++i) {
+        int byte = 0;
+        for (const char* s = lit[i]; *s; ++s) byte |= 1 << (*s - 'a');
+        const char upper[] = {chars[i], '\0'};
+        const char lower[] = {static_cast<char>(std::tolower(chars[i])), '\0'};
+        EXPECT_EQ(encode(upper), hexOf({byte})) << chars[i];
+        EXPECT_EQ(encode(lower), hexOf({byte})) << lower;
+    }
+    EXPECT_EQ(encode("-"), hexOf({0x40}));
 }
 
 TEST(TextToSegments, NullTextIsBlank) { EXPECT_EQ(encode(nullptr), hexOf({})); }
