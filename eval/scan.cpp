@@ -46,9 +46,11 @@ void resetScanState() {
 }
 
 // One pass of requests: once a request is refused, the pass queues nothing more.
+// `fresh` is one past the last item whose own value read got into the block.
 struct Pass {
     bool refused;
     bool anyQueued;
+    int32_t fresh;
 };
 
 static bool queueRead(Pass& pass, uint32_t offset, uint32_t size, void* destination) {
@@ -79,6 +81,7 @@ static void queueFirstPass(Pass& pass) {
         if (item.flags & FLAG_HAS_OFFSET) {
             uint32_t size = (item.flags & FLAG_INDIRECT_OFFSET) ? 2 : valueTypeSize(item.valueType);
             if (!queueRead(pass, item.offset, size, item.raw)) break;
+            pass.fresh = i + 1;
             if (!queueRadioExtra(pass, item.offset, item)) break;
         }
         // The type byte lands in the low byte of valueType; every host we build for is
@@ -88,8 +91,10 @@ static void queueFirstPass(Pass& pass) {
     }
 }
 
-static void queueIndirectPass(Pass& pass) {
-    for (int32_t i = 0; i < itemCount && !pass.refused; ++i) {
+// Only items whose first read went out hold an offset in raw; past a full block, raw
+// still holds last tick's value, and following that would fetch some unrelated bytes.
+static void queueIndirectPass(Pass& pass, int32_t fresh) {
+    for (int32_t i = 0; i < fresh && !pass.refused; ++i) {
         ItemRecord& item = itemTable[i];
         if ((item.flags & (FLAG_HAS_OFFSET | FLAG_INDIRECT_OFFSET)) !=
             (FLAG_HAS_OFFSET | FLAG_INDIRECT_OFFSET))
@@ -142,7 +147,7 @@ static void evaluationWalk() {
 // Reads and evaluates; returns early wherever the link fails or the simulator asks for
 // dark panels.
 static void scanOnce() {
-    Pass first = {false, false};
+    Pass first = {false, false, 0};
     queueFirstPass(first);
     bool processed = false;
     if (!processPass(first, &processed)) return;
@@ -152,8 +157,8 @@ static void scanOnce() {
         return;
     }
     if (processed) {
-        Pass indirect = {false, false};
-        queueIndirectPass(indirect);
+        Pass indirect = {false, false, 0};
+        queueIndirectPass(indirect, first.fresh);
         if (!processPass(indirect, &processed)) return;
     }
     if (linkConnected && !blankedThisScan) evaluationWalk();

@@ -327,6 +327,28 @@ TEST_F(Scan, FullBlockLeavesLaterItemsOnTheirOldValues) {
     EXPECT_EQ(outputCount(itemTable[total - 1]), 1);  // still evaluated
 }
 
+TEST_F(Scan, IndirectItemCutOffByAFullBlockKeepsItsValueInsteadOfFollowingIt) {
+    // Past the cut, raw still holds last tick's value, not an offset to follow.
+    resetItemTable();
+    const int32_t fillers = 1351;
+    for (int32_t i = 0; i < fillers; ++i) {
+        ItemRecord r = record(DEV_CONDITION, 0, KIND_CONDITION, static_cast<uint16_t>(i % 255 + 1),
+                              FLAG_HAS_OFFSET);
+        r.offset = 0x1000;
+        r.valueType = VT_F64;
+        storeItem(i, r);
+    }
+    ItemRecord indirect = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 0, 0x0100, VT_U32, FLAG_INDIRECT_OFFSET);
+    setRawU32(indirect, 0x00000A00u);  // the value it showed last tick
+    storeItem(fillers, indirect);
+    itemCount = fillers + 1;
+    fake::setU32(0x0A00, 0x12345678u);
+    tick();
+    EXPECT_TRUE(linkConnected);
+    EXPECT_EQ(u32At(itemTable[fillers].raw), 0x00000A00u);
+    ASSERT_EQ(exchangedReads.size(), 1u);  // nothing left for a second exchange
+}
+
 TEST_F(Scan, BusyScanRunsOnlyTheWatchdog) {
     loadTable({constantLight(0, 0, 1.0f)});
     scanBusy = true;
