@@ -277,10 +277,12 @@ bool runLoad(const LoadObserver* observer) {
     return check.fingerprint != walk.fingerprint;
 }
 
-// minVoltage follows the V as a leading decimal number; clamped to the field instead of
-// wrapping, so V70000 does not become 4464 and V-5 does not become 65531.
+// minVoltage follows the V as a leading decimal number, read as atoi reads it (blanks
+// before it skipped, so "V 24" is 24); clamped to the field instead of wrapping, so
+// V70000 does not become 4464 and V-5 does not become 65531.
 uint16_t voltageAfter(const char* text) {
     const char* p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
     uint32_t value = 0;

@@ -117,6 +117,10 @@ TEST(Needs, FirstLetterOfEachWordCounts) {
         {"V70000", FLAG_NEEDS_V, 65535},  // clamped, not wrapped to 4464
         {"V-5", FLAG_NEEDS_V, 0},         // not wrapped to 65531
         {"V99999999999999999999", FLAG_NEEDS_V, 65535},
+        // The number is read as a decimal conversion does: blanks before it are skipped.
+        {"V 24", FLAG_NEEDS_V, 24},
+        {"V\t12 E", FLAG_NEEDS_V | FLAG_NEEDS_E, 12},
+        {"V E", FLAG_NEEDS_V | FLAG_NEEDS_E, 0},
     };
     for (const Case& c : cases) {
         uint16_t flags = 0xFFFF, voltage = 0xFFFF;
