@@ -170,6 +170,13 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
 
     // The parser sees what the read limit leaves: at most READ_LIMIT - 1 characters.
     uint32_t cut = length < READ_LIMIT - 1 ? length : READ_LIMIT - 1;
+    // When the limit ends inside the "<<<" of an old annotation, the parser would take the
+    // stray "<" for a comparison and reject a good line: end its view before the mark.
+    if (length > cut) {
+        const char* mark = std::strstr(wideValue, "<<<");
+        uint32_t at = mark ? static_cast<uint32_t>(mark - wideValue) : length;
+        if (at < cut && at + 3 > cut) cut = at;
+    }
     std::memcpy(lineValue, wideValue, cut);
     lineValue[cut] = '\0';
     int result = parseItemLine(itemCount, ctx.deviceType, ctx.kind, ctx.index, ctx.unit,

@@ -212,6 +212,26 @@ TEST_F(Loader, LongValueIsParsedCutButNeverCutInTheFile) {
     EXPECT_EQ(std::string(buf), good);
 }
 
+TEST_F(Loader, OldAnnotationCutInTwoByTheReadLimitIsNotParsed) {
+    // 251 and 252 characters of a good light line: the read limit then ends inside the
+    // "<<<" of the old annotation, and a stray "<" or "<<" must not be taken as a
+    // comparison without a number.
+    deviceCounts[DEV_GFP8] = 1;
+    for (size_t length : {251u, 252u}) {
+        std::string good = "X0BC4" + std::string(length - 5, ',');
+        write("[GFP8.0]\nL0=" + good + " <<< Bad Display format\n");
+        loadConfiguration(1);
+        EXPECT_EQ(itemCount, 1) << length;
+        EXPECT_EQ(get("GFP8.0", "L0"), good) << length;
+
+        std::string bad = "X0BC4 D7" + std::string(length - 8, ',');
+        write("[GFP8.0]\nL0=" + bad + " <<< Bad literal value\n");
+        loadConfiguration(1);
+        EXPECT_EQ(itemCount, 0) << length;
+        EXPECT_EQ(get("GFP8.0", "L0"), bad + " <<< Bad Display format") << length;
+    }
+}
+
 TEST_F(Loader, WrittenBackLineReadsBackUnchangedEvenWhenQuoted) {
     // Annotated, this display line begins and ends with a double quote; a plain write
     // would lose that pair on the next read and turn the line into something else.
