@@ -20,6 +20,8 @@ constexpr int EXIT_REJECTED = 1;
 constexpr int EXIT_CANNOT_RUN = 2;
 constexpr uint32_t PROBE_UNITS = 256;
 constexpr int LIGHTS_PER_UNIT = 24;
+// As wide as the loader's own read, so a long line compares whole.
+constexpr size_t DRY_RUN_READ_SIZE = 16384;
 
 int rejectedLines = 0;
 
@@ -122,12 +124,37 @@ void onRejected(const char* section, const char* key, const char* errorText) {
     std::printf("[%s] %s:%s\n", section, key, errorText);
 }
 
+// What a read gives back after `value` is written: trimmed, one pair of surrounding
+// quotes removed. The loader protects a quoted line with a pair of its own, so comparing
+// the raw value with the present one would report every such line as a change.
+const char* readBack(const char* value, char* out, size_t size) {
+    size_t begin = 0;
+    size_t end = std::strlen(value);
+    auto trimmed = [](unsigned char c) {
+        return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
+    };
+    while (begin < end && trimmed(static_cast<unsigned char>(value[begin]))) ++begin;
+    while (end > begin && trimmed(static_cast<unsigned char>(value[end - 1]))) --end;
+    if (end - begin >= 2 && (value[begin] == '"' || value[begin] == '\'') &&
+        value[end - 1] == value[begin]) {
+        ++begin;
+        --end;
+    }
+    size_t n = end - begin < size - 1 ? end - begin : size - 1;
+    std::memcpy(out, value + begin, n);
+    out[n] = '\0';
+    return out;
+}
+
 // Only what would really change the file: the loader deletes every report key that does
 // not apply and rewrites the ones that do, most of them no-ops.
 void onDryRunChange(const char* section, const char* key, const char* value) {
-    char present[LINE_BUFFER_SIZE];
+    static char present[DRY_RUN_READ_SIZE];
+    static char after[DRY_RUN_READ_SIZE];
     platform::profileGet(iniPath, section, key, present, sizeof present);
-    if (value ? std::strcmp(present, value) == 0 : present[0] == '\0') return;
+    if (value ? std::strcmp(present, readBack(value, after, sizeof after)) == 0
+              : present[0] == '\0')
+        return;
     if (value)
         std::printf("would write [%s] %s=%s\n", section, key, value);
     else
