@@ -63,6 +63,19 @@ class CheckTool(harness.Sandbox):
         self.assertIn("would write [GF Connections] GF45=1", r.stdout)
         self.assertEqual(harness.read_text(self.ini), SETTINGS)
 
+    def test_dry_run_after_a_run_has_nothing_to_write_for_a_quoted_line(self):
+        # A line that reads back with its quotes stripped is written with a protective
+        # pair; once written, neither a dry run nor a real run finds anything to change.
+        with open(self.ini, "w", newline="") as f:
+            f.write(SETTINGS + "[GF45.1]\r\nD0=\"X\" A\r\n")
+        self.check("--units", "GF45=2,GFP8=1", file_arg(self.ini))
+        written = harness.read_text(self.ini)
+        self.assertIn('"X" A <<< Bad A: needs literal string ""', written)
+        r = self.check("--dry-run", "--units", "GF45=2,GFP8=1", file_arg(self.ini))
+        self.assertNotIn("would write", r.stdout)
+        self.check("--units", "GF45=2,GFP8=1", file_arg(self.ini))
+        self.assertEqual(harness.read_text(self.ini), written)
+
     def test_units_default_to_the_sections_in_the_file(self):
         r = self.check("--dry-run", file_arg(self.ini))
         self.assertIn("units: GF45=1 GFP8=1", r.stdout)
