@@ -208,7 +208,10 @@ int evaluateItem(int32_t i) {
         }
 
         const double last = readFloat(item.last);
-        if (item.kind == KIND_BRIGHTNESS || item.kind == KIND_DISPLAY) {
+        if (item.kind == KIND_DISPLAY && (item.flags & FLAG_HAS_STRING)) {
+            // A constant text: `last` holds the text shown, not a number to compare with.
+            if (std::memcmp(item.literal, item.last, 8) != 0) changed = true;
+        } else if (item.kind == KIND_BRIGHTNESS || item.kind == KIND_DISPLAY) {
             float tolerance = halfUnitTable[decodeDisplayFormat(item.displayFormat).decimals];
             // NaN compares unequal to everything, so a display that once showed one
             // would otherwise never be found changed again.

@@ -404,3 +404,17 @@ TEST_F(Evaluate, HugeF64OnADisplayOverflowsWithoutUndefinedConversion) {
 }
 
 }  // namespace
+
+TEST_F(Evaluate, ConstantTextOnANumericDisplayIsSentOnlyAfterALoad) {
+    // The literal's bytes stand in `last` once shown; read as a float they are far from
+    // the value 0 that the text gives, which must not count as a change on every scan.
+    ItemRecord text = record(DEV_GF45, 0, KIND_DISPLAY, 0, FLAG_HAS_STRING);
+    setLiteralText(text, "PLUG");
+    loadTable({text});
+    for (int n = 0; n < 5; ++n) {
+        fake::advance(220);
+        evaluateItem(0);
+    }
+    EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
+    EXPECT_NE(fake::dlLogText().find("\"PLUG\""), std::string::npos) << fake::dlLogText();
+}
