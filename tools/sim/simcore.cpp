@@ -72,13 +72,23 @@ const char* skipBlanks(const char* s) {
     return s;
 }
 
-// Copies the next blank-separated word into `out` (truncated to outSize - 1).
+// Copies the next blank-separated word into `out`. A word too long for it becomes one
+// that no parser here accepts, so that its cut-off beginning ("0x0000" of a long run of
+// zeros) is never taken for the value.
 const char* nextWord(const char* s, char* out, size_t outSize) {
     s = skipBlanks(s);
     size_t n = 0;
+    bool cut = false;
     while (*s && *s != ' ' && *s != '\t') {
-        if (n + 1 < outSize) out[n++] = *s;
+        if (n + 1 < outSize)
+            out[n++] = *s;
+        else
+            cut = true;
         s++;
+    }
+    if (cut && outSize > 1) {
+        out[0] = '\x01';
+        n = 1;
     }
     out[n] = '\0';
     return s;
@@ -327,9 +337,11 @@ bool faultFromName(const char* name, Fault* fault) {
 }
 
 CommandResult runCommand(SimModule* m, const char* line, PrintLine print) {
+    // Comments first: their first word may be of any length.
+    if (*skipBlanks(line) == '#') return done();
     char verb[16];
     const char* rest = nextWord(line, verb, sizeof verb);
-    if (verb[0] == '\0' || verb[0] == '#') return done();
+    if (verb[0] == '\0') return done();
     if (std::strcmp(verb, "set") == 0) return runSet(m, rest);
     if (std::strcmp(verb, "dump") == 0) return runDump(m, rest, print);
     if (std::strcmp(verb, "fault") == 0) return runFault(m, rest);

@@ -75,6 +75,30 @@ TEST_F(SimCoreTest, MalformedCommandsAreRefusedAndChangeNothing) {
     EXPECT_TRUE(printed.empty());
 }
 
+// A word longer than its buffer must not be read as its first characters: a long run
+// of leading zeros would otherwise turn offset 0x10 into 0 and the value 7 into 0.
+TEST_F(SimCoreTest, OverlongWordsAreRefusedNotCutShort) {
+    const std::string zeros(70, '0');
+    const std::string lines[] = {
+        "set 0x" + zeros + "10 u8 5",
+        "set 20 u8 " + zeros + "7",
+        "set 20 u32 " + zeros + "7",
+        "dump 10 " + zeros + "1",
+        "wait " + zeros + "5",
+        "fault result " + zeros + "3",
+        "set" + zeros + " 10 u8 1",
+    };
+    sim::SimModule before = m;
+    for (const std::string& line : lines) {
+        SCOPED_TRACE(line);
+        EXPECT_EQ(sim::runCommand(&m, line.c_str(), collect).kind, sim::COMMAND_ERROR);
+    }
+    EXPECT_EQ(std::memcmp(&before, &m, sizeof m), 0);
+    EXPECT_TRUE(printed.empty());
+    // A comment is still a comment however long its first word.
+    EXPECT_EQ(sim::runCommand(&m, ("#" + zeros).c_str(), nullptr).kind, sim::COMMAND_DONE);
+}
+
 TEST_F(SimCoreTest, DumpPrintsSixteenBytesPerLineAsBlocksWouldReadThem) {
     sim::runCommand(&m, "set 100 hex 000102030405060708090A0B0C0D0E0F10", nullptr);
     sim::runCommand(&m, "dump 100 17", collect);
