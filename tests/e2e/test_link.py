@@ -128,5 +128,18 @@ class LinkTest(harness.Sandbox):
         self.assertEqual(out[0], "open 0 interface=34640000 simulator=000A")
 
 
+    def test_handshake_options_out_of_range_are_refused(self):
+        # A negative or too large word must not wrap round into a valid one, on the 32-bit
+        # Windows build as on Linux.
+        for args in (("--interface", "-1"), ("--interface", "0x100000000"),
+                     ("--interface", "-4294967295"), ("--simversion", "0x10000"),
+                     ("--simversion", "-1")):
+            with self.subTest(args=args):
+                result = self.run_program(harness.exe("norvalume-sim"), *args, input="quit\n")
+                self.assertEqual(result.returncode, 2, result.stdout)
+        result = self.run_program(harness.exe("norvalume-sim"), "--interface", "0x34650000",
+                                  "--simversion", "7", input="quit\n")
+        self.assertEqual(result.returncode, 0, result.stdout)
+
 if __name__ == "__main__":
     unittest.main()

@@ -1,6 +1,7 @@
 // norvalume-sim: answers the simulator interface protocol over a 64 KiB offset space, for
 // development, tests and the demo. Options and the command runner live here; the window
 // (or socket) and the loop are the platform front end's.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,10 +26,14 @@ int usage() {
     return 2;
 }
 
+// strtoul would take "-1" and wrap it, and an out-of-range value saturates; with the
+// 32-bit long of Windows either would pass for a valid 32-bit word.
 bool parseNumber(const char* text, unsigned long* out) {
+    if (!(*text >= '0' && *text <= '9')) return false;
     char* end = nullptr;
+    errno = 0;
     *out = std::strtoul(text, &end, 0);
-    return *text && !*end;
+    return errno == 0 && !*end;
 }
 
 }  // namespace
