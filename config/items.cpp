@@ -64,8 +64,8 @@ bool storeItem(int32_t position, const ItemRecord& record) {
 }
 
 int32_t findCondition(int32_t ref, int32_t limit) {
-    // After a failed growth the loader still counts lines while the table has no
-    // storage, so itemCount alone is not a safe bound.
+    // After a failed growth itemCount still counts the records stored before it while
+    // the table has no storage, so itemCount alone is not a safe bound.
     if (limit > itemCount) limit = itemCount;
     if (limit > itemCapacity) limit = itemCapacity;
     if (!itemTable) return -1;

@@ -126,7 +126,8 @@ void freeItemTable();
 
 // Copies `record` into slot `position`, growing the table by ITEM_TABLE_GROWTH first
 // when the slot is not below itemCapacity. False when the table cannot grow (it is
-// then left without storage). Does not change itemCount.
+// then left without storage), and for a negative position or one beyond a single
+// growth step, which would leave unstored records in between. Does not change itemCount.
 bool storeItem(int32_t position, const ItemRecord& record);
 
 // The first condition record among the first `limit` records whose index has low byte

@@ -75,7 +75,7 @@ TEST(ItemTable, ConditionLookupStopsAtFirstNonCondition) {
 }
 
 TEST(ItemTable, ConditionLookupInATableThatLostItsStorage) {
-    // After a failed growth the loader keeps counting lines until the load ends.
+    // After a failed growth itemCount keeps its records' count until the load ends.
     freeItemTable();
     itemCount = 1100;
     EXPECT_EQ(findCondition(1, itemCount), -1);
