@@ -1,6 +1,7 @@
 // Link supervision, on timer 1: opens the link while it is down and refuses an interface
 // module older than 3.465. The only retry logic for the link: whoever drops it (the scan
-// cycle) just clears linkConnected, and the next tick reopens.
+// cycle) closes it and clears linkConnected, and the next tick reopens. A link left open
+// with the flag clear would never come back: every open would find it already open.
 #include "link/link.h"
 #include "platform/platform.h"
 

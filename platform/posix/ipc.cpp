@@ -243,7 +243,7 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, in
     uint64_t deadline = nowMs() + timeoutMs;
     while (got < sizeof answer) {
         uint64_t now = nowMs();
-        if (now >= deadline) break;  // timed out: no error code, as the contract says
+        if (now >= deadline) break;  // timed out: no error code, the link calls it a time-out
         pollfd p = {fd, POLLIN, 0};
         int ready = poll(&p, 1, int(deadline - now));
         if (ready < 0 && errno == EINTR) continue;

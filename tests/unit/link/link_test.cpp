@@ -299,7 +299,7 @@ TEST_F(LinkTest, OpenFailuresReleaseEverythingTheyTook) {
         {"view", [] { fake::ipcFail.viewFails = true; }, LINK_VIEW_FAILED},
         {"send times out", [] { fake::ipcFail.sendTimesOut = true; }, LINK_SEND_TIMED_OUT},
         {"send fails", [] { fake::ipcFail.sendError = 5; }, LINK_SEND_FAILED},
-        {"answer 0", [] { fake::ipcFail.answer = 2; }, LINK_NOT_PROCESSED},
+        {"answer 2", [] { fake::ipcFail.answer = 2; }, LINK_NOT_PROCESSED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
