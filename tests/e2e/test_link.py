@@ -3,6 +3,7 @@
 norvalume-linkprobe opens the link with the program's own client code and prints the
 LinkError code of every step; the emulator's `dump` shows what arrived on its side.
 """
+import os
 import queue
 import threading
 import time
@@ -16,14 +17,19 @@ class Emulator:
 
     def __init__(self, sandbox, *args):
         self.process = sandbox.start(harness.exe("norvalume-sim"), *args)
+        # The thread reads a copy of the pipe. Under Wine the services that the first
+        # program of a fresh server starts inherit its output, so the pipe may never end,
+        # and closing a stream that a thread is blocked reading would hang the clean-up.
+        self.output = os.fdopen(os.dup(self.process.stdout.fileno()), "r", encoding="latin-1")
         self.lines = queue.Queue()
         threading.Thread(target=self._pump, daemon=True).start()
         ready = self.next_line()
         sandbox.assertTrue(ready.startswith("ready"), ready)
 
     def _pump(self):
-        for line in self.process.stdout:
-            self.lines.put(line.rstrip("\r\n"))
+        with self.output:
+            for line in self.output:
+                self.lines.put(line.rstrip("\r\n"))
 
     def next_line(self, timeout=20):
         return self.lines.get(timeout=timeout)
