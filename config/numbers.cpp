@@ -25,6 +25,16 @@ bool isBlank(char c) {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+// Both conversions start alike: blanks, then an optional sign.
+const char* skipBlanksAndSign(const char* p, bool* negative) {
+    while (isBlank(*p)) ++p;
+    if (*p == '+' || *p == '-') {
+        *negative = *p == '-';
+        ++p;
+    }
+    return p;
+}
+
 int32_t clampScale(int64_t s) {
     if (s > SCALE_LIMIT) return static_cast<int32_t>(SCALE_LIMIT + 1);
     if (s < -SCALE_LIMIT) return static_cast<int32_t>(-SCALE_LIMIT - 1);
@@ -34,13 +44,8 @@ int32_t clampScale(int64_t s) {
 }  // namespace
 
 double readDecimal(const char* text, const char** end) {
-    const char* p = text;
-    while (isBlank(*p)) ++p;
     bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
+    const char* p = skipBlanksAndSign(text, &negative);
 
     uint64_t mantissa = 0;
     int significant = 0;
@@ -110,13 +115,8 @@ double readDecimal(const char* text, const char** end) {
 }
 
 int32_t readLeadingInt(const char* text, const char** end) {
-    const char* p = text;
-    while (isBlank(*p)) ++p;
     bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
+    const char* p = skipBlanksAndSign(text, &negative);
     if (!isDigit(*p)) {
         if (end) *end = text;
         return 0;
