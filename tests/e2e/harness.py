@@ -1,8 +1,10 @@
 """Shared launcher for the end-to-end tests.
 
 One test source, two launchers: NORVALUME_LAUNCH=native runs the Linux binaries,
-NORVALUME_LAUNCH=wine runs the Windows build under Wine. NORVALUME_BIN names the folder
-that holds the programs and the virtual device library side by side.
+NORVALUME_LAUNCH=wine runs the Windows build under Wine, started through NORVALUME_WINE
+(default "wine"; the 64-bit build needs the 64-bit loader named there, since Debian's
+"wine" script picks the 32-bit one whenever it is installed). NORVALUME_BIN names the
+folder that holds the programs and the virtual device library side by side.
 """
 import os
 import shutil
@@ -14,6 +16,7 @@ import unittest
 BIN = os.environ.get("NORVALUME_BIN", "")
 LAUNCH = os.environ.get("NORVALUME_LAUNCH", "native")
 WINE = LAUNCH == "wine"
+WINE_LOADER = os.environ.get("NORVALUME_WINE", "wine")
 
 
 def exe(name):
@@ -28,7 +31,7 @@ def device_library():
 
 def command(path, *args):
     """The argument list that runs the program at `path` under this launcher."""
-    return (["wine", path] if WINE else [path]) + [str(a) for a in args]
+    return ([WINE_LOADER, path] if WINE else [path]) + [str(a) for a in args]
 
 
 def wait_for(predicate, timeout=10.0, step=0.05):
