@@ -49,7 +49,7 @@ bool setUpCockpit(const char* iniSource) {
     text << in.rdbuf();
     std::string path = fake::tempFilePath("bench.ini");
     fake::writeFile(path, text.str());
-    std::snprintf(iniPath, sizeof iniPath, "%s", path.c_str());
+    std::snprintf(shellSettings.iniPath, sizeof shellSettings.iniPath, "%s", path.c_str());
 
     fake::resetTime();
     fake::nowMs = 100000;
@@ -62,9 +62,9 @@ bool setUpCockpit(const char* iniSource) {
     fake::setFakeUnits(DEV_GF166, 1);
     fake::setFakeUnits(DEV_GFMCP, 1);
     fake::setFakeUnits(DEV_GFMCPPRO, 1);
-    if (!bindDeviceLibrary()) return false;
+    if (!bindDeviceLibrary(nullptr)) return false;
     countDevices();
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
 
     // Battery and avionics on, a healthy bus, gear in transit: most items apply.
     fake::setU8(STATUS_POWER_OFFSET, 1);
@@ -73,7 +73,7 @@ bool setUpCockpit(const char* iniSource) {
     fake::setU32(0x0BEC, 8000);
     fake::setU16(0x0C4E, 270);
     linkSupervisionTick();
-    return linkConnected && itemCount > 0;
+    return linkStatus.connected && itemCount > 0;
 }
 
 // One scan period: time passes, a few values move, the scan runs.

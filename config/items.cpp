@@ -13,16 +13,6 @@ bool textMatchUsed = false;
 
 const uint8_t valueTypeBytes[VALUE_TYPE_COUNT] = {2, 1, 1, 2, 2, 4, 4, 4, 8, 8, 2, 2, 2};
 
-static const char* const deviceTypeNames[DEVICE_TYPE_COUNT + 1] = {
-    nullptr, "GF45", "GFP8",  "GFT8",  "GFLGT",  "GF166",    "GFMCP",
-    "GFRP48", "GF46", "GFTQ6", "GFATC", "GFLGT2", "GFMCPPRO", "GFEFIS",
-};
-
-const char* deviceTypeName(int32_t deviceType) {
-    if (deviceType < 1 || deviceType > DEVICE_TYPE_COUNT) return nullptr;
-    return deviceTypeNames[deviceType];
-}
-
 void freeItemTable() {
     std::free(itemTable);
     itemTable = nullptr;
@@ -74,4 +64,10 @@ int32_t findCondition(int32_t ref, int32_t limit) {
         if ((itemTable[i].index & 0xFF) == ref) return i;
     }
     return -1;
+}
+
+void acceptItem() { ++itemCount; }
+
+void finishItemTable() {
+    if (itemCapacity == 0) itemCount = 0;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "devices/models.h"
+
 enum ItemKind : uint8_t {
     KIND_CONDITION = 0,
     KIND_BRIGHTNESS = 1,
@@ -63,24 +65,6 @@ enum ValueType : uint16_t {
 };
 constexpr int VALUE_TYPE_COUNT = 13;
 
-enum DeviceTypeCode : int32_t {
-    DEV_CONDITION = -1,
-    DEV_GF45 = 1,
-    DEV_GFP8 = 2,
-    DEV_GFT8 = 3,
-    DEV_GFLGT = 4,
-    DEV_GF166 = 5,
-    DEV_GFMCP = 6,
-    DEV_GFRP48 = 7,
-    DEV_GF46 = 8,
-    DEV_GFTQ6 = 9,
-    DEV_GFATC = 10,
-    DEV_GFLGT2 = 11,
-    DEV_GFMCPPRO = 12,
-    DEV_GFEFIS = 13,
-};
-constexpr int DEVICE_TYPE_COUNT = 13;
-
 struct ItemRecord {
     int32_t deviceType;
     uint8_t unit;
@@ -108,7 +92,8 @@ struct ItemRecord {
     uint32_t timerPeriodMs;
 };
 
-// The table (process-wide, owned by the configuration subsystem).
+// The table (process-wide, owned by the configuration subsystem: written only through
+// the functions below).
 extern ItemRecord* itemTable;
 extern int32_t itemCount;
 extern int32_t itemCapacity;
@@ -130,6 +115,11 @@ void freeItemTable();
 // growth step, which would leave unstored records in between. Does not change itemCount.
 bool storeItem(int32_t position, const ItemRecord& record);
 
+// Counts the record stored at position itemCount as part of the table.
+void acceptItem();
+// Ends a load: a table that lost its storage to a failed growth counts no records.
+void finishItemTable();
+
 // The first condition record among the first `limit` records whose index has low byte
 // `ref` (condition number + 1); the search stops at the first non-condition. -1 if none.
 // `ref` is wide so that a reference to condition 255 (ref 256) can never match, and the
@@ -139,5 +129,4 @@ int32_t findCondition(int32_t ref, int32_t limit);
 // Bytes read from the simulator for each value type.
 extern const uint8_t valueTypeBytes[VALUE_TYPE_COUNT];
 
-// Section name of a DeviceType code ("GF45" ... "GFEFIS"), nullptr for other codes.
-const char* deviceTypeName(int32_t deviceType);
+

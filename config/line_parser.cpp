@@ -437,7 +437,7 @@ const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& re
     return p;
 }
 
-int parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t index,
+ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t index,
                   uint8_t unit, char* line, uint16_t minVoltage, uint16_t needsFlags) {
     // The buffer is the only bound we are given; a line that is not terminated inside it
     // is taken as filling it.
@@ -452,13 +452,13 @@ int parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t i
     s.record.minVoltage = minVoltage;
     s.record.flags = needsFlags;
     s.position = position;
-    int result = 1;
+    ParseResult result = PARSE_STORED;
 
     // An old verdict is cut off for good, so verdicts never pile up and a corrected line
     // loses its annotation by itself.
     if (char* old = std::strstr(line, "<<<")) {
         *old = '\0';
-        result = -1;
+        result = PARSE_STORED_CUT;
     }
 
     s.cursor = line;
@@ -468,7 +468,7 @@ int parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t i
     if (error == LINE_OK && !storeItem(position, s.record)) error = ERR_NO_MEMORY;
     if (error != LINE_OK) {
         appendError(line, std::strlen(line), error);
-        return 0;
+        return PARSE_REJECTED;
     }
     return result;
 }

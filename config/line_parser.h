@@ -8,9 +8,15 @@
 
 constexpr int LINE_BUFFER_SIZE = 512;
 
-// Returns 1 (stored), -1 (stored, an old error text was cut off) or 0 (rejected, an
-// error text appended). `line` lies in a buffer of LINE_BUFFER_SIZE bytes.
-int parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t index,
+enum ParseResult : int {
+    PARSE_REJECTED = 0,     // an error text appended to the line
+    PARSE_STORED = 1,
+    PARSE_STORED_CUT = -1,  // stored, and an old error text was cut off the line
+};
+
+// Parses `line` into the record at `position` of the item table. `line` lies in a buffer
+// of LINE_BUFFER_SIZE bytes.
+ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t index,
                   uint8_t unit, char* line, uint16_t minVoltage, uint16_t needsFlags);
 
 // Reads hexadecimal digits at `cursor` into `value` (saturating at 0xFFFFFFFF, so an

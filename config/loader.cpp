@@ -8,14 +8,8 @@
 
 #include "config/items.h"
 #include "config/line_parser.h"
-#include "devices/devices.h"
-#include "eval/eval.h"
-#include "link/link.h"
+#include "devices/models.h"
 #include "platform/platform.h"
-#include "shell/shell.h"
-
-bool loadBusy = false;
-bool reloadPending = false;
 
 namespace {
 
@@ -45,6 +39,7 @@ bool changedDuringLoad = false;
 // file while the load ran.
 struct Walk {
     bool verify;
+    const LoadInputs* in;
     const LoadObserver* observer;
     uint64_t fingerprint;
 };
@@ -90,7 +85,7 @@ void foldKey(Walk& walk, const char* section, const char* key, const char* value
 bool putKey(const Walk& walk, const char* section, const char* key, const char* value) {
     if (walk.observer && walk.observer->fileChange) walk.observer->fileChange(section, key, value);
     if (walk.observer && walk.observer->dryRun) return false;
-    return platform::profilePut(iniPath, section, key, value);
+    return platform::profilePut(walk.in->path, section, key, value);
 }
 
 // Writes a line so that the next read gives it back unchanged. A value that begins and
@@ -136,16 +131,16 @@ void closeUpError(char* line) {
 // first 254 characters, but the rest is still the user's text and is never cut off.
 // Only an old annotation is removed and, for a rejected line, the new one appended.
 // nullptr when the file is to stay as it is.
-const char* longLineReplacement(uint32_t length, int result) {
+const char* longLineReplacement(uint32_t length, ParseResult result) {
     // Filled the wide read too: its true end is unknown, so it cannot be rewritten safely.
     if (length >= WIDE_LIMIT - 1) return nullptr;
     const char* mark = std::strstr(wideValue, "<<<");
-    if (result != 0 && !mark) return nullptr;
+    if (result != PARSE_REJECTED && !mark) return nullptr;
     size_t keep = mark ? static_cast<size_t>(mark - wideValue) : length;
     while (keep > 0 && (wideValue[keep - 1] == ' ' || wideValue[keep - 1] == '\t')) --keep;
     std::memcpy(longText, wideValue, keep);
     longText[keep] = '\0';
-    if (result == 0) {
+    if (result == PARSE_REJECTED) {
         const char* error = appendedError(lineValue);
         size_t room = sizeof longText - keep - 1;
         size_t add = std::strlen(error);
@@ -159,7 +154,7 @@ const char* longLineReplacement(uint32_t length, int result) {
 // Reads one item key and, in a load pass, parses it and applies the write-back rule.
 // Returns whether the key is present (an empty value counts as missing).
 bool visitItem(Walk& walk, const char* section, const char* key, const ItemContext& ctx) {
-    uint32_t length = platform::profileGet(iniPath, section, key, wideValue, WIDE_LIMIT);
+    uint32_t length = platform::profileGet(walk.in->path, section, key, wideValue, WIDE_LIMIT);
     if (length == 0) return false;
     if (length > WIDE_LIMIT - 1) length = WIDE_LIMIT - 1;
     wideValue[length] = '\0';
@@ -179,23 +174,23 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     }
     std::memcpy(lineValue, wideValue, cut);
     lineValue[cut] = '\0';
-    int result = parseItemLine(itemCount, ctx.deviceType, ctx.kind, ctx.index, ctx.unit,
-                               lineValue, ctx.minVoltage, ctx.needsFlags);
-    if (result != 0) ++itemCount;
-    if (result == 0) closeUpError(lineValue);
+    ParseResult result = parseItemLine(itemCount, ctx.deviceType, ctx.kind, ctx.index,
+                                       ctx.unit, lineValue, ctx.minVoltage, ctx.needsFlags);
+    if (result != PARSE_REJECTED) acceptItem();
+    if (result == PARSE_REJECTED) closeUpError(lineValue);
     // The blanks that stood before a cut-off annotation would be trimmed by the next read
     // anyway; leaving them out keeps the file as tidy as the user wrote it.
-    if (result == -1) {
+    if (result == PARSE_STORED_CUT) {
         size_t end = std::strlen(lineValue);
         while (end > 0 && (lineValue[end - 1] == ' ' || lineValue[end - 1] == '\t')) --end;
         lineValue[end] = '\0';
     }
-    if (result == 0 && walk.observer && walk.observer->lineRejected)
+    if (result == PARSE_REJECTED && walk.observer && walk.observer->lineRejected)
         walk.observer->lineRejected(section, key, appendedError(lineValue));
 
     const char* replacement = nullptr;
     if (length <= READ_LIMIT - 1) {
-        if (result != 1) replacement = lineValue;
+        if (result != PARSE_STORED) replacement = lineValue;
     } else {
         replacement = longLineReplacement(length, result);
     }
@@ -219,9 +214,9 @@ void visitRun(Walk& walk, const char* section, char letter, int number, ItemCont
 
 void writeReportHead(const Walk& walk) {
     putKey(walk, REPORT_SECTION, "GFDev",
-           connectCallbackRefused ? "DLL found, but no Connect callback!" : "DLL found");
+           walk.in->callbackRefused ? "DLL found, but no Connect callback!" : "DLL found");
     putKey(walk, REPORT_SECTION, "Ombrex",
-           versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
+           walk.in->versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
 }
 
 void walkConditions(Walk& walk) {
@@ -238,7 +233,7 @@ void walkDevices(Walk& walk) {
     char count[16];
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
         const char* name = deviceTypeName(type);
-        uint32_t units = deviceCounts[type];
+        uint32_t units = walk.in->unitCounts ? walk.in->unitCounts[type] : 0;
         if (!walk.verify) {
             std::snprintf(count, sizeof count, "%u", static_cast<unsigned>(units));
             putKey(walk, REPORT_SECTION, name, units ? count : nullptr);
@@ -248,7 +243,8 @@ void walkDevices(Walk& walk) {
         for (uint32_t u = 0; u < units; ++u) {
             std::snprintf(section, sizeof section, "%s.%u", name, static_cast<unsigned>(u));
             ItemContext ctx{type, KIND_BRIGHTNESS, 0, static_cast<uint8_t>(u), 0, 0};
-            uint32_t n = platform::profileGet(iniPath, section, "Needs", needsValue, READ_LIMIT);
+            uint32_t n =
+                platform::profileGet(walk.in->path, section, "Needs", needsValue, READ_LIMIT);
             if (n >= sizeof needsValue) n = sizeof needsValue - 1;
             needsValue[n] = '\0';
             if (n) foldKey(walk, section, "Needs", needsValue);
@@ -267,8 +263,8 @@ void walkDevices(Walk& walk) {
 
 // The body of a load, from the table reset to the attribute clear. Returns true when the
 // file was saved by someone else while it ran.
-bool runLoad(const LoadObserver* observer) {
-    Walk walk{false, observer, FNV_OFFSET};
+bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
+    Walk walk{false, &in, observer, FNV_OFFSET};
     resetItemTable();
     writeReportHead(walk);
     walkConditions(walk);
@@ -277,8 +273,8 @@ bool runLoad(const LoadObserver* observer) {
 
     // Clearing the marker also hides an edit saved during the walk, so the file is read
     // once more afterwards; an edit saved after the clear sets the marker again itself.
-    platform::setFileAttributes(iniPath, platform::FILE_ATTR_NORMAL);
-    Walk check{true, nullptr, FNV_OFFSET};
+    platform::setFileAttributes(in.path, platform::FILE_ATTR_NORMAL);
+    Walk check{true, &in, nullptr, FNV_OFFSET};
     walkConditions(check);
     walkDevices(check);
     return check.fingerprint != walk.fingerprint;
@@ -326,34 +322,18 @@ void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage) {
     *minVoltage = voltage;
 }
 
-void loadConfiguration(int force) {
-    platform::killTimer(RELOAD_TIMER_ID);
-    if (loadBusy || scanBusy) {
-        if (force) reloadPending = true;
-        platform::setTimer(RELOAD_TIMER_ID, RELOAD_RETRY_MS);
-        return;
-    }
-    loadBusy = true;
-
-    uint32_t attributes = platform::fileAttributes(iniPath);
+bool configurationChanged(const char* path) {
+    if (changedDuringLoad) return true;
+    uint32_t attributes = platform::fileAttributes(path);
     // A missing file reports every bit set; it has not been saved, it is gone.
-    bool saved = attributes != platform::FILE_ATTR_INVALID &&
-                 (attributes & platform::FILE_ATTR_ARCHIVE) != 0;
-    if (force || reloadPending || changedDuringLoad || saved) {
-        changedDuringLoad = runLoad(nullptr);
-        reloadPending = false;
-    }
-
-    loadBusy = false;
-    if (itemCapacity == 0) itemCount = 0;
-    platform::setTimer(RELOAD_TIMER_ID, revisionPeriod);
+    return attributes != platform::FILE_ATTR_INVALID &&
+           (attributes & platform::FILE_ATTR_ARCHIVE) != 0;
 }
 
-bool loadConfigurationOnce(const LoadObserver* observer) {
-    loadBusy = true;
-    changedDuringLoad = runLoad(observer);
-    reloadPending = false;
-    loadBusy = false;
-    if (itemCapacity == 0) itemCount = 0;
+bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observer) {
+    changedDuringLoad = runLoad(inputs, observer);
+    finishItemTable();
     return changedDuringLoad;
 }
+
+void resetLoader() { changedDuringLoad = false; }

@@ -1,17 +1,18 @@
-// The configuration loader: reads the whole settings file into the item table,
-// writes verdicts and the connection report back, and reloads when the file changes.
+// The configuration loader: reads the whole settings file into the item table, writes
+// verdicts and the connection report back, and tells whether the file was saved since.
+// When to load is the caller's policy; what a load needs comes in as arguments.
 #pragma once
 
 #include <cstdint>
 
-constexpr uint32_t RELOAD_TIMER_ID = 3;
-extern bool loadBusy;
-extern bool reloadPending;
-
-void loadConfiguration(int force);
-
-// Delay before a load that found the scan or another load busy tries again.
-constexpr uint32_t RELOAD_RETRY_MS = 100;
+// What a load needs from outside the configuration: the file, the units connected per
+// model, and the facts the [GF Connections] report states.
+struct LoadInputs {
+    const char* path;
+    const uint16_t* unitCounts;  // by DeviceType code, 14 slots; nullptr = no units
+    bool callbackRefused;        // the device library refused the connect callback
+    bool versionTooOld;          // the interface module is older than 3.465
+};
 
 // What a caller outside the program (norvalume-check) wants to see of one load: every
 // line the parser rejected, and every change the load makes to the file. With dryRun
@@ -24,10 +25,17 @@ struct LoadObserver {
     bool dryRun;
 };
 
-// One forced load, straight away and without the reload timer or the busy flags.
-// `observer` may be nullptr. True when the file was saved by someone else while the
-// load ran; the next loadConfiguration(0) then loads again.
-bool loadConfigurationOnce(const LoadObserver* observer);
+// One load, straight away: rebuilds the item table from the file. `observer` may be
+// nullptr. True when the file was saved by someone else while the load ran; until the
+// next load, configurationChanged then says so.
+bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observer);
+
+// Whether the file needs loading again: saved since the last load cleared its mark, or
+// saved while that load ran. A missing file has not changed.
+bool configurationChanged(const char* path);
+
+// Forgets what the last load saw; for tests and tools.
+void resetLoader();
 
 // Needs value of a device section: the gate bits of ItemFlags and the least bus voltage.
 void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage);

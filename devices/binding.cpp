@@ -1,55 +1,15 @@
 // Binding the vendor's panel library: finding and loading it, looking up its entry
 // points by name, the connect callback, counting the units of each model, and the
-// release at exit. Also the table of panel models that every output path uses.
+// release at exit.
 #include <atomic>
 #include <cstring>
 
-#include "config/items.h"
-#include "config/loader.h"
 #include "devices/devices.h"
 #include "platform/platform.h"
 
 DeviceLibrary deviceLibrary = {};
 uint16_t deviceCounts[DEVICE_COUNT_SLOTS] = {};
 bool connectCallbackRefused = false;
-
-#define DL(NAME) &DeviceLibrary::NAME
-const DeviceType deviceTypes[] = {
-    {DEV_GF45, "GF45", 2, DL(GF45_GetNumDevices), DL(GF45_SetBrightness), nullptr, nullptr, 0},
-    {DEV_GFP8, "GFP8", 0, DL(GFP8_GetNumDevices), DL(GFP8_SetBrightness),
-     DL(GFP8_GetIndicators), DL(GFP8_SetIndicators), 0xFF},
-    {DEV_GFT8, "GFT8", 0, DL(GFT8_GetNumDevices), DL(GFT8_SetBrightness),
-     DL(GFT8_GetIndicators), DL(GFT8_SetIndicators), 0xFF},
-    {DEV_GFLGT, "GFLGT", 0, DL(GFLGT_GetNumDevices), DL(GFLGT_SetBrightness),
-     DL(GFLGT_GetIndicators), DL(GFLGT_SetIndicators), 0xFC},
-    {DEV_GF166, "GF166", 2, DL(GF166_GetNumDevices), DL(GF166_SetBrightness),
-     DL(GF166_GetIndicators), DL(GF166_SetIndicators), 0x07},
-    {DEV_GFMCP, "GFMCP", 5, DL(GFMCP_GetNumDevices), DL(GFMCP_SetBrightness),
-     DL(GFMCP_GetIndicators), DL(GFMCP_SetIndicators), 0xF7},
-    {DEV_GFRP48, "GFRP48", 0, DL(GFRP48_GetNumDevices), DL(GFRP48_SetBrightness),
-     DL(GFRP48_GetIndicators), DL(GFRP48_SetIndicators), 0xFF},
-    {DEV_GF46, "GF46", 2, DL(GF46_GetNumDevices), DL(GF46_SetBrightness), nullptr, nullptr, 0},
-    {DEV_GFTQ6, "GFTQ6", 0, nullptr, nullptr, nullptr, nullptr, 0},
-    {DEV_GFATC, "GFATC", 1, DL(GFATC_GetNumDevices), DL(GFATC_SetBrightness), nullptr, nullptr,
-     0},
-    {DEV_GFLGT2, "GFLGT2", 0, nullptr, nullptr, nullptr, nullptr, 0},
-    // The 32-bit indicator entry points of this model are handled apart (writeIndicators).
-    {DEV_GFMCPPRO, "GFMCPPRO", 6, DL(GFMCPPro_GetNumDevices), DL(GFMCPPro_SetBrightness),
-     nullptr, nullptr, 0xBFC69F},
-    {DEV_GFEFIS, "GFEFIS", 0, nullptr, nullptr, nullptr, nullptr, 0},
-    {0, nullptr, 0, nullptr, nullptr, nullptr, nullptr, 0},
-};
-#undef DL
-
-const DeviceType* findDeviceType(int32_t code) {
-    if (code < 1 || code > DEVICE_TYPE_COUNT) return nullptr;
-    return &deviceTypes[code - 1];
-}
-
-int deviceDisplayCount(int32_t deviceType) {
-    const DeviceType* t = findDeviceType(deviceType);
-    return t ? t->displays : 0;
-}
 
 namespace {
 
@@ -98,18 +58,16 @@ const EntryPoint optionalEntryPoints[] = {
 };
 #undef ENTRY
 
-// The order in which the models are counted.
-const int32_t countOrder[] = {DEV_GF45,  DEV_GF46,  DEV_GFP8,     DEV_GFT8,  DEV_GFRP48,
-                              DEV_GFLGT, DEV_GF166, DEV_GFMCP,    DEV_GFMCPPRO, DEV_GFATC};
-
 // Set while a recount is queued on the loop thread, so that a burst of plug events from
 // the library's thread queues one recount, not one per event.
 std::atomic<bool> recountQueued{false};
+// What the program does once the units are recounted after a plug event (a reload).
+void (*pluggedHandler)() = nullptr;
 
 void recountOnLoop() {
     recountQueued.store(false);
     countDevices();
-    loadConfiguration(1);
+    if (pluggedHandler) pluggedHandler();
 }
 
 // The library tried by name first, then from the directory the vendor's configuration
@@ -129,7 +87,8 @@ void* loadFromRegistryPath() {
 
 }  // namespace
 
-bool bindDeviceLibrary() {
+bool bindDeviceLibrary(void (*onPlugged)()) {
+    pluggedHandler = onPlugged;
     deviceLibrary = DeviceLibrary{};
     connectCallbackRefused = false;
     std::memset(deviceCounts, 0, sizeof deviceCounts);
@@ -166,7 +125,7 @@ bool bindDeviceLibrary() {
 
 void countDevices() {
     std::memset(deviceCounts, 0, sizeof deviceCounts);
-    for (int32_t code : countOrder) {
+    for (int32_t code : deviceCountOrder) {
         GfCountFn count = deviceLibrary.*(findDeviceType(code)->count);
         if (!count) continue;
         // The library answers 16 bits, but unit numbers are 8-bit: more units than
@@ -195,4 +154,13 @@ void unbindDeviceLibrary() {
     platform::freeLibrary(module);
     deviceLibrary = DeviceLibrary{};
     std::memset(deviceCounts, 0, sizeof deviceCounts);
+}
+
+void resetDevices() {
+    deviceLibrary = DeviceLibrary{};
+    std::memset(deviceCounts, 0, sizeof deviceCounts);
+    connectCallbackRefused = false;
+    pluggedHandler = nullptr;
+    recountQueued.store(false);
+    resetLightsAndRecord();
 }

@@ -3,7 +3,6 @@
 // not fit), and encoding it into seven-segment bytes for the displays driven by segment.
 #include <cstring>
 
-#include "config/items.h"
 #include "devices/devices.h"
 
 // Segment bits: a=0 top, b=1 top right, c=2 bottom right, d=3 bottom, e=4 bottom left,
@@ -38,58 +37,25 @@ uint8_t glyph(unsigned char c) {
     return 0x00;
 }
 
-enum Form { FORM_SEGMENTS, FORM_TEXT, FORM_ALPHA, FORM_NUMERIC };
-
 struct Route {
-    Form form;
+    DisplayForm form;
     int width;
     GfSegmentsFn segments;  // segments and numeric forms
     GfTextFn text;          // text and alpha forms; the numeric form's test pattern
 };
 
-bool findRoute(int32_t type, uint16_t display, Route* r) {
-    const DeviceLibrary& l = deviceLibrary;
-    switch (type) {
-        case DEV_GF45:
-            if (display == 0)
-                *r = {FORM_ALPHA, 4, nullptr, l.GF45_SetAlpha};
-            else
-                *r = {FORM_NUMERIC, 5, l.GF45_SetNumericSegments, l.GF45_SetNumeric};
-            return true;
-        case DEV_GF46:
-            if (display == 0)
-                *r = {FORM_ALPHA, 4, nullptr, l.GF46_SetAlpha};
-            else
-                *r = {FORM_NUMERIC, 6, l.GF46_SetNumericSegments, l.GF46_SetNumeric};
-            return true;
-        case DEV_GF166:
-            *r = {FORM_SEGMENTS, 6,
-                  display == 0 ? l.GF166_SetLDisplaySegments : l.GF166_SetRDisplaySegments,
-                  nullptr};
-            return true;
-        case DEV_GFMCP: {
-            const GfSegmentsFn fns[5] = {l.GFMCP_SetADisplaySegments, l.GFMCP_SetBDisplaySegments,
-                                         l.GFMCP_SetCDisplaySegments, l.GFMCP_SetDDisplaySegments,
-                                         l.GFMCP_SetEDisplaySegments};
-            if (display > 4) return false;
-            *r = {FORM_SEGMENTS, display < 3 ? 3 : 6, fns[display], nullptr};
-            return true;
-        }
-        case DEV_GFATC:
-            *r = {FORM_SEGMENTS, 1, l.GFATC_SetDigitSegments, nullptr};
-            return true;
-        case DEV_GFMCPPRO: {
-            const GfTextFn fns[6] = {l.GFMCPPro_SetADisplayText, l.GFMCPPro_SetBDisplayText,
-                                     l.GFMCPPro_SetCDisplayText, l.GFMCPPro_SetDDisplayText,
-                                     l.GFMCPPro_SetEDisplayText, l.GFMCPPro_SetFDisplayText};
-            static const int widths[6] = {3, 5, 3, 5, 5, 3};
-            if (display > 5) return false;
-            *r = {FORM_TEXT, widths[display], nullptr, fns[display]};
-            return true;
-        }
-        default:
-            return false;
+bool findRoute(int32_t type, uint16_t& display, Route* r) {
+    const DeviceType* t = findDeviceType(type);
+    if (!t || t->displays == 0) return false;
+    // Models of one or two displays have always taken any further index as their last.
+    if (display >= t->displays) {
+        if (t->displays > 2) return false;
+        display = static_cast<uint16_t>(t->displays - 1);
     }
+    const DisplaySpec& d = t->display[display];
+    *r = {d.form, d.width, d.segments ? deviceLibrary.*(d.segments) : nullptr,
+          d.text ? deviceLibrary.*(d.text) : nullptr};
+    return true;
 }
 
 void sendSegments(GfSegmentsFn fn, uint8_t unit, const char* text) {
@@ -129,8 +95,9 @@ void textToSegments(const char* text, uint8_t out[15]) {
 void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display, int mode) {
     Route route;
     if (!findRoute(type, display, &route)) return;
+    noteOutputWritten(type, unit, static_cast<uint8_t>(WRITTEN_DISPLAY0 << display));
 
-    if (mode > 0) {
+    if (mode >= DISPLAY_TEST_PATTERN) {
         if (route.form == FORM_SEGMENTS)
             sendSegments(route.segments, unit, testPattern);
         else
@@ -151,7 +118,7 @@ void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display
         sendText(route.text, unit, testPattern);  // whatever the mode
         return;
     }
-    if (tooWide && mode == 0) {
+    if (tooWide && mode == DISPLAY_FIT) {
         if (route.form == FORM_SEGMENTS)
             sendSegments(route.segments, unit, testPattern);
         else

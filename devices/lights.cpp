@@ -1,18 +1,34 @@
 // Indicator lights and brightness: light bits gathered per scan into two masks and
 // written to a unit in one read-modify-write, brightness sent straight through, and the
-// blanking of everything the program has written.
-#include "config/items.h"
+// record of every output written, from which blanking makes them all dark.
+#include <cstring>
+
 #include "devices/devices.h"
 
 uint32_t onMask = 0;
 uint32_t offMask = 0;
 uint32_t mcpProIndicatorShadow[MCP_PRO_SHADOW_UNITS] = {};
 
+// WRITTEN_* bits per model and unit: what has been sent since start or the last blanking.
+// It outlives every reload, so nothing a deleted or changed line lit can stay lit.
+static uint8_t writtenOutputs[DEVICE_COUNT_SLOTS][MAX_UNITS_PER_MODEL];
+static bool anyWritten = false;
+
+void noteOutputWritten(int32_t type, uint8_t unit, uint8_t bit) {
+    if (type < 1 || type >= DEVICE_COUNT_SLOTS) return;
+    writtenOutputs[type][unit] |= bit;
+    anyWritten = true;
+}
+
+bool anyOutputWritten() { return anyWritten; }
+
 void setBrightness(int32_t value, int32_t type, uint8_t unit) {
     const DeviceType* t = findDeviceType(type);
     if (!t || !t->brightness) return;
     GfBrightnessFn fn = deviceLibrary.*(t->brightness);
-    if (fn) fn(unit, value);
+    if (!fn) return;
+    noteOutputWritten(type, unit, WRITTEN_BRIGHTNESS);
+    fn(unit, value);
 }
 
 void markLight(uint16_t bit, bool on) {
@@ -24,7 +40,7 @@ void markLight(uint16_t bit, bool on) {
 }
 
 void flushLights(uint8_t unit, int32_t type) {
-    if (type != -1 && (onMask | offMask) != 0) writeIndicators(type, offMask, unit, onMask);
+    if (type != -1 && (onMask | offMask) != 0) writeIndicators(type, unit, offMask, onMask);
     onMask = 0;
     offMask = 0;
 }
@@ -34,9 +50,10 @@ static uint32_t mergeIndicators(uint32_t current, uint32_t off, uint32_t on, uin
     return ((current & ~(off | on)) | on) & mask;
 }
 
-void writeIndicators(int32_t type, uint32_t offMaskArg, uint8_t unit, uint32_t onMaskArg) {
+void writeIndicators(int32_t type, uint8_t unit, uint32_t offMaskArg, uint32_t onMaskArg) {
     const DeviceType* t = findDeviceType(type);
     if (!t || t->indicatorWriteMask == 0) return;
+    noteOutputWritten(type, unit, WRITTEN_LIGHTS);
 
     if (type == DEV_GFMCPPRO) {
         GfGetIndicators32Fn get = deviceLibrary.GFMCPPro_GetIndicators;
@@ -66,24 +83,28 @@ void writeIndicators(int32_t type, uint32_t offMaskArg, uint8_t unit, uint32_t o
 }
 
 void blankAllOutputs() {
-    if (!itemTable) return;
-    int32_t count = itemCount < itemCapacity ? itemCount : itemCapacity;
-    for (int32_t i = 0; i < count; ++i) {
-        ItemRecord& item = itemTable[i];
-        if ((item.flags & FLAG_OUTPUT_COUNT) == 0) continue;
-        switch (item.kind) {
-            case KIND_BRIGHTNESS:
-                setBrightness(BLANK_BRIGHTNESS, item.deviceType, item.unit);
-                break;
-            case KIND_LIGHT:
-                writeIndicators(item.deviceType, 0xFFFFFFFFu, item.unit, 0);
-                break;
-            case KIND_DISPLAY:
-                writeDisplay(blankText, item.deviceType, item.unit, item.index, 0);
-                break;
-            default:
-                break;
+    if (!anyWritten) return;
+    for (int32_t type = 1; type < DEVICE_COUNT_SLOTS; ++type) {
+        for (uint32_t u = 0; u < MAX_UNITS_PER_MODEL; ++u) {
+            const uint8_t written = writtenOutputs[type][u];
+            if (!written) continue;
+            const uint8_t unit = static_cast<uint8_t>(u);
+            if (written & WRITTEN_BRIGHTNESS) setBrightness(BLANK_BRIGHTNESS, type, unit);
+            if (written & WRITTEN_LIGHTS) writeIndicators(type, unit, 0xFFFFFFFFu, 0);
+            for (uint16_t d = 0; d < MAX_DISPLAYS; ++d) {
+                if (written & (WRITTEN_DISPLAY0 << d)) writeDisplay(blankText, type, unit, d, DISPLAY_FIT);
+            }
         }
-        item.flags &= ~static_cast<uint32_t>(FLAG_OUTPUT_COUNT);
     }
+    // Everything is dark now: the next blanking has nothing to do until something is lit.
+    std::memset(writtenOutputs, 0, sizeof writtenOutputs);
+    anyWritten = false;
+}
+
+void resetLightsAndRecord() {
+    onMask = 0;
+    offMask = 0;
+    std::memset(mcpProIndicatorShadow, 0, sizeof mcpProIndicatorShadow);
+    std::memset(writtenOutputs, 0, sizeof writtenOutputs);
+    anyWritten = false;
 }

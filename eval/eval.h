@@ -14,9 +14,10 @@ struct SimStatus {
 };
 extern SimStatus simStatus;
 
-constexpr uint32_t SCAN_TIMER_ID = 2;
 extern bool scanBusy;
 
+// One scan: reads, evaluates and writes, or blanks when the link has been down or the
+// table empty for longer than the watchdog allows. Arms no timer: the caller does.
 void scanTick();
 int evaluateItem(int32_t i);
 int conditionTrue(uint8_t ref, int32_t before);

@@ -8,7 +8,6 @@
 #include "eval/eval.h"
 #include "link/link.h"
 #include "platform/platform.h"
-#include "shell/shell.h"
 
 bool scanBusy = false;
 
@@ -114,12 +113,20 @@ static bool processPass(const Pass& pass, bool* processed) {
     LinkError error = LINK_OK;
     bool ok = linkProcess(&error);
     if (!ok && error != LINK_NOTHING_QUEUED) {
-        linkConnected = false;
-        linkClose();
+        linkDrop();
         return false;
     }
     *processed = ok;
     return true;
+}
+
+// Everything the program ever lit goes dark, and every item of the table sends its
+// output again the next time it applies.
+static void blankEverything() {
+    blankAllOutputs();
+    if (!itemTable) return;
+    for (int32_t i = 0; i < itemCount; ++i)
+        itemTable[i].flags &= ~static_cast<uint32_t>(FLAG_OUTPUT_COUNT);
 }
 
 static void evaluationWalk() {
@@ -152,7 +159,7 @@ static void scanOnce() {
     bool processed = false;
     if (!processPass(first, &processed)) return;
     if (processed && (simStatus.controlByte & CONTROL_BLANK_BIT)) {
-        blankAllOutputs();
+        blankEverything();
         blankedThisScan = true;
         return;
     }
@@ -161,28 +168,27 @@ static void scanOnce() {
         queueIndirectPass(indirect, first.fresh);
         if (!processPass(indirect, &processed)) return;
     }
-    if (linkConnected && !blankedThisScan) evaluationWalk();
+    if (linkStatus.connected && !blankedThisScan) evaluationWalk();
 }
 
 void scanTick() {
     resetSimStatus();
     blankedThisScan = false;
-    platform::killTimer(SCAN_TIMER_ID);
 
-    const int linkState = linkConnected ? 1 : 0;
+    const bool connected = linkStatus.connected;
+    const int linkState = connected ? 1 : 0;
     if (linkState != lastLinkState) {
-        platform::setTitle(linkConnected ? "Norvalume: connected" : "Norvalume: waiting");
+        platform::setTitle(connected ? "Norvalume: connected" : "Norvalume: waiting");
         lastLinkState = linkState;
     }
 
     const uint32_t now = platform::tickCount();
-    if (scanBusy || !linkConnected || itemCount <= 0 || itemTable == nullptr) {
-        if (now - lastScanTick > WATCHDOG_MS) blankAllOutputs();
+    if (scanBusy || !connected || itemCount <= 0 || itemTable == nullptr) {
+        if (now - lastScanTick > WATCHDOG_MS) blankEverything();
     } else {
         scanBusy = true;
         lastScanTick = now;
         scanOnce();
         scanBusy = false;
     }
-    platform::setTimer(SCAN_TIMER_ID, scanPeriod);
 }

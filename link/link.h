@@ -34,12 +34,17 @@ bool linkProcess(LinkError* error);
 extern uint32_t interfaceVersion;
 extern uint32_t simulatorVersion;
 
-// Supervision (timer 1).
-constexpr uint32_t LINK_TIMER_ID = 1;
-constexpr uint32_t LINK_TIMER_PERIOD_MS = 3000;
-extern bool linkConnected;
-extern bool versionTooOld;
+// Supervision: the link's state, owned here. Whoever finds the link failed calls
+// linkDrop; the next supervision tick opens it again.
+struct LinkStatus {
+    bool connected;
+    bool versionTooOld;  // the last open found an interface module older than 3.465
+};
+extern LinkStatus linkStatus;
 void linkSupervisionTick();
+void linkDrop();
+// Closes the link if open and forgets its state; for shutdown, tests and tools.
+void resetLinkStatus();
 
 // The interface module encodes its version at 0x3304 as four hexadecimal digits in the
 // high word (3.465 is 0x3465) and a build letter in the low word.

@@ -13,6 +13,8 @@
 #include "link/link.h"
 #include "platform/platform.h"
 
+ShellSettings shellSettings = {"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
+
 namespace {
 
 constexpr char WINDOW_CLASS[] = "NORVALUME";
@@ -22,6 +24,25 @@ constexpr uint32_t SETTING_READ_LIMIT = 255;
 constexpr uint32_t MAX_TIMER_PERIOD_MS = 0x7FFFFFFF;
 
 const platform::WindowHandlers windowHandlers{onMainWindowCreate, onMainWindowTimer};
+
+// The reload policy's state: a load is running, and a forced load is owed.
+bool loadBusy = false;
+bool reloadPending = false;
+
+void linkTimer() {
+    platform::killTimer(LINK_TIMER_ID);
+    linkSupervisionTick();
+    platform::setTimer(LINK_TIMER_ID, LINK_TIMER_PERIOD_MS);
+}
+
+void scanTimer() {
+    platform::killTimer(SCAN_TIMER_ID);
+    scanTick();
+    platform::setTimer(SCAN_TIMER_ID, shellSettings.scanPeriod);
+}
+
+// After a plug event the units have been recounted: the table must follow them.
+void onPanelsPlugged() { loadConfiguration(LOAD_FORCED); }
 
 }  // namespace
 
@@ -51,40 +72,58 @@ uint32_t parseRevisionTime(const char* value) {
 }
 
 void readShellSettings() {
+    ShellSettings& s = shellSettings;
     char program[INI_PATH_SIZE];
     platform::programPath(program, sizeof program);
-    deriveIniPath(program, iniPath, sizeof iniPath);
+    deriveIniPath(program, s.iniPath, sizeof s.iniPath);
 
     char value[SETTING_READ_LIMIT + 1];
-    scanPeriod = DEFAULT_SCAN_PERIOD_MS;
-    if (platform::profileGet(iniPath, "Config", "ScanInterval", value, SETTING_READ_LIMIT) > 0) {
-        scanPeriod = parseScanInterval(value);
+    s.scanPeriod = DEFAULT_SCAN_PERIOD_MS;
+    if (platform::profileGet(s.iniPath, "Config", "ScanInterval", value, SETTING_READ_LIMIT) > 0)
+        s.scanPeriod = parseScanInterval(value);
+    s.revisionPeriod = DEFAULT_REVISION_PERIOD_MS;
+    if (platform::profileGet(s.iniPath, "Config", "RevisionTime", value, SETTING_READ_LIMIT) > 0)
+        s.revisionPeriod = parseRevisionTime(value);
+}
+
+void loadConfiguration(LoadRequest request) {
+    platform::killTimer(RELOAD_TIMER_ID);
+    if (loadBusy || scanBusy) {
+        if (request == LOAD_FORCED) reloadPending = true;
+        platform::setTimer(RELOAD_TIMER_ID, RELOAD_RETRY_MS);
+        return;
     }
-    revisionPeriod = DEFAULT_REVISION_PERIOD_MS;
-    if (platform::profileGet(iniPath, "Config", "RevisionTime", value, SETTING_READ_LIMIT) > 0) {
-        revisionPeriod = parseRevisionTime(value);
+    loadBusy = true;
+    const char* path = shellSettings.iniPath;
+    if (request == LOAD_FORCED || reloadPending || configurationChanged(path)) {
+        const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
+                                linkStatus.versionTooOld};
+        loadConfigurationOnce(inputs, nullptr);
+        reloadPending = false;
     }
+    loadBusy = false;
+    platform::setTimer(RELOAD_TIMER_ID, shellSettings.revisionPeriod);
 }
 
 void onMainWindowCreate() {
     // The order matters: the scan sets the first title, the forced load builds the table
     // with the counts taken at binding, and the link attempt comes last because it may
     // block for seconds while a silent interface module times out.
-    scanTick();
-    loadConfiguration(1);
-    linkSupervisionTick();
+    scanTimer();
+    loadConfiguration(LOAD_FORCED);
+    linkTimer();
 }
 
 void onMainWindowTimer(uint32_t id) {
     switch (id) {
         case LINK_TIMER_ID:
-            linkSupervisionTick();
+            linkTimer();
             break;
         case SCAN_TIMER_ID:
-            scanTick();
+            scanTimer();
             break;
         case RELOAD_TIMER_ID:
-            loadConfiguration(0);
+            loadConfiguration(LOAD_IF_CHANGED);
             break;
         default:
             break;
@@ -92,10 +131,7 @@ void onMainWindowTimer(uint32_t id) {
 }
 
 void shutdownNorvalume() {
-    if (linkConnected) {
-        linkConnected = false;
-        linkClose();
-    }
+    resetLinkStatus();
     unbindDeviceLibrary();
     freeItemTable();
 }
@@ -107,7 +143,7 @@ int runNorvalume() {
         platform::beep(platform::BEEP_EXCLAMATION);
         return EXIT_NO_WINDOW_CLASS;
     }
-    if (!bindDeviceLibrary()) {
+    if (!bindDeviceLibrary(onPanelsPlugged)) {
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }
@@ -123,4 +159,10 @@ int runNorvalume() {
     int exitCode = platform::runMainLoop();
     shutdownNorvalume();
     return exitCode;
+}
+
+void resetShell() {
+    shellSettings = ShellSettings{"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
+    loadBusy = false;
+    reloadPending = false;
 }

@@ -1,14 +1,31 @@
-// The program's frame: the settings path, the two timing settings, start-up, the
-// window handlers and shutdown.
+// The program's frame, on top of every other subsystem: the settings path and the two
+// timing settings, the three timers, the reload policy (busy, pending, forced, the
+// reload after a plug event), and the order of start-up and shutdown.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 constexpr int INI_PATH_SIZE = 261;
-extern char iniPath[INI_PATH_SIZE];
-extern uint32_t scanPeriod;      // ms, [Config] ScanInterval, default 220
-extern uint32_t revisionPeriod;  // ms, [Config] RevisionTime, default 2500
+constexpr uint32_t DEFAULT_SCAN_PERIOD_MS = 220;
+constexpr uint32_t DEFAULT_REVISION_PERIOD_MS = 2500;
+constexpr uint32_t MIN_REVISION_PERIOD_MS = 1000;
+
+// What the shell reads at start-up and hands down to the others.
+struct ShellSettings {
+    char iniPath[INI_PATH_SIZE];
+    uint32_t scanPeriod;      // ms, [Config] ScanInterval
+    uint32_t revisionPeriod;  // ms, [Config] RevisionTime
+};
+extern ShellSettings shellSettings;
+
+// The three timers and their periods.
+constexpr uint32_t LINK_TIMER_ID = 1;
+constexpr uint32_t SCAN_TIMER_ID = 2;
+constexpr uint32_t RELOAD_TIMER_ID = 3;
+constexpr uint32_t LINK_TIMER_PERIOD_MS = 3000;
+// Delay before a load that found the scan or another load busy tries again.
+constexpr uint32_t RELOAD_RETRY_MS = 100;
 
 // Runs the whole program; returns the process exit code.
 int runNorvalume();
@@ -17,10 +34,6 @@ int runNorvalume();
 constexpr int EXIT_NO_WINDOW_CLASS = 1;
 constexpr int EXIT_NO_DEVICE_LIBRARY = 2;
 constexpr int EXIT_NO_WINDOW = 3;
-
-constexpr uint32_t DEFAULT_SCAN_PERIOD_MS = 220;
-constexpr uint32_t DEFAULT_REVISION_PERIOD_MS = 2500;
-constexpr uint32_t MIN_REVISION_PERIOD_MS = 1000;
 
 // The settings path for a program file: everything after the last '.' of the whole path
 // replaced by "ini"; just "ini" when the path holds no '.'. Always terminated; cut to
@@ -31,8 +44,14 @@ void deriveIniPath(const char* programFile, char* out, size_t size);
 uint32_t parseScanInterval(const char* value);   // ms
 uint32_t parseRevisionTime(const char* value);   // seconds in the file, ms out
 
-// Fills iniPath from the program's own path and scanPeriod and revisionPeriod from it.
+// Fills the settings: the path from the program's own path, the periods from the file.
 void readShellSettings();
+
+// A load of the settings file, on the reload timer: only when the file changed, or
+// always (at start and after a plug event). A load that finds the scan or another load
+// busy tries again shortly, carrying a forced request over.
+enum LoadRequest : int { LOAD_IF_CHANGED = 0, LOAD_FORCED = 1 };
+void loadConfiguration(LoadRequest request);
 
 // What the main window does on creation and on WM_TIMER.
 void onMainWindowCreate();
@@ -41,3 +60,6 @@ void onMainWindowTimer(uint32_t id);
 // Releases everything in reverse order of acquisition: the link, the device library,
 // the item table. Harmless to call twice.
 void shutdownNorvalume();
+
+// Back to the state at program start, with the default settings; for tests.
+void resetShell();

@@ -1,7 +1,6 @@
 // norvalume-check: checks a settings file with the very loader the program uses, forced,
 // with unit counts from the command line standing in for the device library. Prints every
 // rejected line, the items per kind and, on request, every stored record.
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -9,9 +8,8 @@
 #include "config/items.h"
 #include "config/line_parser.h"
 #include "config/loader.h"
-#include "devices/devices.h"
+#include "devices/models.h"
 #include "platform/platform.h"
-#include "shell/shell.h"
 
 namespace {
 
@@ -24,6 +22,9 @@ constexpr int LIGHTS_PER_UNIT = 24;
 constexpr size_t DRY_RUN_READ_SIZE = 16384;
 
 int rejectedLines = 0;
+// The file checked and the units assumed connected, by DeviceType code.
+const char* checkPath = "";
+uint16_t unitCounts[DEVICE_TYPE_COUNT + 1] = {};
 
 void usage() {
     std::fprintf(stderr,
@@ -33,15 +34,6 @@ void usage() {
                  "  --dry-run  print what would be written back instead of writing it\n"
                  "  --dump     print every stored item record\n"
                  "exit status: 0 every line accepted, 1 some line rejected, 2 could not run\n");
-}
-
-bool sameName(const char* a, const char* b, size_t bLength) {
-    if (std::strlen(a) != bLength) return false;
-    for (size_t i = 0; i < bLength; ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) !=
-            std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
 }
 
 // "GF45=1,GFMCP=2": model names as in the section names, any case.
@@ -63,19 +55,16 @@ bool parseUnits(const char* list) {
                          static_cast<int>(nameLength), name);
             return false;
         }
-        int32_t type = 0;
-        for (int32_t t = 1; t <= DEVICE_TYPE_COUNT; ++t)
-            if (sameName(deviceTypeName(t), name, nameLength)) type = t;
-        if (!type) {
+        const DeviceType* model = findDeviceTypeByName(name, nameLength);
+        if (!model) {
             std::fprintf(stderr, "norvalume-check: --units: unknown model \"%.*s\"\n",
                          static_cast<int>(nameLength), name);
             return false;
         }
-        const DeviceType* model = findDeviceType(type);
-        if (count && model && !model->count)
+        if (count && !model->count)
             std::fprintf(stderr, "norvalume-check: note: the program never counts %s units, "
-                                 "so it never reads their sections\n", deviceTypeName(type));
-        deviceCounts[type] = static_cast<uint16_t>(count);
+                                 "so it never reads their sections\n", model->sectionName);
+        unitCounts[model->code] = static_cast<uint16_t>(count);
         p = *end ? end + 1 : end;
     }
     return true;
@@ -83,7 +72,7 @@ bool parseUnits(const char* list) {
 
 bool present(const char* section, const char* key) {
     char buf[8];
-    return platform::profileGet(iniPath, section, key, buf, sizeof buf) != 0;
+    return platform::profileGet(checkPath, section, key, buf, sizeof buf) != 0;
 }
 
 // A unit section counts as there when any key the loader would read first is present.
@@ -115,7 +104,7 @@ void probeUnits() {
         if (!model || !model->count) continue;
         uint32_t units = 0;
         while (units < PROBE_UNITS && unitSectionPresent(type, units)) ++units;
-        deviceCounts[type] = static_cast<uint16_t>(units);
+        unitCounts[type] = static_cast<uint16_t>(units);
     }
 }
 
@@ -151,7 +140,7 @@ const char* readBack(const char* value, char* out, size_t size) {
 void onDryRunChange(const char* section, const char* key, const char* value) {
     static char present[DRY_RUN_READ_SIZE];
     static char after[DRY_RUN_READ_SIZE];
-    platform::profileGet(iniPath, section, key, present, sizeof present);
+    platform::profileGet(checkPath, section, key, present, sizeof present);
     if (value ? std::strcmp(present, readBack(value, after, sizeof after)) == 0
               : present[0] == '\0')
         return;
@@ -242,18 +231,13 @@ int main(int argc, char** argv) {
         usage();
         return EXIT_CANNOT_RUN;
     }
-    if (std::strlen(file) >= sizeof iniPath) {
-        std::fprintf(stderr, "norvalume-check: %s: path too long\n", file);
-        return EXIT_CANNOT_RUN;
-    }
     // A checker never creates the file it was asked to check.
     if (platform::fileAttributes(file) == platform::FILE_ATTR_INVALID) {
         std::fprintf(stderr, "norvalume-check: %s: no such file\n", file);
         return EXIT_CANNOT_RUN;
     }
-    std::strcpy(iniPath, file);
+    checkPath = file;
 
-    std::memset(deviceCounts, 0, sizeof deviceCounts);
     if (units) {
         if (!parseUnits(units)) return EXIT_CANNOT_RUN;
     } else {
@@ -262,14 +246,15 @@ int main(int argc, char** argv) {
     std::printf("units:");
     bool any = false;
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
-        if (!deviceCounts[type]) continue;
-        std::printf(" %s=%u", deviceTypeName(type), deviceCounts[type]);
+        if (!unitCounts[type]) continue;
+        std::printf(" %s=%u", deviceTypeName(type), unitCounts[type]);
         any = true;
     }
     std::printf(any ? "\n" : " none\n");
 
     LoadObserver observer{onRejected, dryRun ? onDryRunChange : nullptr, dryRun};
-    loadConfigurationOnce(&observer);
+    const LoadInputs inputs{checkPath, unitCounts, false, false};
+    loadConfigurationOnce(inputs, &observer);
 
     int perKind[4] = {0, 0, 0, 0};
     for (int32_t i = 0; i < itemCount; ++i)

@@ -78,7 +78,7 @@ bool loadItems(const char* path) {
         char line[LINE_BUFFER_SIZE] = {};
         std::snprintf(line, sizeof line, "%s", equals + 1);
         int result = parseItemLine(itemCount, type, kind, index, unit, line, 0, 0);
-        if (result != 0) ++itemCount;
+        if (result != PARSE_REJECTED) acceptItem();
         std::printf("item %s %s %d %s\n", text, space + 1, result, line);
     }
     std::fclose(f);
@@ -87,11 +87,8 @@ bool loadItems(const char* path) {
 
 bool openLink() {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        LinkError error;
-        if (linkOpen(0, &error)) {
-            linkConnected = true;
-            return true;
-        }
+        linkSupervisionTick();
+        if (linkStatus.connected) return true;
         platform::sleepMs(100);
     }
     return false;
@@ -110,7 +107,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     std::printf("items %d\n", static_cast<int>(itemCount));
-    std::printf("library %s\n", bindDeviceLibrary() ? "bound" : "missing");
+    std::printf("library %s\n", bindDeviceLibrary(nullptr) ? "bound" : "missing");
     if (!openLink()) {
         std::printf("link down\n");
         unbindDeviceLibrary();
@@ -129,14 +126,13 @@ int main(int argc, char** argv) {
         int n = std::atoi(command + 4);
         if (n <= 0) n = 1;
         for (int s = 0; s < n; ++s) {
-            if (s > 0) platform::sleepMs(scanPeriod);
+            if (s > 0) platform::sleepMs(DEFAULT_SCAN_PERIOD_MS);
             scanTick();
             ++scans;
         }
-        std::printf("scanned %d link %s\n", scans, linkConnected ? "up" : "down");
+        std::printf("scanned %d link %s\n", scans, linkStatus.connected ? "up" : "down");
     }
-    linkClose();
-    linkConnected = false;
+    resetLinkStatus();
     unbindDeviceLibrary();
     freeItemTable();
     return 0;

@@ -27,23 +27,27 @@ protected:
         fake::resetProfile();
         fake::resetLoop();
         path = fake::tempFilePath("loader.ini");
-        std::strcpy(iniPath, path.c_str());
         std::memset(deviceCounts, 0, sizeof deviceCounts);
         connectCallbackRefused = false;
-        versionTooOld = false;
+        linkStatus.versionTooOld = false;
         scanBusy = false;
-        loadBusy = false;
-        reloadPending = false;
-        revisionPeriod = 2500;
+        resetShell();
+        resetLoader();
+        std::strcpy(shellSettings.iniPath, path.c_str());
         freeItemTable();
     }
     void TearDown() override { freeItemTable(); }
 
     void write(const std::string& text) { fake::writeFile(path, text); }
 
+    LoadInputs inputs() const {
+        return LoadInputs{path.c_str(), deviceCounts, connectCallbackRefused,
+                          linkStatus.versionTooOld};
+    }
+
     std::string get(const char* section, const char* key) {
         char buf[LINE_BUFFER_SIZE];
-        platform::profileGet(iniPath, section, key, buf, sizeof buf);
+        platform::profileGet(shellSettings.iniPath, section, key, buf, sizeof buf);
         return buf;
     }
 
@@ -96,7 +100,7 @@ TEST_F(Loader, KeysReadAndTheirOrderInTheTable) {
         deviceCounts[DEV_GF45] = c.gf45;
         deviceCounts[DEV_GFP8] = c.gfp8;
         deviceCounts[DEV_GF166] = c.gf166;
-        loadConfiguration(1);
+        loadConfiguration(LOAD_FORCED);
         EXPECT_EQ(records(), c.expected) << c.what;
     }
 }
@@ -134,7 +138,7 @@ TEST_F(Loader, NeedsOfASectionGateEveryItemOfItAndNoCondition) {
     write("[Conditions]\n0=X0100\n[GF166.0]\nNeeds=V24 E\nB=X0001\nL0.1=X0002\nD1=X0003\n"
           "[GF166.1]\nL0=X0004\n");
     deviceCounts[DEV_GF166] = 2;
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     ASSERT_EQ(itemCount, 5);
     EXPECT_EQ(itemTable[0].flags & 0x1E00, 0u);
     for (int i = 1; i <= 3; ++i) {
@@ -148,7 +152,7 @@ TEST_F(Loader, NeedsOfASectionGateEveryItemOfItAndNoCondition) {
 TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     write("[GF Connections]\nGFP8=7\nOmbrex=old\nGFMCP=1\n");
     deviceCounts[DEV_GFP8] = 3;
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found");
     EXPECT_EQ(get("GF Connections", "GFP8"), "3");
     EXPECT_EQ(get("GF Connections", "GFMCP"), "");
@@ -156,9 +160,9 @@ TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     EXPECT_EQ(fake::readFile(path).find("GFMCP"), std::string::npos);
 
     connectCallbackRefused = true;
-    versionTooOld = true;
+    linkStatus.versionTooOld = true;
     deviceCounts[DEV_GFP8] = 0;
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found, but no Connect callback!");
     EXPECT_EQ(get("GF Connections", "Ombrex"), "incorrect version, needs >= 3.465");
     EXPECT_EQ(get("GF Connections", "GFP8"), "");
@@ -167,22 +171,22 @@ TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
 TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
     write("[GFP8.0]\nL0=X0BC4 ; gear\n");
     deviceCounts[DEV_GFP8] = 1;
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount, 1);
     EXPECT_TRUE(fake::profileWriteLog.size() > 0);
     for (const fake::ProfileWrite& w : fake::profileWriteLog)
         EXPECT_EQ(w.section, "GF Connections") << "an accepted line was rewritten";
 
     write("[GFP8.0]\nL0=X0BC4 D7 ; gear\n");
-    loadConfiguration(0);
+    loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_EQ(itemCount, 0);
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D7 ; gear <<< Bad Display format");
 
-    loadConfiguration(1);  // still wrong: the error is not repeated
+    loadConfiguration(LOAD_FORCED);  // still wrong: the error is not repeated
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D7 ; gear <<< Bad Display format");
 
     write("[GFP8.0]\nL0=X0BC4 D5 ; gear <<< Bad Display format\n");
-    loadConfiguration(0);
+    loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_EQ(itemCount, 1);
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D5 ; gear");
 }
@@ -192,23 +196,23 @@ TEST_F(Loader, LongValueIsParsedCutButNeverCutInTheFile) {
     std::string value = "X0BC4 =" + tail;  // the cut leaves "=ZZZ..." : a bad literal
     write("[GFP8.0]\nL0=" + value + "\n");
     deviceCounts[DEV_GFP8] = 1;
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount, 0);
     const std::string annotated = value + " <<< Bad literal value";
     char buf[1024];
-    platform::profileGet(iniPath, "GFP8.0", "L0", buf, sizeof buf);
+    platform::profileGet(shellSettings.iniPath, "GFP8.0", "L0", buf, sizeof buf);
     EXPECT_EQ(std::string(buf), annotated);
 
-    loadConfiguration(1);  // the annotation beyond the read limit does not pile up
-    platform::profileGet(iniPath, "GFP8.0", "L0", buf, sizeof buf);
+    loadConfiguration(LOAD_FORCED);  // the annotation beyond the read limit does not pile up
+    platform::profileGet(shellSettings.iniPath, "GFP8.0", "L0", buf, sizeof buf);
     EXPECT_EQ(std::string(buf), annotated);
 
     // Accepted as cut: the file keeps all of it, an old annotation far out is dropped.
     std::string good = "X0BC4 ;" + tail;
     write("[GFP8.0]\nL0=" + good + " <<< Bad literal value\n");
-    loadConfiguration(0);
+    loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_EQ(itemCount, 1);
-    platform::profileGet(iniPath, "GFP8.0", "L0", buf, sizeof buf);
+    platform::profileGet(shellSettings.iniPath, "GFP8.0", "L0", buf, sizeof buf);
     EXPECT_EQ(std::string(buf), good);
 }
 
@@ -220,13 +224,13 @@ TEST_F(Loader, OldAnnotationCutInTwoByTheReadLimitIsNotParsed) {
     for (size_t length : {251u, 252u}) {
         std::string good = "X0BC4" + std::string(length - 5, ',');
         write("[GFP8.0]\nL0=" + good + " <<< Bad Display format\n");
-        loadConfiguration(1);
+        loadConfiguration(LOAD_FORCED);
         EXPECT_EQ(itemCount, 1) << length;
         EXPECT_EQ(get("GFP8.0", "L0"), good) << length;
 
         std::string bad = "X0BC4 D7" + std::string(length - 8, ',');
         write("[GFP8.0]\nL0=" + bad + " <<< Bad literal value\n");
-        loadConfiguration(1);
+        loadConfiguration(LOAD_FORCED);
         EXPECT_EQ(itemCount, 0) << length;
         EXPECT_EQ(get("GFP8.0", "L0"), bad + " <<< Bad Display format") << length;
     }
@@ -237,68 +241,69 @@ TEST_F(Loader, WrittenBackLineReadsBackUnchangedEvenWhenQuoted) {
     // would lose that pair on the next read and turn the line into something else.
     write("[GF45.0]\nD0=\"HI\" A\n");
     deviceCounts[DEV_GF45] = 1;
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     const std::string annotated = "\"HI\" A <<< Bad A: needs literal string \"\"";
     EXPECT_EQ(get("GF45.0", "D0"), annotated);
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF45.0", "D0"), annotated);
 }
 
 TEST_F(Loader, ArchiveAttributeIsClearAfterALoadThatWroteTheFile) {
     write("[Conditions]\n0=X01 D7\n");
-    loadConfiguration(0);
+    loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_GT(fake::profileWrites, 0);
     EXPECT_FALSE(fake::archiveSet(path));
 
     fake::profileReads = 0;
     fake::profileWrites = 0;
-    loadConfiguration(0);  // unchanged: nothing read, nothing written
+    loadConfiguration(LOAD_IF_CHANGED);  // unchanged: nothing read, nothing written
     EXPECT_EQ(fake::profileReads, 0);
     EXPECT_EQ(fake::profileWrites, 0);
 
     fake::touchFile(path);
-    loadConfiguration(0);
+    loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_GT(fake::profileReads, 0);
 }
 
 TEST_F(Loader, BusyScanPostponesTheLoadAndAForcedRequestIsCarried) {
     write("[Conditions]\n0=X0100\n");
-    platform::setFileAttributes(iniPath, platform::FILE_ATTR_NORMAL);
+    platform::setFileAttributes(shellSettings.iniPath, platform::FILE_ATTR_NORMAL);
     scanBusy = true;
     fake::resetProfile();
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(fake::profileReads, 0);
     EXPECT_EQ(itemCount, 0);
-    EXPECT_TRUE(reloadPending);
     ASSERT_EQ(fake::timerOps.size(), 2u);  // stopped on entry, retried soon
     EXPECT_FALSE(fake::timerOps[0].set);
     EXPECT_EQ(fake::timerOps[0].id, RELOAD_TIMER_ID);
     EXPECT_EQ(fake::armedTimers[RELOAD_TIMER_ID].period, 100u);
 
     scanBusy = false;
-    loadConfiguration(0);  // the unchanged file is still loaded: the force was carried
+    loadConfiguration(LOAD_IF_CHANGED);  // the unchanged file is still loaded: the force was carried
     EXPECT_EQ(itemCount, 1);
-    EXPECT_FALSE(reloadPending);
-    EXPECT_FALSE(loadBusy);
     EXPECT_EQ(fake::armedTimers[RELOAD_TIMER_ID].period, 2500u);
 
-    loadBusy = true;  // a load in progress refuses as well, and an unforced call carries nothing
-    loadConfiguration(0);
-    EXPECT_FALSE(reloadPending);
-    loadBusy = false;
+    // An unforced request postponed by a busy scan carries nothing over.
+    write("[Conditions]\n0=X0100\n1=X0200\n");
+    platform::setFileAttributes(shellSettings.iniPath, platform::FILE_ATTR_NORMAL);
+    scanBusy = true;
+    loadConfiguration(LOAD_IF_CHANGED);
+    scanBusy = false;
+    loadConfiguration(LOAD_IF_CHANGED);
+    EXPECT_EQ(itemCount, 1);
 }
 
 TEST_F(Loader, MissingFileKeepsTheTableUnlessForcedThenTheReportCreatesIt) {
     write("[Conditions]\n0=X0100\n");
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     ASSERT_EQ(itemCount, 1);
     std::remove(path.c_str());
 
-    loadConfiguration(0);
+    loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_EQ(itemCount, 1);
     EXPECT_EQ(fake::readFile(path), "");
 
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount, 0);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found");
 }
@@ -319,16 +324,16 @@ TEST_F(Loader, FileSavedWhileALoadRunsIsLoadedAtTheNextTick) {
     deviceCounts[DEV_GFP8] = 1;
     editedPath = &path;
     LoadObserver observer{nullptr, editDuringLoad, false};
-    EXPECT_TRUE(loadConfigurationOnce(&observer));
+    EXPECT_TRUE(loadConfigurationOnce(inputs(), &observer));
     EXPECT_EQ(itemCount, 1);
     EXPECT_FALSE(fake::archiveSet(path));  // the marker alone would have lost the edit
     std::string text = fake::readFile(path);
     EXPECT_NE(text.find("1=X0200"), std::string::npos);
     EXPECT_NE(text.find("L0=X01 D7 <<< Bad Display format"), std::string::npos);
 
-    loadConfiguration(0);
+    loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_EQ(itemCount, 2);
-    loadConfiguration(0);  // and only once
+    loadConfiguration(LOAD_IF_CHANGED);  // and only once
     EXPECT_FALSE(fake::archiveSet(path));
 }
 
@@ -342,7 +347,7 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
     write(text);
     rejected.clear();
     LoadObserver observer{noteRejected, nullptr, true};
-    loadConfigurationOnce(&observer);
+    loadConfigurationOnce(inputs(), &observer);
     EXPECT_EQ(rejected, "[Conditions] 0: <<< Bad Display format\n");
     EXPECT_EQ(fake::readFile(path), text);
     EXPECT_TRUE(fake::archiveSet(path));
@@ -351,7 +356,7 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
 TEST_F(Loader, UnitsBeyondWhatAUnitNumberHoldsAreNotAliasedToUnitZero) {
     write("[GFP8.255]\nL0=X0255\n[GFP8.256]\nL0=X0256\n");
     deviceCounts[DEV_GFP8] = 300;
-    loadConfiguration(1);
+    loadConfiguration(LOAD_FORCED);
     ASSERT_EQ(itemCount, 1);
     EXPECT_EQ(itemTable[0].unit, 255);
     EXPECT_EQ(get("GF Connections", "GFP8"), "300");

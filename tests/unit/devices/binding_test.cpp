@@ -29,7 +29,7 @@ TEST_F(Binding, FallsBackToTheConfigurationProgramsFolder) {
     fake::setFakeLibraryPath("D:\\GoFlight\\GFDEV.DLL");
     const char value[] = "D:\\GoFlight";  // with its terminator, as the registry stores it
     fake::setFakeRegistryValue(APP_PATHS, "Path", value, sizeof value);
-    EXPECT_TRUE(bindDeviceLibrary());
+    EXPECT_TRUE(bindDeviceLibrary(nullptr));
     ASSERT_EQ(fake::dlLoadAttempts.size(), 2u);
     EXPECT_EQ(fake::dlLoadAttempts[0], "GFDEV.DLL");
     EXPECT_EQ(fake::dlLoadAttempts[1], "D:\\GoFlight\\GFDEV.DLL");
@@ -39,7 +39,7 @@ TEST_F(Binding, RegistryValueFillingTheWholeBufferUnterminatedStillMakesAPath) {
     std::string dir(260, 'x');
     fake::setFakeLibraryPath((dir + "\\GFDEV.DLL").c_str());
     fake::setFakeRegistryValue(APP_PATHS, "Path", dir.data(), 260);
-    EXPECT_TRUE(bindDeviceLibrary());
+    EXPECT_TRUE(bindDeviceLibrary(nullptr));
     EXPECT_EQ(fake::dlLoadAttempts.back(), dir + "\\GFDEV.DLL");
 }
 
@@ -47,7 +47,7 @@ TEST_F(Binding, KeyWithoutPathValueFailsWithNothingBound) {
     fake::setFakeLibraryPath("D:\\GoFlight\\GFDEV.DLL");
     fake::setFakeRegistryValue(APP_PATHS, nullptr, nullptr, 0);
     fake::setFakeRegistryValue(APP_PATHS, "Other", "D:\\GoFlight", 12);
-    EXPECT_FALSE(bindDeviceLibrary());
+    EXPECT_FALSE(bindDeviceLibrary(nullptr));
     EXPECT_EQ(fake::dlLoadAttempts.size(), 1u);
     EXPECT_EQ(fake::registryReads.size(), 1u);
     EXPECT_EQ(fake::dlLogText(), "");
@@ -63,7 +63,7 @@ TEST_F(Binding, InitRefusedOrRequiredEntryMissingReleasesTheLibrary) {
         fake::setFakeUnits(DEV_GFMCP, 2);
         fake::setFakeInitResult(c.initResult);
         if (c.withheld) fake::withholdEntryPoint(c.withheld);
-        EXPECT_FALSE(bindDeviceLibrary());
+        EXPECT_FALSE(bindDeviceLibrary(nullptr));
         EXPECT_EQ(fake::dlFreeCount, 1);
         EXPECT_TRUE(allCountsZero());
         EXPECT_EQ(fake::registeredCallback(), nullptr);
@@ -75,7 +75,7 @@ TEST_F(Binding, InitRefusedOrRequiredEntryMissingReleasesTheLibrary) {
 
 TEST_F(Binding, WithoutRegisterEntryExitNeverUnregisters) {
     fake::withholdEntryPoint("GFDev_RegisterConnectCallback");
-    EXPECT_TRUE(bindDeviceLibrary());
+    EXPECT_TRUE(bindDeviceLibrary(nullptr));
     EXPECT_FALSE(connectCallbackRefused);
     fake::clearDlLog();
     unbindDeviceLibrary();
@@ -84,7 +84,7 @@ TEST_F(Binding, WithoutRegisterEntryExitNeverUnregisters) {
 
 TEST_F(Binding, RefusedCallbackIsReportedAndStillUnregisteredAtExit) {
     fake::setFakeRegisterResult(0);
-    EXPECT_TRUE(bindDeviceLibrary());
+    EXPECT_TRUE(bindDeviceLibrary(nullptr));
     EXPECT_TRUE(connectCallbackRefused);
     fake::clearDlLog();
     unbindDeviceLibrary();
@@ -98,7 +98,7 @@ TEST_F(Binding, CountsTakeLow16BitsCappedAtAddressableUnits) {
     fake::setFakeUnits(DEV_GFTQ6, 4);
     fake::setFakeUnits(DEV_GFLGT2, 4);
     fake::setFakeUnits(DEV_GFEFIS, 4);
-    ASSERT_TRUE(bindDeviceLibrary());
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));
     EXPECT_EQ(deviceCounts[DEV_GF166], 3);
     EXPECT_EQ(deviceCounts[DEV_GFP8], 256);
     EXPECT_EQ(deviceCounts[DEV_GFT8], 256);
@@ -114,11 +114,15 @@ TEST_F(Binding, CountsTakeLow16BitsCappedAtAddressableUnits) {
               "GFMCP_GetNumDevices\nGFMCPPro_GetNumDevices\nGFATC_GetNumDevices");
 }
 
+int pluggedCalls = 0;
+void onPlugged() { ++pluggedCalls; }
+
 TEST_F(Binding, CallbackAnswersAtOnceAndHandsRecountAndReloadToTheLoop) {
     fake::resetLoop();
     static const platform::WindowHandlers handlers = {nullptr, nullptr};
     ASSERT_TRUE(platform::registerMainClass("NORVALUME", &handlers));
-    ASSERT_TRUE(bindDeviceLibrary());
+    pluggedCalls = 0;
+    ASSERT_TRUE(bindDeviceLibrary(onPlugged));
     fake::FakeConnectCallback cb = fake::registeredCallback();
     ASSERT_NE(cb, nullptr);
     fake::setFakeUnits(DEV_GFMCP, 1);
@@ -131,8 +135,7 @@ TEST_F(Binding, CallbackAnswersAtOnceAndHandsRecountAndReloadToTheLoop) {
 
     fake::drainPosted();
     EXPECT_EQ(deviceCounts[DEV_GFMCP], 1);
-    EXPECT_EQ(fake::armedTimers.count(RELOAD_TIMER_ID), 1u);  // the reload ran
-    freeItemTable();
+    EXPECT_EQ(pluggedCalls, 1);  // after the recount: the reload
 
     fake::postFails = true;  // a refused post must not block later ones
     EXPECT_EQ(cb(DEV_GFMCP, 0, 2), 1);
@@ -143,17 +146,10 @@ TEST_F(Binding, CallbackAnswersAtOnceAndHandsRecountAndReloadToTheLoop) {
 }
 
 TEST_F(Binding, ExitBlanksThenUnregistersTerminatesAndFrees) {
-    ASSERT_TRUE(bindDeviceLibrary());
-    resetItemTable();
-    ItemRecord r{};
-    r.deviceType = DEV_GF45;
-    r.kind = KIND_BRIGHTNESS;
-    r.flags = FLAG_OUTPUT_COUNT_1;
-    ASSERT_TRUE(storeItem(0, r));
-    itemCount = 1;
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));
+    setBrightness(5, DEV_GF45, 0);
     fake::clearDlLog();
     unbindDeviceLibrary();
-    freeItemTable();
     EXPECT_EQ(fake::dlLogText(),
               "GF45_SetBrightness 0 8\nGFDev_UnregisterConnectCallback\nGFDev_Terminate");
     EXPECT_EQ(fake::dlFreeCount, 1);
@@ -165,11 +161,13 @@ TEST_F(Binding, ExitBlanksThenUnregistersTerminatesAndFrees) {
 
 TEST(DeviceTypeTable, SectionNamesAgreeWithTheItemCodes) {
     int n = 0;
-    for (const DeviceType* t = deviceTypes; t->code != 0; ++t, ++n) {
-        EXPECT_EQ(t->code, n + 1);
-        EXPECT_STREQ(t->sectionName, deviceTypeName(t->code));
+    for (const DeviceType& t : deviceTypes) {
+        EXPECT_EQ(t.code, ++n);
+        EXPECT_STREQ(t.sectionName, deviceTypeName(t.code));
+        EXPECT_EQ(findDeviceTypeByName(t.sectionName, std::strlen(t.sectionName)), &t);
     }
-    EXPECT_EQ(n, 13);
+    EXPECT_EQ(findDeviceTypeByName("gfmcppro", 8), findDeviceType(DEV_GFMCPPRO));
+    EXPECT_EQ(findDeviceTypeByName("GFMCP", 4), nullptr);
     EXPECT_EQ(deviceDisplayCount(DEV_GFMCPPRO), 6);
     EXPECT_EQ(deviceDisplayCount(DEV_GFMCP), 5);
     EXPECT_EQ(deviceDisplayCount(0), 0);

@@ -142,7 +142,7 @@ TEST_F(WriteDisplay, BlankTextClearsEachForm) {
 TEST_F(WriteDisplay, NumericTextEntryDoesNotStandInForMissingSegments) {
     fake::installFakeLibrary();
     fake::withholdEntryPoint("GF45_SetNumericSegments");
-    ASSERT_TRUE(bindDeviceLibrary());
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));
     fake::clearDlLog();
     writeDisplay("12", DEV_GF45, 0, 1, 0);
     writeDisplay("123456", DEV_GF45, 0, 1, 0);

@@ -9,12 +9,6 @@ namespace {
 
 class Lights : public BoundLibrary {
 protected:
-    void SetUp() override {
-        BoundLibrary::SetUp();
-        onMask = 0;
-        offMask = 0;
-        std::memset(mcpProIndicatorShadow, 0, sizeof mcpProIndicatorShadow);
-    }
     void TearDown() override {
         freeItemTable();
         BoundLibrary::TearDown();
@@ -57,26 +51,26 @@ TEST_F(Lights, EachModelMasksWhatItMaySendAsOn) {
         fake::clearDlLog();
         std::memset(mcpProIndicatorShadow, 0, sizeof mcpProIndicatorShadow);
         fake::setFakeIndicators(c.type, 0, c.state);
-        writeIndicators(c.type, c.off, 0, c.on);
+        writeIndicators(c.type, 0, c.off, c.on);
         EXPECT_EQ(fake::dlLogText(), c.expected) << "type " << c.type;
     }
 }
 
 TEST_F(Lights, McpProUnitReportingNothingKeepsTheLightsLastSet) {
     mcpProIndicatorShadow[2] = 0x10;
-    writeIndicators(DEV_GFMCPPRO, 0, 2, 0x01);
+    writeIndicators(DEV_GFMCPPRO, 2, 0, 0x01);
     EXPECT_EQ(fake::dlLog.back(), "GFMCPPro_SetIndicators 2 0x11");
     EXPECT_EQ(mcpProIndicatorShadow[2], 0x11u);
 
-    writeIndicators(DEV_GFMCPPRO, 0, 2, 0x20);  // bit 5 may not be sent as on
+    writeIndicators(DEV_GFMCPPRO, 2, 0, 0x20);  // bit 5 may not be sent as on
     EXPECT_EQ(mcpProIndicatorShadow[2], 0x11u);
 }
 
 TEST_F(Lights, McpProUnitsFrom16UpHaveNoShadow) {
     uint32_t before[MCP_PRO_SHADOW_UNITS + 4];
     std::memcpy(before, mcpProIndicatorShadow, sizeof mcpProIndicatorShadow);
-    writeIndicators(DEV_GFMCPPRO, 0, 16, 0x01);
-    writeIndicators(DEV_GFMCPPRO, 0, 255, 0x01);
+    writeIndicators(DEV_GFMCPPRO, 16, 0, 0x01);
+    writeIndicators(DEV_GFMCPPRO, 255, 0, 0x01);
     EXPECT_EQ(fake::dlLog[1], "GFMCPPro_SetIndicators 16 0x1");
     EXPECT_EQ(std::memcmp(before, mcpProIndicatorShadow, sizeof mcpProIndicatorShadow), 0);
 }
@@ -92,7 +86,7 @@ TEST_F(Lights, FlushWritesOnlyWhenMarkedAndNeverForConditions) {
 TEST_F(Lights, MissingReadEntryMeansNoWrite) {
     fake::installFakeLibrary();
     fake::withholdEntryPoint("GFT8_GetIndicators");
-    ASSERT_TRUE(bindDeviceLibrary());
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));
     fake::clearDlLog();
     writeIndicators(DEV_GFT8, 0, 0, 1);
     EXPECT_EQ(fake::dlLogText(), "");
@@ -106,41 +100,23 @@ TEST_F(Lights, BrightnessGoesThroughUnchangedWhereTheModelHasIt) {
     EXPECT_EQ(fake::dlLogText(), "GFMCPPro_SetBrightness 4 -3\nGFATC_SetBrightness 0 5");
 }
 
-ItemRecord written(int32_t type, uint8_t unit, uint8_t kind, uint16_t index) {
-    ItemRecord r{};
-    r.deviceType = type;
-    r.unit = unit;
-    r.kind = kind;
-    r.index = index;
-    r.flags = FLAG_OUTPUT_COUNT_2 | FLAG_HAS_OFFSET;
-    return r;
-}
-
-TEST_F(Lights, BlankAllOutputsBlanksWhatWasWrittenOnce) {
-    resetItemTable();
-    ItemRecord items[] = {
-        written(DEV_CONDITION, 0, KIND_CONDITION, 1),
-        written(DEV_GFP8, 1, KIND_BRIGHTNESS, 0),
-        written(DEV_GFP8, 1, KIND_LIGHT, 2),
-        written(DEV_GFP8, 1, KIND_LIGHT, 3),
-        written(DEV_GFMCP, 0, KIND_DISPLAY, 1),
-        written(DEV_GFMCP, 0, KIND_LIGHT, 0),
-    };
-    items[5].flags = 0;  // never written
-    for (int i = 0; i < 6; ++i) ASSERT_TRUE(storeItem(i, items[i]));
-    itemCount = 6;
+TEST_F(Lights, BlankAllOutputsBlanksEverythingEverWrittenOnce) {
     fake::setFakeIndicators(DEV_GFP8, 1, 0xFF);
+    setBrightness(3, DEV_GFP8, 1);
+    writeIndicators(DEV_GFP8, 1, 0, 0x4);
+    writeIndicators(DEV_GFP8, 1, 0, 0x8);
+    writeDisplay("12", DEV_GFMCP, 0, 1, DISPLAY_FIT);
+    freeItemTable();  // what drove them is gone, as after a reload
     onMask = 0x4;
+    fake::clearDlLog();
 
     blankAllOutputs();
     EXPECT_EQ(fake::dlLogText(),
               "GFP8_SetBrightness 1 8\n"
-              "GFP8_GetIndicators 1\nGFP8_SetIndicators 1 0x0\n"
               "GFP8_GetIndicators 1\nGFP8_SetIndicators 1 0x0\n" +
                   segmentLine("GFMCP_SetBDisplaySegments", 0, {}));
     EXPECT_EQ(onMask, 0x4u);  // the scan's masks are not touched
-    for (int i = 0; i < itemCount; ++i) EXPECT_EQ(itemTable[i].flags & FLAG_OUTPUT_COUNT, 0u);
-    EXPECT_EQ(itemTable[1].flags, static_cast<uint32_t>(FLAG_HAS_OFFSET));
+    EXPECT_FALSE(anyOutputWritten());
 
     fake::clearDlLog();
     blankAllOutputs();

@@ -33,7 +33,8 @@ class BoundLibrary : public ::testing::Test {
 protected:
     void SetUp() override {
         fake::installFakeLibrary();
-        ASSERT_TRUE(bindDeviceLibrary());
+        resetDevices();
+        ASSERT_TRUE(bindDeviceLibrary(nullptr));
         fake::clearDlLog();
     }
     void TearDown() override {

@@ -21,7 +21,7 @@ protected:
         fake::resetTime();
         fake::nowMs = 10000;
         fake::installFakeLibrary();
-        ASSERT_TRUE(bindDeviceLibrary());
+        ASSERT_TRUE(bindDeviceLibrary(nullptr));
         fake::clearDlLog();
         resetSimStatus();
         std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);

@@ -55,11 +55,11 @@ protected:
         fake::installModule("FS98MAIN");
         fake::installFakeLibrary();
         fake::setFakeUnits(DEV_GFP8, 2);
-        ASSERT_TRUE(bindDeviceLibrary());
+        ASSERT_TRUE(bindDeviceLibrary(nullptr));
         countDevices();
         resetScanState();
         std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
-        scanPeriod = 220;
+        shellSettings.scanPeriod = 220;
         connect();
         exchangedReads.clear();
         fake::module().exchanges = 0;  // the handshake is not ours to count
@@ -69,14 +69,14 @@ protected:
     void TearDown() override {
         fake::ipcBlockObserver = nullptr;
         linkClose();
-        linkConnected = false;
+        linkStatus.connected = false;
         freeItemTable();
         unbindDeviceLibrary();
     }
     void connect() {
         LinkError error;
         ASSERT_TRUE(linkOpen(0, &error)) << error;
-        linkConnected = true;
+        linkStatus.connected = true;
     }
     void tick(uint32_t advanceMs = 220) {
         scanTick();
@@ -100,9 +100,11 @@ ItemRecord constantLight(uint8_t unit, uint16_t index, float value) {
 
 TEST_F(Scan, LinkDownOnlySetsTitleAndWatchdogBlanksAfterFiveSeconds) {
     linkClose();
-    linkConnected = false;
+    linkStatus.connected = false;
     loadTable({constantLight(0, 1, 1.0f)});
     itemTable[0].flags |= FLAG_OUTPUT_COUNT_1;  // as if it had been sent earlier
+    writeIndicators(DEV_GFP8, 0, 0, 0x2);
+    fake::clearDlLog();
     resetScanState();
     fake::nowMs = 4000;
     tick();
@@ -110,8 +112,9 @@ TEST_F(Scan, LinkDownOnlySetsTitleAndWatchdogBlanksAfterFiveSeconds) {
     EXPECT_EQ(fake::titles, (std::vector<std::string>{"Norvalume: waiting"}));
     EXPECT_TRUE(fake::dlLog.empty());  // still within the first 5 s
     fake::nowMs = 5001;
-    tick();
+    onMainWindowTimer(SCAN_TIMER_ID);  // the shell's tick: the scan, then the timer again
     EXPECT_EQ(fake::dlLogText(), "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x0");
+    EXPECT_EQ(outputCount(itemTable[0]), 0);  // sent again once the link is back
     EXPECT_TRUE(exchangedReads.empty());
     ASSERT_FALSE(fake::timerOps.empty());
     EXPECT_TRUE(fake::timerOps.back().set);
@@ -131,7 +134,7 @@ TEST_F(Scan, OneExchangePerTickWithoutIndirectItemsAndTheLinkStaysUp) {
     tick();
     tick();
     EXPECT_EQ(fake::module().exchanges, 2u);
-    EXPECT_TRUE(linkConnected);
+    EXPECT_TRUE(linkStatus.connected);
     const std::vector<std::pair<uint32_t, uint32_t>> expected = {
         {0x330C, 1}, {0x2834, 8}, {0x3102, 2}, {0x0B6A, 1}, {0x0BC4, 1}};
     EXPECT_EQ(exchangedReads[0], expected);
@@ -187,7 +190,7 @@ TEST_F(Scan, IndirectItemsReadThroughTheOffsetInASecondExchange) {
     fake::setU16(0x0104, 0x0C00);
     tick();
     EXPECT_EQ(fake::module().exchanges, 1u + 1u);
-    EXPECT_TRUE(linkConnected);
+    EXPECT_TRUE(linkStatus.connected);
     uint32_t value = u32At(itemTable[0].raw);
     EXPECT_EQ(value, 0xDEADBEEFu);
     EXPECT_EQ(u32At(itemTable[1].raw), 0x01052345u);
@@ -264,6 +267,7 @@ TEST_F(Scan, ControlByteBitThreeBlanksEverythingAndEvaluatesNothing) {
         light.flags |= FLAG_OUTPUT_COUNT_2;  // sent in earlier scans
         ItemRecord indirect = offsetItem(DEV_GFP8, 1, KIND_LIGHT, 1, 0x0100, VT_U8, FLAG_INDIRECT_OFFSET);
         loadTable({light, indirect});
+        writeIndicators(DEV_GFP8, 0, 0, 0x1);
         fake::setU8(0x330C, c.control);
         fake::module().exchanges = 0;
         fake::clearDlLog();
@@ -291,7 +295,7 @@ TEST_F(Scan, FailedExchangeClosesTheLinkAndTheWatchdogBlanksFiveSecondsLater) {
     fake::setFault(sim::FAULT_RESULT, 0);
     fake::clearDlLog();
     tick(0);
-    EXPECT_FALSE(linkConnected);
+    EXPECT_FALSE(linkStatus.connected);
     EXPECT_EQ(fake::ipcViewsLive, 0u);
     EXPECT_TRUE(fake::dlLog.empty());  // no evaluation in the failed tick
 
@@ -320,7 +324,7 @@ TEST_F(Scan, FullBlockLeavesLaterItemsOnTheirOldValues) {
     }
     itemCount = total;
     tick();
-    EXPECT_TRUE(linkConnected);
+    EXPECT_TRUE(linkStatus.connected);
     EXPECT_EQ(exchangedReads[0].size(), 4u + 1351u);
     EXPECT_EQ(itemTable[1350].raw[0], 0x00);
     EXPECT_EQ(itemTable[1351].raw[0], 0xEE);
@@ -344,7 +348,7 @@ TEST_F(Scan, IndirectItemCutOffByAFullBlockKeepsItsValueInsteadOfFollowingIt) {
     itemCount = fillers + 1;
     fake::setU32(0x0A00, 0x12345678u);
     tick();
-    EXPECT_TRUE(linkConnected);
+    EXPECT_TRUE(linkStatus.connected);
     EXPECT_EQ(u32At(itemTable[fillers].raw), 0x00000A00u);
     ASSERT_EQ(exchangedReads.size(), 1u);  // nothing left for a second exchange
 }

@@ -16,21 +16,21 @@ protected:
         linkClose();
         fake::resetIpc();
         fake::resetTime();
-        linkConnected = false;
-        versionTooOld = false;
+        linkStatus.connected = false;
+        linkStatus.versionTooOld = false;
     }
     void TearDown() override {
         linkClose();
-        linkConnected = false;
-        versionTooOld = false;
+        linkStatus.connected = false;
+        linkStatus.versionTooOld = false;
     }
 };
 
 TEST_F(SupervisionTest, NoModuleLeavesBothFlagsClearOnEveryTick) {
     for (int i = 0; i < 3; i++) {
         linkSupervisionTick();
-        EXPECT_FALSE(linkConnected);
-        EXPECT_FALSE(versionTooOld);
+        EXPECT_FALSE(linkStatus.connected);
+        EXPECT_FALSE(linkStatus.versionTooOld);
     }
     EXPECT_EQ(fake::ipcWindowLookups, 6u);  // both classes tried each time
     EXPECT_EQ(fake::ipcMappingsCreated, 0u);
@@ -39,12 +39,12 @@ TEST_F(SupervisionTest, NoModuleLeavesBothFlagsClearOnEveryTick) {
 TEST_F(SupervisionTest, AcceptedModuleConnectsOnceAndLaterTicksDoNotOpen) {
     fake::installModule("FS98MAIN");
     linkSupervisionTick();
-    EXPECT_TRUE(linkConnected);
-    EXPECT_FALSE(versionTooOld);
+    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_FALSE(linkStatus.versionTooOld);
     uint32_t lookups = fake::ipcWindowLookups, sends = fake::ipcSends;
     linkSupervisionTick();
     linkSupervisionTick();
-    EXPECT_TRUE(linkConnected);
+    EXPECT_TRUE(linkStatus.connected);
     EXPECT_EQ(fake::ipcWindowLookups, lookups);
     EXPECT_EQ(fake::ipcSends, sends);
     EXPECT_EQ(fake::ipcMappingsLive, 1u);
@@ -68,8 +68,8 @@ TEST_F(SupervisionTest, OldInterfaceIsRefusedOnEveryTickUnderANewName) {
     std::string previous;
     for (int i = 0; i < 3; i++) {
         linkSupervisionTick();
-        EXPECT_FALSE(linkConnected);
-        EXPECT_TRUE(versionTooOld);
+        EXPECT_FALSE(linkStatus.connected);
+        EXPECT_TRUE(linkStatus.versionTooOld);
         EXPECT_EQ(fake::ipcMappingsLive, 0u);  // closed again
         EXPECT_NE(previous, fake::ipcLastAtomName);
         previous = fake::ipcLastAtomName;
@@ -77,20 +77,20 @@ TEST_F(SupervisionTest, OldInterfaceIsRefusedOnEveryTickUnderANewName) {
     // The module is upgraded: the next tick connects and clears the flag.
     fake::setFault(sim::FAULT_NONE);
     linkSupervisionTick();
-    EXPECT_TRUE(linkConnected);
-    EXPECT_FALSE(versionTooOld);
+    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_FALSE(linkStatus.versionTooOld);
 }
 
 TEST_F(SupervisionTest, ReconnectsAfterTheScanDroppedTheLink) {
     fake::installModule("FS98MAIN");
     linkSupervisionTick();
-    ASSERT_TRUE(linkConnected);
+    ASSERT_TRUE(linkStatus.connected);
     std::string first = fake::ipcLastAtomName;
     // What the scan cycle does when an exchange fails.
-    linkConnected = false;
+    linkStatus.connected = false;
     linkClose();
     linkSupervisionTick();
-    EXPECT_TRUE(linkConnected);
+    EXPECT_TRUE(linkStatus.connected);
     EXPECT_NE(first, fake::ipcLastAtomName);
 }
 

@@ -69,12 +69,10 @@ protected:
         std::string program = fake::tempFilePath("norvalume.exe");
         ini = fake::tempFilePath("norvalume.ini");
         std::snprintf(fake::programPathText, sizeof fake::programPathText, "%s", program.c_str());
-        linkClose();
-        linkConnected = false;
-        versionTooOld = false;
-        loadBusy = false;
-        reloadPending = false;
-        scanBusy = false;
+        resetLinkStatus();
+        resetShell();
+        resetLoader();
+        resetDevices();
         resetScanState();
         resetSimStatus();
         freeItemTable();
@@ -130,12 +128,12 @@ TEST_F(Program, ConfigKeysParsedFromTheSettingsFile) {
         } else {
             std::remove(ini.c_str());
         }
-        scanPeriod = 1;
-        revisionPeriod = 1;
+        shellSettings.scanPeriod = 1;
+        shellSettings.revisionPeriod = 1;
         readShellSettings();
-        EXPECT_EQ(std::string(iniPath), ini);
-        EXPECT_EQ(scanPeriod, c.scan) << (c.file ? c.file : "no file");
-        EXPECT_EQ(revisionPeriod, c.revision) << (c.file ? c.file : "no file");
+        EXPECT_EQ(std::string(shellSettings.iniPath), ini);
+        EXPECT_EQ(shellSettings.scanPeriod, c.scan) << (c.file ? c.file : "no file");
+        EXPECT_EQ(shellSettings.revisionPeriod, c.revision) << (c.file ? c.file : "no file");
     }
 }
 
@@ -208,7 +206,7 @@ TEST_F(Program, TimerIdsReachTheirHandlers) {
                  {4, 0}};
     fake::loopHook = [] { platform::closeMainWindow(); };
     ASSERT_EQ(runNorvalume(), 0);
-    ASSERT_TRUE(bindDeviceLibrary());
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));
     for (const Case& c : cases) {
         fake::timerOps.clear();
         onMainWindowTimer(c.id);
@@ -233,12 +231,12 @@ TEST_F(Program, ShutdownClosesTheLinkBeforeReleasingTheLibrary) {
     fake::writeFile(ini, "[Conditions]\r\n0=0x3304,U8\r\n");
     fake::loopHook = [] {
         // The creation handlers opened the link; the user closes the window.
-        EXPECT_TRUE(linkConnected);
+        EXPECT_TRUE(linkStatus.connected);
         EXPECT_EQ(fake::ipcViewsLive, 1u);
         platform::closeMainWindow();
     };
     fake::dlOnFree = [] {
-        linkUpAtRelease = linkConnected;
+        linkUpAtRelease = linkStatus.connected;
         viewsAtRelease = fake::ipcViewsLive;
     };
     fake::loopExitCode = 0;
