@@ -33,7 +33,6 @@ void setTitle(const char*) {}
 void setTimer(uint32_t, uint32_t) {}
 void killTimer(uint32_t) {}
 int runMainLoop() { return 0; }
-void closeMainWindow() {}
 bool postToLoop(void (*)()) { return false; }
 }  // namespace platform
 

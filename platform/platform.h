@@ -90,9 +90,6 @@ void killTimer(uint32_t id);
 // last message fetched (0 after an ordinary close).
 int runMainLoop();
 
-// Closes the main window as if the user had closed it; the loop ends after it.
-void closeMainWindow();
-
 // Asks the loop thread to run `work` soon. The one call that may come from any thread.
 // Returns false when it cannot be queued (no window, or the queue is full).
 bool postToLoop(void (*work)());

@@ -233,10 +233,6 @@ int runMainLoop() {
     return 0;
 }
 
-void closeMainWindow() {
-    if (windowOpen) closeRequested = true;
-}
-
 bool postToLoop(void (*work)()) {
     if (!work || wakeWrite < 0 || !classRegistered) return false;
     for (;;) {

@@ -125,11 +125,6 @@ int runMainLoop() {
     return static_cast<int>(msg.wParam);
 }
 
-void closeMainWindow() {
-    HWND hwnd = mainWindow;
-    if (hwnd) PostMessageA(hwnd, WM_CLOSE, 0, 0);
-}
-
 bool postToLoop(void (*work)()) {
     if (!work) return false;
     LPARAM lParam = reinterpret_cast<LPARAM>(work);

@@ -248,6 +248,30 @@ TEST_F(Loader, WrittenBackLineReadsBackUnchangedEvenWhenQuoted) {
     EXPECT_EQ(get("GF45.0", "D0"), annotated);
 }
 
+TEST_F(Loader, FailingFileCallsLoseOnlyWhatTheyFailedOn) {
+    const std::string text = "[Conditions]\n0=X0100\n1=X0200 D7\n2=X0300\n";
+    write(text);
+    fake::profileWriteFails = true;  // the verdict cannot be written: the file stays
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(itemCount, 2);
+    EXPECT_EQ(fake::readFile(path), text);
+
+    fake::profileWriteFails = false;
+    fake::failNthCall(fake::profileReadFails, 3);  // condition 2 reads as missing, once
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(itemCount, 1);
+    EXPECT_NE(fake::readFile(path).find("1=X0200 D7 <<< Bad Display format"), std::string::npos);
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(itemCount, 2);
+
+    // A file whose attributes cannot be read is not taken for a saved one.
+    fake::touchFile(path);
+    fake::attributesFail = true;
+    fake::profileReads = 0;
+    loadConfiguration(LOAD_IF_CHANGED);
+    EXPECT_EQ(fake::profileReads, 0);
+}
+
 TEST_F(Loader, ArchiveAttributeIsClearAfterALoadThatWroteTheFile) {
     write("[Conditions]\n0=X01 D7\n");
     loadConfiguration(LOAD_IF_CHANGED);

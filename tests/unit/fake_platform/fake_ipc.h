@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "fake_platform/fake_fault.h"
+
 #include "tools/sim/simcore.h"
 
 namespace fake {
@@ -39,12 +41,12 @@ uint32_t getU32(uint32_t offset);
 
 // Named failure switches, all off after resetIpc().
 struct IpcFailures {
-    bool registerFails;     // registerMessage returns 0
-    bool atomFails;         // addAtom returns 0
-    bool mappingFails;      // createSharedMemory returns 0
-    bool mappingExists;     // createSharedMemory reports that the name existed
-    bool viewFails;         // mapSharedMemory returns nullptr
-    bool sendTimesOut;      // every send fails, no error code
+    Fault registerFails;    // registerMessage returns 0
+    Fault atomFails;        // addAtom returns 0
+    Fault mappingFails;     // createSharedMemory returns 0
+    Fault mappingExists;    // createSharedMemory reports that the name existed
+    Fault viewFails;        // mapSharedMemory returns nullptr
+    Fault sendTimesOut;     // the send fails, no error code
     uint32_t sendError;     // non-zero: every send fails with this error code
     // Non-zero: the module answers this instead of 1, without touching the block.
     // (Same as setFault(sim::FAULT_RESULT, n) but independent of the module's fault.)

@@ -3,6 +3,8 @@
 // clock (nearest timer first) for a bounded time.
 #pragma once
 
+#include "fake_platform/fake_fault.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -12,9 +14,9 @@
 
 namespace fake {
 
-extern bool registerClassFails;  // registerMainClass returns false
-extern bool createWindowFails;   // createMainWindow returns false without running onCreate
-extern bool postFails;           // postToLoop returns false
+extern Fault registerClassFails;  // registerMainClass returns false
+extern Fault createWindowFails;   // createMainWindow returns false without running onCreate
+extern Fault postFails;           // postToLoop returns false
 
 extern std::string registeredClass;  // "" until registerMainClass succeeded
 extern bool windowOpen;              // between createMainWindow and the close
@@ -53,5 +55,8 @@ extern int loopRuns;
 
 // Every switch, record and timer back to the start; no window, no class.
 void resetLoop();
+
+// Closes the window as the user would; the loop ends after it.
+void closeWindow();
 
 }  // namespace fake

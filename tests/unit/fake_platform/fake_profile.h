@@ -3,6 +3,8 @@
 // read and set, named failure switches, and a log of every write that reached a file.
 #pragma once
 
+#include "fake_platform/fake_fault.h"
+
 #include <string>
 #include <vector>
 
@@ -16,9 +18,9 @@ struct ProfileWrite {
     bool valueNull;
 };
 
-extern bool profileReadFails;   // every profileGet reads as missing
-extern bool profileWriteFails;  // every profilePut changes nothing and returns false
-extern bool attributesFail;     // fileAttributes gives INVALID, setFileAttributes false
+extern Fault profileReadFails;   // profileGet reads as missing
+extern Fault profileWriteFails;  // profilePut changes nothing and returns false
+extern Fault attributesFail;     // fileAttributes gives INVALID, setFileAttributes false
 
 extern int profileReads;        // profileGet calls
 extern int profileWrites;       // profilePut calls that succeeded

@@ -155,12 +155,12 @@ WindowRef findWindowByClass(const char* className) {
 }
 
 uint32_t registerMessage(const char* name) {
-    if (ipcFail.registerFails || !name || std::strcmp(name, "FsasmLib:IPC") != 0) return 0;
+    if (trips(ipcFail.registerFails) || !name || std::strcmp(name, "FsasmLib:IPC") != 0) return 0;
     return MESSAGE_ID;
 }
 
 uint16_t addAtom(const char* name) {
-    if (ipcFail.atomFails || !name) return 0;
+    if (trips(ipcFail.atomFails) || !name) return 0;
     for (int i = 0; i < MAX_ATOMS; i++) {
         if (atoms[i].used) continue;
         atoms[i].used = true;
@@ -181,7 +181,7 @@ void deleteAtom(uint16_t atom) {
 
 MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
     if (existed) *existed = false;
-    if (ipcFail.mappingFails || !name || size == 0) return 0;
+    if (trips(ipcFail.mappingFails) || !name || size == 0) return 0;
     bool nameTaken = false;
     for (const Mapping& m : mappings)
         if (m.used && std::strcmp(m.name, name) == 0) nameTaken = true;
@@ -192,7 +192,7 @@ MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
         std::strncpy(m.name, name, sizeof m.name - 1);
         m.memory = new uint8_t[size]();
         m.size = size;
-        if (existed) *existed = nameTaken || ipcFail.mappingExists;
+        if (existed) *existed = nameTaken || trips(ipcFail.mappingExists);
         ipcMappingsCreated++;
         ipcMappingsLive++;
         return MappingRef(i + 1);
@@ -201,7 +201,7 @@ MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
 }
 
 void* mapSharedMemory(MappingRef ref, uint32_t size) {
-    if (ipcFail.viewFails || ref == 0 || ref > MAX_MAPPINGS) return nullptr;
+    if (trips(ipcFail.viewFails) || ref == 0 || ref > MAX_MAPPINGS) return nullptr;
     Mapping& m = mappings[ref - 1];
     if (!m.used || m.mapped || size > m.size) return nullptr;
     m.mapped = true;
@@ -227,7 +227,7 @@ void closeSharedMemory(MappingRef ref) {
 bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, intptr_t,
                         uint32_t, uint32_t* result) {
     ipcSends++;
-    if (ipcFail.sendTimesOut) {
+    if (trips(ipcFail.sendTimesOut)) {
         lastError = 0;
         return false;
     }

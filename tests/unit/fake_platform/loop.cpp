@@ -5,9 +5,9 @@
 #include "fake_time.h"
 
 namespace fake {
-bool registerClassFails = false;
-bool createWindowFails = false;
-bool postFails = false;
+Fault registerClassFails = {};
+Fault createWindowFails = {};
+Fault postFails = {};
 std::string registeredClass;
 bool windowOpen = false;
 int createCalls = 0;
@@ -58,12 +58,17 @@ void resetLoop() {
     loopRuns = 0;
     handlers = nullptr;
 }
+
+void closeWindow() {
+    windowOpen = false;
+    armedTimers.clear();
+}
 }  // namespace fake
 
 namespace platform {
 
 bool registerMainClass(const char* className, const WindowHandlers* h) {
-    if (fake::registerClassFails || !className || !h) return false;
+    if (trips(fake::registerClassFails) || !className || !h) return false;
     fake::registeredClass = className;
     fake::handlers = h;
     return true;
@@ -71,7 +76,7 @@ bool registerMainClass(const char* className, const WindowHandlers* h) {
 
 bool createMainWindow(const char* title) {
     ++fake::createCalls;
-    if (fake::createWindowFails || fake::registeredClass.empty()) return false;
+    if (trips(fake::createWindowFails) || fake::registeredClass.empty()) return false;
     fake::windowOpen = true;
     fake::titles.push_back(title ? title : "");
     if (fake::handlers->onCreate) fake::handlers->onCreate();
@@ -116,13 +121,8 @@ int runMainLoop() {
     return fake::loopExitCode;
 }
 
-void closeMainWindow() {
-    fake::windowOpen = false;
-    fake::armedTimers.clear();
-}
-
 bool postToLoop(void (*work)()) {
-    if (fake::postFails || !work || fake::registeredClass.empty()) return false;
+    if (trips(fake::postFails) || !work || fake::registeredClass.empty()) return false;
     fake::posted.push_back(work);
     return true;
 }

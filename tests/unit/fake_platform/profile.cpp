@@ -12,9 +12,9 @@
 #include "platform/posix/ini.h"
 
 namespace fake {
-bool profileReadFails = false;
-bool profileWriteFails = false;
-bool attributesFail = false;
+Fault profileReadFails = {};
+Fault profileWriteFails = {};
+Fault attributesFail = {};
 int profileReads = 0;
 int profileWrites = 0;
 int attributeSets = 0;
@@ -81,7 +81,7 @@ namespace platform {
 uint32_t profileGet(const char* path, const char* section, const char* key, char* buf,
                     uint32_t size) {
     ++fake::profileReads;
-    if (fake::profileReadFails) {
+    if (trips(fake::profileReadFails)) {
         if (buf && size) buf[0] = '\0';
         return 0;
     }
@@ -89,7 +89,7 @@ uint32_t profileGet(const char* path, const char* section, const char* key, char
 }
 
 bool profilePut(const char* path, const char* section, const char* key, const char* value) {
-    if (fake::profileWriteFails) return false;
+    if (trips(fake::profileWriteFails)) return false;
     if (!ini::filePut(path, section, key, value)) return false;
     ++fake::profileWrites;
     fake::profileWriteLog.push_back(fake::ProfileWrite{section ? section : "", key ? key : "",
@@ -101,12 +101,12 @@ bool profilePut(const char* path, const char* section, const char* key, const ch
 }
 
 uint32_t fileAttributes(const char* path) {
-    if (fake::attributesFail || !path || !fake::fileExists(path)) return FILE_ATTR_INVALID;
+    if (trips(fake::attributesFail) || !path || !fake::fileExists(path)) return FILE_ATTR_INVALID;
     return fake::archiveSet(path) ? FILE_ATTR_ARCHIVE : FILE_ATTR_NORMAL;
 }
 
 bool setFileAttributes(const char* path, uint32_t attrs) {
-    if (fake::attributesFail || !path || !fake::fileExists(path)) return false;
+    if (trips(fake::attributesFail) || !path || !fake::fileExists(path)) return false;
     ++fake::attributeSets;
     if (attrs & FILE_ATTR_ARCHIVE) {
         fake::clearedPaths.erase(path);

@@ -61,7 +61,7 @@ protected:
 };
 
 void closeOnSafetyNet(uint32_t id) {
-    if (id == 99) platform::closeMainWindow();
+    if (id == 99) raise(SIGTERM);
 }
 
 TEST_F(Loop, CreateRunsTheHandlerAndPrintsTheTitleOncePerChange) {
@@ -69,7 +69,7 @@ TEST_F(Loop, CreateRunsTheHandlerAndPrintsTheTitleOncePerChange) {
         platform::setTitle("Norvalume: waiting");
         platform::setTitle("Norvalume: waiting");
         platform::setTitle("Norvalume: connected");
-        platform::closeMainWindow();
+        raise(SIGTERM);
     };
     create();
     EXPECT_EQ(output,
@@ -90,7 +90,7 @@ TEST_F(Loop, TimerKilledOrRearmedByAnotherHandlerOfThePassDoesNotFireInIt) {
             platform::killTimer(2);
             platform::setTimer(3, 100);
         }
-        if (id == 3) platform::closeMainWindow();
+        if (id == 3) raise(SIGTERM);
         closeOnSafetyNet(id);
     };
     // Let every timer fall due before the loop first looks at the clock.
@@ -108,7 +108,7 @@ TEST_F(Loop, TimerRearmedInItsOwnHandlerWaitsAFullPeriodFromTheEndOfTheRun) {
             platform::killTimer(1);
             platform::sleepMs(50);  // a slow handler, like a blocking link exchange
             platform::setTimer(1, 20);
-            if (fired.size() == 3) platform::closeMainWindow();
+            if (fired.size() == 3) raise(SIGTERM);
         }
         closeOnSafetyNet(id);
     };
@@ -126,7 +126,7 @@ TEST_F(Loop, SettingARunningTimerRestartsItsPeriod) {
     uint32_t restarted = platform::tickCount();
     platform::setTimer(1, 60);
     timerScript = [](uint32_t id) {
-        if (id == 1) platform::closeMainWindow();
+        if (id == 1) raise(SIGTERM);
         closeOnSafetyNet(id);
     };
     run();
@@ -139,7 +139,7 @@ TEST_F(Loop, ZeroPeriodIsClampedInsteadOfSpinning) {
     platform::setTimer(1, 0);
     platform::setTimer(2, 100);
     timerScript = [](uint32_t id) {
-        if (id == 2) platform::closeMainWindow();
+        if (id == 2) raise(SIGTERM);
         closeOnSafetyNet(id);
     };
     run();
@@ -152,7 +152,7 @@ std::atomic<bool> postedOnLoopThread{false};
 std::thread::id loopThread;
 void postedWork() {
     postedOnLoopThread = std::this_thread::get_id() == loopThread;
-    platform::closeMainWindow();
+    raise(SIGTERM);
 }
 
 TEST_F(Loop, WorkPostedFromAnotherThreadRunsOnTheLoopThread) {
@@ -189,7 +189,7 @@ TEST_F(Loop, IdleLoopSleepsInsteadOfPolling) {
     create();
     platform::setTimer(1, 300);
     timerScript = [](uint32_t id) {
-        if (id == 1) platform::closeMainWindow();
+        if (id == 1) raise(SIGTERM);
         closeOnSafetyNet(id);
     };
     timespec before, after;

@@ -170,7 +170,7 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
 
 TEST_F(Program, CreationScansThenLoadsForcedThenTriesTheLink) {
     fake::writeFile(ini, "[Config]\r\nScanInterval=150\r\nRevisionTime=4\r\n");
-    fake::loopHook = [] { platform::closeMainWindow(); };
+    fake::loopHook = [] { fake::closeWindow(); };
     EXPECT_EQ(runNorvalume(), 0);
 
     EXPECT_EQ(fake::registeredClass, "NORVALUME");
@@ -204,7 +204,7 @@ TEST_F(Program, TimerIdsReachTheirHandlers) {
                  {RELOAD_TIMER_ID, RELOAD_TIMER_ID},
                  {0, 0},
                  {4, 0}};
-    fake::loopHook = [] { platform::closeMainWindow(); };
+    fake::loopHook = [] { fake::closeWindow(); };
     ASSERT_EQ(runNorvalume(), 0);
     ASSERT_TRUE(bindDeviceLibrary(nullptr));
     for (const Case& c : cases) {
@@ -233,7 +233,7 @@ TEST_F(Program, ShutdownClosesTheLinkBeforeReleasingTheLibrary) {
         // The creation handlers opened the link; the user closes the window.
         EXPECT_TRUE(linkStatus.connected);
         EXPECT_EQ(fake::ipcViewsLive, 1u);
-        platform::closeMainWindow();
+        fake::closeWindow();
     };
     fake::dlOnFree = [] {
         linkUpAtRelease = linkStatus.connected;
@@ -257,7 +257,7 @@ TEST_F(Program, ShutdownClosesTheLinkBeforeReleasingTheLibrary) {
 
 TEST_F(Program, ExitCodeIsWhatTheLoopEndedWith) {
     fake::loopExitCode = 7;
-    fake::loopHook = [] { platform::closeMainWindow(); };
+    fake::loopHook = [] { fake::closeWindow(); };
     EXPECT_EQ(runNorvalume(), 7);
     EXPECT_TRUE(fake::beeps.empty());
 }
