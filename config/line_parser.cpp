@@ -192,6 +192,12 @@ LineError displayFormat(LineScan& s) {
     return LINE_OK;
 }
 
+// Reads <n>on or <n>off (n from 1 to 59) at `text`. On success sets timerPeriodMs and
+// TimedOn/TimedOff in `record`, adds `flashFlag` to its flags and returns the position
+// after the suffix; otherwise returns nullptr. With no flash flag (the steady form)
+// only "off" is accepted.
+const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& record);
+
 LineError optionF(LineScan& s) {
     ItemRecord& r = s.record;
     const char* p = s.cursor;
@@ -417,6 +423,8 @@ bool readHex(const char*& cursor, uint32_t& value) {
     return true;
 }
 
+namespace {
+
 const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& record) {
     const char* p = text;
     if (!isDigit(*p)) return nullptr;
@@ -436,6 +444,8 @@ const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& re
     record.flags |= timed | flashFlag;
     return p;
 }
+
+}  // namespace
 
 ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t index,
                   uint8_t unit, char* line, uint16_t minVoltage, uint16_t needsFlags) {

@@ -24,12 +24,6 @@ ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, ui
 // left after the last digit; with no digit it fails and the cursor is not moved.
 bool readHex(const char*& cursor, uint32_t& value);
 
-// Reads <n>on or <n>off (n from 1 to 59) at `text`. On success sets timerPeriodMs and
-// TimedOn/TimedOff in `record`, adds `flashFlag` to its flags and returns the position
-// after the suffix; otherwise returns nullptr. With no flash flag (the steady form)
-// only "off" is accepted.
-const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& record);
-
 // The texts appended to a rejected line. Every one starts with " <<< ", which is what
 // the next load looks for to cut an old verdict off again.
 enum LineError {

@@ -87,6 +87,9 @@ void* loadFromRegistryPath() {
 
 }  // namespace
 
+// Handed to the library; may be called on the library's own thread. Returns 1.
+static int deviceConnectCallback(int model, int unit, int event);
+
 bool bindDeviceLibrary(void (*onPlugged)()) {
     pluggedHandler = onPlugged;
     deviceLibrary = DeviceLibrary{};
@@ -136,7 +139,7 @@ void countDevices() {
     }
 }
 
-int deviceConnectCallback(int, int, int) {
+static int deviceConnectCallback(int, int, int) {
     // Possibly on the library's own thread: the recount and the reload belong to the loop.
     if (!recountQueued.exchange(true)) {
         if (!platform::postToLoop(recountOnLoop)) recountQueued.store(false);

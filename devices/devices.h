@@ -23,8 +23,6 @@ bool bindDeviceLibrary(void (*onPlugged)());
 // Makes every output dark, then unregisters and releases the library.
 void unbindDeviceLibrary();
 void countDevices();
-// Handed to the library; may be called on the library's own thread. Returns 1.
-int deviceConnectCallback(int model, int unit, int event);
 // Back to the state at program start: nothing bound, counted, gathered or written.
 void resetDevices();
 

@@ -23,6 +23,7 @@ constexpr uint32_t SETTING_READ_LIMIT = 255;
 // Longer periods are beyond what a window timer can hold.
 constexpr uint32_t MAX_TIMER_PERIOD_MS = 0x7FFFFFFF;
 
+void onMainWindowCreate();
 const platform::WindowHandlers windowHandlers{onMainWindowCreate, onMainWindowTimer};
 
 // The reload policy's state: a load is running, and a forced load is owed.
@@ -58,6 +59,9 @@ void deriveIniPath(const char* programFile, char* out, size_t size) {
     out[keep + ext] = '\0';
 }
 
+namespace {
+
+// [Config] values as read from the file (never empty: a missing key keeps the default).
 uint32_t parseScanInterval(const char* value) {
     int32_t ms = readLeadingInt(value);
     // A negative period would become a timer that never fires; treat it like text.
@@ -70,6 +74,8 @@ uint32_t parseRevisionTime(const char* value) {
     if (ms > MAX_TIMER_PERIOD_MS) return MAX_TIMER_PERIOD_MS;
     return static_cast<uint32_t>(ms);
 }
+
+}  // namespace
 
 void readShellSettings() {
     ShellSettings& s = shellSettings;
@@ -105,6 +111,8 @@ void loadConfiguration(LoadRequest request) {
     platform::setTimer(RELOAD_TIMER_ID, shellSettings.revisionPeriod);
 }
 
+namespace {
+
 void onMainWindowCreate() {
     // The order matters: the scan sets the first title, the forced load builds the table
     // with the counts taken at binding, and the link attempt comes last because it may
@@ -113,6 +121,8 @@ void onMainWindowCreate() {
     loadConfiguration(LOAD_FORCED);
     linkTimer();
 }
+
+}  // namespace
 
 void onMainWindowTimer(uint32_t id) {
     switch (id) {

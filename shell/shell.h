@@ -40,10 +40,6 @@ constexpr int EXIT_NO_WINDOW = 3;
 // `size` - 1 characters when it does not fit.
 void deriveIniPath(const char* programFile, char* out, size_t size);
 
-// [Config] values as read from the file (never empty: a missing key keeps the default).
-uint32_t parseScanInterval(const char* value);   // ms
-uint32_t parseRevisionTime(const char* value);   // seconds in the file, ms out
-
 // Fills the settings: the path from the program's own path, the periods from the file.
 void readShellSettings();
 
@@ -53,8 +49,7 @@ void readShellSettings();
 enum LoadRequest : int { LOAD_IF_CHANGED = 0, LOAD_FORCED = 1 };
 void loadConfiguration(LoadRequest request);
 
-// What the main window does on creation and on WM_TIMER.
-void onMainWindowCreate();
+// What the main window does on WM_TIMER (on creation it starts all three).
 void onMainWindowTimer(uint32_t id);
 
 // Releases everything in reverse order of acquisition: the link, the device library,
