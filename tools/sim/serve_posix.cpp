@@ -59,20 +59,21 @@ uint32_t processNamedBlock(const char* name, bool* answered) {
     }
     int fd = shm_open(shmName, O_RDWR, 0);
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < off_t(sim::BLOCK_SIZE)) {
+    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < off_t(LINK_BLOCK_SIZE)) {
         if (fd >= 0) close(fd);
         simModule.exchanges++;
         return 0;
     }
-    void* view = mmap(nullptr, sim::BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* view = mmap(nullptr, LINK_BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
     if (view == MAP_FAILED) {
         simModule.exchanges++;
         return 0;
     }
     uint32_t result = 0;
-    *answered = sim::processBlock(&simModule, static_cast<uint8_t*>(view), sim::BLOCK_SIZE, &result);
-    munmap(view, sim::BLOCK_SIZE);
+    *answered =
+        sim::processBlock(&simModule, static_cast<uint8_t*>(view), LINK_BLOCK_SIZE, &result);
+    munmap(view, LINK_BLOCK_SIZE);
     return result;
 }
 
@@ -161,8 +162,8 @@ int serveSim(const SimOptions& options) {
                 bool answered = true;
                 uint32_t result = processNamedBlock(name, &answered);
                 if (answered) {
-                    uint8_t out[4] = {uint8_t(result), uint8_t(result >> 8),
-                                      uint8_t(result >> 16), uint8_t(result >> 24)};
+                    uint8_t out[4];
+                    writeLe32(out, result);
                     send(conn, out, 4, MSG_NOSIGNAL);
                     close(conn);
                 } else {

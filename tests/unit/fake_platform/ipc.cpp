@@ -249,22 +249,22 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, in
     if (a >= 0 && a < MAX_ATOMS && atoms[a].used)
         for (Mapping& m : mappings)
             if (m.used && std::strcmp(m.name, atoms[a].name) == 0) block = &m;
-    if (!block || block->size < sim::BLOCK_SIZE) {
+    if (!block || block->size < LINK_BLOCK_SIZE) {
         *result = 0;
         return true;
     }
     ipcDelivered++;
-    if (ipcBlockObserver) ipcBlockObserver(block->memory, sim::BLOCK_SIZE);
+    if (ipcBlockObserver) ipcBlockObserver(block->memory, LINK_BLOCK_SIZE);
     if (ipcFail.answer) {
         *result = ipcFail.answer;
         return true;
     }
     uint32_t answer = 0;
-    if (!sim::processBlock(&theModule, block->memory, sim::BLOCK_SIZE, &answer)) {
+    if (!sim::processBlock(&theModule, block->memory, LINK_BLOCK_SIZE, &answer)) {
         lastError = 0;  // a module that hangs: the send times out
         return false;
     }
-    if (ipcReplyTamper) ipcReplyTamper(block->memory, sim::BLOCK_SIZE);
+    if (ipcReplyTamper) ipcReplyTamper(block->memory, LINK_BLOCK_SIZE);
     *result = answer;
     return true;
 }

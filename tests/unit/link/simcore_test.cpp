@@ -125,7 +125,7 @@ void putLe32(uint8_t* p, uint32_t v) {
 }
 
 TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {
-    std::vector<uint8_t> block(sim::BLOCK_SIZE, 0);
+    std::vector<uint8_t> block(LINK_BLOCK_SIZE, 0);
     putLe32(&block[0], 2);
     putLe32(&block[4], 0x330A);
     putLe32(&block[8], 2);
@@ -135,7 +135,7 @@ TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {
     putLe32(&block[18], 0x3308);
     putLe32(&block[22], 4);
     uint32_t result = 0;
-    ASSERT_TRUE(sim::processBlock(&m, block.data(), sim::BLOCK_SIZE, &result));
+    ASSERT_TRUE(sim::processBlock(&m, block.data(), LINK_BLOCK_SIZE, &result));
     EXPECT_EQ(result, 1u);
     EXPECT_EQ(m.clientVersion, 1004);
     EXPECT_EQ(m.clientVersionWrites, 1u);
@@ -149,16 +149,16 @@ TEST_F(SimCoreTest, RecordsThatRunPastTheBlockAreNotCarriedOut) {
         const char* name;
         uint32_t position, type, size;
     } cases[] = {
-        {"read data past the end", sim::BLOCK_SIZE - 20, 1, 8},
+        {"read data past the end", LINK_BLOCK_SIZE - 20, 1, 8},
         {"huge read size", 0, 1, 0xFFFFFFF0u},
-        {"write header cut by the end", sim::BLOCK_SIZE - 8, 2, 0},
-        {"read at the very end", sim::BLOCK_SIZE - 16, 1, 0},
+        {"write header cut by the end", LINK_BLOCK_SIZE - 8, 2, 0},
+        {"read at the very end", LINK_BLOCK_SIZE - 16, 1, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::resetModule(&m);
         std::memset(m.space, 0x77, 0x100);
-        uint8_t* block = new uint8_t[sim::BLOCK_SIZE]();
+        uint8_t* block = new uint8_t[LINK_BLOCK_SIZE]();
         // Fill the block up to the case's position with one write record of zeros.
         if (c.position >= 12) {
             putLe32(block, 2);
@@ -166,15 +166,15 @@ TEST_F(SimCoreTest, RecordsThatRunPastTheBlockAreNotCarriedOut) {
             putLe32(block + 8, c.position - 12);
         }
         putLe32(block + c.position, c.type);
-        if (c.position + 12 <= sim::BLOCK_SIZE) {
+        if (c.position + 12 <= LINK_BLOCK_SIZE) {
             putLe32(block + c.position + 4, 0);
             putLe32(block + c.position + 8, c.size);
         }
         uint32_t result = 0;
-        EXPECT_TRUE(sim::processBlock(&m, block, sim::BLOCK_SIZE, &result));
+        EXPECT_TRUE(sim::processBlock(&m, block, LINK_BLOCK_SIZE, &result));
         EXPECT_EQ(result, 1u);
         // Not even the part that would fit was filled.
-        for (uint32_t i = c.position + 16; i < sim::BLOCK_SIZE; i++) ASSERT_NE(block[i], 0x77) << i;
+        for (uint32_t i = c.position + 16; i < LINK_BLOCK_SIZE; i++) ASSERT_NE(block[i], 0x77) << i;
         delete[] block;
     }
 }
