@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/rundir.h"
 #include "tools/sim/sim_app.h"
 
 namespace {
@@ -52,8 +52,7 @@ bool readName(int fd, char* name, size_t size) {
 uint32_t processNamedBlock(const char* name, bool* answered) {
     *answered = true;
     char shmName[300];
-    if (!*name || std::strchr(name, '/') ||
-        std::snprintf(shmName, sizeof shmName, "/%s", name) >= int(sizeof shmName)) {
+    if (!*name || platform::sharedMemoryName(name, shmName, sizeof shmName) != 0) {
         simModule.exchanges++;
         return 0;
     }
@@ -80,18 +79,12 @@ uint32_t processNamedBlock(const char* name, bool* answered) {
 }  // namespace
 
 int serveSim(const SimOptions& options) {
-    const char* dir = std::getenv("NORVALUME_RUNDIR");
-    char fallback[64];
-    if (!dir || !*dir) {
-        std::snprintf(fallback, sizeof fallback, "/tmp/norvalume-%u", unsigned(getuid()));
-        dir = fallback;
-        mkdir(dir, 0700);
-    }
+    platform::makeRunFolder();
     sockaddr_un addr;
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
-    if (std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", dir,
-                      options.windowClass.c_str()) >= int(sizeof addr.sun_path)) {
+    if (platform::runFolderPath(options.windowClass.c_str(), addr.sun_path,
+                                sizeof addr.sun_path) != 0) {
         std::fprintf(stderr, "norvalume-sim: run folder path too long\n");
         return 1;
     }
