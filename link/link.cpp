@@ -13,24 +13,14 @@ uint32_t simulatorVersion = 0;
 
 namespace {
 
-constexpr char MESSAGE_NAME[] = "FsasmLib:IPC";
 constexpr uint16_t CLIENT_VERSION = 1004;
-constexpr uint32_t OFFSET_INTERFACE_VERSION = 0x3304;
-constexpr uint32_t OFFSET_SIM_VERSION = 0x3308;
-constexpr uint32_t OFFSET_CLIENT_VERSION = 0x330A;
-constexpr uint32_t VALID_INTERFACE_WORD = 0x19980005;
-constexpr uint32_t SIM_SIGNATURE = 0xFADE;
 constexpr int HANDSHAKE_ATTEMPTS = 5;
 constexpr int SEND_ATTEMPTS = 9;
 constexpr uint32_t SEND_TIMEOUT_MS = 2000;
 constexpr uint32_t PAUSE_MS = 100;
-constexpr uint32_t READ_HEADER = 16;
-constexpr uint32_t WRITE_HEADER = 12;
-constexpr uint32_t TYPE_READ = 1;
-constexpr uint32_t TYPE_WRITE = 2;
 
 // Every read record costs at least its 16-byte header, so this many always suffice.
-constexpr uint32_t MAX_READS = LINK_BLOCK_CAPACITY / READ_HEADER;
+constexpr uint32_t MAX_READS = LINK_BLOCK_CAPACITY / LINK_READ_HEADER;
 
 // Where each queued read's data goes. The record's `destination` holds the index + 1,
 // never an address: the module could rewrite the field, and a 64-bit address does not
@@ -52,17 +42,6 @@ uint32_t openCounter = 0;
 PendingRead pendingReads[MAX_READS];
 uint32_t pendingCount = 0;
 
-uint32_t getLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void putLe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
 bool fail(LinkError* error, LinkError code) {
     *error = code;
     return false;
@@ -70,7 +49,9 @@ bool fail(LinkError* error, LinkError code) {
 
 // The same test for both kinds of record, although a write's header is 4 bytes shorter.
 // Counted in 64 bits so that a huge size cannot wrap round into "fits".
-bool fits(uint32_t size) { return uint64_t(blockUsed) + size + READ_HEADER <= LINK_BLOCK_CAPACITY; }
+bool fits(uint32_t size) {
+    return uint64_t(blockUsed) + size + LINK_READ_HEADER <= LINK_BLOCK_CAPACITY;
+}
 
 bool sendBlock(uint32_t* answer, LinkError* error) {
     uint32_t lastError = 0;
@@ -92,17 +73,17 @@ void copyReplies() {
     uint64_t pos = 0;
     while (pos + 4 <= LINK_BLOCK_SIZE) {
         uint8_t* rec = blockView + pos;
-        uint32_t type = getLe32(rec);
-        if (type == 0) return;
-        if (type != TYPE_READ && type != TYPE_WRITE) {
-            putLe32(rec, 0);
+        uint32_t type = readLe32(rec + LINK_RECORD_TYPE_AT);
+        if (type == LINK_RECORD_END) return;
+        uint32_t header = linkRecordHeader(type);
+        if (header == 0) {
+            writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_END);
             return;
         }
-        uint32_t header = type == TYPE_READ ? READ_HEADER : WRITE_HEADER;
         if (pos + header > LINK_BLOCK_SIZE) return;
-        uint32_t size = getLe32(rec + 8);
-        if (type == TYPE_READ) {
-            uint32_t destination = getLe32(rec + 12);
+        uint32_t size = readLe32(rec + LINK_RECORD_SIZE_AT);
+        if (type == LINK_RECORD_READ) {
+            uint32_t destination = readLe32(rec + LINK_RECORD_DESTINATION_AT);
             if (destination != 0 && size != 0 && destination - 1 < pendingCount) {
                 const PendingRead& read = pendingReads[destination - 1];
                 if (read.position == pos && read.size == size && read.buffer &&
@@ -119,11 +100,12 @@ bool handshake(LinkError* error) {
         // Non-zero is enough to stop asking; whether the words are valid is judged after.
         if (attempt > 0 && interfaceVersion != 0 && simulatorVersion != 0) break;
         // Ask the module: fresh reads of the two words, and our version once per open.
-        if (!linkRead(OFFSET_INTERFACE_VERSION, 4, &interfaceVersion, error)) return false;
-        if (!linkRead(OFFSET_SIM_VERSION, 4, &simulatorVersion, error)) return false;
+        if (!linkRead(LINK_OFFSET_INTERFACE_VERSION, 4, &interfaceVersion, error)) return false;
+        if (!linkRead(LINK_OFFSET_SIM_VERSION, 4, &simulatorVersion, error)) return false;
         if (attempt == 0) {
-            uint8_t version[2] = {uint8_t(CLIENT_VERSION), uint8_t(CLIENT_VERSION >> 8)};
-            if (!linkWrite(OFFSET_CLIENT_VERSION, 2, version, error)) return false;
+            uint8_t version[2];
+            writeLe16(version, CLIENT_VERSION);
+            if (!linkWrite(LINK_OFFSET_CLIENT_VERSION, 2, version, error)) return false;
         }
         if (!linkProcess(error)) return false;
         platform::sleepMs(PAUSE_MS);
@@ -143,14 +125,14 @@ bool linkOpen(uint32_t requiredSimVersion, LinkError* error) {
     simulatorVersion = 0;
 
     bool simWindow = false;
-    interfaceWindow = platform::findWindowByClass("OMBXMAIN");
+    interfaceWindow = platform::findWindowByClass(LINK_INTERFACE_WINDOW_CLASS);
     if (!interfaceWindow) {
-        interfaceWindow = platform::findWindowByClass("FS98MAIN");
+        interfaceWindow = platform::findWindowByClass(LINK_SIM_WINDOW_CLASS);
         simWindow = true;
     }
     if (!interfaceWindow) return fail(error, LINK_NO_INTERFACE_WINDOW);
 
-    ipcMessage = platform::registerMessage(MESSAGE_NAME);
+    ipcMessage = platform::registerMessage(LINK_MESSAGE_NAME);
     if (!ipcMessage) {
         interfaceWindow = 0;
         return fail(error, LINK_MESSAGE_NOT_REGISTERED);
@@ -158,8 +140,8 @@ bool linkOpen(uint32_t requiredSimVersion, LinkError* error) {
 
     openCounter++;
     char name[64];
-    std::snprintf(name, sizeof name, "%s:%X:%X", MESSAGE_NAME, unsigned(platform::processId()),
-                  unsigned(openCounter));
+    std::snprintf(name, sizeof name, "%s:%X:%X", LINK_MESSAGE_NAME,
+                  unsigned(platform::processId()), unsigned(openCounter));
 
     blockAtom = platform::addAtom(name);
     if (!blockAtom) {
@@ -185,7 +167,8 @@ bool linkOpen(uint32_t requiredSimVersion, LinkError* error) {
         linkClose();
         return false;
     }
-    if (interfaceVersion < VALID_INTERFACE_WORD || simulatorVersion >> 16 != SIM_SIGNATURE) {
+    if (interfaceVersion < LINK_VALID_INTERFACE_WORD ||
+        simulatorVersion >> 16 != LINK_SIM_SIGNATURE) {
         linkClose();
         return fail(error, simWindow ? LINK_SIM_WINDOW_HANDSHAKE_FAILED : LINK_HANDSHAKE_FAILED);
     }
@@ -225,12 +208,12 @@ bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* erro
         pendingReads[pendingCount] = PendingRead{destination, blockUsed, size};
         reference = ++pendingCount;
     }
-    putLe32(rec, TYPE_READ);
-    putLe32(rec + 4, offset);
-    putLe32(rec + 8, size);
-    putLe32(rec + 12, reference);
-    std::memset(rec + READ_HEADER, 0, size);
-    blockUsed += READ_HEADER + size;
+    writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_READ);
+    writeLe32(rec + LINK_RECORD_OFFSET_AT, offset);
+    writeLe32(rec + LINK_RECORD_SIZE_AT, size);
+    writeLe32(rec + LINK_RECORD_DESTINATION_AT, reference);
+    std::memset(rec + LINK_READ_HEADER, 0, size);
+    blockUsed += LINK_READ_HEADER + size;
     *error = LINK_OK;
     return true;
 }
@@ -239,14 +222,14 @@ bool linkWrite(uint32_t offset, uint32_t size, const void* source, LinkError* er
     if (!blockView) return fail(error, LINK_NOT_OPEN);
     if (!fits(size)) return fail(error, LINK_BLOCK_FULL);
     uint8_t* rec = blockView + blockUsed;
-    putLe32(rec, TYPE_WRITE);
-    putLe32(rec + 4, offset);
-    putLe32(rec + 8, size);
+    writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_WRITE);
+    writeLe32(rec + LINK_RECORD_OFFSET_AT, offset);
+    writeLe32(rec + LINK_RECORD_SIZE_AT, size);
     if (source)
-        std::memcpy(rec + WRITE_HEADER, source, size);
+        std::memcpy(rec + LINK_WRITE_HEADER, source, size);
     else
-        std::memset(rec + WRITE_HEADER, 0, size);
-    blockUsed += WRITE_HEADER + size;
+        std::memset(rec + LINK_WRITE_HEADER, 0, size);
+    blockUsed += LINK_WRITE_HEADER + size;
     *error = LINK_OK;
     return true;
 }
@@ -254,7 +237,7 @@ bool linkWrite(uint32_t offset, uint32_t size, const void* source, LinkError* er
 bool linkProcess(LinkError* error) {
     if (!blockView) return fail(error, LINK_NOT_OPEN);
     if (blockUsed == 0) return fail(error, LINK_NOTHING_QUEUED);
-    putLe32(blockView + blockUsed, 0);
+    writeLe32(blockView + blockUsed, LINK_RECORD_END);
     // From here the block counts as empty whatever happens: nothing is ever sent twice.
     blockUsed = 0;
 

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "link/protocol.h"
+
 enum LinkError : uint32_t {
     LINK_OK = 0,
     LINK_ALREADY_OPEN = 1,
@@ -50,7 +52,3 @@ void resetLinkStatus();
 // high word (3.465 is 0x3465) and a build letter in the low word.
 constexpr uint32_t MIN_INTERFACE_VERSION_WORD = 0x34650000;
 bool interfaceVersionAccepted(uint32_t interfaceWord);
-
-// Shared-memory layout of the request block.
-constexpr uint32_t LINK_BLOCK_SIZE = 0x8000;
-constexpr uint32_t LINK_BLOCK_CAPACITY = 0x7F00;  // records never reach the last 0x100 bytes

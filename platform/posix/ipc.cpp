@@ -1,7 +1,7 @@
-// IPC with the interface module on Linux. A "window" of class C is a Unix socket
-// $NORVALUME_RUNDIR/C (default /tmp/norvalume-$UID/C); an atom is just its name; shared
-// memory is POSIX shm under "/<name>". A send writes the atom's name and a newline on a
-// fresh connection and waits, within the time-out, for the 4-byte little-endian answer.
+// IPC with the interface module on Linux. A "window" of class C is a Unix socket C in the
+// run folder (rundir.h); an atom is just its name; shared memory is POSIX shm under the
+// name rundir.h gives it. A send writes the atom's name and a newline on a fresh
+// connection and waits, within the time-out, for the 4-byte little-endian answer.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -13,10 +13,10 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/posix/rundir.h"
 
 namespace platform {
 
@@ -71,26 +71,14 @@ int findOrAdd(Name* table, int count, const char* name) {
     return -1;
 }
 
-bool socketPath(const char* className, sockaddr_un* addr) {
-    std::memset(addr, 0, sizeof *addr);
-    addr->sun_family = AF_UNIX;
-    const char* dir = std::getenv("NORVALUME_RUNDIR");
-    char fallback[64];
-    if (!dir || !*dir) {
-        std::snprintf(fallback, sizeof fallback, "/tmp/norvalume-%u", unsigned(getuid()));
-        dir = fallback;
-    }
-    // Class names with a '/' would point outside the run folder.
-    if (std::strchr(className, '/')) return false;
-    int n = std::snprintf(addr->sun_path, sizeof addr->sun_path, "%s/%s", dir, className);
-    return n > 0 && size_t(n) < sizeof addr->sun_path;
-}
-
 // A connected socket to the window's class, or -1 with errno set.
 int connectTo(const char* className) {
     sockaddr_un addr;
-    if (!socketPath(className, &addr)) {
-        errno = ENAMETOOLONG;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    int pathError = runFolderPath(className, addr.sun_path, sizeof addr.sun_path);
+    if (pathError != 0) {
+        errno = pathError;
         return -1;
     }
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -146,8 +134,10 @@ void deleteAtom(uint16_t atom) {
 
 MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
     if (existed) *existed = false;
-    if (!name || std::strchr(name, '/')) {
-        lastError = EINVAL;
+    char shmName[sizeof Mapping::name];
+    int nameError = name ? sharedMemoryName(name, shmName, sizeof shmName) : EINVAL;
+    if (nameError) {
+        lastError = uint32_t(nameError);
         return 0;
     }
     int slot = -1;
@@ -158,11 +148,7 @@ MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
         return 0;
     }
     Mapping& m = mappings[slot];
-    m.name[0] = '/';
-    if (!copyName(m.name + 1, sizeof m.name - 1, name)) {
-        lastError = ENAMETOOLONG;
-        return 0;
-    }
+    std::memcpy(m.name, shmName, sizeof m.name);
     m.created = true;
     m.fd = shm_open(m.name, O_RDWR | O_CREAT | O_EXCL, 0600);
     if (m.fd < 0 && errno == EEXIST) {

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
         unsigned long offset, size;
         if (std::strcmp(argv[i], "read") == 0 && i + 2 < argc &&
             parseNumber(argv[i + 1], 16, &offset) && parseNumber(argv[i + 2], 10, &size) &&
-            size <= 0x8000) {
+            size <= LINK_BLOCK_SIZE) {
             Pending* p = new Pending{unsigned(offset), std::vector<unsigned char>(size)};
             bool ok = linkRead(uint32_t(offset), uint32_t(size), p->data.data(), &e);
             std::printf("read %u\n", unsigned(e));

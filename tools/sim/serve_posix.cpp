@@ -13,9 +13,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/rundir.h"
 #include "tools/sim/sim_app.h"
 
 namespace {
@@ -52,45 +52,39 @@ bool readName(int fd, char* name, size_t size) {
 uint32_t processNamedBlock(const char* name, bool* answered) {
     *answered = true;
     char shmName[300];
-    if (!*name || std::strchr(name, '/') ||
-        std::snprintf(shmName, sizeof shmName, "/%s", name) >= int(sizeof shmName)) {
+    if (!*name || platform::sharedMemoryName(name, shmName, sizeof shmName) != 0) {
         simModule.exchanges++;
         return 0;
     }
     int fd = shm_open(shmName, O_RDWR, 0);
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < off_t(sim::BLOCK_SIZE)) {
+    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < off_t(LINK_BLOCK_SIZE)) {
         if (fd >= 0) close(fd);
         simModule.exchanges++;
         return 0;
     }
-    void* view = mmap(nullptr, sim::BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* view = mmap(nullptr, LINK_BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
     if (view == MAP_FAILED) {
         simModule.exchanges++;
         return 0;
     }
     uint32_t result = 0;
-    *answered = sim::processBlock(&simModule, static_cast<uint8_t*>(view), sim::BLOCK_SIZE, &result);
-    munmap(view, sim::BLOCK_SIZE);
+    *answered =
+        sim::processBlock(&simModule, static_cast<uint8_t*>(view), LINK_BLOCK_SIZE, &result);
+    munmap(view, LINK_BLOCK_SIZE);
     return result;
 }
 
 }  // namespace
 
 int serveSim(const SimOptions& options) {
-    const char* dir = std::getenv("NORVALUME_RUNDIR");
-    char fallback[64];
-    if (!dir || !*dir) {
-        std::snprintf(fallback, sizeof fallback, "/tmp/norvalume-%u", unsigned(getuid()));
-        dir = fallback;
-        mkdir(dir, 0700);
-    }
+    platform::makeRunFolder();
     sockaddr_un addr;
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
-    if (std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s/%s", dir,
-                      options.windowClass.c_str()) >= int(sizeof addr.sun_path)) {
+    if (platform::runFolderPath(options.windowClass.c_str(), addr.sun_path,
+                                sizeof addr.sun_path) != 0) {
         std::fprintf(stderr, "norvalume-sim: run folder path too long\n");
         return 1;
     }
@@ -161,8 +155,8 @@ int serveSim(const SimOptions& options) {
                 bool answered = true;
                 uint32_t result = processNamedBlock(name, &answered);
                 if (answered) {
-                    uint8_t out[4] = {uint8_t(result), uint8_t(result >> 8),
-                                      uint8_t(result >> 16), uint8_t(result >> 24)};
+                    uint8_t out[4];
+                    writeLe32(out, result);
                     send(conn, out, 4, MSG_NOSIGNAL);
                     close(conn);
                 } else {

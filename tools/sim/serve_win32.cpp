@@ -26,8 +26,8 @@ uint32_t processAtomBlock(ATOM atom) {
     void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0) : nullptr;
     MEMORY_BASIC_INFORMATION info;
     uint32_t result = 0;
-    if (view && VirtualQuery(view, &info, sizeof info) && info.RegionSize >= sim::BLOCK_SIZE) {
-        if (!sim::processBlock(&simModule, static_cast<uint8_t*>(view), sim::BLOCK_SIZE, &result)) {
+    if (view && VirtualQuery(view, &info, sizeof info) && info.RegionSize >= LINK_BLOCK_SIZE) {
+        if (!sim::processBlock(&simModule, static_cast<uint8_t*>(view), LINK_BLOCK_SIZE, &result)) {
             // Silent: hold the sender until the fault is lifted, answering nothing.
             while (simModule.fault == sim::FAULT_SILENT && !quitting) {
                 LeaveCriticalSection(&moduleLock);
@@ -94,7 +94,7 @@ int serveSim(const SimOptions& options) {
     InitializeCriticalSection(&moduleLock);
     runOptions = &options;
     HINSTANCE instance = GetModuleHandleA(nullptr);
-    ipcMessage = RegisterWindowMessageA("FsasmLib:IPC");
+    ipcMessage = RegisterWindowMessageA(LINK_MESSAGE_NAME);
     WNDCLASSA wc = {};
     wc.lpfnWndProc = windowProc;
     wc.hInstance = instance;

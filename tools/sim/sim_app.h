@@ -8,7 +8,7 @@
 #include "tools/sim/simcore.h"
 
 struct SimOptions {
-    std::string windowClass = "FS98MAIN";
+    std::string windowClass = LINK_SIM_WINDOW_CLASS;
     std::vector<std::string> scriptLines;  // the --script file, read at start
 };
 

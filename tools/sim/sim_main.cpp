@@ -21,8 +21,9 @@ void printLine(const char* line) {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: norvalume-sim [--window FS98MAIN|OMBXMAIN] [--script FILE]\n"
-                 "                     [--interface WORD] [--simversion N]\n");
+                 "usage: norvalume-sim [--window %s|%s] [--script FILE]\n"
+                 "                     [--interface WORD] [--simversion N]\n",
+                 LINK_SIM_WINDOW_CLASS, LINK_INTERFACE_WINDOW_CLASS);
     return 2;
 }
 
@@ -57,7 +58,8 @@ int main(int argc, char** argv) {
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (std::strcmp(arg, "--window") == 0 && value) {
             options.windowClass = value;
-            if (options.windowClass != "FS98MAIN" && options.windowClass != "OMBXMAIN")
+            if (options.windowClass != LINK_SIM_WINDOW_CLASS &&
+                options.windowClass != LINK_INTERFACE_WINDOW_CLASS)
                 return usage();
         } else if (std::strcmp(arg, "--script") == 0 && value) {
             script = value;

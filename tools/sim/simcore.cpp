@@ -13,25 +13,15 @@ namespace sim {
 
 namespace {
 
-uint32_t getLe32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-void putLe32(uint8_t* p, uint32_t v) {
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
 uint8_t readByte(const SimModule* m, uint32_t a) {
     if (a >= SPACE_SIZE) return 0;
-    if (m->fault == FAULT_HANDSHAKE && a >= OFFSET_INTERFACE_VERSION &&
-        a < OFFSET_SIM_VERSION + 4u)
+    if (m->fault == FAULT_HANDSHAKE && a >= LINK_OFFSET_INTERFACE_VERSION &&
+        a < LINK_OFFSET_SIM_VERSION + 4u)
         return 0;
-    if (m->fault == FAULT_OLD && a >= OFFSET_INTERFACE_VERSION && a < OFFSET_SIM_VERSION) {
+    if (m->fault == FAULT_OLD && a >= LINK_OFFSET_INTERFACE_VERSION &&
+        a < LINK_OFFSET_SIM_VERSION) {
         uint32_t word = m->faultArg ? m->faultArg : DEFAULT_OLD_INTERFACE_WORD;
-        return uint8_t(word >> (8 * (a - OFFSET_INTERFACE_VERSION)));
+        return uint8_t(word >> (8 * (a - LINK_OFFSET_INTERFACE_VERSION)));
     }
     return m->space[a];
 }
@@ -40,12 +30,12 @@ uint8_t readByte(const SimModule* m, uint32_t a) {
 long recordAt(const uint8_t* block, uint32_t blockSize, uint32_t index, bool readsOnly) {
     uint64_t pos = 0;
     uint32_t n = 0;
-    while (pos + 12 <= blockSize) {
-        uint32_t type = getLe32(block + pos);
-        uint32_t size = getLe32(block + pos + 8);
-        uint64_t header = type == 1 ? 16 : type == 2 ? 12 : 0;
+    while (pos + LINK_WRITE_HEADER <= blockSize) {  // the shorter header, up to the size
+        uint32_t type = readLe32(block + pos + LINK_RECORD_TYPE_AT);
+        uint32_t size = readLe32(block + pos + LINK_RECORD_SIZE_AT);
+        uint64_t header = linkRecordHeader(type);
         if (header == 0 || pos + header + size > blockSize) return -1;
-        if (!readsOnly || type == 1) {
+        if (!readsOnly || type == LINK_RECORD_READ) {
             if (n == index) return long(pos);
             n++;
         }
@@ -60,9 +50,12 @@ void applyReplyFault(const SimModule* m, uint8_t* block, uint32_t blockSize) {
     long pos = recordAt(block, blockSize, m->faultArg, m->fault == FAULT_DESTINATION);
     if (pos < 0) return;
     uint8_t* rec = block + pos;
-    if (m->fault == FAULT_TYPE) putLe32(rec, 7);
-    if (m->fault == FAULT_SIZE) putLe32(rec + 8, getLe32(rec + 8) + 1);
-    if (m->fault == FAULT_DESTINATION) putLe32(rec + 12, getLe32(rec + 12) + 1);
+    if (m->fault == FAULT_TYPE) writeLe32(rec + LINK_RECORD_TYPE_AT, 7);
+    if (m->fault == FAULT_SIZE)
+        writeLe32(rec + LINK_RECORD_SIZE_AT, readLe32(rec + LINK_RECORD_SIZE_AT) + 1);
+    if (m->fault == FAULT_DESTINATION)
+        writeLe32(rec + LINK_RECORD_DESTINATION_AT,
+                  readLe32(rec + LINK_RECORD_DESTINATION_AT) + 1);
 }
 
 // --- command language ---------------------------------------------------------
@@ -262,8 +255,8 @@ CommandResult runFault(SimModule* m, const char* rest) {
 
 void resetModule(SimModule* m, uint32_t interfaceWord, uint16_t simVersion) {
     std::memset(m, 0, sizeof *m);
-    putLe32(m->space + OFFSET_INTERFACE_VERSION, interfaceWord);
-    putLe32(m->space + OFFSET_SIM_VERSION, 0xFADEu << 16 | simVersion);
+    writeLe32(m->space + LINK_OFFSET_INTERFACE_VERSION, interfaceWord);
+    writeLe32(m->space + LINK_OFFSET_SIM_VERSION, LINK_SIM_SIGNATURE << 16 | simVersion);
 }
 
 void readSpace(const SimModule* m, uint32_t offset, uint8_t* out, uint32_t size) {
@@ -280,8 +273,8 @@ void writeSpace(SimModule* m, uint32_t offset, const uint8_t* data, uint32_t siz
         if (a >= SPACE_SIZE) break;
         // The client's version goes to the module itself, not into the space: the
         // handshake word at 0x3308 that contains these bytes must keep reading 0xFADE.
-        if (a == OFFSET_CLIENT_VERSION || a == OFFSET_CLIENT_VERSION + 1u) {
-            unsigned shift = a == OFFSET_CLIENT_VERSION ? 0 : 8;
+        if (a == LINK_OFFSET_CLIENT_VERSION || a == LINK_OFFSET_CLIENT_VERSION + 1u) {
+            unsigned shift = a == LINK_OFFSET_CLIENT_VERSION ? 0 : 8;
             m->clientVersion = uint16_t((m->clientVersion & ~(0xFFu << shift)) | data[i] << shift);
             reachedClientVersion = true;
             continue;
@@ -301,14 +294,14 @@ bool processBlock(SimModule* m, uint8_t* block, uint32_t blockSize, uint32_t* re
     uint64_t pos = 0;
     while (pos + 4 <= blockSize) {
         uint8_t* rec = block + pos;
-        uint32_t type = getLe32(rec);
-        if (type != 1 && type != 2) break;  // the zero word, or something we do not know
-        uint64_t header = type == 1 ? 16 : 12;
+        uint32_t type = readLe32(rec + LINK_RECORD_TYPE_AT);
+        uint64_t header = linkRecordHeader(type);
+        if (header == 0) break;  // the zero word, or something we do not know
         if (pos + header > blockSize) break;
-        uint32_t offset = getLe32(rec + 4);
-        uint32_t size = getLe32(rec + 8);
+        uint32_t offset = readLe32(rec + LINK_RECORD_OFFSET_AT);
+        uint32_t size = readLe32(rec + LINK_RECORD_SIZE_AT);
         if (pos + header + size > blockSize) break;
-        if (type == 1)
+        if (type == LINK_RECORD_READ)
             readSpace(m, offset, rec + header, size);
         else
             writeSpace(m, offset, rec + header, size);

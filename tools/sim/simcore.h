@@ -7,14 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "link/protocol.h"
+
 namespace sim {
 
 constexpr uint32_t SPACE_SIZE = 0x10000;
-constexpr uint32_t BLOCK_SIZE = 0x8000;
-
-constexpr uint16_t OFFSET_INTERFACE_VERSION = 0x3304;
-constexpr uint16_t OFFSET_SIM_VERSION = 0x3308;
-constexpr uint16_t OFFSET_CLIENT_VERSION = 0x330A;
 
 // Interface 3.470, no build letter; the simulator's own version in the low word.
 constexpr uint32_t DEFAULT_INTERFACE_WORD = 0x34700000;

@@ -64,7 +64,7 @@ extern uint32_t ipcMappingsLive;      // mappings created and not yet closed
 extern uint32_t ipcViewsLive;         // views mapped and not yet unmapped
 extern char ipcLastAtomName[64];      // name of the last atom added ("" if none)
 
-// Called with the block (BLOCK_SIZE bytes) of each delivered send, before the module
+// Called with the block (LINK_BLOCK_SIZE bytes) of each delivered send, before the module
 // processes it, so a test can look at what the client queued. Null = none.
 extern void (*ipcBlockObserver)(const uint8_t* block, uint32_t size);
 // Called after the module processed the block and before the answer goes back, so a

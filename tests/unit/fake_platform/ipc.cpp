@@ -28,7 +28,7 @@ constexpr uint16_t FIRST_ATOM = 0xC000;
 constexpr int MAX_ATOMS = 16;
 constexpr int MAX_MAPPINGS = 8;
 
-const char* const WINDOW_CLASSES[] = {"FS98MAIN", "OMBXMAIN"};
+const char* const WINDOW_CLASSES[] = {LINK_SIM_WINDOW_CLASS, LINK_INTERFACE_WINDOW_CLASS};
 bool windowPresent[2];
 
 sim::SimModule theModule;
@@ -107,13 +107,14 @@ void getBytes(uint32_t offset, void* out, uint32_t size) {
 void setU8(uint32_t offset, uint8_t value) { setBytes(offset, &value, 1); }
 
 void setU16(uint32_t offset, uint16_t value) {
-    uint8_t b[2] = {uint8_t(value), uint8_t(value >> 8)};
+    uint8_t b[2];
+    writeLe16(b, value);
     setBytes(offset, b, 2);
 }
 
 void setU32(uint32_t offset, uint32_t value) {
-    uint8_t b[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16),
-                    uint8_t(value >> 24)};
+    uint8_t b[4];
+    writeLe32(b, value);
     setBytes(offset, b, 4);
 }
 
@@ -133,13 +134,13 @@ uint8_t getU8(uint32_t offset) {
 uint16_t getU16(uint32_t offset) {
     uint8_t b[2] = {};
     getBytes(offset, b, 2);
-    return uint16_t(b[0] | b[1] << 8);
+    return readLe16(b);
 }
 
 uint32_t getU32(uint32_t offset) {
     uint8_t b[4] = {};
     getBytes(offset, b, 4);
-    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+    return readLe32(b);
 }
 
 }  // namespace fake
@@ -155,7 +156,7 @@ WindowRef findWindowByClass(const char* className) {
 }
 
 uint32_t registerMessage(const char* name) {
-    if (trips(ipcFail.registerFails) || !name || std::strcmp(name, "FsasmLib:IPC") != 0) return 0;
+    if (trips(ipcFail.registerFails) || !name || std::strcmp(name, LINK_MESSAGE_NAME) != 0) return 0;
     return MESSAGE_ID;
 }
 
@@ -249,22 +250,22 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, in
     if (a >= 0 && a < MAX_ATOMS && atoms[a].used)
         for (Mapping& m : mappings)
             if (m.used && std::strcmp(m.name, atoms[a].name) == 0) block = &m;
-    if (!block || block->size < sim::BLOCK_SIZE) {
+    if (!block || block->size < LINK_BLOCK_SIZE) {
         *result = 0;
         return true;
     }
     ipcDelivered++;
-    if (ipcBlockObserver) ipcBlockObserver(block->memory, sim::BLOCK_SIZE);
+    if (ipcBlockObserver) ipcBlockObserver(block->memory, LINK_BLOCK_SIZE);
     if (ipcFail.answer) {
         *result = ipcFail.answer;
         return true;
     }
     uint32_t answer = 0;
-    if (!sim::processBlock(&theModule, block->memory, sim::BLOCK_SIZE, &answer)) {
+    if (!sim::processBlock(&theModule, block->memory, LINK_BLOCK_SIZE, &answer)) {
         lastError = 0;  // a module that hangs: the send times out
         return false;
     }
-    if (ipcReplyTamper) ipcReplyTamper(block->memory, sim::BLOCK_SIZE);
+    if (ipcReplyTamper) ipcReplyTamper(block->memory, LINK_BLOCK_SIZE);
     *result = answer;
     return true;
 }

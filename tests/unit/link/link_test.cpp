@@ -19,20 +19,18 @@ struct SeenRecord {
 std::vector<std::vector<SeenRecord>> seenBlocks;
 std::vector<uint8_t> lastBlock;
 
-uint32_t le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
 void recordBlock(const uint8_t* block, uint32_t size) {
     lastBlock.assign(block, block + size);
     std::vector<SeenRecord> records;
     uint32_t pos = 0;
-    while (pos + 16 <= size) {
-        SeenRecord r{le32(block + pos), le32(block + pos + 4), le32(block + pos + 8), 0, {}};
-        if (r.type != 1 && r.type != 2) break;
-        uint32_t header = r.type == 1 ? 16 : 12;
-        if (r.type == 1) r.destination = le32(block + pos + 12);
-        r.data.assign(block + pos + header, block + pos + header + r.size);
+    while (pos + LINK_READ_HEADER <= size) {
+        const uint8_t* rec = block + pos;
+        SeenRecord r{readLe32(rec + LINK_RECORD_TYPE_AT), readLe32(rec + LINK_RECORD_OFFSET_AT),
+                     readLe32(rec + LINK_RECORD_SIZE_AT), 0, {}};
+        uint32_t header = linkRecordHeader(r.type);
+        if (header == 0) break;
+        if (r.type == LINK_RECORD_READ) r.destination = readLe32(rec + LINK_RECORD_DESTINATION_AT);
+        r.data.assign(rec + header, rec + header + r.size);
         records.push_back(r);
         pos += header + r.size;
     }
@@ -127,7 +125,7 @@ TEST_F(LinkTest, CapacityEdgesOnBothSides) {
         // A refused record leaves no trace: the end word follows the write directly.
         EXPECT_EQ(seenBlocks[0].size(), c.readAccepted ? 2u : 1u);
         uint32_t end = c.taken + (c.readAccepted ? 17 : 0);
-        EXPECT_EQ(le32(lastBlock.data() + end), 0u);
+        EXPECT_EQ(readLe32(lastBlock.data() + end), LINK_RECORD_END);
         linkClose();
     }
     openOk();

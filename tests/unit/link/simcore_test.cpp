@@ -120,22 +120,18 @@ TEST_F(SimCoreTest, WaitQuitAndCommentsAreReportedToTheCaller) {
     EXPECT_EQ(m.space[0x10], 0);
 }
 
-void putLe32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; i++) p[i] = uint8_t(v >> (8 * i));
-}
-
 TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {
-    std::vector<uint8_t> block(sim::BLOCK_SIZE, 0);
-    putLe32(&block[0], 2);
-    putLe32(&block[4], 0x330A);
-    putLe32(&block[8], 2);
+    std::vector<uint8_t> block(LINK_BLOCK_SIZE, 0);
+    writeLe32(&block[0], LINK_RECORD_WRITE);
+    writeLe32(&block[4], 0x330A);
+    writeLe32(&block[8], 2);
     block[12] = 0xEC;
     block[13] = 0x03;
-    putLe32(&block[14], 1);  // then read 0x3308 back
-    putLe32(&block[18], 0x3308);
-    putLe32(&block[22], 4);
+    writeLe32(&block[14], LINK_RECORD_READ);  // then read 0x3308 back
+    writeLe32(&block[18], 0x3308);
+    writeLe32(&block[22], 4);
     uint32_t result = 0;
-    ASSERT_TRUE(sim::processBlock(&m, block.data(), sim::BLOCK_SIZE, &result));
+    ASSERT_TRUE(sim::processBlock(&m, block.data(), LINK_BLOCK_SIZE, &result));
     EXPECT_EQ(result, 1u);
     EXPECT_EQ(m.clientVersion, 1004);
     EXPECT_EQ(m.clientVersionWrites, 1u);
@@ -143,38 +139,40 @@ TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {
     EXPECT_EQ(block[30 + 3], 0xFA);
 }
 
-// The block is heap memory of exactly BLOCK_SIZE: AddressSanitizer flags any overrun.
+// The block is heap memory of exactly LINK_BLOCK_SIZE: AddressSanitizer flags any overrun.
 TEST_F(SimCoreTest, RecordsThatRunPastTheBlockAreNotCarriedOut) {
     struct Case {
         const char* name;
         uint32_t position, type, size;
     } cases[] = {
-        {"read data past the end", sim::BLOCK_SIZE - 20, 1, 8},
-        {"huge read size", 0, 1, 0xFFFFFFF0u},
-        {"write header cut by the end", sim::BLOCK_SIZE - 8, 2, 0},
-        {"read at the very end", sim::BLOCK_SIZE - 16, 1, 0},
+        {"read data past the end", LINK_BLOCK_SIZE - 20, LINK_RECORD_READ, 8},
+        {"huge read size", 0, LINK_RECORD_READ, 0xFFFFFFF0u},
+        {"write header cut by the end", LINK_BLOCK_SIZE - 8, LINK_RECORD_WRITE, 0},
+        {"read at the very end", LINK_BLOCK_SIZE - 16, LINK_RECORD_READ, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         sim::resetModule(&m);
         std::memset(m.space, 0x77, 0x100);
-        uint8_t* block = new uint8_t[sim::BLOCK_SIZE]();
+        uint8_t* block = new uint8_t[LINK_BLOCK_SIZE]();
         // Fill the block up to the case's position with one write record of zeros.
-        if (c.position >= 12) {
-            putLe32(block, 2);
-            putLe32(block + 4, 0x1000);
-            putLe32(block + 8, c.position - 12);
+        if (c.position >= LINK_WRITE_HEADER) {
+            writeLe32(block + LINK_RECORD_TYPE_AT, LINK_RECORD_WRITE);
+            writeLe32(block + LINK_RECORD_OFFSET_AT, 0x1000);
+            writeLe32(block + LINK_RECORD_SIZE_AT, c.position - LINK_WRITE_HEADER);
         }
-        putLe32(block + c.position, c.type);
-        if (c.position + 12 <= sim::BLOCK_SIZE) {
-            putLe32(block + c.position + 4, 0);
-            putLe32(block + c.position + 8, c.size);
+        uint8_t* rec = block + c.position;
+        writeLe32(rec + LINK_RECORD_TYPE_AT, c.type);
+        if (c.position + LINK_WRITE_HEADER <= LINK_BLOCK_SIZE) {
+            writeLe32(rec + LINK_RECORD_OFFSET_AT, 0);
+            writeLe32(rec + LINK_RECORD_SIZE_AT, c.size);
         }
         uint32_t result = 0;
-        EXPECT_TRUE(sim::processBlock(&m, block, sim::BLOCK_SIZE, &result));
+        EXPECT_TRUE(sim::processBlock(&m, block, LINK_BLOCK_SIZE, &result));
         EXPECT_EQ(result, 1u);
         // Not even the part that would fit was filled.
-        for (uint32_t i = c.position + 16; i < sim::BLOCK_SIZE; i++) ASSERT_NE(block[i], 0x77) << i;
+        for (uint32_t i = c.position + LINK_READ_HEADER; i < LINK_BLOCK_SIZE; i++)
+            ASSERT_NE(block[i], 0x77) << i;
         delete[] block;
     }
 }

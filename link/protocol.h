@@ -1,0 +1,71 @@
+// The wire facts of the simulator interface protocol: the message and window names, the
+// request block's size and record layout, and the handshake words. The link client and
+// the module emulator both build on this one header, so the two cannot drift apart; it
+// holds no OS includes, so the emulator's core and the tests can take it as it is.
+#pragma once
+
+#include <cstdint>
+
+// The registered window message that hands a block over; the block's own name starts
+// with it too.
+inline constexpr char LINK_MESSAGE_NAME[] = "FsasmLib:IPC";
+
+// The interface module's own window, and the simulator's main window that answers the
+// same message when the module runs inside it.
+inline constexpr char LINK_INTERFACE_WINDOW_CLASS[] = "OMBXMAIN";
+inline constexpr char LINK_SIM_WINDOW_CLASS[] = "FS98MAIN";
+
+// Shared-memory layout of the request block.
+constexpr uint32_t LINK_BLOCK_SIZE = 0x8000;
+constexpr uint32_t LINK_BLOCK_CAPACITY = 0x7F00;  // records never reach the last 0x100 bytes
+
+// A block is a run of records ended by a zero type word. Every record starts with its
+// type, the offset and the size of its data, all little-endian 32-bit words; a read has
+// a fourth word that the module hands back untouched, and its data follows the header.
+constexpr uint32_t LINK_RECORD_END = 0;
+constexpr uint32_t LINK_RECORD_READ = 1;
+constexpr uint32_t LINK_RECORD_WRITE = 2;
+constexpr uint32_t LINK_RECORD_TYPE_AT = 0;
+constexpr uint32_t LINK_RECORD_OFFSET_AT = 4;
+constexpr uint32_t LINK_RECORD_SIZE_AT = 8;
+constexpr uint32_t LINK_RECORD_DESTINATION_AT = 12;  // reads only
+constexpr uint32_t LINK_READ_HEADER = 16;
+constexpr uint32_t LINK_WRITE_HEADER = 12;
+
+// The header size of a record of `type`, or 0 for a type that is no record: the walk
+// over a block ends there.
+constexpr uint32_t linkRecordHeader(uint32_t type) {
+    return type == LINK_RECORD_READ ? LINK_READ_HEADER
+           : type == LINK_RECORD_WRITE ? LINK_WRITE_HEADER
+                                       : 0;
+}
+
+// Handshake words in the module's offset space. The client reads the first two and
+// writes its own version into the third, which lies inside the second word's span.
+constexpr uint32_t LINK_OFFSET_INTERFACE_VERSION = 0x3304;
+constexpr uint32_t LINK_OFFSET_SIM_VERSION = 0x3308;
+constexpr uint32_t LINK_OFFSET_CLIENT_VERSION = 0x330A;
+// A working module's interface word is at least this; anything lower is no handshake.
+constexpr uint32_t LINK_VALID_INTERFACE_WORD = 0x19980005;
+// The high half of the simulator word; the low half is the simulator's version.
+constexpr uint32_t LINK_SIM_SIGNATURE = 0xFADE;
+
+// Little-endian words at any byte position: the block's records are not aligned, and the
+// module's byte order is fixed whatever the host's.
+inline uint16_t readLe16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
+
+inline uint32_t readLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+inline void writeLe16(uint8_t* p, uint16_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+
+inline void writeLe32(uint8_t* p, uint32_t v) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+    p[2] = uint8_t(v >> 16);
+    p[3] = uint8_t(v >> 24);
+}
