@@ -130,8 +130,7 @@ static void notApplicable(int32_t i) {
 // Power gates, then condition references. A failed power gate sets the output count
 // first, so the item goes dark on every scan it fails; a failed reference only blanks
 // what was already sent.
-static bool applies(int32_t i) {
-    ItemRecord& item = itemTable[i];
+static bool applies(ItemRecord& item, int32_t i) {
     if (gateFails(item)) {
         item.flags |= FLAG_OUTPUT_COUNT;
         notApplicable(i);
@@ -159,8 +158,7 @@ static void refreshBrightness(ItemRecord& item, uint32_t now) {
 // Moves a flashing light or display to its next phase when its period is up; a phase
 // change forces the output. True while the item is in its dark phase, which ends the
 // evaluation: the value is looked at again only in the lit phase.
-static bool flashIsDark(int32_t i, uint32_t now, bool* forced) {
-    ItemRecord& item = itemTable[i];
+static bool flashIsDark(ItemRecord& item, int32_t i, uint32_t now, bool* forced) {
     if (!blankable(item.kind) || item.lastToggleMs == 0 ||
         (item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW)) == 0)
         return false;
@@ -263,8 +261,7 @@ static bool timedDeadlineReached(const ItemRecord& item, uint32_t now) {
 
 // A timed light whose deadline has come switches to its final state: off for timed-off,
 // steady on for timed-on, which also stops its flashing. True when it did.
-static bool timedSwitch(int32_t i, uint32_t now) {
-    ItemRecord& item = itemTable[i];
+static bool timedSwitch(ItemRecord& item, int32_t i, uint32_t now) {
     const uint32_t timed = item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF);
     if (timed == 0 || !timedDeadlineReached(item, now)) return false;
     item.lastToggleMs = 0;
@@ -290,8 +287,7 @@ static void sendLight(ItemRecord& item, uint32_t now) {
 
 // Keeps the new value and sends it to the panel. Flashing and brightness count their
 // time from the send.
-static void send(int32_t i, const Update& update, uint32_t now) {
-    ItemRecord& item = itemTable[i];
+static void send(ItemRecord& item, int32_t i, const Update& update, uint32_t now) {
     if (update.numeric)
         writeFloat(item.last, update.value);
     else
@@ -326,20 +322,21 @@ int evaluateItem(int32_t i) {
     Update update = {};
     update.changed =
         (item.flags & FLAG_OUTPUT_COUNT_2) == 0 || item.typeOffset != item.typeOffsetSeen;
-    update.numeric = item.valueType <= VT_F64;
     // A condition that does not apply reads false to the items after it.
     if (item.kind == KIND_CONDITION) writeFloat(item.last, 0.0f);
 
-    if (!applies(i)) return 0;
+    if (!applies(item, i)) return 0;
     if (item.kind == KIND_BRIGHTNESS) refreshBrightness(item, platform::tickCount());
-    if (flashIsDark(i, now, &update.forced)) return 1;
+    if (flashIsDark(item, i, now, &update.forced)) return 1;
 
+    update.numeric = item.valueType <= VT_F64;
     if (update.numeric)
         decodeNumeric(item, update);
     else
         decodeBytes(item, update);
-    if (!update.changed && timedSwitch(i, now)) return 1;
-    if (update.forced || (update.changed && item.kind != KIND_CONDITION)) send(i, update, now);
+    if (!update.changed && timedSwitch(item, i, now)) return 1;
+    if (update.forced || (update.changed && item.kind != KIND_CONDITION))
+        send(item, i, update, now);
 
     if ((item.flags & FLAG_OUTPUT_COUNT_2) == 0) item.flags += FLAG_OUTPUT_COUNT_1;
     item.typeOffsetSeen = item.typeOffset;
