@@ -18,7 +18,8 @@ constexpr uint32_t SCAN_TIMER_ID = 2;
 extern bool scanBusy;
 
 void scanTick();
-int evaluateItem(int32_t i);
+// Evaluates item i at `now`, the scan's one clock reading. 1 when the item applies.
+int evaluateItem(int32_t i, uint32_t now);
 int conditionTrue(uint8_t ref, int32_t before);
 void blankItem(int32_t i);
 

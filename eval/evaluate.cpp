@@ -8,7 +8,6 @@
 #include "config/items.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
-#include "platform/platform.h"
 
 constexpr uint32_t BRIGHTNESS_REFRESH_MS = 1000;
 constexpr uint32_t FLASH_FAST_MS = 110;
@@ -313,9 +312,8 @@ static void send(ItemRecord& item, int32_t i, const Update& update, uint32_t now
     }
 }
 
-int evaluateItem(int32_t i) {
+int evaluateItem(int32_t i, uint32_t now) {
     ItemRecord& item = itemTable[i];
-    const uint32_t now = platform::tickCount();
     // The first two evaluations after a load (or after a light or display stopped
     // applying), and any after the simulator changed the type byte, count as changed
     // whatever the value.
@@ -326,7 +324,7 @@ int evaluateItem(int32_t i) {
     if (item.kind == KIND_CONDITION) writeFloat(item.last, 0.0f);
 
     if (!applies(item, i)) return 0;
-    if (item.kind == KIND_BRIGHTNESS) refreshBrightness(item, platform::tickCount());
+    if (item.kind == KIND_BRIGHTNESS) refreshBrightness(item, now);
     if (flashIsDark(item, i, now, &update.forced)) return 1;
 
     update.numeric = item.valueType <= VT_F64;

@@ -122,7 +122,7 @@ static bool processPass(const Pass& pass, bool* processed) {
     return true;
 }
 
-static void evaluationWalk() {
+static void evaluationWalk(uint32_t now) {
     onMask = 0;
     offMask = 0;
     ItemKey lastApplied = {0, 0, 0, 0};
@@ -130,7 +130,7 @@ static void evaluationWalk() {
     uint8_t groupUnit = itemTable[0].unit;
     for (int32_t i = 0; i < itemCount; ++i) {
         const ItemKey key = keyOf(itemTable[i]);
-        if (!sameKey(key, lastApplied) && evaluateItem(i)) lastApplied = key;
+        if (!sameKey(key, lastApplied) && evaluateItem(i, now)) lastApplied = key;
         if (i == itemCount - 1) {
             flushLights(groupUnit, groupDeviceType);
         } else {
@@ -146,7 +146,7 @@ static void evaluationWalk() {
 
 // Reads and evaluates; returns early wherever the link fails or the simulator asks for
 // dark panels.
-static void scanOnce() {
+static void scanOnce(uint32_t now) {
     Pass first = {false, false, 0};
     queueFirstPass(first);
     bool processed = false;
@@ -161,7 +161,7 @@ static void scanOnce() {
         queueIndirectPass(indirect, first.fresh);
         if (!processPass(indirect, &processed)) return;
     }
-    if (linkConnected && !blankedThisScan) evaluationWalk();
+    if (linkConnected && !blankedThisScan) evaluationWalk(now);
 }
 
 void scanTick() {
@@ -181,7 +181,7 @@ void scanTick() {
     } else {
         scanBusy = true;
         lastScanTick = now;
-        scanOnce();
+        scanOnce(now);
         scanBusy = false;
     }
     platform::setTimer(SCAN_TIMER_ID, scanPeriod);
