@@ -8,7 +8,6 @@
 #include "config/items.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
-#include "platform/platform.h"
 
 constexpr uint32_t BRIGHTNESS_REFRESH_MS = 1000;
 constexpr uint32_t FLASH_FAST_MS = 110;
@@ -112,9 +111,9 @@ static bool blankable(uint8_t kind) { return kind == KIND_LIGHT || kind == KIND_
 
 // A light or display that stops applying goes dark, and so do the later lines of its
 // key, which start again as if freshly loaded.
-static int notApplicable(int32_t i) {
+static void notApplicable(int32_t i) {
     ItemRecord& item = itemTable[i];
-    if (!blankable(item.kind) || (item.flags & FLAG_OUTPUT_COUNT) == 0) return 0;
+    if (!blankable(item.kind) || (item.flags & FLAG_OUTPUT_COUNT) == 0) return;
     blankItem(i);
     for (int32_t j = i; j < itemCount; ++j) {
         ItemRecord& r = itemTable[j];
@@ -125,7 +124,132 @@ static int notApplicable(int32_t i) {
         r.lastToggleMs = 0;
         r.flashPhase = 0;
     }
-    return 0;
+}
+
+// Power gates, then condition references. A failed power gate sets the output count
+// first, so the item goes dark on every scan it fails; a failed reference only blanks
+// what was already sent.
+static bool applies(ItemRecord& item, int32_t i) {
+    if (gateFails(item)) {
+        item.flags |= FLAG_OUTPUT_COUNT;
+        notApplicable(i);
+        return false;
+    }
+    for (int slot = 0; slot < 8; ++slot) {
+        uint8_t required = item.requiredConditions[slot];
+        uint8_t excluded = item.excludedConditions[slot];
+        if ((required != 0 && !conditionTrue(required, i)) ||
+            (excluded != 0 && conditionTrue(excluded, i))) {
+            notApplicable(i);
+            return false;
+        }
+    }
+    return true;
+}
+
+// A brightness level goes out again every second, changed or not.
+static void refreshBrightness(ItemRecord& item, uint32_t now) {
+    if (now - item.lastToggleMs < BRIGHTNESS_REFRESH_MS) return;
+    setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
+    item.lastToggleMs = now;
+}
+
+// Moves a flashing light or display to its next phase when its period is up; a phase
+// change forces the output. True while the item is in its dark phase, which ends the
+// evaluation: the value is looked at again only in the lit phase.
+static bool flashIsDark(ItemRecord& item, int32_t i, uint32_t now, bool* forced) {
+    if (!blankable(item.kind) || item.lastToggleMs == 0 ||
+        (item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW)) == 0)
+        return false;
+    uint32_t period = (item.flags & FLAG_FLASH_FAST) ? FLASH_FAST_MS : FLASH_SLOW_MS;
+    if (now - item.lastToggleMs < period) return item.flashPhase == 1;
+    item.flashPhase = item.flashPhase ? 0 : 1;
+    item.lastToggleMs = now;
+    *forced = true;
+    if (item.flashPhase == 0) return false;
+    blankItem(i);
+    return true;
+}
+
+// The raw value as a number. The mask is kept in raw, and only integer types take it.
+static double scaledRaw(ItemRecord& item) {
+    if (item.valueType < VT_F32 && item.mask != 0) {
+        uint32_t masked = readU32(item.raw) & item.mask;
+        for (int b = 0; b < 4; ++b) item.raw[b] = static_cast<uint8_t>(masked >> (8 * b));
+    }
+    double value = decodeRaw(item.raw, item.valueType);
+    if (item.multiplier != 0) value *= item.multiplier;
+    if (item.divisor != 0) value /= item.divisor;
+    return value;
+}
+
+// What a numeric item stands for: a comparison's truth, a text match, or its value or
+// constant, brought into range for a brightness level and to 0 or 1 for a light or a
+// condition.
+static double numericValue(ItemRecord& item) {
+    double value = 0;
+    if (item.flags & FLAG_HAS_OFFSET) value = scaledRaw(item);
+    const uint32_t source = item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER | FLAG_TEXT_MATCH |
+                                          FLAG_TEXT_MATCH_ANYWHERE);
+    if (source == (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER))
+        return compareWithLiteral(value, readFloat(item.literal), item.compareOp);
+    if (item.flags & FLAG_TEXT_MATCH) return textMatches(item);
+    if (source == FLAG_HAS_NUMBER) value = readFloat(item.literal);
+    if (item.kind == KIND_BRIGHTNESS) {
+        if (std::isnan(value)) value = 0;  // a level must be a number
+        if (value > 15) value = 15;
+        if (value < 0) value = 0;
+    } else if (item.kind != KIND_DISPLAY) {
+        value = (value >= 0.5 || value <= -0.5) ? 1 : 0;
+    }
+    return value;
+}
+
+static bool numericChanged(const ItemRecord& item, double value) {
+    const double last = readFloat(item.last);
+    if (item.kind == KIND_DISPLAY && (item.flags & FLAG_HAS_STRING)) {
+        // A constant text: `last` holds the text shown, not a number to compare with.
+        return std::memcmp(item.literal, item.last, 8) != 0;
+    }
+    if (item.kind == KIND_BRIGHTNESS || item.kind == KIND_DISPLAY) {
+        float tolerance = halfUnitTable[decodeDisplayFormat(item.displayFormat).decimals];
+        // NaN compares unequal to everything, so a display that once showed one
+        // would otherwise never be found changed again.
+        return std::isnan(value) != std::isnan(last) || std::fabs(value - last) > tolerance;
+    }
+    return (value == 0) != (last == 0);
+}
+
+// What one evaluation found: the value to keep in `last` once sent, and whether it
+// must be sent.
+struct Update {
+    bool changed;
+    bool forced;
+    bool numeric;
+    float value;
+    uint8_t bytes[8];
+};
+
+// A condition keeps its value at once, sent or not: later items read it in this scan.
+static void decodeNumeric(ItemRecord& item, Update& update) {
+    double value = numericValue(item);
+    if (numericChanged(item, value)) update.changed = true;
+    update.value = toFloat(value);
+    if (item.kind == KIND_CONDITION) writeFloat(item.last, update.value);
+}
+
+// Strings and radio frequencies pass through as bytes. Only brightness and displays
+// compare them with what was sent; other kinds change only on their first evaluations
+// or a new type byte.
+static void decodeBytes(ItemRecord& item, Update& update) {
+    const uint32_t source =
+        item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER | FLAG_HAS_STRING | FLAG_TEXT_MATCH);
+    if (source == FLAG_HAS_NUMBER || source == FLAG_HAS_STRING)
+        std::memcpy(item.raw, item.literal, 8);
+    if (!update.changed && (item.kind == KIND_BRIGHTNESS || item.kind == KIND_DISPLAY))
+        update.changed = std::memcmp(item.raw, item.last, 8) != 0;
+    if (item.kind == KIND_CONDITION) std::memcpy(item.last, item.raw, 8);
+    std::memcpy(update.bytes, item.raw, 8);
 }
 
 static bool timedDeadlineReached(const ItemRecord& item, uint32_t now) {
@@ -134,148 +258,83 @@ static bool timedDeadlineReached(const ItemRecord& item, uint32_t now) {
     return item.timerDeadlineMs != 0 && now >= item.timerDeadlineMs;
 }
 
-int evaluateItem(int32_t i) {
+// A timed light whose deadline has come switches to its final state: off for timed-off,
+// steady on for timed-on, which also stops its flashing. True when it did.
+static bool timedSwitch(ItemRecord& item, int32_t i, uint32_t now) {
+    const uint32_t timed = item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF);
+    if (timed == 0 || !timedDeadlineReached(item, now)) return false;
+    item.lastToggleMs = 0;
+    if (timed == FLAG_TIMED_OFF)
+        blankItem(i);
+    else
+        markLight(item.index, true);
+    return true;
+}
+
+// A light that comes on starts its timer unless one is running; one that goes off
+// after its deadline lets the next switch-on start a fresh period.
+static void sendLight(ItemRecord& item, uint32_t now) {
+    bool on = readFloat(item.last) != 0.0f;
+    if (on && item.timerDeadlineMs == 0 && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)))
+        item.timerDeadlineMs = now + item.timerPeriodMs;
+    markLight(item.index, on);
+    if (!on && timedDeadlineReached(item, now)) {
+        item.lastToggleMs = 0;
+        item.timerDeadlineMs = 0;
+    }
+}
+
+// Keeps the new value and sends it to the panel. Flashing and brightness count their
+// time from the send.
+static void send(ItemRecord& item, int32_t i, const Update& update, uint32_t now) {
+    if (update.numeric)
+        writeFloat(item.last, update.value);
+    else
+        std::memcpy(item.last, update.bytes, 8);
+    if ((item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW)) || item.kind == KIND_BRIGHTNESS)
+        item.lastToggleMs = now;
+
+    switch (item.kind) {
+    case KIND_BRIGHTNESS:
+        setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
+        break;
+    case KIND_LIGHT:
+        sendLight(item, now);
+        break;
+    case KIND_DISPLAY: {
+        int mode = 0;
+        const char* text = buildDisplayText(i, &mode);
+        writeDisplay(text, item.deviceType, item.unit, item.index, mode);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+int evaluateItem(int32_t i, uint32_t now) {
     ItemRecord& item = itemTable[i];
-    bool changed = (item.flags & FLAG_OUTPUT_COUNT_2) == 0 || item.typeOffset != item.typeOffsetSeen;
-    bool forced = false;
-    const uint32_t now = platform::tickCount();
+    // The first two evaluations after a load (or after a light or display stopped
+    // applying), and any after the simulator changed the type byte, count as changed
+    // whatever the value.
+    Update update = {};
+    update.changed =
+        (item.flags & FLAG_OUTPUT_COUNT_2) == 0 || item.typeOffset != item.typeOffsetSeen;
+    // A condition that does not apply reads false to the items after it.
     if (item.kind == KIND_CONDITION) writeFloat(item.last, 0.0f);
 
-    if (gateFails(item)) {
-        item.flags |= FLAG_OUTPUT_COUNT;
-        return notApplicable(i);
-    }
-    for (int slot = 0; slot < 8; ++slot) {
-        uint8_t required = item.requiredConditions[slot];
-        uint8_t excluded = item.excludedConditions[slot];
-        if (required != 0 && !conditionTrue(required, i)) return notApplicable(i);
-        if (excluded != 0 && conditionTrue(excluded, i)) return notApplicable(i);
-    }
+    if (!applies(item, i)) return 0;
+    if (item.kind == KIND_BRIGHTNESS) refreshBrightness(item, now);
+    if (flashIsDark(item, i, now, &update.forced)) return 1;
 
-    if (item.kind == KIND_BRIGHTNESS) {
-        uint32_t t = platform::tickCount();
-        if (t - item.lastToggleMs >= BRIGHTNESS_REFRESH_MS) {
-            setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
-            item.lastToggleMs = t;
-        }
-    }
-
-    if (blankable(item.kind) && item.lastToggleMs != 0 &&
-        (item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW))) {
-        uint32_t period = (item.flags & FLAG_FLASH_FAST) ? FLASH_FAST_MS : FLASH_SLOW_MS;
-        if (now - item.lastToggleMs >= period) {
-            item.flashPhase = item.flashPhase ? 0 : 1;
-            item.lastToggleMs = now;
-            forced = true;
-            if (item.flashPhase == 1) {
-                blankItem(i);
-                return 1;
-            }
-        } else if (item.flashPhase == 1) {
-            return 1;
-        }
-    }
-
-    const bool numeric = item.valueType <= VT_F64;
-    float newValue = 0.0f;
-    uint8_t newBytes[8];
-    if (numeric) {
-        double value = 0;
-        if (item.flags & FLAG_HAS_OFFSET) {
-            if (item.valueType < VT_F32 && item.mask != 0) {
-                uint32_t masked = readU32(item.raw) & item.mask;
-                for (int b = 0; b < 4; ++b) item.raw[b] = static_cast<uint8_t>(masked >> (8 * b));
-            }
-            value = decodeRaw(item.raw, item.valueType);
-            if (item.multiplier != 0) value *= item.multiplier;
-            if (item.divisor != 0) value /= item.divisor;
-        }
-        const uint32_t source = item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER | FLAG_TEXT_MATCH |
-                                              FLAG_TEXT_MATCH_ANYWHERE);
-        if (source == (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER)) {
-            value = compareWithLiteral(value, readFloat(item.literal), item.compareOp);
-        } else if (item.flags & FLAG_TEXT_MATCH) {
-            value = textMatches(item);
-        } else {
-            if (source == FLAG_HAS_NUMBER) value = readFloat(item.literal);
-            if (item.kind == KIND_BRIGHTNESS) {
-                if (std::isnan(value)) value = 0;  // a level must be a number
-                if (value > 15) value = 15;
-                if (value < 0) value = 0;
-            } else if (item.kind != KIND_DISPLAY) {
-                value = (value >= 0.5 || value <= -0.5) ? 1 : 0;
-            }
-        }
-
-        const double last = readFloat(item.last);
-        if (item.kind == KIND_DISPLAY && (item.flags & FLAG_HAS_STRING)) {
-            // A constant text: `last` holds the text shown, not a number to compare with.
-            if (std::memcmp(item.literal, item.last, 8) != 0) changed = true;
-        } else if (item.kind == KIND_BRIGHTNESS || item.kind == KIND_DISPLAY) {
-            float tolerance = halfUnitTable[decodeDisplayFormat(item.displayFormat).decimals];
-            // NaN compares unequal to everything, so a display that once showed one
-            // would otherwise never be found changed again.
-            if (std::isnan(value) != std::isnan(last) || std::fabs(value - last) > tolerance)
-                changed = true;
-        } else if ((value == 0) != (last == 0)) {
-            changed = true;
-        }
-        newValue = toFloat(value);
-        if (item.kind == KIND_CONDITION) writeFloat(item.last, newValue);
-    } else {
-        const uint32_t source =
-            item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER | FLAG_HAS_STRING | FLAG_TEXT_MATCH);
-        if (source == FLAG_HAS_NUMBER || source == FLAG_HAS_STRING)
-            std::memcpy(item.raw, item.literal, 8);
-        if (!changed && (item.kind == KIND_BRIGHTNESS || item.kind == KIND_DISPLAY))
-            changed = std::memcmp(item.raw, item.last, 8) != 0;
-        if (item.kind == KIND_CONDITION) std::memcpy(item.last, item.raw, 8);
-        std::memcpy(newBytes, item.raw, 8);
-    }
-
-    if (!changed && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)) &&
-        timedDeadlineReached(item, now)) {
-        item.lastToggleMs = 0;
-        if ((item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)) == FLAG_TIMED_OFF)
-            blankItem(i);
-        else
-            markLight(item.index, true);
-        return 1;
-    }
-
-    if (forced || (changed && item.kind != KIND_CONDITION)) {
-        if (numeric)
-            writeFloat(item.last, newValue);
-        else
-            std::memcpy(item.last, newBytes, 8);
-        if ((item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW)) || item.kind == KIND_BRIGHTNESS)
-            item.lastToggleMs = now;
-
-        switch (item.kind) {
-        case KIND_BRIGHTNESS:
-            setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
-            break;
-        case KIND_LIGHT: {
-            bool on = readFloat(item.last) != 0.0f;
-            if (on && item.timerDeadlineMs == 0 && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)))
-                item.timerDeadlineMs = now + item.timerPeriodMs;
-            markLight(item.index, on);
-            if (!on && timedDeadlineReached(item, now)) {
-                item.lastToggleMs = 0;
-                item.timerDeadlineMs = 0;
-            }
-            break;
-        }
-        case KIND_DISPLAY: {
-            int mode = 0;
-            const char* text = buildDisplayText(i, &mode);
-            writeDisplay(text, item.deviceType, item.unit, item.index, mode);
-            break;
-        }
-        default:
-            break;
-        }
-    }
+    update.numeric = item.valueType <= VT_F64;
+    if (update.numeric)
+        decodeNumeric(item, update);
+    else
+        decodeBytes(item, update);
+    if (!update.changed && timedSwitch(item, i, now)) return 1;
+    if (update.forced || (update.changed && item.kind != KIND_CONDITION))
+        send(item, i, update, now);
 
     if ((item.flags & FLAG_OUTPUT_COUNT_2) == 0) item.flags += FLAG_OUTPUT_COUNT_1;
     item.typeOffsetSeen = item.typeOffset;

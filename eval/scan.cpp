@@ -129,7 +129,7 @@ static void blankEverything() {
         itemTable[i].flags &= ~static_cast<uint32_t>(FLAG_OUTPUT_COUNT);
 }
 
-static void evaluationWalk() {
+static void evaluationWalk(uint32_t now) {
     onMask = 0;
     offMask = 0;
     ItemKey lastApplied = {0, 0, 0, 0};
@@ -137,7 +137,7 @@ static void evaluationWalk() {
     uint8_t groupUnit = itemTable[0].unit;
     for (int32_t i = 0; i < itemCount; ++i) {
         const ItemKey key = keyOf(itemTable[i]);
-        if (!sameKey(key, lastApplied) && evaluateItem(i)) lastApplied = key;
+        if (!sameKey(key, lastApplied) && evaluateItem(i, now)) lastApplied = key;
         if (i == itemCount - 1) {
             flushLights(groupUnit, groupDeviceType);
         } else {
@@ -153,7 +153,7 @@ static void evaluationWalk() {
 
 // Reads and evaluates; returns early wherever the link fails or the simulator asks for
 // dark panels.
-static void scanOnce() {
+static void scanOnce(uint32_t now) {
     Pass first = {false, false, 0};
     queueFirstPass(first);
     bool processed = false;
@@ -168,7 +168,7 @@ static void scanOnce() {
         queueIndirectPass(indirect, first.fresh);
         if (!processPass(indirect, &processed)) return;
     }
-    if (linkStatus.connected && !blankedThisScan) evaluationWalk();
+    if (linkStatus.connected && !blankedThisScan) evaluationWalk(now);
 }
 
 void scanTick() {
@@ -188,7 +188,7 @@ void scanTick() {
     } else {
         scanBusy = true;
         lastScanTick = now;
-        scanOnce();
+        scanOnce(now);
         scanBusy = false;
     }
 }

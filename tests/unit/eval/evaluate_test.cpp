@@ -32,10 +32,12 @@ protected:
         unbindDeviceLibrary();
     }
 
-    // Evaluates item i once and says what it marked: "on", "off", "both" or "-".
-    std::string markOf(int32_t i) {
+    // Evaluates item i once, at the clock's time or at `now`, and says what it marked:
+    // "on", "off", "both" or "-".
+    std::string markOf(int32_t i) { return markAt(i, fake::nowMs); }
+    std::string markAt(int32_t i, uint32_t now) {
         onMask = offMask = 0;
-        evaluateItem(i);
+        evaluateItem(i, now);
         uint32_t bit = 1u << (itemTable[i].index % 32);
         bool on = onMask & bit, off = offMask & bit;
         return on && off ? "both" : on ? "on" : off ? "off" : "-";
@@ -94,7 +96,7 @@ TEST_F(Evaluate, GatesPassOrFailByPowerVoltageAndFailureState) {
         simStatus.powerBytes[0] = c.power0;
         simStatus.powerBytes[1] = c.power1;
         simStatus.failureByte = c.failure;
-        EXPECT_EQ(evaluateItem(0), c.applies) << c.name;
+        EXPECT_EQ(evaluateItem(0, fake::nowMs), c.applies) << c.name;
     }
 }
 
@@ -112,7 +114,7 @@ TEST_F(Evaluate, FailedGateBlanksOnEveryScanButAFailedConditionOnlyAfterOutput) 
     ItemRecord brightness = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER | FLAG_NEEDS_B);
     setLiteral(brightness, 5.0f);
     loadTable({brightness});
-    EXPECT_EQ(evaluateItem(0), 0);
+    EXPECT_EQ(evaluateItem(0, fake::nowMs), 0);
     EXPECT_EQ(outputCount(itemTable[0]), 3);  // brightness keeps the failed-gate count
     EXPECT_TRUE(fake::dlLog.empty());
 }
@@ -139,7 +141,7 @@ TEST_F(Evaluate, ComparisonsUseHalfUnitBandsOnlyForEqualityAndNaNIsFalse) {
         setLiteral(cond, c.literal);
         setRawF64(cond, c.value);
         loadTable({cond});
-        EXPECT_EQ(evaluateItem(0), 1);
+        EXPECT_EQ(evaluateItem(0, fake::nowMs), 1);
         EXPECT_EQ(lastOf(itemTable[0]), c.truth) << "op " << int(c.op) << " value " << c.value;
     }
 }
@@ -155,16 +157,16 @@ TEST_F(Evaluate, ConditionThatStopsApplyingIsFalseForLaterItems) {
     light.requiredConditions[0] = 2;  // C1
     loadTable({base, dependent, light});
 
-    evaluateItem(0);
-    evaluateItem(1);
+    evaluateItem(0, fake::nowMs);
+    evaluateItem(1, fake::nowMs);
     EXPECT_EQ(conditionTrue(2, 2), 1);
-    EXPECT_EQ(evaluateItem(2), 1);
+    EXPECT_EQ(evaluateItem(2, fake::nowMs), 1);
 
     itemTable[0].raw[0] = 0;
-    evaluateItem(0);
-    EXPECT_EQ(evaluateItem(1), 0);
+    evaluateItem(0, fake::nowMs);
+    EXPECT_EQ(evaluateItem(1, fake::nowMs), 0);
     EXPECT_EQ(conditionTrue(2, 2), 0);
-    EXPECT_EQ(evaluateItem(2), 0);
+    EXPECT_EQ(evaluateItem(2, fake::nowMs), 0);
 }
 
 TEST_F(Evaluate, ReferencesDownwardOrToMissingConditionsAreFalse) {
@@ -175,13 +177,13 @@ TEST_F(Evaluate, ReferencesDownwardOrToMissingConditionsAreFalse) {
     ItemRecord excludedMissing = constantLight(1, 1.0f);
     excludedMissing.excludedConditions[0] = 9;
     loadTable({first, second, excludedMissing});
-    evaluateItem(0);
-    evaluateItem(1);
+    evaluateItem(0, fake::nowMs);
+    evaluateItem(1, fake::nowMs);
     EXPECT_EQ(conditionTrue(2, 1), 0);  // C1 stands below the asker at position 1
     EXPECT_EQ(conditionTrue(2, 2), 1);
     EXPECT_EQ(conditionTrue(9, 3), 0);
     EXPECT_EQ(conditionTrue(1, 0), 0);
-    EXPECT_EQ(evaluateItem(2), 1);  // a missing excluded condition is no obstacle
+    EXPECT_EQ(evaluateItem(2, fake::nowMs), 1);  // a missing excluded condition is no obstacle
 }
 
 TEST_F(Evaluate, BrightnessIsClampedAndRounded) {
@@ -198,7 +200,7 @@ TEST_F(Evaluate, BrightnessIsClampedAndRounded) {
         setLiteral(b, c.value);
         loadTable({b});
         fake::clearDlLog();
-        evaluateItem(0);
+        evaluateItem(0, fake::nowMs);
         ASSERT_EQ(fake::dlLog.size(), 2u);  // the refresh of a fresh 0, then the value
         EXPECT_EQ(fake::dlLog[0], "GFP8_SetBrightness 0 0");
         EXPECT_EQ(fake::dlLog[1], c.sent) << c.value;
@@ -209,17 +211,17 @@ TEST_F(Evaluate, UnchangedBrightnessIsSentAgainAfterASecond) {
     ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER);
     setLiteral(b, 6.0f);
     loadTable({b});
-    evaluateItem(0);
+    evaluateItem(0, fake::nowMs);
     fake::advance(220);
-    evaluateItem(0);  // second completed evaluation still sends
+    evaluateItem(0, fake::nowMs);  // second completed evaluation still sends
     fake::clearDlLog();
     for (int n = 0; n < 4; ++n) {
         fake::advance(220);
-        evaluateItem(0);
+        evaluateItem(0, fake::nowMs);
     }
     EXPECT_TRUE(fake::dlLog.empty()) << fake::dlLogText();
     fake::advance(220);  // 1100 ms since the last send
-    evaluateItem(0);
+    evaluateItem(0, fake::nowMs);
     EXPECT_EQ(fake::dlLogText(), "GFP8_SetBrightness 0 6");
 }
 
@@ -230,6 +232,25 @@ TEST_F(Evaluate, FastFlashTogglesEveryScanAndSlowEverySecond) {
     loadTable({constantLight(5, 1.0f, FLAG_FLASH_SLOW)});
     EXPECT_EQ(marksEvery(0, 10, 220), (std::vector<std::string>{"on", "on", "-", "off", "-",
                                                                "on", "-", "off", "-", "on"}));
+}
+
+TEST_F(Evaluate, FlashingAndBrightnessRefreshGoByTheScanTimeNotTheClock) {
+    fake::nowMs = 50000;  // the clock says something else throughout
+    loadTable({constantLight(5, 1.0f, FLAG_FLASH_FAST)});
+    EXPECT_EQ(markAt(0, 10000), "on");
+    EXPECT_EQ(markAt(0, 10220), "off");
+    EXPECT_EQ(markAt(0, 10440), "on");
+
+    ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER);
+    setLiteral(b, 6.0f);
+    loadTable({b});
+    fake::clearDlLog();
+    evaluateItem(0, 10000);
+    evaluateItem(0, 10220);  // the second evaluation sends, but no refresh yet
+    evaluateItem(0, 10440);
+    EXPECT_EQ(fake::dlLog, (std::vector<std::string>{"GFP8_SetBrightness 0 0",
+                                                     "GFP8_SetBrightness 0 6",
+                                                     "GFP8_SetBrightness 0 6"}));
 }
 
 TEST_F(Evaluate, SteadyTimedOffLightGoesOffAfterItsPeriodAndRestartsWhenSwitchedAgain) {
@@ -307,7 +328,7 @@ TEST_F(Evaluate, TextMatchAtLineStartAfterControlCharOrAnywhere) {
         loadTable({r});
         std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
         std::strcpy(simStatus.messageText, c.message);
-        evaluateItem(0);
+        evaluateItem(0, fake::nowMs);
         EXPECT_EQ(lastOf(itemTable[0]), c.truth) << c.message;
     }
 }
@@ -318,10 +339,10 @@ TEST_F(Evaluate, TextMatchStaysInsideUnterminatedLiteralAndMessage) {
     loadTable({r});
     std::memset(simStatus.messageText, 'x', sizeof simStatus.messageText);
     std::memcpy(simStatus.messageText + 120, "ABCDEFGH", 8);  // ends at the last byte
-    evaluateItem(0);
+    evaluateItem(0, fake::nowMs);
     EXPECT_EQ(lastOf(itemTable[0]), 1.0f);
     std::memcpy(simStatus.messageText + 120, "xABCDEFG", 8);  // would need a 129th byte
-    evaluateItem(0);
+    evaluateItem(0, fake::nowMs);
     EXPECT_EQ(lastOf(itemTable[0]), 0.0f);
 }
 
@@ -334,11 +355,11 @@ TEST_F(Evaluate, ByteTypesSendDisplaysOnAnyByteChangeAndLightsOnlyAtFirst) {
     setRawF32(light, 2.0f);
     loadTable({display, light});
 
-    for (int n = 0; n < 3; ++n) evaluateItem(0);
+    for (int n = 0; n < 3; ++n) evaluateItem(0, fake::nowMs);
     EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
     itemTable[0].raw[7] = 'Z';
     fake::clearDlLog();
-    evaluateItem(0);
+    evaluateItem(0, fake::nowMs);
     EXPECT_NE(fake::dlLogText().find("ABCDEFGZ"), std::string::npos) << fake::dlLogText();
 
     EXPECT_EQ(markOf(1), "on");
@@ -374,7 +395,7 @@ TEST_F(Evaluate, DecodingMasksAndScaling) {
         d.divisor = c.divisor;
         setRawU32(d, c.raw);
         loadTable({d});
-        evaluateItem(0);
+        evaluateItem(0, fake::nowMs);
         EXPECT_EQ(lastOf(itemTable[0]), c.shown) << c.name;
     }
 }
@@ -384,11 +405,11 @@ TEST_F(Evaluate, DisplayLeavesNaNWhenTheValueReturns) {
     d.valueType = VT_F32;
     setRawF32(d, NAN);
     loadTable({d});
-    evaluateItem(0);
-    evaluateItem(0);
+    evaluateItem(0, fake::nowMs);
+    evaluateItem(0, fake::nowMs);
     setRawF32(itemTable[0], 42.0f);
     fake::clearDlLog();
-    evaluateItem(0);
+    evaluateItem(0, fake::nowMs);
     EXPECT_EQ(lastOf(itemTable[0]), 42.0f);
     EXPECT_NE(fake::dlLogText().find("42"), std::string::npos) << fake::dlLogText();
 }
@@ -398,7 +419,7 @@ TEST_F(Evaluate, HugeF64OnADisplayOverflowsWithoutUndefinedConversion) {
     d.valueType = VT_F64;
     setRawF64(d, 1e300);
     loadTable({d});
-    evaluateItem(0);
+    evaluateItem(0, fake::nowMs);
     EXPECT_TRUE(std::isinf(lastOf(itemTable[0])));
     EXPECT_NE(fake::dlLogText().find(testPattern), std::string::npos) << fake::dlLogText();
 }
@@ -413,7 +434,7 @@ TEST_F(Evaluate, ConstantTextOnANumericDisplayIsSentOnlyAfterALoad) {
     loadTable({text});
     for (int n = 0; n < 5; ++n) {
         fake::advance(220);
-        evaluateItem(0);
+        evaluateItem(0, fake::nowMs);
     }
     EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
     EXPECT_NE(fake::dlLogText().find("\"PLUG\""), std::string::npos) << fake::dlLogText();
