@@ -22,7 +22,6 @@ void scanTick();
 // Evaluates item i at `now`, the scan's one clock reading. 1 when the item applies.
 int evaluateItem(int32_t i, uint32_t now);
 int conditionTrue(uint8_t ref, int32_t before);
-void blankItem(int32_t i);
 
 // Text and mode for display item i; the text stays valid until the next call.
 const char* buildDisplayText(int32_t i, int* mode);
@@ -60,9 +59,6 @@ constexpr uint32_t RADIO_NAV_EXTRA_OFFSET = 0x0356;
 constexpr uint32_t RADIO_COM_OFFSET = 0x02D4;
 constexpr uint32_t RADIO_COM_EXTRA_OFFSET = 0x02D6;
 
-// Bytes the scan reads for a value type; codes beyond the table (only a type byte read
-// from the simulator gives one) read a full raw field.
-uint32_t valueTypeSize(uint16_t valueType);
 
 // Back to the state at program start: title unknown, no scan yet. For tests.
 void resetScanState();

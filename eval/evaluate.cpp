@@ -13,6 +13,9 @@ constexpr uint32_t BRIGHTNESS_REFRESH_MS = 1000;
 constexpr uint32_t FLASH_FAST_MS = 110;
 constexpr uint32_t FLASH_SLOW_MS = 330;
 
+// A light or display of item i made dark (a light through the scan's masks).
+static void blankItem(int32_t i);
+
 static float readFloat(const uint8_t* bytes) {
     float v;
     std::memcpy(&v, bytes, sizeof v);
@@ -348,7 +351,7 @@ int conditionTrue(uint8_t ref, int32_t before) {
     return readFloat(itemTable[found].last) != 0.0f ? 1 : 0;
 }
 
-void blankItem(int32_t i) {
+static void blankItem(int32_t i) {
     const ItemRecord& item = itemTable[i];
     if (item.kind == KIND_LIGHT)
         markLight(item.index, false);

@@ -32,7 +32,9 @@ static bool sameKey(const ItemKey& a, const ItemKey& b) {
            a.index == b.index;
 }
 
-uint32_t valueTypeSize(uint16_t valueType) {
+// Bytes the scan reads for a value type; codes beyond the table (only a type byte read
+// from the simulator gives one) read a full raw field.
+static uint32_t valueTypeSize(uint16_t valueType) {
     if (valueType < VALUE_TYPE_COUNT) return valueTypeBytes[valueType];
     return 8;
 }

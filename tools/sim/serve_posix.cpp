@@ -76,17 +76,26 @@ uint32_t processNamedBlock(const char* name, bool* answered) {
     return result;
 }
 
-}  // namespace
+// The loop's state: commands still to run, standard input not yet run (up to a partial
+// last line), a wait in progress, and the connections a silent module never answers.
+struct Serving {
+    size_t scriptNext = 0;
+    std::string input;
+    bool inputOpen = true;
+    uint64_t waitUntil = 0;
+    bool quit = false;
+    std::vector<int> hung;
+};
 
-int serveSim(const SimOptions& options) {
+// Binds and listens on the window's socket; -1 after saying why not.
+int openListener(const SimOptions& options, sockaddr_un& addr) {
     platform::makeRunFolder();
-    sockaddr_un addr;
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
     if (platform::runFolderPath(options.windowClass.c_str(), addr.sun_path,
                                 sizeof addr.sun_path) != 0) {
         std::fprintf(stderr, "norvalume-sim: run folder path too long\n");
-        return 1;
+        return -1;
     }
     int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     unlink(addr.sun_path);  // a socket left by a module that died
@@ -94,8 +103,80 @@ int serveSim(const SimOptions& options) {
         listen(listener, 16) != 0) {
         std::fprintf(stderr, "norvalume-sim: cannot listen on %s: %s\n", addr.sun_path,
                      std::strerror(errno));
-        return 1;
+        if (listener >= 0) close(listener);
+        return -1;
     }
+    return listener;
+}
+
+// Runs the script's and standard input's commands until a wait, the end or a quit.
+void runDueCommands(Serving& st, const SimOptions& options) {
+    while (!st.quit && nowMs() >= st.waitUntil) {
+        std::string line;
+        if (st.scriptNext < options.scriptLines.size()) {
+            line = options.scriptLines[st.scriptNext++];
+        } else {
+            size_t end = st.input.find('\n');
+            if (end == std::string::npos) break;
+            line = st.input.substr(0, end);
+            st.input.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+        }
+        sim::CommandResult r = runSimLine(line);
+        if (r.kind == sim::COMMAND_WAIT) st.waitUntil = nowMs() + r.waitMs;
+        if (r.kind == sim::COMMAND_QUIT) st.quit = true;
+    }
+}
+
+// One client: its message name in, the result word out (or no answer while silent).
+void serveConnection(int listener, Serving& st) {
+    int conn = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    char name[300];
+    if (conn >= 0 && readName(conn, name, sizeof name)) {
+        bool answered = true;
+        uint32_t result = processNamedBlock(name, &answered);
+        if (answered) {
+            uint8_t out[4];
+            writeLe32(out, result);
+            send(conn, out, 4, MSG_NOSIGNAL);
+            close(conn);
+        } else {
+            st.hung.push_back(conn);
+        }
+    } else if (conn >= 0) {
+        close(conn);  // a window lookup, or a client that said nothing
+    }
+}
+
+void readInput(Serving& st) {
+    char buf[4096];
+    ssize_t n = read(0, buf, sizeof buf);
+    if (n > 0) {
+        st.input.append(buf, size_t(n));
+    } else if (n == 0 || errno != EINTR) {
+        st.inputOpen = false;  // keep serving without it
+        if (!st.input.empty() && st.input.back() != '\n') st.input += '\n';
+    }
+}
+
+// Forgets the unanswered connections whose client has gone.
+void dropClosedHung(const std::vector<pollfd>& fds, size_t firstHung, Serving& st) {
+    for (size_t i = firstHung; i < fds.size(); i++) {
+        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+        char c;
+        if (recv(fds[i].fd, &c, 1, MSG_DONTWAIT) > 0) continue;
+        close(fds[i].fd);
+        for (size_t k = 0; k < st.hung.size(); k++)
+            if (st.hung[k] == fds[i].fd) st.hung.erase(st.hung.begin() + long(k));
+    }
+}
+
+}  // namespace
+
+int serveSim(const SimOptions& options) {
+    sockaddr_un addr;
+    int listener = openListener(options, addr);
+    if (listener < 0) return 1;
     struct sigaction sa;
     std::memset(&sa, 0, sizeof sa);
     sa.sa_handler = onSignal;
@@ -106,86 +187,33 @@ int serveSim(const SimOptions& options) {
     std::printf("ready %s\n", options.windowClass.c_str());
     std::fflush(stdout);
 
-    size_t scriptNext = 0;
-    std::string input;  // standard input not yet run, up to a partial last line
-    bool inputOpen = true;
-    uint64_t waitUntil = 0;
-    bool quit = false;
-    std::vector<int> hung;  // connections the silent module never answers
-
-    while (!quit && !stopRequested) {
-        while (!quit && nowMs() >= waitUntil) {
-            std::string line;
-            if (scriptNext < options.scriptLines.size()) {
-                line = options.scriptLines[scriptNext++];
-            } else {
-                size_t end = input.find('\n');
-                if (end == std::string::npos) break;
-                line = input.substr(0, end);
-                input.erase(0, end + 1);
-                if (!line.empty() && line.back() == '\r') line.pop_back();
-            }
-            sim::CommandResult r = runSimLine(line);
-            if (r.kind == sim::COMMAND_WAIT) waitUntil = nowMs() + r.waitMs;
-            if (r.kind == sim::COMMAND_QUIT) quit = true;
-        }
-        if (quit) break;
+    Serving st;
+    while (!st.quit && !stopRequested) {
+        runDueCommands(st, options);
+        if (st.quit) break;
         if (simModule.fault != sim::FAULT_SILENT) {
-            for (int fd : hung) close(fd);
-            hung.clear();
+            for (int fd : st.hung) close(fd);
+            st.hung.clear();
         }
 
         std::vector<pollfd> fds;
         fds.push_back({listener, POLLIN, 0});
-        if (inputOpen) fds.push_back({0, POLLIN, 0});
+        if (st.inputOpen) fds.push_back({0, POLLIN, 0});
         size_t firstHung = fds.size();
-        for (int fd : hung) fds.push_back({fd, POLLIN, 0});
+        for (int fd : st.hung) fds.push_back({fd, POLLIN, 0});
         int timeout = -1;
         uint64_t now = nowMs();
-        if (waitUntil > now) timeout = int(waitUntil - now);
-        else if (scriptNext < options.scriptLines.size()) timeout = 0;
+        if (st.waitUntil > now) timeout = int(st.waitUntil - now);
+        else if (st.scriptNext < options.scriptLines.size()) timeout = 0;
         if (poll(fds.data(), fds.size(), timeout) < 0) {
             if (errno == EINTR) continue;
             break;
         }
-        if (fds[0].revents & POLLIN) {
-            int conn = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-            char name[300];
-            if (conn >= 0 && readName(conn, name, sizeof name)) {
-                bool answered = true;
-                uint32_t result = processNamedBlock(name, &answered);
-                if (answered) {
-                    uint8_t out[4];
-                    writeLe32(out, result);
-                    send(conn, out, 4, MSG_NOSIGNAL);
-                    close(conn);
-                } else {
-                    hung.push_back(conn);
-                }
-            } else if (conn >= 0) {
-                close(conn);  // a window lookup, or a client that said nothing
-            }
-        }
-        if (inputOpen && (fds[1].revents & (POLLIN | POLLHUP))) {
-            char buf[4096];
-            ssize_t n = read(0, buf, sizeof buf);
-            if (n > 0) input.append(buf, size_t(n));
-            else if (n == 0 || errno != EINTR) {
-                inputOpen = false;  // keep serving without it
-                if (!input.empty() && input.back() != '\n') input += '\n';
-            }
-        }
-        for (size_t i = firstHung; i < fds.size(); i++)
-            if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
-                char c;
-                if (recv(fds[i].fd, &c, 1, MSG_DONTWAIT) <= 0) {
-                    close(fds[i].fd);
-                    for (size_t k = 0; k < hung.size(); k++)
-                        if (hung[k] == fds[i].fd) hung.erase(hung.begin() + long(k));
-                }
-            }
+        if (fds[0].revents & POLLIN) serveConnection(listener, st);
+        if (st.inputOpen && (fds[1].revents & (POLLIN | POLLHUP))) readInput(st);
+        dropClosedHung(fds, firstHung, st);
     }
-    for (int fd : hung) close(fd);
+    for (int fd : st.hung) close(fd);
     close(listener);
     unlink(addr.sun_path);
     return 0;
