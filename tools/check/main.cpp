@@ -8,6 +8,7 @@
 #include "config/items.h"
 #include "config/line_parser.h"
 #include "config/loader.h"
+#include "config/profile_text.h"
 #include "devices/models.h"
 #include "platform/platform.h"
 
@@ -113,24 +114,14 @@ void onRejected(const char* section, const char* key, const char* errorText) {
     std::printf("[%s] %s:%s\n", section, key, errorText);
 }
 
-// What a read gives back after `value` is written: trimmed, one pair of surrounding
-// quotes removed. The loader protects a quoted line with a pair of its own, so comparing
-// the raw value with the present one would report every such line as a change.
-const char* readBack(const char* value, char* out, size_t size) {
-    size_t begin = 0;
-    size_t end = std::strlen(value);
-    auto trimmed = [](unsigned char c) {
-        return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
-    };
-    while (begin < end && trimmed(static_cast<unsigned char>(value[begin]))) ++begin;
-    while (end > begin && trimmed(static_cast<unsigned char>(value[end - 1]))) --end;
-    if (end - begin >= 2 && (value[begin] == '"' || value[begin] == '\'') &&
-        value[end - 1] == value[begin]) {
-        ++begin;
-        --end;
-    }
-    size_t n = end - begin < size - 1 ? end - begin : size - 1;
-    std::memcpy(out, value + begin, n);
+// What a read gives back after `value` is written. The loader protects a quoted line
+// with a pair of its own, so comparing the raw value with the present one would report
+// every such line as a change.
+const char* readBackText(const char* value, char* out, size_t size) {
+    ReadBack read = readBack(value, std::strlen(value));
+    size_t length = read.valueEnd() - read.valueBegin();
+    size_t n = length < size - 1 ? length : size - 1;
+    std::memcpy(out, value + read.valueBegin(), n);
     out[n] = '\0';
     return out;
 }
@@ -141,7 +132,7 @@ void onDryRunChange(const char* section, const char* key, const char* value) {
     static char present[DRY_RUN_READ_SIZE];
     static char after[DRY_RUN_READ_SIZE];
     platform::profileGet(checkPath, section, key, present, sizeof present);
-    if (value ? std::strcmp(present, readBack(value, after, sizeof after)) == 0
+    if (value ? std::strcmp(present, readBackText(value, after, sizeof after)) == 0
               : present[0] == '\0')
         return;
     if (value)
