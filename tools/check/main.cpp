@@ -2,7 +2,6 @@
 // with unit counts from the command line standing in for the device library. Prints every
 // rejected line, the items per kind and, on request, every stored record.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "config/items.h"
@@ -11,6 +10,7 @@
 #include "config/profile_text.h"
 #include "devices/models.h"
 #include "platform/platform.h"
+#include "tools/common/common.h"
 
 namespace {
 
@@ -37,36 +37,32 @@ void usage() {
                  "exit status: 0 every line accepted, 1 some line rejected, 2 could not run\n");
 }
 
-// "GF45=1,GFMCP=2": model names as in the section names, any case.
+// "GF45=1,GFMCP=2": model names as in the section names, any case. Stops at the first
+// entry that is not MODEL=COUNT with a known model and a count of 0..65535.
 bool parseUnits(const char* list) {
-    const char* p = list;
-    while (*p) {
-        const char* name = p;
-        while (*p && *p != '=' && *p != ',') ++p;
-        size_t nameLength = static_cast<size_t>(p - name);
-        if (*p != '=') {
-            std::fprintf(stderr, "norvalume-check: --units: expected MODEL=COUNT near \"%s\"\n", name);
+    for (const tools::UnitsEntry& entry : tools::splitUnitsList(list)) {
+        const int nameLength = static_cast<int>(entry.name.size());
+        if (!entry.hasCount) {
+            std::fprintf(stderr, "norvalume-check: --units: expected MODEL=COUNT near \"%s\"\n",
+                         entry.from);
             return false;
         }
-        ++p;
-        char* end = nullptr;
-        unsigned long count = std::strtoul(p, &end, 10);
-        if (end == p || count > 65535 || (*end && *end != ',')) {
-            std::fprintf(stderr, "norvalume-check: --units: bad count for \"%.*s\"\n",
-                         static_cast<int>(nameLength), name);
+        unsigned long count = 0;
+        if (!tools::wholeUnitCount(entry.count, &count)) {
+            std::fprintf(stderr, "norvalume-check: --units: bad count for \"%.*s\"\n", nameLength,
+                         entry.name.data());
             return false;
         }
-        const DeviceType* model = findDeviceTypeByName(name, nameLength);
+        const DeviceType* model = findDeviceTypeByName(entry.name.data(), entry.name.size());
         if (!model) {
-            std::fprintf(stderr, "norvalume-check: --units: unknown model \"%.*s\"\n",
-                         static_cast<int>(nameLength), name);
+            std::fprintf(stderr, "norvalume-check: --units: unknown model \"%.*s\"\n", nameLength,
+                         entry.name.data());
             return false;
         }
         if (count && !model->count)
             std::fprintf(stderr, "norvalume-check: note: the program never counts %s units, "
                                  "so it never reads their sections\n", model->sectionName);
         unitCounts[model->code] = static_cast<uint16_t>(count);
-        p = *end ? end + 1 : end;
     }
     return true;
 }

@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "tools/common/common.h"
+
 namespace {
 
 // Positions drawn per segment display, by model and display name; more are drawn when
@@ -20,17 +22,6 @@ int displayWidth(const std::string& model, const std::string& display) {
     if (model == "GF45") return display == "alpha" ? 4 : 5;
     if (model == "GF46") return display == "alpha" ? 4 : 6;
     return 6;
-}
-
-bool parseHexBytes(const char* p, unsigned char out[16]) {
-    for (int i = 0; i < 16; ++i) {
-        char* end = nullptr;
-        unsigned long v = std::strtoul(p, &end, 16);
-        if (end == p || v > 0xFF) return false;
-        out[i] = static_cast<unsigned char>(v);
-        p = end;
-    }
-    return true;
 }
 
 // Three text rows per digit: " _ " / "|_|" / "|_|." from segments a..g and the point.
@@ -96,7 +87,7 @@ std::string renderFrame(const std::string& state) {
                 out += label + " [" + line.substr(static_cast<size_t>(consumed)) + "]\n";
             } else if (std::strcmp(kind, "segments") == 0) {
                 unsigned char seg[16];
-                if (!parseHexBytes(line.c_str() + consumed, seg)) continue;
+                if (!tools::parseHexBytes(line.c_str() + consumed, seg, sizeof seg)) continue;
                 std::string rows[3];
                 drawSegments(rows, seg, displayWidth(model, dname));
                 std::string pad(label.size() + 1, ' ');
@@ -108,17 +99,6 @@ std::string renderFrame(const std::string& state) {
     }
     if (out.empty()) out = "(no panels)\n";
     return out;
-}
-
-std::string readFile(const char* path) {
-    std::string content;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return content;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-    std::fclose(f);
-    return content;
 }
 
 }  // namespace
@@ -141,12 +121,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (once) {
-        std::fputs(renderFrame(readFile(path)).c_str(), stdout);
+        std::fputs(renderFrame(tools::readFile(path)).c_str(), stdout);
         return 0;
     }
     std::string shown;
     for (;;) {
-        std::string frame = renderFrame(readFile(path));
+        std::string frame = renderFrame(tools::readFile(path));
         if (frame != shown) {
             std::fputs("\x1b[H\x1b[2J", stdout);  // home and clear
             std::fputs(frame.c_str(), stdout);

@@ -9,8 +9,10 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
+#include "tools/common/common.h"
 #include "tools/virtual-gfdev/log_format.h"
 
 #ifdef _WIN32
@@ -83,27 +85,18 @@ bool sameName(const char* a, const char* b, size_t bLength) {
     return true;
 }
 
-// "GF45=1,GFMCP=1,GFP8=2" -> counts; unknown names and bad numbers are skipped.
+// "GF45=1,GFMCP=1,GFP8=2" -> counts; blanks before a name are skipped, an unknown name
+// changes nothing, a bad or missing number counts as 0.
 void parseUnits(const char* text, int* out) {
     for (int i = 0; i < MODEL_COUNT; ++i) out[i] = 0;
-    if (!text) return;
-    const char* p = text;
-    while (*p) {
-        while (*p == ',' || *p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
-        const char* name = p;
-        while (*p && *p != '=' && *p != ',') ++p;
-        size_t nameLength = static_cast<size_t>(p - name);
-        int value = 0;
-        if (*p == '=') {
-            ++p;
-            char* end = nullptr;
-            long v = std::strtol(p, &end, 10);
-            if (end != p && v >= 0 && v <= 65535) value = static_cast<int>(v);
-            p = end != p ? end : p;
-            while (*p && *p != ',') ++p;
-        }
+    for (const tools::UnitsEntry& entry : tools::splitUnitsList(text)) {
+        std::string_view name = entry.name;
+        while (!name.empty() && (name.front() == ' ' || name.front() == '\n' ||
+                                 name.front() == '\r' || name.front() == '\t'))
+            name.remove_prefix(1);
+        int value = entry.hasCount ? tools::leadingUnitCount(entry.count) : 0;
         for (int i = 0; i < MODEL_COUNT; ++i)
-            if (sameName(models[i].name, name, nameLength)) out[i] = value;
+            if (sameName(models[i].name, name.data(), name.size())) out[i] = value;
     }
 }
 
@@ -143,9 +136,10 @@ void writeState() {
                     std::fprintf(f, "display %s text %s\n", models[m].displays[d],
                                  disp.text.c_str());
                 } else {
-                    std::fprintf(f, "display %s segments", models[m].displays[d]);
-                    for (unsigned char b : disp.segments) std::fprintf(f, " %02X", b);
-                    std::fprintf(f, "\n");
+                    std::string bytes;
+                    tools::appendHexBytes(bytes, disp.segments, sizeof disp.segments);
+                    std::fprintf(f, "display %s segments%s\n", models[m].displays[d],
+                                 bytes.c_str());
                 }
             }
             std::fprintf(f, "end\n");
@@ -168,24 +162,13 @@ void record(const std::string& line) {
     logLine(line);
 }
 
-std::string readFile(const char* path) {
-    std::string content;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return content;
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-    std::fclose(f);
-    return content;
-}
-
 // Watches the plug file; a changed units list changes the counts and calls the
 // registered callback from this thread, once per model whose count changed.
 void watchPlugFile(std::string path) {
-    std::string seen = readFile(path.c_str());
+    std::string seen = tools::readFile(path.c_str());
     while (watching.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::string now = readFile(path.c_str());
+        std::string now = tools::readFile(path.c_str());
         if (now == seen) continue;
         seen = now;
         int next[MODEL_COUNT];
