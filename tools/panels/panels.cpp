@@ -9,18 +9,20 @@
 #include <thread>
 #include <vector>
 
+#include "devices/models.h"
 #include "tools/common/common.h"
 
 namespace {
 
-// Positions drawn per segment display, by model and display name; more are drawn when
-// the panel was sent a longer text.
+// Positions drawn per segment display, as the model table gives them for the model and
+// display names of the state file (6 for one it does not know); more are drawn when the
+// panel was sent a longer text.
 int displayWidth(const std::string& model, const std::string& display) {
-    if (model == "GF166") return 6;
-    if (model == "GFMCP") return (display == "A" || display == "B" || display == "C") ? 3 : 6;
-    if (model == "GFATC") return 1;
-    if (model == "GF45") return display == "alpha" ? 4 : 5;
-    if (model == "GF46") return display == "alpha" ? 4 : 6;
+    for (const DeviceType& type : deviceTypes) {
+        if (model != type.sectionName) continue;
+        for (int d = 0; d < type.displays; ++d)
+            if (display == type.display[d].name) return type.display[d].width;
+    }
     return 6;
 }
 
