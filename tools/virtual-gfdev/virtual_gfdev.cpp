@@ -167,53 +167,56 @@ void stopWatcher() {
     if (watcher.joinable()) watcher.join();
 }
 
+// Logs one setter call and, for a unit the state keeps, applies its change and rewrites
+// the state.
+template <typename Change>
+void setUnit(const std::string& line, int model, int unit, Change change) {
+    std::lock_guard<std::mutex> guard(lock);
+    logLine(line);
+    if (Unit* u = unitOf(model, unit)) {
+        change(*u);
+        writeState();
+    }
+}
+
 void setDisplaySegments(int model, const char* name, int displayIndex, int unit,
                         unsigned char* segments) {
     std::string line(name);
     gflog::addInt(line, unit);
     gflog::addSegments(line, segments);
-    std::lock_guard<std::mutex> guard(lock);
-    logLine(line);
-    if (Unit* u = unitOf(model, unit)) {
-        Display& d = u->displays[displayIndex];
+    setUnit(line, model, unit, [&](Unit& u) {
+        Display& d = u.displays[displayIndex];
         d.written = true;
         d.isText = false;
         if (segments)
             std::memcpy(d.segments, segments, sizeof d.segments);
         else
             std::memset(d.segments, 0, sizeof d.segments);
-        writeState();
-    }
+    });
 }
 
 void setDisplayText(int model, const char* name, int displayIndex, int unit, char* text) {
     std::string line(name);
     gflog::addInt(line, unit);
     gflog::addText(line, text);
-    std::lock_guard<std::mutex> guard(lock);
-    logLine(line);
-    if (Unit* u = unitOf(model, unit)) {
-        Display& d = u->displays[displayIndex];
+    setUnit(line, model, unit, [&](Unit& u) {
+        Display& d = u.displays[displayIndex];
         d.written = true;
         d.isText = true;
         d.text = text ? text : "";
         for (char& c : d.text)
             if (c == '\n' || c == '\r') c = ' ';
-        writeState();
-    }
+    });
 }
 
 void setBrightness(int model, const char* name, int unit, int level) {
     std::string line(name);
     gflog::addInt(line, unit);
     gflog::addInt(line, level);
-    std::lock_guard<std::mutex> guard(lock);
-    logLine(line);
-    if (Unit* u = unitOf(model, unit)) {
-        u->brightnessSet = true;
-        u->brightness = level;
-        writeState();
-    }
+    setUnit(line, model, unit, [&](Unit& u) {
+        u.brightnessSet = true;
+        u.brightness = level;
+    });
 }
 
 unsigned long getIndicators(int model, const char* name, int unit) {
@@ -229,12 +232,7 @@ void setIndicators(int model, const char* name, int unit, unsigned long state) {
     std::string line(name);
     gflog::addInt(line, unit);
     gflog::addState(line, state);
-    std::lock_guard<std::mutex> guard(lock);
-    logLine(line);
-    if (Unit* u = unitOf(model, unit)) {
-        u->indicators = state;
-        writeState();
-    }
+    setUnit(line, model, unit, [&](Unit& u) { u.indicators = state; });
 }
 
 unsigned short countOf(int model, const char* name) {
