@@ -8,6 +8,7 @@
 
 #include "config/items.h"
 #include "config/line_parser.h"
+#include "config/profile_text.h"
 #include "devices/models.h"
 #include "platform/platform.h"
 
@@ -56,11 +57,6 @@ struct ItemContext {
 constexpr uint64_t FNV_OFFSET = 1469598103934665603ull;
 constexpr uint64_t FNV_PRIME = 1099511628211ull;
 
-bool isTrimmed(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' ||
-           c == 0x1A;
-}
-
 void foldBytes(Walk& walk, const char* text, size_t length) {
     for (size_t i = 0; i < length; ++i) {
         walk.fingerprint ^= static_cast<unsigned char>(text[i]);
@@ -71,15 +67,13 @@ void foldBytes(Walk& walk, const char* text, size_t length) {
     walk.fingerprint *= FNV_PRIME;
 }
 
-// Folds a key and its value as the next read will see it: trimmed at both ends.
+// Folds a key and its value as the next read will see it: trimmed at both ends. Quotes
+// stay: a value read has lost its pair already, and putLine protects a written one.
 void foldKey(Walk& walk, const char* section, const char* key, const char* value) {
-    size_t begin = 0;
-    size_t end = std::strlen(value);
-    while (begin < end && isTrimmed(static_cast<unsigned char>(value[begin]))) ++begin;
-    while (end > begin && isTrimmed(static_cast<unsigned char>(value[end - 1]))) --end;
+    ReadBack read = readBack(value, std::strlen(value));
     foldBytes(walk, section, std::strlen(section));
     foldBytes(walk, key, std::strlen(key));
-    foldBytes(walk, value + begin, end - begin);
+    foldBytes(walk, value + read.begin, read.end - read.begin);
 }
 
 bool putKey(const Walk& walk, const char* section, const char* key, const char* value) {
@@ -93,13 +87,9 @@ bool putKey(const Walk& walk, const char* section, const char* key, const char* 
 // change the user's line (and its meaning) on every load; one more pair protects it.
 bool putLine(const Walk& walk, const char* section, const char* key, const char* text) {
     size_t length = std::strlen(text);
-    size_t begin = 0;
-    size_t end = length;
-    while (begin < end && isTrimmed(static_cast<unsigned char>(text[begin]))) ++begin;
-    while (end > begin && isTrimmed(static_cast<unsigned char>(text[end - 1]))) --end;
-    char first = end - begin >= 2 ? text[begin] : '\0';
-    if ((first == '"' || first == '\'') && text[end - 1] == first &&
-        length + 3 <= sizeof quotedText) {
+    ReadBack read = readBack(text, length);
+    if (read.quoted && length + 3 <= sizeof quotedText) {
+        char first = text[read.begin];
         quotedText[0] = first;
         std::memcpy(quotedText + 1, text, length);
         quotedText[length + 1] = first;

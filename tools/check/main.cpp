@@ -2,14 +2,15 @@
 // with unit counts from the command line standing in for the device library. Prints every
 // rejected line, the items per kind and, on request, every stored record.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "config/items.h"
 #include "config/line_parser.h"
 #include "config/loader.h"
+#include "config/profile_text.h"
 #include "devices/models.h"
 #include "platform/platform.h"
+#include "tools/common/common.h"
 
 namespace {
 
@@ -36,36 +37,32 @@ void usage() {
                  "exit status: 0 every line accepted, 1 some line rejected, 2 could not run\n");
 }
 
-// "GF45=1,GFMCP=2": model names as in the section names, any case.
+// "GF45=1,GFMCP=2": model names as in the section names, any case. Stops at the first
+// entry that is not MODEL=COUNT with a known model and a count of 0..65535.
 bool parseUnits(const char* list) {
-    const char* p = list;
-    while (*p) {
-        const char* name = p;
-        while (*p && *p != '=' && *p != ',') ++p;
-        size_t nameLength = static_cast<size_t>(p - name);
-        if (*p != '=') {
-            std::fprintf(stderr, "norvalume-check: --units: expected MODEL=COUNT near \"%s\"\n", name);
+    for (const tools::UnitsEntry& entry : tools::splitUnitsList(list)) {
+        const int nameLength = static_cast<int>(entry.name.size());
+        if (!entry.hasCount) {
+            std::fprintf(stderr, "norvalume-check: --units: expected MODEL=COUNT near \"%s\"\n",
+                         entry.from);
             return false;
         }
-        ++p;
-        char* end = nullptr;
-        unsigned long count = std::strtoul(p, &end, 10);
-        if (end == p || count > 65535 || (*end && *end != ',')) {
-            std::fprintf(stderr, "norvalume-check: --units: bad count for \"%.*s\"\n",
-                         static_cast<int>(nameLength), name);
+        unsigned long count = 0;
+        if (!tools::wholeUnitCount(entry.count, &count)) {
+            std::fprintf(stderr, "norvalume-check: --units: bad count for \"%.*s\"\n", nameLength,
+                         entry.name.data());
             return false;
         }
-        const DeviceType* model = findDeviceTypeByName(name, nameLength);
+        const DeviceType* model = findDeviceTypeByName(entry.name.data(), entry.name.size());
         if (!model) {
-            std::fprintf(stderr, "norvalume-check: --units: unknown model \"%.*s\"\n",
-                         static_cast<int>(nameLength), name);
+            std::fprintf(stderr, "norvalume-check: --units: unknown model \"%.*s\"\n", nameLength,
+                         entry.name.data());
             return false;
         }
         if (count && !model->count)
             std::fprintf(stderr, "norvalume-check: note: the program never counts %s units, "
                                  "so it never reads their sections\n", model->sectionName);
         unitCounts[model->code] = static_cast<uint16_t>(count);
-        p = *end ? end + 1 : end;
     }
     return true;
 }
@@ -113,24 +110,14 @@ void onRejected(const char* section, const char* key, const char* errorText) {
     std::printf("[%s] %s:%s\n", section, key, errorText);
 }
 
-// What a read gives back after `value` is written: trimmed, one pair of surrounding
-// quotes removed. The loader protects a quoted line with a pair of its own, so comparing
-// the raw value with the present one would report every such line as a change.
-const char* readBack(const char* value, char* out, size_t size) {
-    size_t begin = 0;
-    size_t end = std::strlen(value);
-    auto trimmed = [](unsigned char c) {
-        return c == ' ' || (c >= '\t' && c <= '\r') || c == 0x1A;
-    };
-    while (begin < end && trimmed(static_cast<unsigned char>(value[begin]))) ++begin;
-    while (end > begin && trimmed(static_cast<unsigned char>(value[end - 1]))) --end;
-    if (end - begin >= 2 && (value[begin] == '"' || value[begin] == '\'') &&
-        value[end - 1] == value[begin]) {
-        ++begin;
-        --end;
-    }
-    size_t n = end - begin < size - 1 ? end - begin : size - 1;
-    std::memcpy(out, value + begin, n);
+// What a read gives back after `value` is written. The loader protects a quoted line
+// with a pair of its own, so comparing the raw value with the present one would report
+// every such line as a change.
+const char* readBackText(const char* value, char* out, size_t size) {
+    ReadBack read = readBack(value, std::strlen(value));
+    size_t length = read.valueEnd() - read.valueBegin();
+    size_t n = length < size - 1 ? length : size - 1;
+    std::memcpy(out, value + read.valueBegin(), n);
     out[n] = '\0';
     return out;
 }
@@ -141,7 +128,7 @@ void onDryRunChange(const char* section, const char* key, const char* value) {
     static char present[DRY_RUN_READ_SIZE];
     static char after[DRY_RUN_READ_SIZE];
     platform::profileGet(checkPath, section, key, present, sizeof present);
-    if (value ? std::strcmp(present, readBack(value, after, sizeof after)) == 0
+    if (value ? std::strcmp(present, readBackText(value, after, sizeof after)) == 0
               : present[0] == '\0')
         return;
     if (value)

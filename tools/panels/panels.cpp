@@ -9,28 +9,21 @@
 #include <thread>
 #include <vector>
 
+#include "devices/models.h"
+#include "tools/common/common.h"
+
 namespace {
 
-// Positions drawn per segment display, by model and display name; more are drawn when
-// the panel was sent a longer text.
+// Positions drawn per segment display, as the model table gives them for the model and
+// display names of the state file (6 for one it does not know); more are drawn when the
+// panel was sent a longer text.
 int displayWidth(const std::string& model, const std::string& display) {
-    if (model == "GF166") return 6;
-    if (model == "GFMCP") return (display == "A" || display == "B" || display == "C") ? 3 : 6;
-    if (model == "GFATC") return 1;
-    if (model == "GF45") return display == "alpha" ? 4 : 5;
-    if (model == "GF46") return display == "alpha" ? 4 : 6;
-    return 6;
-}
-
-bool parseHexBytes(const char* p, unsigned char out[16]) {
-    for (int i = 0; i < 16; ++i) {
-        char* end = nullptr;
-        unsigned long v = std::strtoul(p, &end, 16);
-        if (end == p || v > 0xFF) return false;
-        out[i] = static_cast<unsigned char>(v);
-        p = end;
+    for (const DeviceType& type : deviceTypes) {
+        if (model != type.sectionName) continue;
+        for (int d = 0; d < type.displays; ++d)
+            if (display == type.display[d].name) return type.display[d].width;
     }
-    return true;
+    return 6;
 }
 
 // Three text rows per digit: " _ " / "|_|" / "|_|." from segments a..g and the point.
@@ -96,7 +89,7 @@ std::string renderFrame(const std::string& state) {
                 out += label + " [" + line.substr(static_cast<size_t>(consumed)) + "]\n";
             } else if (std::strcmp(kind, "segments") == 0) {
                 unsigned char seg[16];
-                if (!parseHexBytes(line.c_str() + consumed, seg)) continue;
+                if (!tools::parseHexBytes(line.c_str() + consumed, seg, sizeof seg)) continue;
                 std::string rows[3];
                 drawSegments(rows, seg, displayWidth(model, dname));
                 std::string pad(label.size() + 1, ' ');
@@ -108,17 +101,6 @@ std::string renderFrame(const std::string& state) {
     }
     if (out.empty()) out = "(no panels)\n";
     return out;
-}
-
-std::string readFile(const char* path) {
-    std::string content;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return content;
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-    std::fclose(f);
-    return content;
 }
 
 }  // namespace
@@ -141,12 +123,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (once) {
-        std::fputs(renderFrame(readFile(path)).c_str(), stdout);
+        std::fputs(renderFrame(tools::readFile(path)).c_str(), stdout);
         return 0;
     }
     std::string shown;
     for (;;) {
-        std::string frame = renderFrame(readFile(path));
+        std::string frame = renderFrame(tools::readFile(path));
         if (frame != shown) {
             std::fputs("\x1b[H\x1b[2J", stdout);  // home and clear
             std::fputs(frame.c_str(), stdout);

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "tools/common/common.h"
+
 namespace gflog {
 
 inline void addInt(std::string& line, long long value) {
@@ -36,11 +38,8 @@ inline void addText(std::string& line, const char* text) {
 // A segment buffer is 16 bytes; a null pointer is logged as sixteen zero bytes so that a
 // faulty caller still leaves a readable line.
 inline void addSegments(std::string& line, const unsigned char* segments) {
-    char buf[4];
-    for (int i = 0; i < 16; ++i) {
-        std::snprintf(buf, sizeof buf, " %02X", segments ? segments[i] : 0u);
-        line += buf;
-    }
+    static const unsigned char none[16] = {};
+    tools::appendHexBytes(line, segments ? segments : none, sizeof none);
 }
 
 }  // namespace gflog

@@ -9,8 +9,11 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
+#include "devices/models.h"
+#include "tools/common/common.h"
 #include "tools/virtual-gfdev/log_format.h"
 
 #ifdef _WIN32
@@ -24,32 +27,12 @@ typedef int (*ConnectCallback)(int model, int unit, int event);
 namespace {
 
 constexpr int MAX_UNITS = 16;  // units kept in the state; further ones are only logged
-constexpr int MAX_DISPLAYS = 6;
 
-struct Model {
-    const char* name;
-    int code;
-    int lightBits;                    // 0, 8 or 32
-    const char* displays[MAX_DISPLAYS];  // display names, nullptr-terminated
-};
+// The models are the program's own table (names, codes, displays, light bits); this
+// library serves those it has a unit count entry point for. Arrays are by code.
+constexpr int CODE_SLOTS = DEVICE_TYPE_COUNT + 1;
 
-// Codes as the program's settings use them; nothing in the program reads them back.
-const Model models[] = {
-    {"GF45", 1, 0, {"alpha", "numeric"}},
-    {"GFP8", 2, 8, {}},
-    {"GFT8", 3, 8, {}},
-    {"GFLGT", 4, 8, {}},
-    {"GF166", 5, 8, {"L", "R"}},
-    {"GFMCP", 6, 8, {"A", "B", "C", "D", "E"}},
-    {"GFRP48", 7, 8, {}},
-    {"GF46", 8, 0, {"alpha", "numeric"}},
-    {"GFATC", 10, 0, {"digit"}},
-    {"GFMCPPRO", 12, 32, {"A", "B", "C", "D", "E", "F"}},
-};
-constexpr int MODEL_COUNT = sizeof models / sizeof models[0];
-
-enum ModelIndex { M_GF45, M_GFP8, M_GFT8, M_GFLGT, M_GF166, M_GFMCP, M_GFRP48, M_GF46,
-                  M_GFATC, M_GFMCPPRO };
+bool served(const DeviceType* model) { return model && model->count; }
 
 struct Display {
     bool written;
@@ -66,44 +49,24 @@ struct Unit {
 };
 
 std::mutex lock;
-int counts[MODEL_COUNT];
-Unit units[MODEL_COUNT][MAX_UNITS];
+int counts[CODE_SLOTS];
+Unit units[CODE_SLOTS][MAX_UNITS];
 std::atomic<ConnectCallback> callback{nullptr};
 std::atomic<bool> watching{false};
 std::thread watcher;
 
-bool sameName(const char* a, const char* b, size_t bLength) {
-    if (std::strlen(a) != bLength) return false;
-    for (size_t i = 0; i < bLength; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-        if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-        if (x != y) return false;
-    }
-    return true;
-}
-
-// "GF45=1,GFMCP=1,GFP8=2" -> counts; unknown names and bad numbers are skipped.
+// "GF45=1,GFMCP=1,GFP8=2" -> counts by code; blanks before a name are skipped, an unknown name
+// changes nothing, a bad or missing number counts as 0.
 void parseUnits(const char* text, int* out) {
-    for (int i = 0; i < MODEL_COUNT; ++i) out[i] = 0;
-    if (!text) return;
-    const char* p = text;
-    while (*p) {
-        while (*p == ',' || *p == ' ' || *p == '\n' || *p == '\r' || *p == '\t') ++p;
-        const char* name = p;
-        while (*p && *p != '=' && *p != ',') ++p;
-        size_t nameLength = static_cast<size_t>(p - name);
-        int value = 0;
-        if (*p == '=') {
-            ++p;
-            char* end = nullptr;
-            long v = std::strtol(p, &end, 10);
-            if (end != p && v >= 0 && v <= 65535) value = static_cast<int>(v);
-            p = end != p ? end : p;
-            while (*p && *p != ',') ++p;
-        }
-        for (int i = 0; i < MODEL_COUNT; ++i)
-            if (sameName(models[i].name, name, nameLength)) out[i] = value;
+    for (int i = 0; i < CODE_SLOTS; ++i) out[i] = 0;
+    for (const tools::UnitsEntry& entry : tools::splitUnitsList(text)) {
+        std::string_view name = entry.name;
+        while (!name.empty() && (name.front() == ' ' || name.front() == '\n' ||
+                                 name.front() == '\r' || name.front() == '\t'))
+            name.remove_prefix(1);
+        int value = entry.hasCount ? tools::leadingUnitCount(entry.count) : 0;
+        const DeviceType* model = findDeviceTypeByName(name.data(), name.size());
+        if (served(model)) out[model->code] = value;
     }
 }
 
@@ -124,28 +87,29 @@ void writeState() {
     std::string tmp = std::string(path) + ".tmp";
     FILE* f = std::fopen(tmp.c_str(), "wb");
     if (!f) return;
-    for (int m = 0; m < MODEL_COUNT; ++m) {
-        int n = counts[m] < MAX_UNITS ? counts[m] : MAX_UNITS;
+    for (int32_t code = 1; code <= DEVICE_TYPE_COUNT; ++code) {
+        const DeviceType& model = *findDeviceType(code);
+        int n = counts[code] < MAX_UNITS ? counts[code] : MAX_UNITS;
         for (int u = 0; u < n; ++u) {
-            const Unit& unit = units[m][u];
-            std::fprintf(f, "unit %s %d\n", models[m].name, u);
+            const Unit& unit = units[code][u];
+            std::fprintf(f, "unit %s %d\n", model.sectionName, u);
             if (unit.brightnessSet)
                 std::fprintf(f, "brightness %d\n", unit.brightness);
             else
                 std::fprintf(f, "brightness -\n");
-            if (models[m].lightBits)
-                std::fprintf(f, "lights %d 0x%lX\n", models[m].lightBits, unit.indicators);
-            for (int d = 0; d < MAX_DISPLAYS && models[m].displays[d]; ++d) {
+            if (model.lightBits)
+                std::fprintf(f, "lights %d 0x%lX\n", model.lightBits, unit.indicators);
+            for (int d = 0; d < model.displays; ++d) {
+                const char* name = model.display[d].name;
                 const Display& disp = unit.displays[d];
                 if (!disp.written) {
-                    std::fprintf(f, "display %s none\n", models[m].displays[d]);
+                    std::fprintf(f, "display %s none\n", name);
                 } else if (disp.isText) {
-                    std::fprintf(f, "display %s text %s\n", models[m].displays[d],
-                                 disp.text.c_str());
+                    std::fprintf(f, "display %s text %s\n", name, disp.text.c_str());
                 } else {
-                    std::fprintf(f, "display %s segments", models[m].displays[d]);
-                    for (unsigned char b : disp.segments) std::fprintf(f, " %02X", b);
-                    std::fprintf(f, "\n");
+                    std::string bytes;
+                    tools::appendHexBytes(bytes, disp.segments, sizeof disp.segments);
+                    std::fprintf(f, "display %s segments%s\n", name, bytes.c_str());
                 }
             }
             std::fprintf(f, "end\n");
@@ -168,43 +132,32 @@ void record(const std::string& line) {
     logLine(line);
 }
 
-std::string readFile(const char* path) {
-    std::string content;
-    FILE* f = std::fopen(path, "rb");
-    if (!f) return content;
-    char buf[512];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
-    std::fclose(f);
-    return content;
-}
-
 // Watches the plug file; a changed units list changes the counts and calls the
 // registered callback from this thread, once per model whose count changed.
 void watchPlugFile(std::string path) {
-    std::string seen = readFile(path.c_str());
+    std::string seen = tools::readFile(path.c_str());
     while (watching.load()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::string now = readFile(path.c_str());
+        std::string now = tools::readFile(path.c_str());
         if (now == seen) continue;
         seen = now;
-        int next[MODEL_COUNT];
+        int next[CODE_SLOTS];
         parseUnits(now.c_str(), next);
-        int before[MODEL_COUNT];
+        int before[CODE_SLOTS];
         {
             std::lock_guard<std::mutex> guard(lock);
             std::memcpy(before, counts, sizeof counts);
             std::memcpy(counts, next, sizeof counts);
             writeState();
         }
-        for (int m = 0; m < MODEL_COUNT; ++m) {
-            if (next[m] == before[m]) continue;
+        for (int code = 1; code <= DEVICE_TYPE_COUNT; ++code) {
+            if (next[code] == before[code]) continue;
             ConnectCallback cb = callback.load();
             if (!cb) continue;
-            if (next[m] > before[m])
-                cb(models[m].code, next[m] - 1, 1);
+            if (next[code] > before[code])
+                cb(code, next[code] - 1, 1);
             else
-                cb(models[m].code, before[m] - 1, 2);
+                cb(code, before[code] - 1, 2);
         }
     }
 }
@@ -214,53 +167,56 @@ void stopWatcher() {
     if (watcher.joinable()) watcher.join();
 }
 
+// Logs one setter call and, for a unit the state keeps, applies its change and rewrites
+// the state.
+template <typename Change>
+void setUnit(const std::string& line, int model, int unit, Change change) {
+    std::lock_guard<std::mutex> guard(lock);
+    logLine(line);
+    if (Unit* u = unitOf(model, unit)) {
+        change(*u);
+        writeState();
+    }
+}
+
 void setDisplaySegments(int model, const char* name, int displayIndex, int unit,
                         unsigned char* segments) {
     std::string line(name);
     gflog::addInt(line, unit);
     gflog::addSegments(line, segments);
-    std::lock_guard<std::mutex> guard(lock);
-    logLine(line);
-    if (Unit* u = unitOf(model, unit)) {
-        Display& d = u->displays[displayIndex];
+    setUnit(line, model, unit, [&](Unit& u) {
+        Display& d = u.displays[displayIndex];
         d.written = true;
         d.isText = false;
         if (segments)
             std::memcpy(d.segments, segments, sizeof d.segments);
         else
             std::memset(d.segments, 0, sizeof d.segments);
-        writeState();
-    }
+    });
 }
 
 void setDisplayText(int model, const char* name, int displayIndex, int unit, char* text) {
     std::string line(name);
     gflog::addInt(line, unit);
     gflog::addText(line, text);
-    std::lock_guard<std::mutex> guard(lock);
-    logLine(line);
-    if (Unit* u = unitOf(model, unit)) {
-        Display& d = u->displays[displayIndex];
+    setUnit(line, model, unit, [&](Unit& u) {
+        Display& d = u.displays[displayIndex];
         d.written = true;
         d.isText = true;
         d.text = text ? text : "";
         for (char& c : d.text)
             if (c == '\n' || c == '\r') c = ' ';
-        writeState();
-    }
+    });
 }
 
 void setBrightness(int model, const char* name, int unit, int level) {
     std::string line(name);
     gflog::addInt(line, unit);
     gflog::addInt(line, level);
-    std::lock_guard<std::mutex> guard(lock);
-    logLine(line);
-    if (Unit* u = unitOf(model, unit)) {
-        u->brightnessSet = true;
-        u->brightness = level;
-        writeState();
-    }
+    setUnit(line, model, unit, [&](Unit& u) {
+        u.brightnessSet = true;
+        u.brightness = level;
+    });
 }
 
 unsigned long getIndicators(int model, const char* name, int unit) {
@@ -276,12 +232,7 @@ void setIndicators(int model, const char* name, int unit, unsigned long state) {
     std::string line(name);
     gflog::addInt(line, unit);
     gflog::addState(line, state);
-    std::lock_guard<std::mutex> guard(lock);
-    logLine(line);
-    if (Unit* u = unitOf(model, unit)) {
-        u->indicators = state;
-        writeState();
-    }
+    setUnit(line, model, unit, [&](Unit& u) { u.indicators = state; });
 }
 
 unsigned short countOf(int model, const char* name) {
@@ -367,53 +318,53 @@ GFDEV_EXPORT int GFDev_UnregisterConnectCallback() {
         return 0;                                                 \
     }
 
-COUNT(GF45, M_GF45)
-COUNT(GFP8, M_GFP8)
-COUNT(GFT8, M_GFT8)
-COUNT(GFLGT, M_GFLGT)
-COUNT(GF166, M_GF166)
-COUNT(GFMCP, M_GFMCP)
-COUNT(GFRP48, M_GFRP48)
-COUNT(GF46, M_GF46)
-COUNT(GFATC, M_GFATC)
-COUNT(GFMCPPro, M_GFMCPPRO)
+COUNT(GF45, DEV_GF45)
+COUNT(GFP8, DEV_GFP8)
+COUNT(GFT8, DEV_GFT8)
+COUNT(GFLGT, DEV_GFLGT)
+COUNT(GF166, DEV_GF166)
+COUNT(GFMCP, DEV_GFMCP)
+COUNT(GFRP48, DEV_GFRP48)
+COUNT(GF46, DEV_GF46)
+COUNT(GFATC, DEV_GFATC)
+COUNT(GFMCPPro, DEV_GFMCPPRO)
 
-BRIGHTNESS(GF45, M_GF45)
-BRIGHTNESS(GFP8, M_GFP8)
-BRIGHTNESS(GFT8, M_GFT8)
-BRIGHTNESS(GFLGT, M_GFLGT)
-BRIGHTNESS(GF166, M_GF166)
-BRIGHTNESS(GFMCP, M_GFMCP)
-BRIGHTNESS(GFRP48, M_GFRP48)
-BRIGHTNESS(GF46, M_GF46)
-BRIGHTNESS(GFATC, M_GFATC)
-BRIGHTNESS(GFMCPPro, M_GFMCPPRO)
+BRIGHTNESS(GF45, DEV_GF45)
+BRIGHTNESS(GFP8, DEV_GFP8)
+BRIGHTNESS(GFT8, DEV_GFT8)
+BRIGHTNESS(GFLGT, DEV_GFLGT)
+BRIGHTNESS(GF166, DEV_GF166)
+BRIGHTNESS(GFMCP, DEV_GFMCP)
+BRIGHTNESS(GFRP48, DEV_GFRP48)
+BRIGHTNESS(GF46, DEV_GF46)
+BRIGHTNESS(GFATC, DEV_GFATC)
+BRIGHTNESS(GFMCPPro, DEV_GFMCPPRO)
 
-INDICATORS(GFP8, M_GFP8, unsigned char)
-INDICATORS(GFT8, M_GFT8, unsigned char)
-INDICATORS(GFLGT, M_GFLGT, unsigned char)
-INDICATORS(GF166, M_GF166, unsigned char)
-INDICATORS(GFMCP, M_GFMCP, unsigned char)
-INDICATORS(GFRP48, M_GFRP48, unsigned char)
-INDICATORS(GFMCPPro, M_GFMCPPRO, unsigned long)
+INDICATORS(GFP8, DEV_GFP8, unsigned char)
+INDICATORS(GFT8, DEV_GFT8, unsigned char)
+INDICATORS(GFLGT, DEV_GFLGT, unsigned char)
+INDICATORS(GF166, DEV_GF166, unsigned char)
+INDICATORS(GFMCP, DEV_GFMCP, unsigned char)
+INDICATORS(GFRP48, DEV_GFRP48, unsigned char)
+INDICATORS(GFMCPPro, DEV_GFMCPPRO, unsigned long)
 
-TEXT(GF45_SetAlpha, M_GF45, 0)
-TEXT(GF45_SetNumeric, M_GF45, 1)
-SEGMENTS(GF45_SetNumericSegments, M_GF45, 1)
-TEXT(GF46_SetAlpha, M_GF46, 0)
-TEXT(GF46_SetNumeric, M_GF46, 1)
-SEGMENTS(GF46_SetNumericSegments, M_GF46, 1)
-SEGMENTS(GF166_SetLDisplaySegments, M_GF166, 0)
-SEGMENTS(GF166_SetRDisplaySegments, M_GF166, 1)
-SEGMENTS(GFMCP_SetADisplaySegments, M_GFMCP, 0)
-SEGMENTS(GFMCP_SetBDisplaySegments, M_GFMCP, 1)
-SEGMENTS(GFMCP_SetCDisplaySegments, M_GFMCP, 2)
-SEGMENTS(GFMCP_SetDDisplaySegments, M_GFMCP, 3)
-SEGMENTS(GFMCP_SetEDisplaySegments, M_GFMCP, 4)
-SEGMENTS(GFATC_SetDigitSegments, M_GFATC, 0)
-TEXT(GFMCPPro_SetADisplayText, M_GFMCPPRO, 0)
-TEXT(GFMCPPro_SetBDisplayText, M_GFMCPPRO, 1)
-TEXT(GFMCPPro_SetCDisplayText, M_GFMCPPRO, 2)
-TEXT(GFMCPPro_SetDDisplayText, M_GFMCPPRO, 3)
-TEXT(GFMCPPro_SetEDisplayText, M_GFMCPPRO, 4)
-TEXT(GFMCPPro_SetFDisplayText, M_GFMCPPRO, 5)
+TEXT(GF45_SetAlpha, DEV_GF45, 0)
+TEXT(GF45_SetNumeric, DEV_GF45, 1)
+SEGMENTS(GF45_SetNumericSegments, DEV_GF45, 1)
+TEXT(GF46_SetAlpha, DEV_GF46, 0)
+TEXT(GF46_SetNumeric, DEV_GF46, 1)
+SEGMENTS(GF46_SetNumericSegments, DEV_GF46, 1)
+SEGMENTS(GF166_SetLDisplaySegments, DEV_GF166, 0)
+SEGMENTS(GF166_SetRDisplaySegments, DEV_GF166, 1)
+SEGMENTS(GFMCP_SetADisplaySegments, DEV_GFMCP, 0)
+SEGMENTS(GFMCP_SetBDisplaySegments, DEV_GFMCP, 1)
+SEGMENTS(GFMCP_SetCDisplaySegments, DEV_GFMCP, 2)
+SEGMENTS(GFMCP_SetDDisplaySegments, DEV_GFMCP, 3)
+SEGMENTS(GFMCP_SetEDisplaySegments, DEV_GFMCP, 4)
+SEGMENTS(GFATC_SetDigitSegments, DEV_GFATC, 0)
+TEXT(GFMCPPro_SetADisplayText, DEV_GFMCPPRO, 0)
+TEXT(GFMCPPro_SetBDisplayText, DEV_GFMCPPRO, 1)
+TEXT(GFMCPPro_SetCDisplayText, DEV_GFMCPPRO, 2)
+TEXT(GFMCPPro_SetDDisplayText, DEV_GFMCPPRO, 3)
+TEXT(GFMCPPro_SetEDisplayText, DEV_GFMCPPRO, 4)
+TEXT(GFMCPPro_SetFDisplayText, DEV_GFMCPPRO, 5)

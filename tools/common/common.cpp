@@ -1,0 +1,76 @@
+// The tools' shared helpers; see common.h.
+#include "tools/common/common.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace tools {
+
+std::vector<UnitsEntry> splitUnitsList(const char* list) {
+    std::vector<UnitsEntry> entries;
+    if (!list) return entries;
+    const char* p = list;
+    while (*p) {
+        const char* from = p;
+        while (*p && *p != '=' && *p != ',') ++p;
+        UnitsEntry entry{std::string_view(from, static_cast<size_t>(p - from)), *p == '=', {},
+                         from};
+        if (entry.hasCount) {
+            const char* count = ++p;
+            while (*p && *p != ',') ++p;
+            entry.count = std::string_view(count, static_cast<size_t>(p - count));
+        }
+        entries.push_back(entry);
+        if (*p == ',') ++p;
+    }
+    return entries;
+}
+
+bool wholeUnitCount(std::string_view text, unsigned long* count) {
+    const std::string digits(text);
+    char* end = nullptr;
+    unsigned long value = std::strtoul(digits.c_str(), &end, 10);
+    if (end == digits.c_str() || value > 65535 || *end) return false;
+    *count = value;
+    return true;
+}
+
+int leadingUnitCount(std::string_view text) {
+    const std::string digits(text);
+    char* end = nullptr;
+    long value = std::strtol(digits.c_str(), &end, 10);
+    return end != digits.c_str() && value >= 0 && value <= 65535 ? static_cast<int>(value) : 0;
+}
+
+std::string readFile(const char* path) {
+    std::string content;
+    FILE* f = std::fopen(path, "rb");
+    if (!f) return content;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) content.append(buf, n);
+    std::fclose(f);
+    return content;
+}
+
+void appendHexBytes(std::string& out, const unsigned char* bytes, size_t count) {
+    char buf[4];
+    for (size_t i = 0; i < count; ++i) {
+        std::snprintf(buf, sizeof buf, " %02X", bytes[i]);
+        out += buf;
+    }
+}
+
+bool parseHexBytes(const char* text, unsigned char* out, size_t count) {
+    const char* p = text;
+    for (size_t i = 0; i < count; ++i) {
+        char* end = nullptr;
+        unsigned long v = std::strtoul(p, &end, 16);
+        if (end == p || v > 0xFF) return false;
+        out[i] = static_cast<unsigned char>(v);
+        p = end;
+    }
+    return true;
+}
+
+}  // namespace tools
