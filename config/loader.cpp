@@ -251,22 +251,33 @@ void walkDevices(Walk& walk) {
     }
 }
 
+// One walk inside one batch of settings-file calls: the file is read once for it, and
+// its writes reach the file only if nobody saved it meanwhile.
+platform::ProfileOutcome walkFile(Walk& walk) {
+    platform::profileBegin(walk.in->path);
+    if (!walk.verify) writeReportHead(walk);
+    walkConditions(walk);
+    walkDevices(walk);
+    return platform::profileEnd();
+}
+
 // The body of a load, from the table reset to the attribute clear. Returns true when the
-// file was saved by someone else while it ran.
+// file was saved by someone else while it ran: then none of its verdicts were written.
 bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
     Walk walk{false, &in, observer, FNV_OFFSET};
     resetItemTable();
-    writeReportHead(walk);
-    walkConditions(walk);
-    walkDevices(walk);
+    platform::ProfileOutcome outcome = walkFile(walk);
     if (observer && observer->dryRun) return false;
+    if (outcome == platform::PROFILE_FILE_CHANGED) return true;
 
     // Clearing the marker also hides an edit saved during the walk, so the file is read
     // once more afterwards; an edit saved after the clear sets the marker again itself.
     platform::setFileAttributes(in.path, platform::FILE_ATTR_NORMAL);
+    // Verdicts that could not be written (the file is as it was read): nothing to compare
+    // with, and loading again would not write them either.
+    if (outcome == platform::PROFILE_WRITE_FAILED) return false;
     Walk check{true, &in, nullptr, FNV_OFFSET};
-    walkConditions(check);
-    walkDevices(check);
+    walkFile(check);
     return check.fingerprint != walk.fingerprint;
 }
 
