@@ -327,7 +327,6 @@ int evaluateItem(int32_t i, uint32_t now) {
     if (item.kind == KIND_CONDITION) writeFloat(item.last, 0.0f);
 
     if (!applies(item, i)) return 0;
-    if (item.kind == KIND_BRIGHTNESS) refreshBrightness(item, now);
     if (flashIsDark(item, i, now, &update.forced)) return 1;
 
     update.numeric = item.valueType <= VT_F64;
@@ -338,6 +337,8 @@ int evaluateItem(int32_t i, uint32_t now) {
     if (!update.changed && timedSwitch(item, i, now)) return 1;
     if (update.forced || (update.changed && item.kind != KIND_CONDITION))
         send(item, i, update, now);
+    // After the send: a level never sent yet goes out as itself, not as the 0 it starts at.
+    if (item.kind == KIND_BRIGHTNESS) refreshBrightness(item, now);
 
     if ((item.flags & FLAG_OUTPUT_COUNT_2) == 0) item.flags += FLAG_OUTPUT_COUNT_1;
     item.typeOffsetSeen = item.typeOffset;

@@ -131,6 +131,21 @@ static void blankEverything() {
         itemTable[i].flags &= ~static_cast<uint32_t>(FLAG_OUTPUT_COUNT);
 }
 
+void darkenWhatNoItemDrives() {
+    static DrivenTable driven;
+    std::memset(driven, 0, sizeof driven);
+    for (int32_t i = 0; itemTable && i < itemCount; ++i) {
+        const ItemRecord& item = itemTable[i];
+        if (item.deviceType < 1 || item.deviceType >= DEVICE_COUNT_SLOTS) continue;
+        DrivenOutputs& unit = driven[item.deviceType][item.unit];
+        if (item.kind == KIND_LIGHT) unit.lights |= 1u << (item.index % 32);
+        if (item.kind == KIND_BRIGHTNESS) unit.others |= WRITTEN_BRIGHTNESS;
+        if (item.kind == KIND_DISPLAY && item.index < MAX_DISPLAYS)
+            unit.others |= static_cast<uint8_t>(WRITTEN_DISPLAY0 << item.index);
+    }
+    darkenUndrivenOutputs(driven);
+}
+
 static void evaluationWalk(uint32_t now) {
     onMask = 0;
     offMask = 0;

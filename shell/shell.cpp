@@ -121,6 +121,7 @@ void loadConfiguration(LoadRequest request) {
         const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
                                 linkStatus.versionTooOld};
         loadConfigurationOnce(inputs, nullptr);
+        darkenWhatNoItemDrives();
         reloadPending = false;
     }
     loadBusy = false;
