@@ -112,6 +112,10 @@ void killTimer(uint32_t id);
 // last message fetched (0 after an ordinary close).
 int runMainLoop();
 
+// Whether the program has been asked to close while the loop thread was busy (a signal,
+// or a close message waiting in the queue): long waits on the loop thread give up then.
+bool stopRequested();
+
 // Asks the loop thread to run `work` soon. The one call that may come from any thread.
 // Returns false when it cannot be queued (no window, or the queue is full).
 bool postToLoop(void (*work)());

@@ -158,6 +158,7 @@ void onMainWindowTimer(uint32_t id) {
 }
 
 void shutdownNorvalume() {
+    setLinkWaitHook(nullptr);
     resetLinkStatus();
     unbindDeviceLibrary();
     freeItemTable();
@@ -170,6 +171,9 @@ int runNorvalume() {
         platform::beep(platform::BEEP_EXCLAMATION);
         return EXIT_NO_WINDOW_CLASS;
     }
+    // A simulator that stops answering can block an exchange for many seconds: the
+    // watchdog and a request to stop are looked at between its tries.
+    setLinkWaitHook(keepWaitingForLink);
     if (!bindDeviceLibrary(onPanelsPlugged)) {
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
