@@ -255,10 +255,12 @@ static void decodeBytes(ItemRecord& item, Update& update) {
     std::memcpy(update.bytes, item.raw, 8);
 }
 
+// Judged by the time elapsed since the period began, as every timer is, so that a period
+// running across the tick counter's wrap ends on time.
 static bool timedDeadlineReached(const ItemRecord& item, uint32_t now) {
-    // A plain comparison of tick values: the deadline is the one time not judged by
-    // difference.
-    return item.timerDeadlineMs != 0 && now >= item.timerDeadlineMs;
+    if (item.timerDeadlineMs == 0) return false;
+    const uint32_t began = item.timerDeadlineMs - item.timerPeriodMs;
+    return now - began >= item.timerPeriodMs;
 }
 
 // A timed light whose deadline has come switches to its final state: off for timed-off,
@@ -278,8 +280,11 @@ static bool timedSwitch(ItemRecord& item, int32_t i, uint32_t now) {
 // after its deadline lets the next switch-on start a fresh period.
 static void sendLight(ItemRecord& item, uint32_t now) {
     bool on = readFloat(item.last) != 0.0f;
-    if (on && item.timerDeadlineMs == 0 && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)))
+    if (on && item.timerDeadlineMs == 0 && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF))) {
+        // 0 stands for no timer; a deadline on the wrap itself ends a millisecond late.
         item.timerDeadlineMs = now + item.timerPeriodMs;
+        if (item.timerDeadlineMs == 0) item.timerDeadlineMs = 1;
+    }
     markLight(item.index, on);
     if (!on && timedDeadlineReached(item, now)) {
         item.lastToggleMs = 0;

@@ -298,6 +298,34 @@ TEST_F(Evaluate, TimedLightBackOnAfterItsDeadlineExpiresAtTheNextQuietScan) {
     EXPECT_EQ(markOf(0), "off");  // not a new period: the old deadline has passed
 }
 
+TEST_F(Evaluate, TimedOffLightKeepsItsPeriodAcrossTheTickCounterWrap) {
+    // On at `start` for 5 s, looked at by the scans of its first two evaluations, one
+    // more, one just before its time is up and one just after; then switched off, which
+    // frees its timer.
+    const struct {
+        const char* name;
+        uint32_t start;
+    } cases[] = {
+        {"within one wrap", 10000},
+        {"wrap early in the period", 0u - 1000},
+        {"deadline just after the wrap", 0u - 4990},
+        {"deadline on the wrap itself", 0u - 5000},
+        {"deadline just before the wrap, next scan after it", 0u - 5010},
+    };
+    for (const auto& c : cases) {
+        ItemRecord light = f32Light(1, 1.0f, FLAG_TIMED_OFF);
+        light.timerPeriodMs = 5000;
+        loadTable({light});
+        std::vector<std::string> marks;
+        for (uint32_t at : {0u, 220u, 440u, 4780u, 5220u})
+            marks.push_back(markAt(0, c.start + at));
+        EXPECT_EQ(marks, (std::vector<std::string>{"on", "on", "-", "-", "off"})) << c.name;
+        setRawF32(itemTable[0], 0.0f);
+        EXPECT_EQ(markAt(0, c.start + 5440), "off") << c.name;
+        EXPECT_EQ(itemTable[0].timerDeadlineMs, 0u) << c.name;
+    }
+}
+
 TEST_F(Evaluate, FlashThenSteadyOnStopsFlashingAtTheDeadline) {
     ItemRecord light = constantLight(1, 1.0f, FLAG_TIMED_ON | FLAG_FLASH_FAST);
     light.timerPeriodMs = 1000;
