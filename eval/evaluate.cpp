@@ -234,10 +234,11 @@ struct Update {
 };
 
 // A condition keeps its value at once, sent or not: later items read it in this scan.
+// The change is judged on the float that `last` keeps and a display shows: the double
+// itself would differ from it on every scan when a float cannot hold it.
 static void decodeNumeric(ItemRecord& item, Update& update) {
-    double value = numericValue(item);
-    if (numericChanged(item, value)) update.changed = true;
-    update.value = toFloat(value);
+    update.value = toFloat(numericValue(item));
+    if (numericChanged(item, update.value)) update.changed = true;
     if (item.kind == KIND_CONDITION) writeFloat(item.last, update.value);
 }
 

@@ -453,6 +453,36 @@ TEST_F(Evaluate, HugeF64OnADisplayOverflowsWithoutUndefinedConversion) {
     EXPECT_NE(fake::dlLogText().find(testPattern), std::string::npos) << fake::dlLogText();
 }
 
+TEST_F(Evaluate, SteadyF64DisplayIsSentOnceThoughAFloatCannotHoldIt) {
+    // Held for many scans after the two sends of a load, then changed to `next` and held
+    // again: one call. `last` keeps a float, which none of these values fits exactly.
+    const struct {
+        double value;
+        int16_t displayFormat;
+        double next;
+    } cases[] = {
+        {123456.789, 64, 123457.789},  // four decimals, finer than a float is there
+        {1234567.89, 12, 1234568.89},
+        {16777217.0, 0, 16777219.0},
+        {1e300, 0, 42.0},  // beyond the float range: shown as overflow
+        {-1e300, 0, 42.0},
+    };
+    for (const auto& c : cases) {
+        ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
+        d.valueType = VT_F64;
+        d.displayFormat = c.displayFormat;
+        setRawF64(d, c.value);
+        loadTable({d});
+        evaluateItem(0, fake::nowMs);
+        evaluateItem(0, fake::nowMs);
+        fake::clearDlLog();
+        for (int n = 0; n < 50; ++n) evaluateItem(0, fake::nowMs);
+        setRawF64(itemTable[0], c.next);
+        for (int n = 0; n < 50; ++n) evaluateItem(0, fake::nowMs);
+        EXPECT_EQ(fake::dlLog.size(), 1u) << c.value << ":\n" << fake::dlLogText();
+    }
+}
+
 }  // namespace
 
 TEST_F(Evaluate, ConstantTextOnANumericDisplayIsSentOnlyAfterALoad) {
