@@ -10,6 +10,7 @@
 #include "eval/eval.h"
 
 constexpr uint32_t BRIGHTNESS_REFRESH_MS = 1000;
+constexpr int32_t BRIGHTNESS_MAX = 15;  // the library takes levels 0..15
 constexpr uint32_t FLASH_FAST_MS = 110;
 constexpr uint32_t FLASH_SLOW_MS = 330;
 
@@ -150,10 +151,17 @@ static bool applies(ItemRecord& item, int32_t i) {
     return true;
 }
 
+// The level kept in `last`, within the library's range. A string or radio type leaves raw
+// bytes there, unclamped, which read as any float at all.
+static int32_t brightnessLevel(const ItemRecord& item) {
+    const int32_t level = roundToInt(readFloat(item.last));
+    return level < 0 ? 0 : level > BRIGHTNESS_MAX ? BRIGHTNESS_MAX : level;
+}
+
 // A brightness level goes out again every second, changed or not.
 static void refreshBrightness(ItemRecord& item, uint32_t now) {
     if (now - item.lastToggleMs < BRIGHTNESS_REFRESH_MS) return;
-    setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
+    setBrightness(brightnessLevel(item), item.deviceType, item.unit);
     item.lastToggleMs = now;
 }
 
@@ -200,7 +208,7 @@ static double numericValue(ItemRecord& item) {
     if (source == FLAG_HAS_NUMBER) value = readFloat(item.literal);
     if (item.kind == KIND_BRIGHTNESS) {
         if (std::isnan(value)) value = 0;  // a level must be a number
-        if (value > 15) value = 15;
+        if (value > BRIGHTNESS_MAX) value = BRIGHTNESS_MAX;
         if (value < 0) value = 0;
     } else if (item.kind != KIND_DISPLAY) {
         value = (value >= 0.5 || value <= -0.5) ? 1 : 0;
@@ -305,7 +313,7 @@ static void send(ItemRecord& item, int32_t i, const Update& update, uint32_t now
 
     switch (item.kind) {
     case KIND_BRIGHTNESS:
-        setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
+        setBrightness(brightnessLevel(item), item.deviceType, item.unit);
         break;
     case KIND_LIGHT:
         sendLight(item, now);

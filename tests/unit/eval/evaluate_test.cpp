@@ -207,6 +207,34 @@ TEST_F(Evaluate, BrightnessIsClampedAndRounded) {
     }
 }
 
+TEST_F(Evaluate, BrightnessFromAStringOrRadioTypeIsClampedToo) {
+    // The type byte from the simulator makes the value raw bytes; whatever they read as,
+    // the level stays within 0..15: sent by the two evaluations after a load, and by the
+    // refresh a second after the last.
+    const struct {
+        uint16_t valueType;
+        float raw;
+        int level;
+    } cases[] = {
+        {VT_STR, 1000.0f, 15}, {VT_R0, -3.0f, 0}, {VT_R1, INFINITY, 15},
+        {VT_R2, 7.6f, 8},      {VT_STR, NAN, 0},  {200, 16.0f, 15},
+    };
+    for (const auto& c : cases) {
+        ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_OFFSET);
+        b.valueType = c.valueType;
+        setRawF32(b, c.raw);
+        loadTable({b});
+        fake::clearDlLog();
+        for (int n = 0; n < 3; ++n) {
+            evaluateItem(0, fake::nowMs);
+            fake::advance(1100);
+        }
+        const std::string sent = "GFP8_SetBrightness 0 " + std::to_string(c.level);
+        EXPECT_EQ(fake::dlLog, (std::vector<std::string>{sent, sent, sent}))
+            << "type " << c.valueType << " raw " << c.raw;
+    }
+}
+
 TEST_F(Evaluate, UnchangedBrightnessIsSentAgainAfterASecond) {
     ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER);
     setLiteral(b, 6.0f);
