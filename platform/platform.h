@@ -143,6 +143,10 @@ MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed);
 void* mapSharedMemory(MappingRef mapping, uint32_t size);
 void unmapSharedMemory(void* view, uint32_t size);
 void closeSharedMemory(MappingRef mapping);
+// Removes shared memory that createSharedMemory made in an earlier process which ended
+// without closing it (killed, say). Memory whose creator still runs, or that was made by
+// anything else, stays. Windows frees a process's memory when it ends: nothing to do there.
+void removeOrphanedSharedMemory();
 
 // Sends `message` to `window` and waits at most `timeoutMs` for the answer, blocking.
 // True when it was delivered and answered; then *result holds the answer.

@@ -165,6 +165,8 @@ void shutdownNorvalume() {
 }
 
 int runNorvalume() {
+    // Before this run makes blocks of its own: a killed predecessor's are still there.
+    platform::removeOrphanedSharedMemory();
     readShellSettings();
 
     if (!platform::registerMainClass(WINDOW_CLASS, &windowHandlers)) {

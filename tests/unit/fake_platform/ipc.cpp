@@ -226,6 +226,8 @@ void closeSharedMemory(MappingRef ref) {
     ipcMappingsLive--;
 }
 
+void removeOrphanedSharedMemory() {}
+
 bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, intptr_t,
                         uint32_t timeoutMs, uint32_t* result) {
     ipcSends++;
