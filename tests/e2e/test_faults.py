@@ -217,8 +217,11 @@ class Faults(harness.ProgramSandbox):
             f.write(garbage)
         time.sleep(3)
         self.assertIsNone(program.poll())
-        with open(self.ini, "rb") as f:
-            self.assertEqual(f.read()[:len(garbage)], garbage)
+        if not harness.WINE:
+            # Windows' profile functions rewrite a file as they parsed it when they write
+            # the report into it; our engine keeps every byte it does not change.
+            with open(self.ini, "rb") as f:
+                self.assertEqual(f.read()[:len(garbage)], garbage)
 
         lines = 64000
         huge = WITH_BAD_LINE + "".join(
