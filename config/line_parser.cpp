@@ -44,6 +44,27 @@ const char* const ERROR_TEXTS[LINE_ERROR_COUNT] = {
 constexpr int MAX_REFERENCES = 8;
 constexpr uint32_t LITERAL_FLAGS = FLAG_HAS_NUMBER | FLAG_HAS_STRING | FLAG_TEXT_MATCH;
 
+// The settings a later option can override, for the observer's notes.
+enum Field : uint8_t {
+    FIELD_OFFSET,
+    FIELD_TYPE,
+    FIELD_TYPE_OFFSET,
+    FIELD_COMPARE,
+    FIELD_LITERAL,
+    FIELD_MULTIPLIER,
+    FIELD_DIVISOR,
+    FIELD_MASK,
+    FIELD_FORMAT,
+    FIELD_FLASH,
+    FIELD_TIMER,
+    FIELD_COUNT
+};
+
+struct OptionSpan {
+    int16_t at;  // -1: not given
+    int16_t length;
+};
+
 // Everything one line's scan needs; nothing survives the call.
 struct LineScan {
     ItemRecord record;
@@ -51,6 +72,13 @@ struct LineScan {
     int32_t position;
     int positiveCount;
     int negativeCount;
+    const char* tokenStart;
+    // Kept only for an observer: the fields the current option sets, and which option
+    // last gave each.
+    const LineObserver* observer;
+    const char* line;
+    uint32_t claimed;
+    OptionSpan given[FIELD_COUNT];
 };
 
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -66,6 +94,35 @@ bool startsWithWord(const char* text, const char* word) {
         if (upper(*text) != *word) return false;
     }
     return true;
+}
+
+void claim(LineScan& s, Field field) {
+    if (s.observer) s.claimed |= 1u << field;
+}
+
+LineNote noteOn(const LineScan& s, LineNoteKind kind, const char* from, const char* to) {
+    return LineNote{kind, UNUSED_NONE, static_cast<int>(from - s.line),
+                    static_cast<int>(to - from), -1, 0, 0};
+}
+
+void tell(const LineScan& s, LineNoteKind kind, const char* from, const char* to) {
+    if (s.observer) s.observer->note(noteOn(s, kind, from, to));
+}
+
+// The option at the token start reads as its first `read` characters; up to `end` the
+// rest of a run of digits and points was skipped with it.
+void tellCut(const LineScan& s, const char* read, const char* end) {
+    if (!s.observer || end <= read) return;
+    LineNote n = noteOn(s, NOTE_NUMBER_CUT, s.tokenStart, end);
+    n.read = static_cast<int>(read - s.tokenStart);
+    s.observer->note(n);
+}
+
+// Hexadecimal digits from `digits` to the cursor that hold more than 32 bits.
+void tellLongHex(const LineScan& s, const char* digits) {
+    if (!s.observer) return;
+    while (*digits == '0' && digits < s.cursor) ++digits;
+    if (s.cursor - digits > 8) tell(s, NOTE_HEX_TOO_LONG, s.tokenStart, s.cursor);
 }
 
 // Condition and format numbers: digits only, saturating, so an over-long run lands above
@@ -91,11 +148,12 @@ void storeFloatLiteral(ItemRecord& r, float value) {
 // A decimal number at `p` (the caller has checked it starts with a digit, sign or point).
 // The scan goes on after what the conversion used and after any run of number
 // characters, so an exponent is part of its number rather than the start of another.
-float readNumber(const char*& p) {
+float readNumber(LineScan& s, const char*& p) {
     const char* used = p;
     double value = readDecimal(p, &used);
     const char* run = skipNumberChars(p);
     p = skipNumberChars(used > run ? used : run);
+    tellCut(s, used, p);
     return toFloatSaturating(value);
 }
 
@@ -103,14 +161,16 @@ LineError numberLiteral(LineScan& s) {
     const char* p = s.cursor;
     if (upper(*p) == 'X') {
         ++p;
+        const char* digits = p;
         uint32_t value = 0;
         if (!readHex(p, value)) return ERR_BAD_LITERAL_HEX;
         storeFloatLiteral(s.record, static_cast<float>(value));
         s.cursor = p;
+        tellLongHex(s, digits);
         return LINE_OK;
     }
     if (!startsNumber(*p)) return ERR_BAD_LITERAL;
-    storeFloatLiteral(s.record, readNumber(p));
+    storeFloatLiteral(s.record, readNumber(s, p));
     s.cursor = p;
     return LINE_OK;
 }
@@ -124,19 +184,27 @@ void textLiteral(LineScan& s, uint32_t literalFlag) {
     ItemRecord& r = s.record;
     std::memset(r.literal, 0, sizeof r.literal);
     size_t kept = 0;
+    size_t length = 0;
+    bool closed = false;
     while (*p) {
         char c = *p;
         if (c == quote) {
             if (p[1] != quote) {
                 ++p;
+                closed = true;
                 break;
             }
             ++p;  // a doubled quote: keep one
         }
         if (kept < sizeof r.literal) r.literal[kept++] = static_cast<uint8_t>(c);
+        ++length;
         ++p;
     }
     r.flags = (r.flags & ~LITERAL_FLAGS) | literalFlag;
+    if (!closed)
+        tell(s, NOTE_TEXT_UNCLOSED, s.cursor, p);
+    else if (length > sizeof r.literal)
+        tell(s, NOTE_TEXT_CUT, s.cursor, p);
     s.cursor = p;
 }
 
@@ -152,8 +220,21 @@ LineError textMatch(LineScan& s) {
 
 LineError scaling(LineScan& s, float& field) {
     if (!startsNumber(*s.cursor)) return ERR_BAD_MULTIPLIER;
-    field = readNumber(s.cursor);
+    field = readNumber(s, s.cursor);
+    // 0 is what "not given" looks like to the evaluation.
+    if (field == 0) tell(s, NOTE_ZERO_SCALE, s.tokenStart, s.cursor);
     return LINE_OK;
+}
+
+// A reference to a condition the line also refers to with the other sign.
+void tellContradiction(const LineScan& s, const uint8_t* opposite, int32_t ref) {
+    if (!s.observer) return;
+    for (int k = 0; k < MAX_REFERENCES; ++k) {
+        if (opposite[k] == ref) {
+            tell(s, NOTE_NEVER_APPLIES, s.tokenStart, s.cursor);
+            return;
+        }
+    }
 }
 
 LineError conditionReference(LineScan& s, bool negative) {
@@ -168,7 +249,11 @@ LineError conditionReference(LineScan& s, bool negative) {
     if (count >= MAX_REFERENCES) return negative ? ERR_TOO_MANY_NEGATIVE : ERR_TOO_MANY_POSITIVE;
     uint8_t* slots = negative ? s.record.excludedConditions : s.record.requiredConditions;
     slots[count++] = static_cast<uint8_t>(n + 1);
+    const char* read = s.cursor;
     s.cursor = skipDigitsAndPoints(s.cursor);
+    tellCut(s, read, s.cursor);
+    tellContradiction(s, negative ? s.record.requiredConditions : s.record.excludedConditions,
+                      n + 1);
     return LINE_OK;
 }
 
@@ -188,7 +273,9 @@ LineError displayFormat(LineScan& s) {
     // The leading-zero form is remembered apart (D012 is not D12); D05 stays plain 5.
     bool leadingZeroForm = first[0] == '0' && (first[1] == '0' || v > 9);
     r.displayFormat = static_cast<int16_t>(leadingZeroForm ? v + 1000 : v);
+    const char* read = s.cursor;
     s.cursor = skipDigitsAndPoints(s.cursor);
+    tellCut(s, read, s.cursor);
     return LINE_OK;
 }
 
@@ -201,16 +288,13 @@ const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& re
 LineError optionF(LineScan& s) {
     ItemRecord& r = s.record;
     const char* p = s.cursor;
-    if (p[0] == '3' && p[1] == '2') {
-        r.valueType = VT_F32;
+    if ((p[0] == '3' && p[1] == '2') || (p[0] == '6' && p[1] == '4')) {
+        r.valueType = p[0] == '3' ? VT_F32 : VT_F64;
         s.cursor += 2;
+        claim(s, FIELD_TYPE);
         return LINE_OK;
     }
-    if (p[0] == '6' && p[1] == '4') {
-        r.valueType = VT_F64;
-        s.cursor += 2;
-        return LINE_OK;
-    }
+    claim(s, FIELD_FLASH);
     if (startsWithWord(p, "SLOW") || startsWithWord(p, "FAST")) {
         r.flags |= (upper(*p) == 'S') ? FLAG_FLASH_SLOW : FLAG_FLASH_FAST;
         s.cursor += 4;
@@ -222,6 +306,7 @@ LineError optionF(LineScan& s) {
             readTimedSuffix(p + 1, c == 'S' ? FLAG_FLASH_SLOW : FLAG_FLASH_FAST, r);
         if (after) {
             s.cursor = after;
+            claim(s, FIELD_TIMER);
             return LINE_OK;
         }
     }
@@ -247,9 +332,12 @@ LineError optionS(LineScan& s) {
         const char* after = readTimedSuffix(p + 1, 0, r);
         if (!after) return ERR_BAD_STEADY;
         s.cursor = after;
+        claim(s, FIELD_TIMER);
+        return LINE_OK;
     } else {
         return ERR_BAD_S;
     }
+    claim(s, FIELD_TYPE);
     return LINE_OK;
 }
 
@@ -268,6 +356,7 @@ LineError optionU(LineScan& s) {
     } else {
         return ERR_BAD_U;
     }
+    claim(s, FIELD_TYPE);
     return LINE_OK;
 }
 
@@ -277,6 +366,62 @@ LineError offsetArgument(LineScan& s, uint16_t& field, LineError notHex, LineErr
     if (!readHex(s.cursor, value)) return notHex;
     if (value > 0xFFFF) return tooHigh;
     field = static_cast<uint16_t>(value);
+    return LINE_OK;
+}
+
+LineError optionM(LineScan& s) {
+    const char* digits = s.cursor;
+    if (!readHex(s.cursor, s.record.mask)) return ERR_BAD_M;
+    claim(s, FIELD_MASK);
+    tellLongHex(s, digits);
+    // 0 is what "no mask" looks like to the evaluation.
+    if (s.record.mask == 0) tell(s, NOTE_ZERO_MASK, s.tokenStart, s.cursor);
+    return LINE_OK;
+}
+
+LineError optionI(LineScan& s) {
+    ItemRecord& r = s.record;
+    if (upper(*s.cursor) == 'X') {
+        ++s.cursor;
+        r.flags |= FLAG_INDIRECT_OFFSET | FLAG_HAS_OFFSET;
+        claim(s, FIELD_OFFSET);
+        return offsetArgument(s, r.offset, ERR_BAD_X_NOT_HEX, ERR_BAD_X_TOO_HIGH);
+    }
+    r.flags |= FLAG_TYPE_FROM_SIM;
+    claim(s, FIELD_TYPE_OFFSET);
+    return offsetArgument(s, r.typeOffset, ERR_BAD_I_NOT_HEX, ERR_BAD_I_TOO_HIGH);
+}
+
+LineError optionR(LineScan& s) {
+    if (*s.cursor < '0' || *s.cursor > '2') return ERR_BAD_RADIO;
+    s.record.valueType = static_cast<uint16_t>(VT_R0 + (*s.cursor - '0'));
+    ++s.cursor;
+    claim(s, FIELD_TYPE);
+    return LINE_OK;
+}
+
+// "<", "<=", ">" and ">=": a number must follow at once.
+LineError ordering(LineScan& s, char c) {
+    ItemRecord& r = s.record;
+    r.compareOp = (c == '<') ? CMP_LT : CMP_GT;
+    if (*s.cursor == '=') {
+        r.compareOp = (c == '<') ? CMP_LE : CMP_GE;
+        ++s.cursor;
+    }
+    claim(s, FIELD_COMPARE);
+    claim(s, FIELD_LITERAL);
+    return numberLiteral(s);
+}
+
+// A number with no sign, a blank or comma between options, or a character that starts
+// no option and is skipped.
+LineError otherCharacter(LineScan& s, char c) {
+    if (startsNumber(c)) {
+        --s.cursor;
+        claim(s, FIELD_LITERAL);
+        return numberLiteral(s);
+    }
+    if (c != ' ' && c != '\t' && c != ',') tell(s, NOTE_SKIPPED, s.tokenStart, s.cursor);
     return LINE_OK;
 }
 
@@ -295,7 +440,10 @@ LineError token(LineScan& s, bool& done) {
                 ++s.cursor;
                 return conditionReference(s, true);
             }
-            if (*s.cursor != '=') return LINE_OK;  // a lone "!" is skipped
+            if (*s.cursor != '=') {  // a lone "!" is skipped
+                tell(s, NOTE_SKIPPED, s.tokenStart, s.cursor);
+                return LINE_OK;
+            }
             ++s.cursor;
             r.compareOp = CMP_NE;
             break;  // then as "="
@@ -305,58 +453,48 @@ LineError token(LineScan& s, bool& done) {
         case '"':
         case '\'':
             --s.cursor;
+            claim(s, FIELD_LITERAL);
             textLiteral(s, FLAG_HAS_STRING);
             return LINE_OK;
         case '<':
         case '>':
-            r.compareOp = (c == '<') ? CMP_LT : CMP_GT;
-            if (*s.cursor == '=') {
-                r.compareOp = (c == '<') ? CMP_LE : CMP_GE;
-                ++s.cursor;
-            }
-            return numberLiteral(s);
+            return ordering(s, c);
         case '*':
+            claim(s, FIELD_MULTIPLIER);
             return scaling(s, r.multiplier);
         case '/':
+            claim(s, FIELD_DIVISOR);
             return scaling(s, r.divisor);
         case 'C':
             return conditionReference(s, false);
         case 'A':
+            claim(s, FIELD_LITERAL);
             return textMatch(s);
         case 'D':
+            claim(s, FIELD_FORMAT);
             return displayFormat(s);
         case 'F':
             return optionF(s);
         case 'I':
-            if (upper(*s.cursor) == 'X') {
-                ++s.cursor;
-                r.flags |= FLAG_INDIRECT_OFFSET | FLAG_HAS_OFFSET;
-                return offsetArgument(s, r.offset, ERR_BAD_X_NOT_HEX, ERR_BAD_X_TOO_HIGH);
-            }
-            r.flags |= FLAG_TYPE_FROM_SIM;
-            return offsetArgument(s, r.typeOffset, ERR_BAD_I_NOT_HEX, ERR_BAD_I_TOO_HIGH);
+            return optionI(s);
         case 'X':
             r.flags |= FLAG_HAS_OFFSET;
+            claim(s, FIELD_OFFSET);
             return offsetArgument(s, r.offset, ERR_BAD_X_NOT_HEX, ERR_BAD_X_TOO_HIGH);
         case 'M':
-            return readHex(s.cursor, r.mask) ? LINE_OK : ERR_BAD_M;
+            return optionM(s);
         case 'R':
-            if (*s.cursor < '0' || *s.cursor > '2') return ERR_BAD_RADIO;
-            r.valueType = static_cast<uint16_t>(VT_R0 + (*s.cursor - '0'));
-            ++s.cursor;
-            return LINE_OK;
+            return optionR(s);
         case 'S':
             return optionS(s);
         case 'U':
             return optionU(s);
         default:
-            if (startsNumber(c)) {
-                --s.cursor;
-                return numberLiteral(s);
-            }
-            return LINE_OK;  // blanks, punctuation and letters that start no option
+            return otherCharacter(s, c);
     }
     // "=" and "!=": a quoted text or a number must follow at once.
+    claim(s, FIELD_COMPARE);
+    claim(s, FIELD_LITERAL);
     if (*s.cursor == '"' || *s.cursor == '\'') {
         textLiteral(s, FLAG_HAS_STRING);
         return LINE_OK;
@@ -382,6 +520,73 @@ LineError finalCheck(const ItemRecord& r) {
     if (hasString) return ERR_STRING_ON_TRUTH;
     if (!hasOffset && !hasNumber && !isTextMatch) return ERR_NEEDS_RESULT;
     return LINE_OK;
+}
+
+// After an option: a note when it replaces a setting an earlier option gave (one note per
+// option), and from now on it is the option that gave those settings.
+void settleClaims(LineScan& s) {
+    const OptionSpan now{static_cast<int16_t>(s.tokenStart - s.line),
+                         static_cast<int16_t>(s.cursor - s.tokenStart)};
+    constexpr uint32_t SPEEDS = FLAG_FLASH_FAST | FLAG_FLASH_SLOW;
+    constexpr uint32_t TIMERS = FLAG_TIMED_ON | FLAG_TIMED_OFF;
+    bool noted = false;
+    for (int field = 0; field < FIELD_COUNT; ++field) {
+        if (!(s.claimed & (1u << field))) continue;
+        const OptionSpan before = s.given[field];
+        s.given[field] = now;
+        if (before.at < 0 || noted) continue;
+        LineNoteKind kind = NOTE_OVERRIDDEN;
+        if (field == FIELD_FLASH) {
+            // The speeds are flags: a repeated one changes nothing, both make it fast.
+            if ((s.record.flags & SPEEDS) != SPEEDS) continue;
+            kind = NOTE_BOTH_SPEEDS;
+        } else if (field == FIELD_TIMER && (s.record.flags & TIMERS) == TIMERS) {
+            kind = NOTE_BOTH_TIMERS;
+        }
+        LineNote n = noteOn(s, kind, s.tokenStart, s.cursor);
+        n.other = before.at;
+        n.otherLength = before.length;
+        s.observer->note(n);
+        noted = true;
+    }
+    s.claimed = 0;
+}
+
+void tellUnused(const LineScan& s, Field field, UnusedReason why) {
+    const OptionSpan g = s.given[field];
+    if (g.at >= 0) s.observer->note(LineNote{NOTE_UNUSED, why, g.at, g.length, -1, 0, 0});
+}
+
+// What an accepted line carries that its kind makes no use of, as the evaluation and the
+// display text read the record.
+void tellUnusedOptions(const LineScan& s) {
+    const ItemRecord& r = s.record;
+    const bool truth = r.kind == KIND_LIGHT || r.kind == KIND_CONDITION;
+    const bool textType = r.valueType >= VT_STR;
+    if (r.kind != KIND_DISPLAY) {
+        tellUnused(s, FIELD_FORMAT, UNUSED_FORMAT);
+        if (textType) tellUnused(s, FIELD_TYPE, UNUSED_DISPLAY_TYPE);
+    } else if (textType || (r.flags & FLAG_HAS_STRING)) {
+        tellUnused(s, FIELD_FORMAT, UNUSED_FORMAT_TEXT);
+    }
+    if (r.kind == KIND_CONDITION || r.kind == KIND_BRIGHTNESS)
+        tellUnused(s, FIELD_FLASH, UNUSED_FLASH);
+    if (r.kind != KIND_LIGHT) tellUnused(s, FIELD_TIMER, UNUSED_TIMER);
+    if (!(r.flags & FLAG_HAS_OFFSET)) {
+        tellUnused(s, FIELD_MULTIPLIER, UNUSED_NO_OFFSET);
+        tellUnused(s, FIELD_DIVISOR, UNUSED_NO_OFFSET);
+        tellUnused(s, FIELD_MASK, UNUSED_NO_OFFSET);
+        if (!textType && !(r.flags & FLAG_TYPE_FROM_SIM)) tellUnused(s, FIELD_TYPE, UNUSED_NO_OFFSET);
+        if (truth && (r.flags & FLAG_HAS_NUMBER))
+            tellUnused(s, FIELD_COMPARE, UNUSED_COMPARE_CONSTANT);
+        return;
+    }
+    if (r.valueType == VT_F32 || r.valueType == VT_F64) tellUnused(s, FIELD_MASK, UNUSED_FLOAT_MASK);
+    if (r.flags & FLAG_TYPE_FROM_SIM) tellUnused(s, FIELD_TYPE, UNUSED_TYPE_FROM_SIM);
+    if (r.flags & FLAG_TEXT_MATCH) tellUnused(s, FIELD_OFFSET, UNUSED_MATCH_OFFSET);
+    const OptionSpan literal = s.given[FIELD_LITERAL];
+    if (truth && (r.flags & FLAG_HAS_NUMBER) && r.compareOp == CMP_NONE && literal.at >= 0)
+        s.observer->note(LineNote{NOTE_BARE_NUMBER, UNUSED_NONE, literal.at, literal.length, -1, 0, 0});
 }
 
 // Appends the verdict after whatever the line holds. A line already filling the buffer
@@ -448,7 +653,8 @@ const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& re
 }  // namespace
 
 ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t index,
-                  uint8_t unit, char* line, uint16_t minVoltage, uint16_t needsFlags) {
+                  uint8_t unit, char* line, uint16_t minVoltage, uint16_t needsFlags,
+                  const LineObserver* observer) {
     // The buffer is the only bound we are given; a line that is not terminated inside it
     // is taken as filling it.
     const char* nul = static_cast<const char*>(std::memchr(line, '\0', LINE_BUFFER_SIZE));
@@ -462,6 +668,11 @@ ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, ui
     s.record.minVoltage = minVoltage;
     s.record.flags = needsFlags;
     s.position = position;
+    if (observer && observer->note) {
+        s.observer = observer;
+        s.line = line;
+        for (OptionSpan& g : s.given) g = OptionSpan{-1, 0};
+    }
     ParseResult result = PARSE_STORED;
 
     // An old verdict is cut off for good, so verdicts never pile up and a corrected line
@@ -473,8 +684,13 @@ ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, ui
 
     s.cursor = line;
     LineError error = LINE_OK;
-    for (bool done = false; !done && error == LINE_OK;) error = token(s, done);
+    for (bool done = false; !done && error == LINE_OK;) {
+        s.tokenStart = s.cursor;
+        error = token(s, done);
+        if (s.observer && error == LINE_OK && s.claimed) settleClaims(s);
+    }
     if (error == LINE_OK) error = finalCheck(s.record);
+    if (error == LINE_OK && s.observer) tellUnusedOptions(s);
     if (error == LINE_OK && !storeItem(position, s.record)) error = ERR_NO_MEMORY;
     if (error != LINE_OK) {
         appendError(line, std::strlen(line), error);

@@ -39,6 +39,18 @@ std::string randomLine(uint32_t& state) {
     return line;
 }
 
+// Every note must point into the part of the line that was parsed.
+size_t parsedLength = 0;
+bool notesInside = true;
+void checkNote(const LineNote& n) {
+    const auto inside = [](int at, int length) {
+        return at >= 0 && length >= 0 && static_cast<size_t>(at + length) <= parsedLength;
+    };
+    if (!inside(n.at, n.length) || (n.other >= 0 && !inside(n.other, n.otherLength)) ||
+        n.read < 0 || n.read > n.length)
+        notesInside = false;
+}
+
 TEST(LineParserRandom, AnyLineGivesAVerdictAndStaysInsideItsBuffer) {
     resetItemTable();
     for (int key = 0; key < 6; ++key) {
@@ -55,8 +67,22 @@ TEST(LineParserRandom, AnyLineGivesAVerdictAndStaysInsideItsBuffer) {
         std::memcpy(buffer, text.data(), length);
         buffer[length] = '\0';
         uint8_t kind = static_cast<uint8_t>(i & 3);
+        // The same line once more with an observer: it must change nothing.
+        char* observed = new char[LINE_BUFFER_SIZE];
+        std::memcpy(observed, buffer, length + 1);
+        parsedLength = std::string(buffer, length).find("<<<");
+        if (parsedLength > length) parsedLength = strnlen(buffer, length);
+        const LineObserver observer{checkNote};
+        int withNotes = parseItemLine(itemCount, kind == 0 ? DEV_CONDITION : DEV_GF166, kind,
+                                      0, 0, observed, 0, 0, &observer);
+        ASSERT_TRUE(notesInside) << "iteration " << i;
+        const ItemRecord noted = itemTable[itemCount];
         int result = parseItemLine(itemCount, kind == 0 ? DEV_CONDITION : DEV_GF166, kind, 0,
                                    0, buffer, 0, 0);
+        ASSERT_EQ(result, withNotes) << "iteration " << i;
+        ASSERT_STREQ(buffer, observed) << "iteration " << i;
+        ASSERT_EQ(std::memcmp(&noted, &itemTable[itemCount], sizeof noted), 0) << "iteration " << i;
+        delete[] observed;
         size_t after = strnlen(buffer, LINE_BUFFER_SIZE);
         ASSERT_LT(after, static_cast<size_t>(LINE_BUFFER_SIZE)) << "iteration " << i;
         if (result == 0) {
