@@ -66,6 +66,38 @@ int32_t findCondition(int32_t ref, int32_t limit) {
     return -1;
 }
 
+namespace {
+
+// Every reference of `some` (zero slots are empty) is also one of `all`.
+bool referencesWithin(const uint8_t* some, const uint8_t* all) {
+    for (int i = 0; i < 8; ++i) {
+        if (some[i] == 0) continue;
+        bool found = false;
+        for (int j = 0; j < 8 && !found; ++j) found = all[j] == some[i];
+        if (!found) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int32_t shadowingItem(int32_t position) {
+    if (!itemTable || position <= 0 || position >= itemCount || position >= itemCapacity)
+        return -1;
+    const ItemRecord& r = itemTable[position];
+    if (r.kind != KIND_LIGHT && r.kind != KIND_DISPLAY) return -1;
+    for (int32_t i = position - 1; i >= 0; --i) {
+        const ItemRecord& e = itemTable[i];
+        if (e.deviceType != r.deviceType || e.unit != r.unit || e.kind != r.kind ||
+            e.index != r.index)
+            break;
+        if (referencesWithin(e.requiredConditions, r.requiredConditions) &&
+            referencesWithin(e.excludedConditions, r.excludedConditions))
+            return i;
+    }
+    return -1;
+}
+
 void acceptItem() { ++itemCount; }
 
 void finishItemTable() {

@@ -126,6 +126,13 @@ void finishItemTable();
 // search never looks beyond the stored records or the table's storage.
 int32_t findCondition(int32_t ref, int32_t limit);
 
+// The earlier line of the same light or display that applies whenever the record at
+// `position` applies. The scan lets the first line of an output that applies own it, lit
+// or dark, so such a record is never reached. A line applies when its power gate (the
+// same for every line of a section) and its condition references pass: the earlier
+// line's references must all be among this one's. -1 when there is none.
+int32_t shadowingItem(int32_t position);
+
 // Bytes read from the simulator for each value type.
 extern const uint8_t valueTypeBytes[VALUE_TYPE_COUNT];
 

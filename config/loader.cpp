@@ -76,6 +76,14 @@ void foldKey(Walk& walk, const char* section, const char* key, const char* value
     foldBytes(walk, value + read.begin, read.end - read.begin);
 }
 
+void tellKey(const Walk& walk, const KeyRead& read) {
+    if (walk.observer && walk.observer->keyRead) walk.observer->keyRead(read);
+}
+
+const LineObserver* lineNotesOf(const Walk& walk) {
+    return walk.observer ? walk.observer->lineNotes : nullptr;
+}
+
 bool putKey(const Walk& walk, const char* section, const char* key, const char* value) {
     if (walk.observer && walk.observer->fileChange) walk.observer->fileChange(section, key, value);
     if (walk.observer && walk.observer->dryRun) return false;
@@ -145,7 +153,10 @@ const char* longLineReplacement(uint32_t length, ParseResult result) {
 // Returns whether the key is present (an empty value counts as missing).
 bool visitItem(Walk& walk, const char* section, const char* key, const ItemContext& ctx) {
     uint32_t length = platform::profileGet(walk.in->path, section, key, wideValue, WIDE_LIMIT);
-    if (length == 0) return false;
+    if (length == 0) {
+        tellKey(walk, KeyRead{section, key, false, false, -1, 0, 0});
+        return false;
+    }
     if (length > WIDE_LIMIT - 1) length = WIDE_LIMIT - 1;
     wideValue[length] = '\0';
     if (walk.verify) {
@@ -164,8 +175,10 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     }
     std::memcpy(lineValue, wideValue, cut);
     lineValue[cut] = '\0';
-    ParseResult result = parseItemLine(itemCount, ctx.deviceType, ctx.kind, ctx.index,
-                                       ctx.unit, lineValue, ctx.minVoltage, ctx.needsFlags);
+    const int32_t position = itemCount;
+    ParseResult result =
+        parseItemLine(position, ctx.deviceType, ctx.kind, ctx.index, ctx.unit, lineValue,
+                      ctx.minVoltage, ctx.needsFlags, lineNotesOf(walk));
     if (result != PARSE_REJECTED) acceptItem();
     if (result == PARSE_REJECTED) closeUpError(lineValue);
     // The blanks that stood before a cut-off annotation would be trimmed by the next read
@@ -177,6 +190,8 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     }
     if (result == PARSE_REJECTED && walk.observer && walk.observer->lineRejected)
         walk.observer->lineRejected(section, key, appendedError(lineValue));
+    const bool rejected = result == PARSE_REJECTED;
+    tellKey(walk, KeyRead{section, key, true, rejected, rejected ? -1 : position, length, cut});
 
     const char* replacement = nullptr;
     if (length <= READ_LIMIT - 1) {
@@ -238,7 +253,8 @@ void walkDevices(Walk& walk) {
             if (n >= sizeof needsValue) n = sizeof needsValue - 1;
             needsValue[n] = '\0';
             if (n) foldKey(walk, section, "Needs", needsValue);
-            parseNeeds(needsValue, &ctx.needsFlags, &ctx.minVoltage);
+            parseNeeds(needsValue, &ctx.needsFlags, &ctx.minVoltage, lineNotesOf(walk));
+            tellKey(walk, KeyRead{section, "Needs", n != 0, false, -1, n, n});
 
             visitItem(walk, section, "B", ctx);
             ctx.kind = KIND_LIGHT;
@@ -283,41 +299,89 @@ bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
 
 // minVoltage follows the V as a leading decimal number, read as atoi reads it (blanks
 // before it skipped, so "V 24" is 24); clamped to the field instead of wrapping, so
-// V70000 does not become 4464 and V-5 does not become 65531.
-uint16_t voltageAfter(const char* text) {
+// V70000 does not become 4464 and V-5 does not become 65531. `end` is set after the
+// number, or to `text` when there is none.
+uint16_t voltageAfter(const char* text, const char** end) {
     const char* p = text;
     while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
     bool negative = false;
     if (*p == '+' || *p == '-') negative = *p++ == '-';
+    const char* digits = p;
     uint32_t value = 0;
     while (*p >= '0' && *p <= '9') {
         if (value < 65535) value = value * 10 + static_cast<uint32_t>(*p - '0');
         ++p;
     }
+    *end = p > digits ? p : text;
     if (negative) return 0;
     return static_cast<uint16_t>(value > 65535 ? 65535 : value);
 }
 
+bool isGateLetter(char c) {
+    c = static_cast<char>(c & ~0x20);
+    return c == 'A' || c == 'B' || c == 'E' || c == 'V';
+}
+
+// What the observer of a Needs line is told about its words.
+struct NeedsNotes {
+    const LineObserver* observer;
+    const char* value;
+    const char* numberEnd;  // where the last V's number ended: "V 24" reads the next word
+    bool afterSemicolon;    // the words after a ";" are left to that one note
+};
+
+// Tells the word from `word` to `end` when it sets nothing or less than it seems to.
+// `voltageEnd` is where its number ended when it is a V word.
+void tellNeedsWord(NeedsNotes& n, const char* word, const char* end, const char* voltageEnd) {
+    const bool partOfNumber = word < n.numberEnd;
+    if (voltageEnd) n.numberEnd = voltageEnd;
+    if (n.afterSemicolon || partOfNumber) return;
+    LineNoteKind kind;
+    const char c = static_cast<char>(*word & ~0x20);
+    if (*word == ';') {
+        kind = NOTE_NEEDS_SEMICOLON;
+        n.afterSemicolon = true;
+    } else if (c == 'V') {
+        if (voltageEnd > word + 1) return;
+        kind = NOTE_NEEDS_NO_VOLTAGE;
+    } else if (c == 'A' || c == 'B' || c == 'E') {
+        const char* p = word + 1;
+        while (p < end && isGateLetter(*p)) ++p;
+        if (p != end || end - word < 2) return;
+        kind = NOTE_NEEDS_ONE_LETTER;
+    } else {
+        kind = NOTE_NEEDS_IGNORED;
+    }
+    n.observer->note(LineNote{kind, UNUSED_NONE, static_cast<int>(word - n.value),
+                              static_cast<int>(end - word), -1, 0, 0});
+}
+
 }  // namespace
 
-void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage) {
+void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage,
+                const LineObserver* observer) {
     uint16_t flags = 0;
     uint16_t voltage = 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(value);
+    NeedsNotes notes{observer, value, value, false};
     while (*p) {
         while (*p && *p <= 32) ++p;
         if (!*p) break;
+        const char* word = reinterpret_cast<const char*>(p);
+        const char* voltageEnd = nullptr;
         switch (*p) {
             case 'A': case 'a': flags |= FLAG_NEEDS_A; break;
             case 'B': case 'b': flags |= FLAG_NEEDS_B; break;
             case 'E': case 'e': flags |= FLAG_NEEDS_E; break;
             case 'V': case 'v':
                 flags |= FLAG_NEEDS_V;
-                voltage = voltageAfter(reinterpret_cast<const char*>(p + 1));
+                voltage = voltageAfter(word + 1, &voltageEnd);
                 break;
             default: break;
         }
         while (*p > 32) ++p;
+        if (observer && observer->note)
+            tellNeedsWord(notes, word, reinterpret_cast<const char*>(p), voltageEnd);
     }
     *needsFlags = flags;
     *minVoltage = voltage;

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "config/line_parser.h"
+
 // What a load needs from outside the configuration: the file, the units connected per
 // model, and the facts the [GF Connections] report states.
 struct LoadInputs {
@@ -14,15 +16,34 @@ struct LoadInputs {
     bool versionTooOld;          // the interface module is older than 3.465
 };
 
+// One key the walk asked the file for.
+struct KeyRead {
+    const char* section;
+    const char* key;
+    bool found;       // present, with a value
+    bool rejected;    // the line parser rejected it
+    int32_t stored;   // the table position of the record made of it; -1 for none
+    uint32_t length;  // characters of the value (as far as the widest read goes)
+    uint32_t parsed;  // of them, the characters the parser was given
+};
+
 // What a caller outside the program (norvalume-check) wants to see of one load: every
 // line the parser rejected, and every change the load makes to the file. With dryRun
-// set the changes are only reported, the file is left exactly as it was.
+// set the changes are only reported, the file is left exactly as it was. Any member may
+// be left empty.
 struct LoadObserver {
     // `errorText` is the appended text, starting " <<< ".
     void (*lineRejected)(const char* section, const char* key, const char* errorText);
     // `value` nullptr: the key is deleted.
     void (*fileChange)(const char* section, const char* key, const char* value);
     bool dryRun;
+    // Every key the walk asks for (Needs and the item keys; not the report), in walk
+    // order, once its value has been read: what the program reads, to tell from what the
+    // file holds.
+    void (*keyRead)(const KeyRead& read) = nullptr;
+    // Handed to the line parser and to the Needs reader for every value they read,
+    // before that key's keyRead.
+    const LineObserver* lineNotes = nullptr;
 };
 
 // One load, straight away: rebuilds the item table from the file. `observer` may be
@@ -38,4 +59,7 @@ bool configurationChanged(const char* path);
 void resetLoader();
 
 // Needs value of a device section: the gate bits of ItemFlags and the least bus voltage.
-void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage);
+// `observer` (may be nullptr) hears about the words that set nothing or less than they
+// seem to.
+void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage,
+                const LineObserver* observer = nullptr);
