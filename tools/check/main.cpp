@@ -1,6 +1,7 @@
 // norvalume-check: checks a settings file with the very loader the program uses, forced,
 // with unit counts from the command line standing in for the device library. Prints every
-// rejected line, the items per kind and, on request, every stored record.
+// rejected line, with --lint what the program reads without a word (lint.h), the items
+// per kind and, on request, every stored record.
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,7 @@
 #include "config/profile_text.h"
 #include "devices/models.h"
 #include "platform/platform.h"
+#include "tools/check/lint.h"
 #include "tools/common/common.h"
 
 namespace {
@@ -28,13 +30,19 @@ const char* checkPath = "";
 uint16_t unitCounts[DEVICE_TYPE_COUNT + 1] = {};
 
 constexpr char USAGE[] =
-    "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--dump] FILE\n"
+    "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--lint | --no-lint]\n"
+    "                       [--strict] [--dump] FILE\n"
     "  --units    the panel units connected, per model (default: as many units\n"
     "             of each model as FILE has sections for)\n"
-    "  --dry-run  print what would be written back instead of writing it\n"
+    "  --dry-run  print what would be written back instead of writing it (and lint)\n"
+    "  --lint     warn about what the program skips, overrides or never reads,\n"
+    "             as FILE:LINE:COLUMN: warning: [SECTION] KEY: text\n"
+    "  --no-lint  no warnings, also with --dry-run\n"
+    "  --strict   lint, and any warning makes the exit status 1\n"
     "  --dump     print every stored item record\n"
     "  --help, --version\n"
-    "exit status: 0 every line accepted, 1 some line rejected, 2 could not run\n";
+    "exit status: 0 every line accepted, 1 some line rejected (or, with --strict,\n"
+    "a warning), 2 could not run\n";
 
 void usage() { std::fputs(USAGE, stderr); }
 
@@ -60,9 +68,12 @@ bool parseUnits(const char* list) {
                          entry.name.data());
             return false;
         }
-        if (count && !model->count)
+        // Such sections are never read, so the load must not read them either.
+        if (count && !model->count) {
             std::fprintf(stderr, "norvalume-check: note: the program never counts %s units, "
                                  "so it never reads their sections\n", model->sectionName);
+            count = 0;
+        }
         unitCounts[model->code] = static_cast<uint16_t>(count);
     }
     return true;
@@ -189,49 +200,46 @@ void dumpRecord(const ItemRecord& r) {
                 r.timerDeadlineMs, r.timerPeriodMs);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// What the command line asks for.
+struct Options {
     const char* units = nullptr;
     const char* file = nullptr;
     bool dryRun = false;
     bool dump = false;
+    int lint = -1;  // -1: as --dry-run says
+    bool strict = false;
+};
+
+// False for a command line that cannot run; `info` set when --help or --version was answered.
+bool parseOptions(int argc, char** argv, Options& o, bool& info) {
     for (int i = 1; i < argc; ++i) {
-        if (tools::answerInfoOption(argv[i], "norvalume-check", USAGE)) return EXIT_ALL_ACCEPTED;
-        if (std::strcmp(argv[i], "--units") == 0 && i + 1 < argc) {
-            units = argv[++i];
-        } else if (std::strncmp(argv[i], "--units=", 8) == 0) {
-            units = argv[i] + 8;
-        } else if (std::strcmp(argv[i], "--dry-run") == 0) {
-            dryRun = true;
-        } else if (std::strcmp(argv[i], "--dump") == 0) {
-            dump = true;
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            usage();
-            return EXIT_CANNOT_RUN;
-        } else if (!file) {
-            file = argv[i];
+        const char* a = argv[i];
+        if (tools::answerInfoOption(a, "norvalume-check", USAGE)) {
+            info = true;
+            return true;
+        }
+        if (std::strcmp(a, "--units") == 0 && i + 1 < argc) {
+            o.units = argv[++i];
+        } else if (std::strncmp(a, "--units=", 8) == 0) {
+            o.units = a + 8;
+        } else if (std::strcmp(a, "--dry-run") == 0) {
+            o.dryRun = true;
+        } else if (std::strcmp(a, "--dump") == 0) {
+            o.dump = true;
+        } else if (std::strcmp(a, "--lint") == 0 || std::strcmp(a, "--no-lint") == 0) {
+            o.lint = a[2] == 'l' ? 1 : 0;
+        } else if (std::strcmp(a, "--strict") == 0) {
+            o.strict = true;
+        } else if ((a[0] == '-' && a[1] != '\0') || o.file) {
+            return false;
         } else {
-            usage();
-            return EXIT_CANNOT_RUN;
+            o.file = a;
         }
     }
-    if (!file) {
-        usage();
-        return EXIT_CANNOT_RUN;
-    }
-    // A checker never creates the file it was asked to check.
-    if (platform::fileAttributes(file) == platform::FILE_ATTR_INVALID) {
-        std::fprintf(stderr, "norvalume-check: %s: no such file\n", file);
-        return EXIT_CANNOT_RUN;
-    }
-    checkPath = file;
+    return o.file != nullptr;
+}
 
-    if (units) {
-        if (!parseUnits(units)) return EXIT_CANNOT_RUN;
-    } else {
-        probeUnits();
-    }
+void printUnits() {
     std::printf("units:");
     bool any = false;
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
@@ -240,20 +248,60 @@ int main(int argc, char** argv) {
         any = true;
     }
     std::printf(any ? "\n" : " none\n");
+}
 
-    LoadObserver observer{onRejected, dryRun ? onDryRunChange : nullptr, dryRun};
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    bool info = false;
+    if (!parseOptions(argc, argv, o, info)) {
+        usage();
+        return EXIT_CANNOT_RUN;
+    }
+    if (info) return EXIT_ALL_ACCEPTED;
+    // A checker never creates the file it was asked to check.
+    if (platform::fileAttributes(o.file) == platform::FILE_ATTR_INVALID) {
+        std::fprintf(stderr, "norvalume-check: %s: no such file\n", o.file);
+        return EXIT_CANNOT_RUN;
+    }
+    checkPath = o.file;
+    const bool lint = o.strict || (o.lint < 0 ? o.dryRun : o.lint == 1);
+
+    if (o.units) {
+        if (!parseUnits(o.units)) return EXIT_CANNOT_RUN;
+    } else {
+        probeUnits();
+    }
+    printUnits();
+
+    LoadObserver observer{onRejected, o.dryRun ? onDryRunChange : nullptr, o.dryRun};
+    if (lint) {
+        check::lintStart(checkPath);
+        check::lintAttach(observer);
+    }
     const LoadInputs inputs{checkPath, unitCounts, false, false};
     loadConfigurationOnce(inputs, &observer);
+    size_t warnings = 0;
+    if (lint) {
+        for (const check::Warning& w : check::lintFinish(unitCounts)) {
+            std::printf("%s\n", check::formatWarning(checkPath, w).c_str());
+            ++warnings;
+        }
+    }
 
     int perKind[4] = {0, 0, 0, 0};
     for (int32_t i = 0; i < itemCount; ++i)
         if (itemTable[i].kind < 4) ++perKind[itemTable[i].kind];
-    std::printf("items: %d conditions, %d brightness, %d lights, %d displays; %d lines rejected\n",
+    std::printf("items: %d conditions, %d brightness, %d lights, %d displays; %d lines rejected",
                 perKind[KIND_CONDITION], perKind[KIND_BRIGHTNESS], perKind[KIND_LIGHT],
                 perKind[KIND_DISPLAY], rejectedLines);
-    if (dump)
+    if (lint) std::printf("; %zu warning%s", warnings, warnings == 1 ? "" : "s");
+    std::printf("\n");
+    if (o.dump)
         for (int32_t i = 0; i < itemCount; ++i) dumpRecord(itemTable[i]);
 
     freeItemTable();
-    return rejectedLines ? EXIT_REJECTED : EXIT_ALL_ACCEPTED;
+    if (rejectedLines || (o.strict && warnings)) return EXIT_REJECTED;
+    return EXIT_ALL_ACCEPTED;
 }
