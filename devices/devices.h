@@ -4,6 +4,7 @@
 // so that it can make them all dark again without knowing what drove them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "devices/library.h"
@@ -65,6 +66,15 @@ void textToSegments(const char* text, uint8_t out[15]);
 enum DisplayMode : int { DISPLAY_FIT = 0, DISPLAY_TEST_PATTERN = 1, DISPLAY_OVERFLOW = -1 };
 // `mode` is a DisplayMode; any positive value shows the test pattern.
 void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display, int mode);
+
+// --- Identify mode
+// Lights every light of every counted unit, sets full brightness, and shows on every
+// display its label; blankAllOutputs makes all of it dark again.
+void identifyUnits();
+// What display `display` of a unit shows in identify mode: its section and key, as
+// "GF166.1 D0" when that fits the display, else "1 D0", "1D0", "D0" or just the unit
+// number, the first that fits. Always terminated.
+void identifyLabel(int32_t type, uint8_t unit, uint16_t display, char* out, size_t size);
 
 // --- The record of written outputs, kept by lights.cpp and display.cpp.
 void noteOutputWritten(int32_t type, uint8_t unit, uint8_t bit);

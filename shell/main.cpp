@@ -1,4 +1,4 @@
-// Process entry: everything happens in runNorvalume.
+// Process entry: everything happens in runFromCommandLine.
 #include "shell/shell.h"
 
-int main() { return runNorvalume(); }
+int main(int argc, char** argv) { return runFromCommandLine(argc, argv); }

@@ -34,6 +34,27 @@ int runNorvalume();
 constexpr int EXIT_NO_WINDOW_CLASS = 1;
 constexpr int EXIT_NO_DEVICE_LIBRARY = 2;
 constexpr int EXIT_NO_WINDOW = 3;
+constexpr int EXIT_BAD_COMMAND_LINE = 4;
+
+// The command line: "--identify" or "/identify" (any case, on every platform), with
+// "=SECONDS" (1 to 3600) or without; every other argument is ignored.
+enum StartMode : int { START_NORMAL, START_IDENTIFY, START_BAD_SWITCH };
+struct StartRequest {
+    StartMode mode;
+    uint32_t seconds;  // START_IDENTIFY: how long the units show who they are
+};
+constexpr uint32_t DEFAULT_IDENTIFY_SECONDS = 10;
+constexpr uint32_t MAX_IDENTIFY_SECONDS = 3600;
+StartRequest readCommandLine(int argc, const char* const* argv);
+
+// Identify mode: binds the device library (no simulator, no settings file), lights every
+// light of every unit at full brightness with each display showing its section and key,
+// and after `seconds` (or a stop request) makes everything dark. 0, or the exit code of
+// a failed start.
+int runIdentify(uint32_t seconds);
+
+// Runs what the command line asks for: identify mode, or the whole program.
+int runFromCommandLine(int argc, const char* const* argv);
 
 // The settings path for a program file: everything after the last '.' of the whole path
 // replaced by "ini"; just "ini" when the path holds no '.'. Always terminated; cut to

@@ -53,6 +53,34 @@ TEST(IniPath, LongestProgramPathStaysInsideTheBuffer) {
     EXPECT_EQ(out[INI_PATH_SIZE], '#');
 }
 
+TEST(CommandLine, IdentifySwitchInEitherFormAndItsSeconds) {
+    struct Case {
+        std::vector<const char*> args;
+        StartMode mode;
+        uint32_t seconds;
+    } cases[] = {
+        {{}, START_NORMAL, 10},
+        {{"--identify"}, START_IDENTIFY, 10},
+        {{"/IDENTIFY=3"}, START_IDENTIFY, 3},
+        {{"other", "--Identify=3600", "more"}, START_IDENTIFY, 3600},
+        {{"--identify=0"}, START_BAD_SWITCH, 0},
+        {{"/identify=3601"}, START_BAD_SWITCH, 0},
+        {{"/identify=99999999999"}, START_BAD_SWITCH, 0},
+        {{"/identify="}, START_BAD_SWITCH, 0},
+        {{"--identify=5s"}, START_BAD_SWITCH, 0},
+        {{"-identify", "--identity", "/identifyx", "identify"}, START_NORMAL, 10},
+    };
+    for (const Case& c : cases) {
+        std::vector<const char*> argv{"norvalume.exe"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        StartRequest r = readCommandLine(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(r.mode, c.mode) << (c.args.empty() ? "" : c.args[0]);
+        if (c.mode == START_IDENTIFY) {
+            EXPECT_EQ(r.seconds, c.seconds);
+        }
+    }
+}
+
 // Resets every subsystem the program touches, and puts the program at a temp path.
 class Program : public ::testing::Test {
 protected:
@@ -253,6 +281,24 @@ TEST_F(Program, ShutdownClosesTheLinkBeforeReleasingTheLibrary) {
     // A second shutdown finds everything released and does nothing.
     shutdownNorvalume();
     EXPECT_EQ(fake::dlFreeCount, 1);
+}
+
+TEST_F(Program, IdentifyLightsEveryUnitForItsTimeThenGoesDarkAlsoWhenStopped) {
+    fake::setFakeUnits(DEV_GF166, 2);
+    for (bool stop : {false, true}) {
+        fake::clearDlLog();
+        fake::stopPending = stop;
+        const uint32_t slept = fake::totalSleptMs;
+        EXPECT_EQ(runIdentify(3), 0);
+        EXPECT_EQ(fake::totalSleptMs - slept, stop ? 0u : 3000u);
+        const std::string log = fake::dlLogText();
+        const size_t lit = log.find("GF166_SetIndicators 1 0x7");
+        const size_t dark = log.find("GF166_SetIndicators 1 0x0");
+        EXPECT_NE(lit, std::string::npos) << log;
+        EXPECT_LT(lit, dark) << log;
+        EXPECT_LT(dark, log.find("GFDev_Terminate")) << log;
+    }
+    EXPECT_EQ(fake::profileReads, 0);  // no settings file involved
 }
 
 TEST_F(Program, ExitCodeIsWhatTheLoopEndedWith) {

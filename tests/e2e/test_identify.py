@@ -1,0 +1,90 @@
+"""Identify mode against the virtual GoFlight library, with no simulator running: every
+light of every unit lit at full brightness, every display showing its section and key,
+then everything dark and exit status 0."""
+import time
+import unittest
+
+import harness
+
+UNITS = "GF45=1,GF46=1,GFP8=1,GFT8=1,GFLGT=1,GF166=2,GFMCP=1,GFRP48=1,GFATC=1,GFMCPPRO=1"
+SETTINGS = "[GFP8.0]\r\nL0=1\r\n"
+
+# Segment bytes of the characters a label uses (the program's font: d for D).
+GLYPHS = {" ": "00", "0": "3F", "1": "06", "2": "5B", "3": "4F", "4": "66", "D": "5E"}
+
+
+def segments(label, width):
+    """The 16 segment bytes of a label right-aligned in `width` positions."""
+    text = label.rjust(width)
+    return " ".join([GLYPHS[c] for c in text] + ["00"] * (16 - len(text)))
+
+
+# What each unit shows: (model, light state, [(display entry point, label, width, form)]).
+SHOWN = [
+    ("GF45", None, [("SetAlpha", "0 D0", 4, "text"), ("SetNumericSegments", "0 D1", 5, "seg")]),
+    ("GF46", None, [("SetAlpha", "0 D0", 4, "text"), ("SetNumericSegments", "0 D1", 6, "seg")]),
+    ("GFP8", "0xFF", []), ("GFT8", "0xFF", []), ("GFRP48", "0xFF", []), ("GFLGT", "0xFC", []),
+    ("GF166", "0x7", [("SetLDisplaySegments", "0 D0", 6, "seg"),
+                      ("SetRDisplaySegments", "0 D1", 6, "seg")]),
+    ("GFMCP", "0xF7", [("SetADisplaySegments", "0D0", 3, "seg"),
+                       ("SetBDisplaySegments", "0D1", 3, "seg"),
+                       ("SetCDisplaySegments", "0D2", 3, "seg"),
+                       ("SetDDisplaySegments", "0 D3", 6, "seg"),
+                       ("SetEDisplaySegments", "0 D4", 6, "seg")]),
+    ("GFMCPPro", "0xBFC69F", [("SetADisplayText", "0D0", 3, "text"),
+                              ("SetBDisplayText", "0 D1", 5, "text"),
+                              ("SetCDisplayText", "0D2", 3, "text"),
+                              ("SetDDisplayText", "0 D3", 5, "text"),
+                              ("SetEDisplayText", "0 D4", 5, "text"),
+                              ("SetFDisplayText", "0D5", 3, "text")]),
+    ("GFATC", None, [("SetDigitSegments", "0", 1, "seg")]),
+]
+
+
+def shown_lines():
+    """The log lines of what identify mode shows on unit 0 of every model."""
+    lines = []
+    for model, lights, displays in SHOWN:
+        lines.append(f"{model}_SetBrightness 0 15")
+        if lights:
+            lines.append(f"{model}_SetIndicators 0 {lights}")
+        for entry, label, width, form in displays:
+            value = segments(label, width) if form == "seg" else '"' + label.rjust(width) + '"'
+            lines.append(f"{model}_{entry} 0 {value}")
+    return lines
+
+
+class Identify(harness.ProgramSandbox):
+    def test_every_unit_lights_and_shows_its_keys_then_goes_dark(self):
+        self.install(SETTINGS, UNITS)
+        switch = "/identify=1" if harness.WINE else "--identify=1"
+        began = time.monotonic()
+        r = self.run_program(self.program, switch, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertGreaterEqual(time.monotonic() - began, 1.0)
+        lines = self.log_lines()
+        dark = lines.index("GF45_SetBrightness 0 8")  # the first of the blanking
+        for line in shown_lines() + ["GF166_SetRDisplaySegments 1 " + segments("1 D1", 6)]:
+            self.assertIn(line, lines[:dark])
+        # Everything dark, then the library let go.
+        for model, lights, displays in SHOWN:
+            self.assertIn(f"{model}_SetBrightness 0 8", lines[dark:])
+            if lights:
+                self.assertIn(f"{model}_SetIndicators 0 0x0", lines[dark:])
+            for entry, _, width, form in displays:
+                blank = segments("", width) if form == "seg" else '"' + " " * width + '"'
+                self.assertIn(f"{model}_{entry} 0 {blank}", lines[dark:])
+        self.assertIn("GF166_SetIndicators 1 0x0", lines[dark:])
+        self.assertEqual(lines[-2:], ["GFDev_UnregisterConnectCallback", "GFDev_Terminate"])
+        # Nothing read or written in the settings file, and no report.
+        self.assertEqual(harness.read_text(self.ini), SETTINGS)
+
+    def test_a_bad_time_starts_nothing(self):
+        self.install(SETTINGS, UNITS)
+        r = self.run_program(self.program, "--identify=0", timeout=60)
+        self.assertEqual(r.returncode, 4, r.stdout)
+        self.assertEqual(self.log_lines(), [])
+
+
+if __name__ == "__main__":
+    unittest.main()
