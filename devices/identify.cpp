@@ -41,7 +41,10 @@ void identifyLabel(int32_t type, uint8_t unit, uint16_t display, char* out, size
             break;
         }
     }
-    std::snprintf(out, size, "%s", labels[chosen]);
+    size_t n = std::strlen(labels[chosen]);
+    if (n > size - 1) n = size - 1;
+    std::memcpy(out, labels[chosen], n);
+    out[n] = '\0';
 }
 
 void identifyUnits() {
