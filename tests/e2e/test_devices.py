@@ -55,11 +55,11 @@ class VirtualPanels(harness.ProgramSandbox):
         self.assertIn("== GFMCP.0 ==", frame)
         self.assertIn("== GFP8.0 ==", frame)
         self.assertIn("brightness 5", frame)
-        self.assertIn("lights     *.......", frame)   # GFMCP: light 0
-        self.assertIn("lights     ..*.....", frame)   # GFP8: light 2
+        self.assertIn("  L0-L7     * . .   . . . .\n", frame)  # GFMCP: light 0 (it has no L3)
+        self.assertIn("  L0-L7     . . * . . . . .\n", frame)  # GFP8: light 2
         # The 4 and the 2 in the last two of six positions, as segment art.
         rows = [line for line in frame.splitlines() if line.rstrip()]
-        d = [i for i, line in enumerate(rows) if line.lstrip().startswith("D ")][0]
+        d = [i for i, line in enumerate(rows) if line.lstrip().startswith("D3 ")][0]
         art = [row[-8:] for row in rows[d - 1:d + 2]]
         self.assertEqual(art, ["     _  ", "|_|  _| ", "  | |_  "], rows[d - 1:d + 2])
 
@@ -112,17 +112,23 @@ class VirtualPanels(harness.ProgramSandbox):
 
     def test_viewer_draws_digits_points_text_and_lights(self):
         with open(self.state, "w") as f:
-            f.write("unit GF166 0\nbrightness 3\nlights 8 0x81\n"
+            f.write("unit GF166 0\nbrightness 3\nlights 8 0x85\n"
                     "display L segments FF 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
-                    "display R text HELLO\nend\n")
+                    "display R text HELLO\nend\n"
+                    "unit GFP8 0\nbrightness 8\nlights 8 0x0\nend\n"
+                    "unit GFMCPPRO 0\nbrightness -\nlights 32 0x200\n"
+                    "display A text    \nend\n")
         frame = self.panels_frame()
-        self.assertIn("== GF166.0 ==", frame)
-        self.assertIn("brightness 3", frame)
-        self.assertIn("lights     *......*", frame)
-        self.assertIn("[HELLO]", frame)
+        # Lights by key, only those the model has; a unit with nothing lit is dark.
+        self.assertIn("== GF166.0 ==\n  brightness 3\n  L0-L2     * . *\n", frame)
+        self.assertIn("  D1        [HELLO]\n", frame)
+        self.assertIn("== GFP8.0 ==\n  dark\n  L0-L7     . . . . . . . .\n", frame)
+        self.assertIn("== GFMCPPRO.0 ==\n  brightness not set\n"
+                      "  L0-L7     . . . . .     .\n  L9-L15    * .       . .\n"
+                      "  L16-L23   . . . . . .   .\n  D0        [   ]\n", frame)
         rows = frame.splitlines()
-        d = [i for i, line in enumerate(rows) if line.lstrip().startswith("L ")][0]
-        art = [row[13:21] for row in rows[d - 1:d + 2]]  # after the label column
+        d = [i for i, line in enumerate(rows) if line.lstrip().startswith("D0 ")][0]
+        art = [row[12:20] for row in rows[d - 1:d + 2]]  # after the label column
         self.assertEqual(art, [" _      ", "|_|   | ", "|_|.  | "], rows[d - 1:d + 2])
 
 

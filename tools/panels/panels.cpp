@@ -1,6 +1,7 @@
 // norvalume-panels: draws the virtual panels from the state file the virtual GoFlight
-// library keeps (GFDEV_STATE): seven-segment displays as character art, alpha and text
-// displays as text, lights as marks, brightness as a level. --once prints one frame.
+// library keeps (GFDEV_STATE): each unit's brightness (or "dark" when nothing on it is
+// lit), its lights by key as marks, and its displays by key, seven-segment ones as
+// character art, alpha and text ones as text. --once prints one frame.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,15 +15,43 @@
 
 namespace {
 
-// Positions drawn per segment display, as the model table gives them for the model and
-// display names of the state file (6 for one it does not know); more are drawn when the
-// panel was sent a longer text.
+// One display of a unit as the state file gives it.
+struct DisplayState {
+    std::string name;
+    std::string kind;  // "segments", "text" or "none"
+    std::string text;
+    unsigned char segments[16];
+};
+
+// One unit as the state file gives it.
+struct UnitState {
+    std::string model;
+    int unit;
+    std::string brightness;  // "-" when never set
+    int lightBits;
+    unsigned long lights;
+    std::vector<DisplayState> displays;
+};
+
+const DeviceType* modelNamed(const std::string& model) {
+    return findDeviceTypeByName(model.data(), model.size());
+}
+
+// The display's key (D0, D1, ...) from its name in the state file, as the model table
+// orders them; the name itself for a display the table does not know.
+std::string displayKey(const std::string& model, const std::string& display) {
+    if (const DeviceType* type = modelNamed(model))
+        for (int d = 0; d < type->displays; ++d)
+            if (display == type->display[d].name) return "D" + std::to_string(d);
+    return display;
+}
+
+// Positions drawn per segment display, as the model table gives them (6 for a display
+// it does not know); more are drawn when the panel was sent a longer text.
 int displayWidth(const std::string& model, const std::string& display) {
-    for (const DeviceType& type : deviceTypes) {
-        if (model != type.sectionName) continue;
-        for (int d = 0; d < type.displays; ++d)
-            if (display == type.display[d].name) return type.display[d].width;
-    }
+    if (const DeviceType* type = modelNamed(model))
+        for (int d = 0; d < type->displays; ++d)
+            if (display == type->display[d].name) return type->display[d].width;
     return 6;
 }
 
@@ -48,9 +77,108 @@ void drawSegments(std::string rows[3], const unsigned char seg[16], int width) {
     }
 }
 
-std::string renderFrame(const std::string& state) {
+// The lights the model has, by bit; all of them for a model the table does not know.
+unsigned long lightsThatExist(const UnitState& u) {
+    const DeviceType* type = modelNamed(u.model);
+    if (type && type->indicatorWriteMask) return type->indicatorWriteMask;
+    return u.lightBits >= 32 ? 0xFFFFFFFFul : (1ul << u.lightBits) - 1;
+}
+
+bool isDark(const UnitState& u) {
+    if (u.lights & lightsThatExist(u)) return false;
+    for (const DisplayState& d : u.displays) {
+        if (d.kind == "text" && d.text.find_first_not_of(' ') != std::string::npos) return false;
+        if (d.kind == "segments")
+            for (unsigned char s : d.segments)
+                if (s) return false;
+    }
+    return true;
+}
+
+std::string labelColumn(const std::string& label) {
+    std::string column = "  " + label;
+    while (column.size() < 12) column += ' ';
+    return column;
+}
+
+// One row per eight lights, labelled by key: "L0-L7   * * * . . . . ." (lit, dark; a blank
+// where the model has no such light).
+std::string renderLights(const UnitState& u) {
+    const unsigned long exist = lightsThatExist(u);
+    const int bits = u.lightBits > 24 ? 24 : u.lightBits;  // only L0 to L23 exist anywhere
     std::string out;
-    std::string model;
+    for (int group = 0; group < bits; group += 8) {
+        int lo = -1, hi = -1;
+        for (int b = group; b < group + 8 && b < bits; ++b) {
+            if (!((exist >> b) & 1)) continue;
+            if (lo < 0) lo = b;
+            hi = b;
+        }
+        if (lo < 0) continue;
+        std::string label = "L" + std::to_string(lo);
+        if (hi > lo) label += "-L" + std::to_string(hi);
+        std::string marks;
+        for (int b = lo; b <= hi; ++b) {
+            if (b > lo) marks += ' ';
+            marks += !((exist >> b) & 1) ? ' ' : ((u.lights >> b) & 1) ? '*' : '.';
+        }
+        out += labelColumn(label) + marks + "\n";
+    }
+    return out;
+}
+
+std::string renderDisplay(const UnitState& u, const DisplayState& d) {
+    const std::string label = labelColumn(displayKey(u.model, d.name));
+    if (d.kind == "text") return label + "[" + d.text + "]\n";
+    if (d.kind != "segments") return label + "(blank)\n";
+    std::string rows[3];
+    drawSegments(rows, d.segments, displayWidth(u.model, d.name));
+    std::string pad(label.size(), ' ');
+    return pad + rows[0] + "\n" + label + rows[1] + "\n" + pad + rows[2] + "\n";
+}
+
+std::string renderUnit(const UnitState& u) {
+    std::string out = "== " + u.model + "." + std::to_string(u.unit) + " ==\n";
+    if (isDark(u))
+        out += "  dark\n";
+    else
+        out += "  brightness " + (u.brightness == "-" ? "not set" : u.brightness) + "\n";
+    out += renderLights(u);
+    for (const DisplayState& d : u.displays) out += renderDisplay(u, d);
+    return out;
+}
+
+// Adds one line of the state file to the units read so far.
+void readStateLine(const std::string& line, std::vector<UnitState>& units) {
+    char name[32];
+    int unit = 0;
+    if (std::sscanf(line.c_str(), "unit %31s %d", name, &unit) == 2) {
+        units.push_back(UnitState{name, unit, "-", 0, 0, {}});
+        return;
+    }
+    if (units.empty()) return;
+    UnitState& u = units.back();
+    if (line.compare(0, 11, "brightness ") == 0) {
+        u.brightness = line.substr(11);
+    } else if (line.compare(0, 7, "lights ") == 0) {
+        std::sscanf(line.c_str(), "lights %d %lx", &u.lightBits, &u.lights);
+    } else if (line.compare(0, 8, "display ") == 0) {
+        char dname[32], kind[16];
+        int consumed = 0;
+        if (std::sscanf(line.c_str(), "display %31s %15s%n", dname, kind, &consumed) < 2)
+            return;
+        // One blank separates the text: its own leading blanks show its alignment.
+        if (line[static_cast<size_t>(consumed)] == ' ') ++consumed;
+        DisplayState d{dname, kind, line.substr(static_cast<size_t>(consumed)), {}};
+        if (d.kind == "segments" &&
+            !tools::parseHexBytes(line.c_str() + consumed, d.segments, sizeof d.segments))
+            return;
+        u.displays.push_back(d);
+    }
+}
+
+std::string renderFrame(const std::string& state) {
+    std::vector<UnitState> units;
     size_t start = 0;
     while (start < state.size()) {
         size_t end = state.find('\n', start);
@@ -58,47 +186,10 @@ std::string renderFrame(const std::string& state) {
         std::string line = state.substr(start, end - start);
         start = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
-
-        char name[32];
-        int unit = 0;
-        if (std::sscanf(line.c_str(), "unit %31s %d", name, &unit) == 2) {
-            model = name;
-            out += "== " + model + "." + std::to_string(unit) + " ==\n";
-        } else if (line.compare(0, 11, "brightness ") == 0) {
-            out += "  brightness " + line.substr(11) + "\n";
-        } else if (line.compare(0, 7, "lights ") == 0) {
-            int bits = 0;
-            unsigned long state32 = 0;
-            if (std::sscanf(line.c_str(), "lights %d %lx", &bits, &state32) != 2) continue;
-            // Only lights 0 to 23 exist on any panel.
-            if (bits > 24) bits = 24;
-            std::string marks;
-            for (int b = 0; b < bits; ++b) {
-                if (b && b % 8 == 0) marks += ' ';
-                marks += (state32 >> b) & 1 ? '*' : '.';
-            }
-            out += "  lights     " + marks + "\n";
-        } else if (line.compare(0, 8, "display ") == 0) {
-            char dname[32], kind[16];
-            int consumed = 0;
-            if (std::sscanf(line.c_str(), "display %31s %15s %n", dname, kind, &consumed) < 2)
-                continue;
-            std::string label = std::string("  ") + dname;
-            while (label.size() < 12) label += ' ';
-            if (std::strcmp(kind, "text") == 0) {
-                out += label + " [" + line.substr(static_cast<size_t>(consumed)) + "]\n";
-            } else if (std::strcmp(kind, "segments") == 0) {
-                unsigned char seg[16];
-                if (!tools::parseHexBytes(line.c_str() + consumed, seg, sizeof seg)) continue;
-                std::string rows[3];
-                drawSegments(rows, seg, displayWidth(model, dname));
-                std::string pad(label.size() + 1, ' ');
-                out += pad + rows[0] + "\n" + label + " " + rows[1] + "\n" + pad + rows[2] + "\n";
-            } else {
-                out += label + " (blank)\n";
-            }
-        }
+        readStateLine(line, units);
     }
+    std::string out;
+    for (const UnitState& u : units) out += renderUnit(u);
     if (out.empty()) out = "(no panels)\n";
     return out;
 }
