@@ -1,6 +1,7 @@
 """norvalume-check as a user runs it: verdicts printed and written back, the report,
---dry-run leaving the file alone, --dump, and the exit status."""
+--dry-run leaving the file alone, --dump, the warnings of --lint, and the exit status."""
 import os
+import shutil
 import unittest
 
 import harness
@@ -97,6 +98,46 @@ class CheckTool(harness.Sandbox):
         self.assertEqual(light["kind"], "2")
         self.assertEqual(light["requiredConditions"], "1,0,0,0,0,0,0,0")
         self.assertEqual(int(light["flags"], 16) & 0x28, 0x28)  # HasOffset, FlashSlow
+
+    def test_lint_warns_in_editor_form_and_writes_no_warning_into_the_file(self):
+        traps = (SETTINGS.replace("0=X0BC4 U8 =1", "0=X0BC4 U8 Q7")
+                 + "[GFTQ6.0]\r\nL0=X0BC4 D7\r\n[GFP8.0]\r\nL0=1\r\n")
+        with open(self.ini, "w", newline="") as f:
+            f.write(traps)
+        where = file_arg(self.ini) + ":"
+        r = self.check("--lint", "--units", "GF45=1,GFP8=1,GFTQ6=1", file_arg(self.ini))
+        self.assertEqual(r.returncode, 1, r.stdout)  # the rejected lines, not the warnings
+        warnings = [line[len(where):] for line in r.stdout.splitlines() if line.startswith(where)]
+        self.assertEqual(warnings, [
+            "2:12: warning: [Conditions] 0: `Q` is skipped: no option starts with it",
+            "2:13: warning: [Conditions] 0: `7` has no sign, so it compares as `!=7`: "
+            "write the sign you mean",
+            "10: warning: [GFTQ6.0]: never read: the program never counts GFTQ6 units",
+            "12: warning: [GFP8.0]: never read: only the first [GFP8.0] (line 8) is read",
+        ])
+        text = harness.read_text(self.ini)
+        self.assertNotIn("warning", text)
+        self.assertIn("L0=X0BC4 D7\r\n", text)  # no verdict in a section never read
+        self.assertNotIn("GFTQ6=", text)          # and no report line for it
+        self.assertIn("2 lines rejected; 4 warnings", r.stdout)
+
+        # A dry run lints unless told not to; --strict fails on warnings alone.
+        clean = "[GFP8.0]\r\nL0=1 Q\r\n"
+        with open(self.ini, "w", newline="") as f:
+            f.write(clean)
+        r = self.check("--dry-run", file_arg(self.ini))
+        self.assertIn(where + "2:6: warning: [GFP8.0] L0: `Q` is skipped", r.stdout)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertNotIn("warning", self.check("--dry-run", "--no-lint", file_arg(self.ini)).stdout)
+        self.assertEqual(self.check("--strict", "--dry-run", file_arg(self.ini)).returncode, 1)
+
+    def test_demo_settings_give_no_warning(self):
+        demo = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "demo.ini")
+        shutil.copy(demo, self.ini)
+        r = self.check("--lint", "--strict", file_arg(self.ini))
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertNotIn("warning:", r.stdout)
+        self.assertIn("0 lines rejected; 0 warnings", r.stdout)
 
     def test_could_not_run(self):
         for args in (["--units", "GF99=1", file_arg(self.ini)],
