@@ -154,6 +154,8 @@ int runNorvalume() {
         return EXIT_NO_WINDOW_CLASS;
     }
     if (!bindDeviceLibrary(onPanelsPlugged)) {
+        // The beep alone does not say why; the settings file is where the user looks.
+        reportLibraryFailure(shellSettings.iniPath, libraryFailure);
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }
