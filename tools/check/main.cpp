@@ -11,6 +11,7 @@
 #include "devices/models.h"
 #include "platform/platform.h"
 #include "tools/common/common.h"
+#include "version.h"
 
 namespace {
 
@@ -30,6 +31,7 @@ uint16_t unitCounts[DEVICE_TYPE_COUNT + 1] = {};
 void usage() {
     std::fprintf(stderr,
                  "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--dump] FILE\n"
+                 "       norvalume-check --version\n"
                  "  --units    the panel units connected, per model (default: as many units\n"
                  "             of each model as FILE has sections for)\n"
                  "  --dry-run  print what would be written back instead of writing it\n"
@@ -204,6 +206,9 @@ int main(int argc, char** argv) {
             dryRun = true;
         } else if (std::strcmp(argv[i], "--dump") == 0) {
             dump = true;
+        } else if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("norvalume-check %s\n", NORVALUME_VERSION);
+            return EXIT_ALL_ACCEPTED;
         } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
             usage();
             return EXIT_CANNOT_RUN;
