@@ -3,11 +3,12 @@
 its manifest and its version resource, straight from the PE file, so the package and the
 tests can check them on any system without Windows tools.
 
-usage: pe_resources.py [--expect-version X.Y.Z] EXE...
+usage: pe_resources.py [--expect-version X.Y.Z] [--expect-bits 32|64] EXE...
 Prints one line per file; with --expect-version exits 1 unless every file runs as invoked
 (manifest), names the supported systems and carries that version in both its fixed and
-its text version fields.
+its text version fields; with --expect-bits unless every file is built for that word size.
 """
+import argparse
 import struct
 import sys
 
@@ -149,14 +150,14 @@ def problems(info, version):
 
 
 def main(argv):
-    expect = None
-    if len(argv) > 2 and argv[1] == "--expect-version":
-        expect, argv = argv[2], argv[2:]
-    if len(argv) < 2:
-        sys.stderr.write(__doc__)
-        return 2
+    parser = argparse.ArgumentParser(description="What Windows programs carry besides code.")
+    parser.add_argument("--expect-version", help="fail unless every file carries it")
+    parser.add_argument("--expect-bits", type=int, choices=(32, 64),
+                        help="fail unless every file is built for it")
+    parser.add_argument("files", nargs="+")
+    args = parser.parse_args(argv[1:])
     failed = False
-    for path in argv[1:]:
+    for path in args.files:
         try:
             info = read(path)
         except (OSError, PeError, struct.error) as e:
@@ -167,7 +168,10 @@ def main(argv):
         print(f"{path}: {info['bits']}-bit, version {version}, "
               f"manifest {'yes' if info['manifest'] else 'no'}, "
               f"icon {'yes' if info['icon'] else 'no'}")
-        for problem in problems(info, expect) if expect else []:
+        found = problems(info, args.expect_version) if args.expect_version else []
+        if args.expect_bits and info["bits"] != args.expect_bits:
+            found.append(f"built for {info['bits']}-bit, expected {args.expect_bits}-bit")
+        for problem in found:
             print(f"{path}: {problem}")
             failed = True
     return 1 if failed else 0
