@@ -98,7 +98,7 @@ class VirtualPanels(harness.ProgramSandbox):
         # The beep alone does not say why: the settings file does.
         self.assertIn("GFDev=initialisation failed\r\n", harness.read_text(self.ini))
 
-    @unittest.skipIf(harness.WINE, "the fallback reads the Windows registry under Wine")
+    @unittest.skipIf(harness.WINE, "under Wine the fallback reads the registry: test_windows")
     def test_library_found_through_the_configuration_programs_folder(self):
         folder = self.path("GoFlight")
         os.makedirs(folder)
