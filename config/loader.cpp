@@ -215,8 +215,9 @@ const char* libraryReportText(LibraryFailure failure, bool callbackRefused) {
     return "initialisation failed";
 }
 
-void writeReportHead(const Walk& walk, LibraryFailure failure) {
-    putKey(walk, REPORT_SECTION, "GFDev", libraryReportText(failure, walk.in->callbackRefused));
+void writeReportHead(const Walk& walk) {
+    putKey(walk, REPORT_SECTION, "GFDev",
+           libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
     putKey(walk, REPORT_SECTION, "Ombrex",
            walk.in->versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
 }
@@ -266,22 +267,33 @@ void walkDevices(Walk& walk) {
     }
 }
 
+// One walk inside one batch of settings-file calls: the file is read once for it, and
+// its writes reach the file only if nobody saved it meanwhile.
+platform::ProfileOutcome walkFile(Walk& walk) {
+    platform::profileBegin(walk.in->path);
+    if (!walk.verify) writeReportHead(walk);
+    walkConditions(walk);
+    walkDevices(walk);
+    return platform::profileEnd();
+}
+
 // The body of a load, from the table reset to the attribute clear. Returns true when the
-// file was saved by someone else while it ran.
+// file was saved by someone else while it ran: then none of its verdicts were written.
 bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
     Walk walk{false, &in, observer, FNV_OFFSET};
     resetItemTable();
-    writeReportHead(walk, LIBRARY_BOUND);
-    walkConditions(walk);
-    walkDevices(walk);
+    platform::ProfileOutcome outcome = walkFile(walk);
     if (observer && observer->dryRun) return false;
+    if (outcome == platform::PROFILE_FILE_CHANGED) return true;
 
     // Clearing the marker also hides an edit saved during the walk, so the file is read
     // once more afterwards; an edit saved after the clear sets the marker again itself.
     platform::setFileAttributes(in.path, platform::FILE_ATTR_NORMAL);
+    // Verdicts that could not be written (the file is as it was read): nothing to compare
+    // with, and loading again would not write them either.
+    if (outcome == platform::PROFILE_WRITE_FAILED) return false;
     Walk check{true, &in, nullptr, FNV_OFFSET};
-    walkConditions(check);
-    walkDevices(check);
+    walkFile(check);
     return check.fingerprint != walk.fingerprint;
 }
 
@@ -348,9 +360,10 @@ bool reportLibraryFailure(const char* path, LibraryFailure failure) {
     // counts left over from an earlier start would contradict the GFDev line.
     const LoadInputs inputs{path, nullptr, false, false};
     Walk walk{false, &inputs, nullptr, FNV_OFFSET};
-    bool written = putKey(walk, REPORT_SECTION, "GFDev", libraryReportText(failure, false));
-    if (!written) return false;
+    platform::profileBegin(path);
+    putKey(walk, REPORT_SECTION, "GFDev", libraryReportText(failure, false));
     putKey(walk, REPORT_SECTION, "Ombrex", nullptr);
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) writeUnitCount(walk, type, 0);
-    return true;
+    platform::ProfileOutcome outcome = platform::profileEnd();
+    return outcome == platform::PROFILE_WRITTEN || outcome == platform::PROFILE_NOTHING_WRITTEN;
 }

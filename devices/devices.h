@@ -44,6 +44,18 @@ void blankAllOutputs();
 // Whether any output is remembered as written; for tests and the watchdog's callers.
 bool anyOutputWritten();
 
+// What a table of items drives on one unit: its light bits, and WRITTEN_BRIGHTNESS and
+// WRITTEN_DISPLAY0 << n for its brightness and displays.
+struct DrivenOutputs {
+    uint32_t lights;
+    uint8_t others;
+};
+typedef DrivenOutputs DrivenTable[DEVICE_COUNT_SLOTS][MAX_UNITS_PER_MODEL];
+// After a reload: makes dark, once, every output written since start that the new table
+// no longer drives (light off, display blank, brightness at BLANK_BRIGHTNESS), so no
+// deleted or changed line leaves its output behind.
+void darkenUndrivenOutputs(const DrivenTable& driven);
+
 // --- Displays
 extern const uint8_t segmentFont[36];  // '0'..'9' then 'A'..'Z'
 extern const char testPattern[];  // "8.8.8.8.8.8."

@@ -41,6 +41,7 @@ uint32_t blockUsed = 0;  // bytes taken by queued records; the cursor is blockVi
 uint32_t openCounter = 0;
 PendingRead pendingReads[MAX_READS];
 uint32_t pendingCount = 0;
+bool (*waitHook)() = nullptr;
 
 bool fail(LinkError* error, LinkError code) {
     *error = code;
@@ -60,6 +61,10 @@ bool sendBlock(uint32_t* answer, LinkError* error) {
                                          SEND_TIMEOUT_MS, answer))
             return true;
         lastError = platform::lastErrorCode();  // before the pause can disturb it
+        if (waitHook && !waitHook()) {
+            *error = LINK_GIVEN_UP;
+            return false;
+        }
         platform::sleepMs(PAUSE_MS);
     }
     *error = lastError ? LINK_SEND_FAILED : LINK_SEND_TIMED_OUT;
@@ -68,31 +73,36 @@ bool sendBlock(uint32_t* answer, LinkError* error) {
 
 // Copies the reply's read data to the callers' buffers. Whatever the module left in the
 // headers, nothing is read or written outside the block, and a record is copied only
-// when it is exactly the read we queued at that place.
-void copyReplies() {
+// when it is exactly the read we queued at that place. True when the walk reached the
+// end mark and every queued read came back: only then is the exchange a good one.
+bool copyReplies() {
     uint64_t pos = 0;
+    uint32_t copied = 0;
     while (pos + 4 <= LINK_BLOCK_SIZE) {
         uint8_t* rec = blockView + pos;
         uint32_t type = readLe32(rec + LINK_RECORD_TYPE_AT);
-        if (type == LINK_RECORD_END) return;
+        if (type == LINK_RECORD_END) return copied == pendingCount;
         uint32_t header = linkRecordHeader(type);
         if (header == 0) {
             writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_END);
-            return;
+            return false;
         }
-        if (pos + header > LINK_BLOCK_SIZE) return;
+        if (pos + header > LINK_BLOCK_SIZE) return false;
         uint32_t size = readLe32(rec + LINK_RECORD_SIZE_AT);
         if (type == LINK_RECORD_READ) {
             uint32_t destination = readLe32(rec + LINK_RECORD_DESTINATION_AT);
-            if (destination != 0 && size != 0 && destination - 1 < pendingCount) {
+            if (destination != 0 && destination - 1 < pendingCount) {
                 const PendingRead& read = pendingReads[destination - 1];
                 if (read.position == pos && read.size == size && read.buffer &&
-                    pos + header + size <= LINK_BLOCK_SIZE)
-                    std::memcpy(read.buffer, rec + header, size);
+                    pos + header + size <= LINK_BLOCK_SIZE) {
+                    if (size) std::memcpy(read.buffer, rec + header, size);
+                    ++copied;
+                }
             }
         }
         pos += uint64_t(header) + size;
     }
+    return false;
 }
 
 bool handshake(LinkError* error) {
@@ -114,6 +124,8 @@ bool handshake(LinkError* error) {
 }
 
 }  // namespace
+
+void setLinkWaitHook(bool (*stillWaiting)()) { waitHook = stillWaiting; }
 
 bool interfaceVersionAccepted(uint32_t interfaceWord) {
     return interfaceWord >= MIN_INTERFACE_VERSION_WORD;
@@ -247,7 +259,10 @@ bool linkProcess(LinkError* error) {
         *error = LINK_NOT_PROCESSED;
         sent = false;
     }
-    if (sent) copyReplies();
+    if (sent && !copyReplies()) {
+        *error = LINK_REPLY_DAMAGED;
+        sent = false;
+    }
     pendingCount = 0;
     if (!sent) return false;
     *error = LINK_OK;

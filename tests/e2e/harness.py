@@ -7,6 +7,7 @@ NORVALUME_LAUNCH=wine runs the Windows build under Wine, started through NORVALU
 folder that holds the programs and the virtual device library side by side. run-wine sets
 a few more for the tests of the Windows product alone (below).
 """
+import json
 import os
 import shutil
 import subprocess
@@ -110,6 +111,18 @@ class Sandbox(unittest.TestCase):
         return subprocess.run(command(path, *args), env=env or self.env, cwd=self.dir,
                               input=input, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True, encoding="latin-1", timeout=timeout)
+
+
+def report(scenario, done, outcome, **figures):
+    """Adds one scenario's outcome and figures to the reliability report, when a run is
+    making one (NORVALUME_RELIABILITY_LOG names the file); does nothing otherwise."""
+    path = os.environ.get("NORVALUME_RELIABILITY_LOG")
+    if not path:
+        return
+    entry = {"scenario": scenario, "done": done, "outcome": outcome,
+             "launch": LAUNCH, "figures": figures}
+    with open(path, "a") as f:
+        f.write(json.dumps(entry) + "\n")
 
 
 def file_arg(path):
