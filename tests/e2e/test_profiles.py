@@ -98,7 +98,6 @@ DIFFERENCES = {
     "CR line ends kept": (WINE_REWRITES, b"[S]\rk=1\rj=2\r"),
     "blank lines and spacing": (WINE_REWRITES, b"; head\r\n\r\n[S]\r\nk=2\r\n\r\n; tail\r\n"),
     "an indented key": (WINE_REWRITES, b"[S]\r\n\tk=2\r\n"),
-    "a value with blanks around it": (WINE_REWRITES, b"[S]\r\nk=1\r\nb=v  \r\n"),
     "a new key after a comment": (
         "Wine keeps comments and lines without = as entries and adds a new key after them; "
         "Windows adds it after the section's last key", b"[S]\r\na=1\r\nb=2\r\n; note\r\n"

@@ -5,8 +5,6 @@
 //   get PATH SECTION KEY SIZE   ->  COUNT TEXT   (TEXT: the buffer up to its first zero,
 //                                                  in the same encoding)
 //   put PATH SECTION KEY VALUE  ->  1 or 0
-//
-// usage: norvalume-profile COMMANDS   exit status: 0 ran, 2 no commands or a malformed one
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -18,6 +16,13 @@
 namespace {
 
 constexpr uint32_t MAX_SIZE = 1 << 16;
+constexpr char USAGE[] =
+    "usage: norvalume-profile COMMANDS | --help | --version\n"
+    "  runs the settings-file calls of the file COMMANDS, one result line each:\n"
+    "    get PATH SECTION KEY SIZE   ->  COUNT TEXT\n"
+    "    put PATH SECTION KEY VALUE  ->  1 or 0\n"
+    "  arguments are x and hexadecimal bytes, or - for a null pointer\n"
+    "exit status: 0 ran, 2 no commands or a malformed one\n";
 
 struct Argument {
     bool null;
@@ -85,9 +90,10 @@ bool run(const std::vector<std::string>& fields) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && tools::answerInfoOption(argv[1], "norvalume-profile", USAGE)) return 0;
     std::string text = argc == 2 ? tools::readFile(argv[1]) : std::string();
     if (text.empty()) {
-        std::fprintf(stderr, "usage: norvalume-profile COMMANDS\n");
+        std::fputs(USAGE, stderr);
         return 2;
     }
     size_t start = 0;
