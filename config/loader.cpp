@@ -217,11 +217,31 @@ void visitRun(Walk& walk, const char* section, char letter, int number, ItemCont
     }
 }
 
+// The report's GFDev line: how the library was bound, or why it could not be.
+const char* libraryReportText(LibraryFailure failure, bool callbackRefused) {
+    switch (failure) {
+        case LIBRARY_BOUND:
+            return callbackRefused ? "DLL found, but no Connect callback!" : "DLL found";
+        case LIBRARY_NOT_FOUND: return "DLL not found";
+        case LIBRARY_OTHER_BITNESS: return "DLL is for the other bitness (32/64-bit)";
+        case LIBRARY_LACKS_ENTRY_POINT: return "DLL lacks an entry point";
+        case LIBRARY_INIT_FAILED: return "initialisation failed";
+    }
+    return "initialisation failed";
+}
+
 void writeReportHead(const Walk& walk) {
     putKey(walk, REPORT_SECTION, "GFDev",
-           walk.in->callbackRefused ? "DLL found, but no Connect callback!" : "DLL found");
+           libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
     putKey(walk, REPORT_SECTION, "Ombrex",
            walk.in->versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
+}
+
+// A model's count in the report; absent for none.
+void writeUnitCount(const Walk& walk, int32_t type, uint32_t units) {
+    char count[16];
+    std::snprintf(count, sizeof count, "%u", static_cast<unsigned>(units));
+    putKey(walk, REPORT_SECTION, deviceTypeName(type), units ? count : nullptr);
 }
 
 void walkConditions(Walk& walk) {
@@ -235,14 +255,10 @@ void walkConditions(Walk& walk) {
 
 void walkDevices(Walk& walk) {
     char section[48];
-    char count[16];
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
         const char* name = deviceTypeName(type);
         uint32_t units = walk.in->unitCounts ? walk.in->unitCounts[type] : 0;
-        if (!walk.verify) {
-            std::snprintf(count, sizeof count, "%u", static_cast<unsigned>(units));
-            putKey(walk, REPORT_SECTION, name, units ? count : nullptr);
-        }
+        if (!walk.verify) writeUnitCount(walk, type, units);
         if (units > MAX_UNITS) units = MAX_UNITS;
         int displays = deviceDisplayCount(type);
         for (uint32_t u = 0; u < units; ++u) {
@@ -402,3 +418,16 @@ bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observe
 }
 
 void resetLoader() { changedDuringLoad = false; }
+
+bool reportLibraryFailure(const char* path, LibraryFailure failure) {
+    // What a load with no library would say: no units, and nothing known of the link;
+    // counts left over from an earlier start would contradict the GFDev line.
+    const LoadInputs inputs{path, nullptr, false, false};
+    Walk walk{false, &inputs, nullptr, FNV_OFFSET};
+    platform::profileBegin(path);
+    putKey(walk, REPORT_SECTION, "GFDev", libraryReportText(failure, false));
+    putKey(walk, REPORT_SECTION, "Ombrex", nullptr);
+    for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) writeUnitCount(walk, type, 0);
+    platform::ProfileOutcome outcome = platform::profileEnd();
+    return outcome == platform::PROFILE_WRITTEN || outcome == platform::PROFILE_NOTHING_WRITTEN;
+}

@@ -16,10 +16,12 @@ constexpr uint16_t MAX_UNITS_PER_MODEL = 256;  // unit numbers are 8-bit
 extern DeviceLibrary deviceLibrary;
 extern uint16_t deviceCounts[DEVICE_COUNT_SLOTS];
 extern bool connectCallbackRefused;
+// Why the last bindDeviceLibrary failed; LIBRARY_BOUND after a success.
+extern LibraryFailure libraryFailure;
 
 // Loads the library, binds its entry points and registers the connect callback. A plug
 // event recounts the units on the loop thread and then calls `onPlugged` there (may be
-// nullptr). False when no library could be loaded.
+// nullptr). False when no library could be loaded and initialised; libraryFailure says why.
 bool bindDeviceLibrary(void (*onPlugged)());
 // Makes every output dark, then unregisters and releases the library.
 void unbindDeviceLibrary();

@@ -165,8 +165,10 @@ typedef void* LibraryRef;  // nullptr = none
 
 // Loads a library by bare name (searched for as the system does) or by full path.
 // Names are Windows-style: posix/ turns '\' into '/' and a file name NAME.DLL into
-// libname.so. nullptr on failure.
-LibraryRef loadLibrary(const char* nameOrPath);
+// libname.so. nullptr on failure; then *otherBitness (when given) is set if a file was
+// found that is a library for the other word size (32-bit for a 64-bit program or the
+// reverse), and cleared otherwise.
+LibraryRef loadLibrary(const char* nameOrPath, bool* otherBitness = nullptr);
 // The address of an exported symbol, nullptr when the library does not export it.
 void* librarySymbol(LibraryRef library, const char* name);
 void freeLibrary(LibraryRef library);

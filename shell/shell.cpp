@@ -177,6 +177,8 @@ int runNorvalume() {
     // watchdog and a request to stop are looked at between its tries.
     setLinkWaitHook(keepWaitingForLink);
     if (!bindDeviceLibrary(onPanelsPlugged)) {
+        // The beep alone does not say why; the settings file is where the user looks.
+        reportLibraryFailure(shellSettings.iniPath, libraryFailure);
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }

@@ -470,26 +470,6 @@ bool mayWrite(const char* path, const FileState& state) {
 
 }  // namespace
 
-bool filePut(const char* path, const char* section, const char* key, const char* value) {
-    if (!path || !section) return false;
-    FileState state;
-    if (!currentState(path, &state)) return false;
-    std::string text;
-    // An existing file we cannot read must not be replaced by a file holding one key.
-    if (state.exists && !readFile(path, &text, &state)) return false;
-    if (!mayWrite(path, state)) return false;
-    std::string edited;
-    switch (applyPut(text, section, key, value, &edited)) {
-        case Edit::REFUSED:
-            return false;
-        case Edit::UNCHANGED:
-            return true;
-        case Edit::CHANGED:
-            break;
-    }
-    return writeIfUnchanged(path, state, text, edited) == Commit::WRITTEN;
-}
-
 void sessionBegin(Session* session, const char* path) {
     *session = Session{};
     session->open = true;
@@ -536,6 +516,16 @@ Commit sessionEnd(Session* session) {
     }
     *session = Session{};
     return result;
+}
+
+bool filePut(const char* path, const char* section, const char* key, const char* value) {
+    if (!path || !section) return false;
+    // One write is a batch of one: the same checks guard it.
+    Session session;
+    sessionBegin(&session, path);
+    const bool accepted = sessionPut(&session, section, key, value);
+    const Commit commit = sessionEnd(&session);
+    return accepted && (commit == Commit::WRITTEN || commit == Commit::NOTHING_TO_WRITE);
 }
 
 }  // namespace ini

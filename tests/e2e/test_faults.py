@@ -11,19 +11,11 @@ import unittest
 
 import harness
 
-SETTINGS = (
-    "[Config]\r\n"
-    "ScanInterval=100\r\n"
-    "RevisionTime=1\r\n"
-    "[GFMCPPRO.0]\r\n"
-    "D1=X0100 U16\r\n"
-    "L0=X0104 U8 =1\r\n"
-    "[GF45.0]\r\n"
-    "D0='PLUG' ; shown once this panel is plugged in\r\n"
-)
+# The whole-session test's cockpit: a GFMCPPRO with a display and a light, a GF45 to plug in.
+from test_program import SETTINGS, SIM_VALUES
+
 # The same with one bad line in the panel's section, for the program to annotate.
 WITH_BAD_LINE = SETTINGS.replace("=1\r\n[GF45.0]", "=1\r\nL1=X0104 D7\r\n[GF45.0]")
-SIM_VALUES = ("set 100 u16 42", "set 102 u16 77", "set 104 u8 1")
 LIT = "GFMCPPro_SetIndicators 0 0x1"
 DARK = "GFMCPPro_SetIndicators 0 0x0"
 SHOWS_42 = 'GFMCPPro_SetBDisplayText 0 "   42"'
