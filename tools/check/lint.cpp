@@ -209,7 +209,7 @@ std::string runEnd(const std::string& section, char letter, unsigned base, bool*
         const std::string key = std::string(1, letter) + std::to_string(base) + "." +
                                 std::to_string(m);
         auto a = asked.find(nameOf(section, key));
-        if (a == asked.end() || a->second.found) continue;
+        if (a != asked.end() && a->second.found) continue;
         *empty = false;
         for (const SettingsLine& l : fileLines)
             if (l.kind == LineKind::KEY && l.firstLine == l.number &&
