@@ -424,6 +424,30 @@ TEST_F(LinkTest, AlteredReplyCopiesNothingForTheAlteredRecord) {
     }
 }
 
+// A write between two reads, its header rewritten into the very header the second read
+// had: type, size and destination all match, only the place differs.
+void disguiseWriteAsRead(uint8_t* block, uint32_t) {
+    uint8_t* write = block + LINK_READ_HEADER + 4;
+    writeLe32(write + LINK_RECORD_TYPE_AT, LINK_RECORD_READ);
+    writeLe32(write + LINK_RECORD_DESTINATION_AT, 2);
+}
+
+TEST_F(LinkTest, AWriteDisguisedAsTheNextReadCopiesNothingIntoIt) {
+    openOk();
+    fake::setU32(0x0100, 0x01020304);
+    fake::setU32(0x0200, 0x05060708);
+    std::vector<uint8_t> first(4, 0xEE), second(4, 0xEE);
+    const uint8_t out[4] = {9, 9, 9, 9};
+    LinkError e;
+    ASSERT_TRUE(linkRead(0x0100, 4, first.data(), &e));
+    ASSERT_TRUE(linkWrite(0x0300, 4, out, &e));
+    ASSERT_TRUE(linkRead(0x0200, 4, second.data(), &e));
+    fake::ipcReplyTamper = disguiseWriteAsRead;
+    ASSERT_TRUE(linkProcess(&e));
+    EXPECT_EQ(first, (std::vector<uint8_t>{4, 3, 2, 1}));
+    EXPECT_EQ(second, std::vector<uint8_t>(4, 0xEE));
+}
+
 }  // namespace
 
 namespace {
