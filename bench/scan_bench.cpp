@@ -43,6 +43,7 @@ void setTimer(uint32_t, uint32_t) {}
 void killTimer(uint32_t) {}
 int runMainLoop() { return 0; }
 bool postToLoop(void (*)()) { return false; }
+bool stopRequested() { return false; }
 }  // namespace platform
 
 namespace {

@@ -202,11 +202,31 @@ void visitRun(Walk& walk, const char* section, char letter, int number, ItemCont
     }
 }
 
+// The report's GFDev line: how the library was bound, or why it could not be.
+const char* libraryReportText(LibraryFailure failure, bool callbackRefused) {
+    switch (failure) {
+        case LIBRARY_BOUND:
+            return callbackRefused ? "DLL found, but no Connect callback!" : "DLL found";
+        case LIBRARY_NOT_FOUND: return "DLL not found";
+        case LIBRARY_OTHER_BITNESS: return "DLL is for the other bitness (32/64-bit)";
+        case LIBRARY_LACKS_ENTRY_POINT: return "DLL lacks an entry point";
+        case LIBRARY_INIT_FAILED: return "initialisation failed";
+    }
+    return "initialisation failed";
+}
+
 void writeReportHead(const Walk& walk) {
     putKey(walk, REPORT_SECTION, "GFDev",
-           walk.in->callbackRefused ? "DLL found, but no Connect callback!" : "DLL found");
+           libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
     putKey(walk, REPORT_SECTION, "Ombrex",
            walk.in->versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
+}
+
+// A model's count in the report; absent for none.
+void writeUnitCount(const Walk& walk, int32_t type, uint32_t units) {
+    char count[16];
+    std::snprintf(count, sizeof count, "%u", static_cast<unsigned>(units));
+    putKey(walk, REPORT_SECTION, deviceTypeName(type), units ? count : nullptr);
 }
 
 void walkConditions(Walk& walk) {
@@ -220,14 +240,10 @@ void walkConditions(Walk& walk) {
 
 void walkDevices(Walk& walk) {
     char section[48];
-    char count[16];
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
         const char* name = deviceTypeName(type);
         uint32_t units = walk.in->unitCounts ? walk.in->unitCounts[type] : 0;
-        if (!walk.verify) {
-            std::snprintf(count, sizeof count, "%u", static_cast<unsigned>(units));
-            putKey(walk, REPORT_SECTION, name, units ? count : nullptr);
-        }
+        if (!walk.verify) writeUnitCount(walk, type, units);
         if (units > MAX_UNITS) units = MAX_UNITS;
         int displays = deviceDisplayCount(type);
         for (uint32_t u = 0; u < units; ++u) {
@@ -251,22 +267,33 @@ void walkDevices(Walk& walk) {
     }
 }
 
+// One walk inside one batch of settings-file calls: the file is read once for it, and
+// its writes reach the file only if nobody saved it meanwhile.
+platform::ProfileOutcome walkFile(Walk& walk) {
+    platform::profileBegin(walk.in->path);
+    if (!walk.verify) writeReportHead(walk);
+    walkConditions(walk);
+    walkDevices(walk);
+    return platform::profileEnd();
+}
+
 // The body of a load, from the table reset to the attribute clear. Returns true when the
-// file was saved by someone else while it ran.
+// file was saved by someone else while it ran: then none of its verdicts were written.
 bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
     Walk walk{false, &in, observer, FNV_OFFSET};
     resetItemTable();
-    writeReportHead(walk);
-    walkConditions(walk);
-    walkDevices(walk);
+    platform::ProfileOutcome outcome = walkFile(walk);
     if (observer && observer->dryRun) return false;
+    if (outcome == platform::PROFILE_FILE_CHANGED) return true;
 
     // Clearing the marker also hides an edit saved during the walk, so the file is read
     // once more afterwards; an edit saved after the clear sets the marker again itself.
     platform::setFileAttributes(in.path, platform::FILE_ATTR_NORMAL);
+    // Verdicts that could not be written (the file is as it was read): nothing to compare
+    // with, and loading again would not write them either.
+    if (outcome == platform::PROFILE_WRITE_FAILED) return false;
     Walk check{true, &in, nullptr, FNV_OFFSET};
-    walkConditions(check);
-    walkDevices(check);
+    walkFile(check);
     return check.fingerprint != walk.fingerprint;
 }
 
@@ -327,3 +354,16 @@ bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observe
 }
 
 void resetLoader() { changedDuringLoad = false; }
+
+bool reportLibraryFailure(const char* path, LibraryFailure failure) {
+    // What a load with no library would say: no units, and nothing known of the link;
+    // counts left over from an earlier start would contradict the GFDev line.
+    const LoadInputs inputs{path, nullptr, false, false};
+    Walk walk{false, &inputs, nullptr, FNV_OFFSET};
+    platform::profileBegin(path);
+    putKey(walk, REPORT_SECTION, "GFDev", libraryReportText(failure, false));
+    putKey(walk, REPORT_SECTION, "Ombrex", nullptr);
+    for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) writeUnitCount(walk, type, 0);
+    platform::ProfileOutcome outcome = platform::profileEnd();
+    return outcome == platform::PROFILE_WRITTEN || outcome == platform::PROFILE_NOTHING_WRITTEN;
+}

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "devices/library.h"
+
 // What a load needs from outside the configuration: the file, the units connected per
 // model, and the facts the [GF Connections] report states.
 struct LoadInputs {
@@ -33,6 +35,11 @@ bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observe
 // Whether the file needs loading again: saved since the last load cleared its mark, or
 // saved while that load ran. A missing file has not changed.
 bool configurationChanged(const char* path);
+
+// The report of a start that could not bind the device library: GFDev= names the reason,
+// and the model counts and the interface line of an earlier start are removed. Loads no
+// items. False when the file could not be written.
+bool reportLibraryFailure(const char* path, LibraryFailure failure);
 
 // Forgets what the last load saw; for tests and tools.
 void resetLoader();

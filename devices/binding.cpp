@@ -10,6 +10,7 @@
 DeviceLibrary deviceLibrary = {};
 uint16_t deviceCounts[DEVICE_COUNT_SLOTS] = {};
 bool connectCallbackRefused = false;
+LibraryFailure libraryFailure = LIBRARY_BOUND;
 
 namespace {
 
@@ -71,8 +72,9 @@ void recountOnLoop() {
 }
 
 // The library tried by name first, then from the directory the vendor's configuration
-// program was installed to.
-void* loadFromRegistryPath() {
+// program was installed to. A copy for the other bitness does not load either way, and
+// *otherBitness then says so, to tell it apart from no copy at all.
+void* loadFromRegistryPath(bool* otherBitness) {
     // Room for the value as offered, the file name after it and a terminating zero.
     char path[REGISTRY_PATH_BYTES + sizeof LIBRARY_FILE_SUFFIX];
     int32_t n = platform::registryGetString(APP_PATHS_KEY, "Path", path, REGISTRY_PATH_BYTES);
@@ -82,7 +84,19 @@ void* loadFromRegistryPath() {
     size_t length = 0;
     while (length < static_cast<size_t>(n) && path[length] != '\0') ++length;
     std::memcpy(path + length, LIBRARY_FILE_SUFFIX, sizeof LIBRARY_FILE_SUFFIX);
-    return platform::loadLibrary(path);
+    return platform::loadLibrary(path, otherBitness);
+}
+
+// Looks the two required entry points up and initialises the library; on failure says why.
+LibraryFailure initialiseLibrary(void* module) {
+    deviceLibrary.GFDev_Init =
+        reinterpret_cast<GfInitFn>(platform::librarySymbol(module, "GFDev_Init"));
+    deviceLibrary.GFDev_Terminate =
+        reinterpret_cast<GfVoidFn>(platform::librarySymbol(module, "GFDev_Terminate"));
+    if (!deviceLibrary.GFDev_Init || !deviceLibrary.GFDev_Terminate)
+        return LIBRARY_LACKS_ENTRY_POINT;
+    if (deviceLibrary.GFDev_Init(platform::programInstance()) != 0) return LIBRARY_INIT_FAILED;
+    return LIBRARY_BOUND;
 }
 
 }  // namespace
@@ -96,17 +110,19 @@ bool bindDeviceLibrary(void (*onPlugged)()) {
     connectCallbackRefused = false;
     std::memset(deviceCounts, 0, sizeof deviceCounts);
 
-    void* module = platform::loadLibrary(LIBRARY_NAME);
-    if (!module) module = loadFromRegistryPath();
-    if (!module) return false;
+    bool otherBitness = false;
+    bool registryOtherBitness = false;
+    void* module = platform::loadLibrary(LIBRARY_NAME, &otherBitness);
+    if (!module) module = loadFromRegistryPath(&registryOtherBitness);
+    if (!module) {
+        libraryFailure = otherBitness || registryOtherBitness ? LIBRARY_OTHER_BITNESS
+                                                              : LIBRARY_NOT_FOUND;
+        return false;
+    }
 
     deviceLibrary.deviceLibraryHandle = module;
-    deviceLibrary.GFDev_Init =
-        reinterpret_cast<GfInitFn>(platform::librarySymbol(module, "GFDev_Init"));
-    deviceLibrary.GFDev_Terminate =
-        reinterpret_cast<GfVoidFn>(platform::librarySymbol(module, "GFDev_Terminate"));
-    if (!deviceLibrary.GFDev_Init || !deviceLibrary.GFDev_Terminate ||
-        deviceLibrary.GFDev_Init(platform::programInstance()) != 0) {
+    libraryFailure = initialiseLibrary(module);
+    if (libraryFailure != LIBRARY_BOUND) {
         platform::freeLibrary(module);
         deviceLibrary = DeviceLibrary{};
     } else {
@@ -163,6 +179,7 @@ void resetDevices() {
     deviceLibrary = DeviceLibrary{};
     std::memset(deviceCounts, 0, sizeof deviceCounts);
     connectCallbackRefused = false;
+    libraryFailure = LIBRARY_BOUND;
     pluggedHandler = nullptr;
     recountQueued.store(false);
     resetLightsAndRecord();

@@ -15,10 +15,12 @@ constexpr uint16_t MAX_UNITS_PER_MODEL = 256;  // unit numbers are 8-bit
 extern DeviceLibrary deviceLibrary;
 extern uint16_t deviceCounts[DEVICE_COUNT_SLOTS];
 extern bool connectCallbackRefused;
+// Why the last bindDeviceLibrary failed; LIBRARY_BOUND after a success.
+extern LibraryFailure libraryFailure;
 
 // Loads the library, binds its entry points and registers the connect callback. A plug
 // event recounts the units on the loop thread and then calls `onPlugged` there (may be
-// nullptr). False when no library could be loaded.
+// nullptr). False when no library could be loaded and initialised; libraryFailure says why.
 bool bindDeviceLibrary(void (*onPlugged)());
 // Makes every output dark, then unregisters and releases the library.
 void unbindDeviceLibrary();
@@ -41,6 +43,18 @@ void writeIndicators(int32_t type, uint8_t unit, uint32_t offMaskArg, uint32_t o
 void blankAllOutputs();
 // Whether any output is remembered as written; for tests and the watchdog's callers.
 bool anyOutputWritten();
+
+// What a table of items drives on one unit: its light bits, and WRITTEN_BRIGHTNESS and
+// WRITTEN_DISPLAY0 << n for its brightness and displays.
+struct DrivenOutputs {
+    uint32_t lights;
+    uint8_t others;
+};
+typedef DrivenOutputs DrivenTable[DEVICE_COUNT_SLOTS][MAX_UNITS_PER_MODEL];
+// After a reload: makes dark, once, every output written since start that the new table
+// no longer drives (light off, display blank, brightness at BLANK_BRIGHTNESS), so no
+// deleted or changed line leaves its output behind.
+void darkenUndrivenOutputs(const DrivenTable& driven);
 
 // --- Displays
 extern const uint8_t segmentFont[36];  // '0'..'9' then 'A'..'Z'

@@ -19,6 +19,16 @@ typedef void (*GfSetIndicators32Fn)(int unit, unsigned long state);
 typedef void (*GfTextFn)(int unit, char* text);
 typedef void (*GfSegmentsFn)(int unit, unsigned char* segments);
 
+// Why a start could not bind the library, for the report in the settings file.
+enum LibraryFailure : int {
+    LIBRARY_BOUND = 0,
+    LIBRARY_NOT_FOUND,           // neither beside the program, on the search path nor
+                                 // in the configuration program's folder
+    LIBRARY_OTHER_BITNESS,       // found, but built for the other of 32/64-bit
+    LIBRARY_LACKS_ENTRY_POINT,   // GFDev_Init or GFDev_Terminate is not exported
+    LIBRARY_INIT_FAILED,         // GFDev_Init answered non-zero
+};
+
 // The loaded library and one optional reference per entry point (nullptr = not bound).
 struct DeviceLibrary {
     void* deviceLibraryHandle;

@@ -12,6 +12,8 @@ uint32_t mcpProIndicatorShadow[MCP_PRO_SHADOW_UNITS] = {};
 // WRITTEN_* bits per model and unit: what has been sent since start or the last blanking.
 // It outlives every reload, so nothing a deleted or changed line lit can stay lit.
 static uint8_t writtenOutputs[DEVICE_COUNT_SLOTS][MAX_UNITS_PER_MODEL];
+// The light bits the program has switched on and not off since, per model and unit.
+static uint32_t litLights[DEVICE_COUNT_SLOTS][MAX_UNITS_PER_MODEL];
 static bool anyWritten = false;
 
 void noteOutputWritten(int32_t type, uint8_t unit, uint8_t bit) {
@@ -54,6 +56,8 @@ void writeIndicators(int32_t type, uint8_t unit, uint32_t offMaskArg, uint32_t o
     const DeviceType* t = findDeviceType(type);
     if (!t || t->indicatorWriteMask == 0) return;
     noteOutputWritten(type, unit, WRITTEN_LIGHTS);
+    uint32_t& lit = litLights[type][unit];
+    lit = ((lit & ~offMaskArg) | onMaskArg) & t->indicatorWriteMask;
 
     if (type == DEV_GFMCPPRO) {
         GfGetIndicators32Fn get = deviceLibrary.GFMCPPro_GetIndicators;
@@ -98,7 +102,28 @@ void blankAllOutputs() {
     }
     // Everything is dark now: the next blanking has nothing to do until something is lit.
     std::memset(writtenOutputs, 0, sizeof writtenOutputs);
+    std::memset(litLights, 0, sizeof litLights);
     anyWritten = false;
+}
+
+void darkenUndrivenOutputs(const DrivenTable& driven) {
+    if (!anyWritten) return;
+    for (int32_t type = 1; type < DEVICE_COUNT_SLOTS; ++type) {
+        for (uint32_t u = 0; u < MAX_UNITS_PER_MODEL; ++u) {
+            const uint8_t stray =
+                writtenOutputs[type][u] & ~(driven[type][u].others | WRITTEN_LIGHTS);
+            const uint32_t strayLights = litLights[type][u] & ~driven[type][u].lights;
+            if (!stray && !strayLights) continue;
+            const uint8_t unit = static_cast<uint8_t>(u);
+            if (stray & WRITTEN_BRIGHTNESS) setBrightness(BLANK_BRIGHTNESS, type, unit);
+            if (strayLights) writeIndicators(type, unit, strayLights, 0);
+            for (uint16_t d = 0; d < MAX_DISPLAYS; ++d) {
+                if (stray & (WRITTEN_DISPLAY0 << d)) writeDisplay(blankText, type, unit, d, DISPLAY_FIT);
+            }
+            // Dark now and driven by nothing: the watchdog need not blank them again.
+            writtenOutputs[type][u] &= static_cast<uint8_t>(~stray);
+        }
+    }
 }
 
 void resetLightsAndRecord() {
@@ -106,5 +131,6 @@ void resetLightsAndRecord() {
     offMask = 0;
     std::memset(mcpProIndicatorShadow, 0, sizeof mcpProIndicatorShadow);
     std::memset(writtenOutputs, 0, sizeof writtenOutputs);
+    std::memset(litLights, 0, sizeof litLights);
     anyWritten = false;
 }

@@ -19,6 +19,12 @@ extern bool scanBusy;
 // One scan: reads, evaluates and writes, or blanks when the link has been down or the
 // table empty for longer than the watchdog allows. Arms no timer: the caller does.
 void scanTick();
+// For the link between the tries of an exchange that gets no answer: runs the watchdog,
+// and tells whether to go on waiting (false once the program is asked to stop).
+bool keepWaitingForLink();
+// After a reload: every output written before that no item of the new table drives goes
+// dark once.
+void darkenWhatNoItemDrives();
 // Evaluates item i at `now`, the scan's one clock reading. 1 when the item applies.
 int evaluateItem(int32_t i, uint32_t now);
 int conditionTrue(uint8_t ref, int32_t before);

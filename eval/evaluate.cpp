@@ -10,6 +10,7 @@
 #include "eval/eval.h"
 
 constexpr uint32_t BRIGHTNESS_REFRESH_MS = 1000;
+constexpr int32_t BRIGHTNESS_MAX = 15;  // the library takes levels 0..15
 constexpr uint32_t FLASH_FAST_MS = 110;
 constexpr uint32_t FLASH_SLOW_MS = 330;
 
@@ -155,10 +156,17 @@ static bool applies(ItemRecord& item, int32_t i) {
     return true;
 }
 
+// The level kept in `last`, within the library's range. A string or radio type leaves raw
+// bytes there, unclamped, which read as any float at all.
+static int32_t brightnessLevel(const ItemRecord& item) {
+    const int32_t level = roundToInt(readFloat(item.last));
+    return level < 0 ? 0 : level > BRIGHTNESS_MAX ? BRIGHTNESS_MAX : level;
+}
+
 // A brightness level goes out again every second, changed or not.
 static void refreshBrightness(ItemRecord& item, uint32_t now) {
     if (now - item.lastToggleMs < BRIGHTNESS_REFRESH_MS) return;
-    setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
+    setBrightness(brightnessLevel(item), item.deviceType, item.unit);
     item.lastToggleMs = now;
 }
 
@@ -205,7 +213,7 @@ static double numericValue(ItemRecord& item) {
     if (source == FLAG_HAS_NUMBER) value = readFloat(item.literal);
     if (item.kind == KIND_BRIGHTNESS) {
         if (std::isnan(value)) value = 0;  // a level must be a number
-        if (value > 15) value = 15;
+        if (value > BRIGHTNESS_MAX) value = BRIGHTNESS_MAX;
         if (value < 0) value = 0;
     } else if (item.kind != KIND_DISPLAY) {
         value = (value >= 0.5 || value <= -0.5) ? 1 : 0;
@@ -239,10 +247,11 @@ struct Update {
 };
 
 // A condition keeps its value at once, sent or not: later items read it in this scan.
+// The change is judged on the float that `last` keeps and a display shows: the double
+// itself would differ from it on every scan when a float cannot hold it.
 static void decodeNumeric(ItemRecord& item, Update& update) {
-    double value = numericValue(item);
-    if (numericChanged(item, value)) update.changed = true;
-    update.value = toFloat(value);
+    update.value = toFloat(numericValue(item));
+    if (numericChanged(item, update.value)) update.changed = true;
     if (item.kind == KIND_CONDITION) writeFloat(item.last, update.value);
 }
 
@@ -260,10 +269,12 @@ static void decodeBytes(ItemRecord& item, Update& update) {
     std::memcpy(update.bytes, item.raw, 8);
 }
 
+// Judged by the time elapsed since the period began, as every timer is, so that a period
+// running across the tick counter's wrap ends on time.
 static bool timedDeadlineReached(const ItemRecord& item, uint32_t now) {
-    // A plain comparison of tick values: the deadline is the one time not judged by
-    // difference.
-    return item.timerDeadlineMs != 0 && now >= item.timerDeadlineMs;
+    if (item.timerDeadlineMs == 0) return false;
+    const uint32_t began = item.timerDeadlineMs - item.timerPeriodMs;
+    return now - began >= item.timerPeriodMs;
 }
 
 // A timed light whose deadline has come switches to its final state: off for timed-off,
@@ -283,8 +294,11 @@ static bool timedSwitch(ItemRecord& item, int32_t i, uint32_t now) {
 // after its deadline lets the next switch-on start a fresh period.
 static void sendLight(ItemRecord& item, uint32_t now) {
     bool on = readFloat(item.last) != 0.0f;
-    if (on && item.timerDeadlineMs == 0 && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)))
+    if (on && item.timerDeadlineMs == 0 && (item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF))) {
+        // 0 stands for no timer; a deadline on the wrap itself ends a millisecond late.
         item.timerDeadlineMs = now + item.timerPeriodMs;
+        if (item.timerDeadlineMs == 0) item.timerDeadlineMs = 1;
+    }
     markLight(item.index, on);
     if (!on && timedDeadlineReached(item, now)) {
         item.lastToggleMs = 0;
@@ -304,7 +318,7 @@ static void send(ItemRecord& item, int32_t i, const Update& update, uint32_t now
 
     switch (item.kind) {
     case KIND_BRIGHTNESS:
-        setBrightness(roundToInt(readFloat(item.last)), item.deviceType, item.unit);
+        setBrightness(brightnessLevel(item), item.deviceType, item.unit);
         break;
     case KIND_LIGHT:
         sendLight(item, now);
@@ -332,7 +346,6 @@ int evaluateItem(int32_t i, uint32_t now) {
     if (item.kind == KIND_CONDITION) writeFloat(item.last, 0.0f);
 
     if (!applies(item, i)) return 0;
-    if (item.kind == KIND_BRIGHTNESS) refreshBrightness(item, now);
     if (flashIsDark(item, i, now, &update.forced)) return 1;
 
     update.numeric = item.valueType <= VT_F64;
@@ -343,6 +356,8 @@ int evaluateItem(int32_t i, uint32_t now) {
     if (!update.changed && timedSwitch(item, i, now)) return 1;
     if (update.forced || (update.changed && item.kind != KIND_CONDITION))
         send(item, i, update, now);
+    // After the send: a level never sent yet goes out as itself, not as the 0 it starts at.
+    if (item.kind == KIND_BRIGHTNESS) refreshBrightness(item, now);
 
     if ((item.flags & FLAG_OUTPUT_COUNT_2) == 0) item.flags += FLAG_OUTPUT_COUNT_1;
     item.typeOffsetSeen = item.typeOffset;

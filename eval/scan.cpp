@@ -12,7 +12,8 @@
 
 bool scanBusy = false;
 
-static uint32_t lastScanTick = 0;
+// When the simulator last answered an exchange in full: the watchdog counts from here.
+static uint32_t lastGoodExchange = 0;
 static int lastLinkState = -1;
 static bool blankedThisScan = false;
 
@@ -36,7 +37,7 @@ static uint32_t valueTypeSize(uint16_t valueType) {
 
 void resetScanState() {
     scanBusy = false;
-    lastScanTick = 0;
+    lastGoodExchange = 0;
     lastLinkState = -1;
     blankedThisScan = false;
 }
@@ -116,22 +117,6 @@ static void queueIndirectPass(Pass& pass, int32_t first, int32_t fresh) {
     }
 }
 
-// Sends what a pass queued. A pass that was refused before anything got into the block
-// sends nothing; anything queued always goes out, so no request outlives this tick
-// pointing into item records a reload may free. False when the link has failed.
-static bool processPass(const Pass& pass, bool* processed) {
-    *processed = false;
-    if (pass.refused && !pass.anyQueued) return true;
-    LinkError error = LINK_OK;
-    bool ok = linkProcess(&error);
-    if (!ok && error != LINK_NOTHING_QUEUED) {
-        linkDrop();
-        return false;
-    }
-    *processed = ok;
-    return true;
-}
-
 // Everything the program ever lit goes dark, and every item of the table sends its
 // output again the next time it applies.
 static void blankEverything() {
@@ -139,6 +124,51 @@ static void blankEverything() {
     if (!itemTable) return;
     for (int32_t i = 0; i < itemCount; ++i)
         itemTable[i].flags &= ~static_cast<uint32_t>(FLAG_OUTPUT_COUNT);
+}
+
+// Outputs must not show a simulator state older than the watchdog's time.
+static void watchdog(uint32_t now) {
+    if (now - lastGoodExchange > WATCHDOG_MS) blankEverything();
+}
+
+bool keepWaitingForLink() {
+    watchdog(platform::tickCount());
+    return !platform::stopRequested();
+}
+
+// Sends what a pass queued. A pass that was refused before anything got into the block
+// sends nothing; anything queued always goes out, so no request outlives this tick
+// pointing into item records a reload may free. False when the exchange failed: the
+// link is dropped unless it answered with a damaged reply, and the watchdog is looked
+// at straight away, as the exchange may have blocked for seconds.
+static bool processPass(const Pass& pass, bool* processed) {
+    *processed = false;
+    if (pass.refused && !pass.anyQueued) return true;
+    LinkError error = LINK_OK;
+    bool ok = linkProcess(&error);
+    if (!ok && error != LINK_NOTHING_QUEUED) {
+        if (error != LINK_REPLY_DAMAGED) linkDrop();
+        watchdog(platform::tickCount());
+        return false;
+    }
+    *processed = ok;
+    if (ok) lastGoodExchange = platform::tickCount();
+    return true;
+}
+
+void darkenWhatNoItemDrives() {
+    static DrivenTable driven;
+    std::memset(driven, 0, sizeof driven);
+    for (int32_t i = 0; itemTable && i < itemCount; ++i) {
+        const ItemRecord& item = itemTable[i];
+        if (item.deviceType < 1 || item.deviceType >= DEVICE_COUNT_SLOTS) continue;
+        DrivenOutputs& unit = driven[item.deviceType][item.unit];
+        if (item.kind == KIND_LIGHT) unit.lights |= 1u << (item.index % 32);
+        if (item.kind == KIND_BRIGHTNESS) unit.others |= WRITTEN_BRIGHTNESS;
+        if (item.kind == KIND_DISPLAY && item.index < MAX_DISPLAYS)
+            unit.others |= static_cast<uint8_t>(WRITTEN_DISPLAY0 << item.index);
+    }
+    darkenUndrivenOutputs(driven);
 }
 
 // A panel's lights flush once its run of adjacent items (same type and unit: the key's
@@ -196,10 +226,9 @@ void scanTick() {
 
     const uint32_t now = platform::tickCount();
     if (scanBusy || !connected || itemCount <= 0 || itemTable == nullptr) {
-        if (now - lastScanTick > WATCHDOG_MS) blankEverything();
+        watchdog(now);
     } else {
         scanBusy = true;
-        lastScanTick = now;
         scanOnce(now);
         scanBusy = false;
     }

@@ -44,6 +44,7 @@ uint32_t blockUsed = 0;  // bytes taken by queued records; the cursor is blockVi
 uint32_t openCounter = 0;
 PendingRead pendingReads[MAX_READS];
 uint32_t pendingCount = 0;
+bool (*waitHook)() = nullptr;
 
 bool fail(LinkError* error, LinkError code) {
     *error = code;
@@ -63,6 +64,10 @@ bool sendBlock(uint32_t* answer, LinkError* error) {
                                          SEND_TIMEOUT_MS, answer))
             return true;
         lastError = platform::lastErrorCode();  // before the pause can disturb it
+        if (waitHook && !waitHook()) {
+            *error = LINK_GIVEN_UP;
+            return false;
+        }
         platform::sleepMs(PAUSE_MS);
     }
     *error = lastError ? LINK_SEND_FAILED : LINK_SEND_TIMED_OUT;
@@ -80,42 +85,47 @@ void copyData(void* to, const uint8_t* from, uint32_t size) {
     }
 }
 
-// Copies the reply's read data to the callers' buffers, walking the records from `pos`.
-// Whatever the module left in the headers, nothing is read or written outside the
-// block, and a record is copied only when it is exactly the read we queued at that place.
-void copyRepliesFrom(uint64_t pos) {
+// Copies the reply's read data to the callers' buffers, walking the records from `pos`
+// with `copied` reads already back. Whatever the module left in the headers, nothing is
+// read or written outside the block, and a record is copied only when it is exactly the
+// read we queued at that place. True when the walk reached the end mark and every
+// queued read came back: only then is the exchange a good one.
+bool copyRepliesFrom(uint64_t pos, uint32_t copied) {
     while (pos + 4 <= LINK_BLOCK_SIZE) {
         uint8_t* rec = blockView + pos;
         uint32_t type = readLe32(rec + LINK_RECORD_TYPE_AT);
-        if (type == LINK_RECORD_END) return;
+        if (type == LINK_RECORD_END) return copied == pendingCount;
         uint32_t header = linkRecordHeader(type);
         if (header == 0) {
             writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_END);
-            return;
+            return false;
         }
-        if (pos + header > LINK_BLOCK_SIZE) return;
+        if (pos + header > LINK_BLOCK_SIZE) return false;
         uint32_t size = readLe32(rec + LINK_RECORD_SIZE_AT);
         if (type == LINK_RECORD_READ) {
-            // destination - 1 wraps a zero destination past every index. Only reads with
-            // a buffer are pending, and they were queued to fit inside the block.
-            uint32_t index = readLe32(rec + LINK_RECORD_DESTINATION_AT) - 1;
-            if (index < pendingCount) {
-                const PendingRead& read = pendingReads[index];
-                if (read.position == pos && read.size == size)
+            uint32_t destination = readLe32(rec + LINK_RECORD_DESTINATION_AT);
+            if (destination != 0 && destination - 1 < pendingCount) {
+                const PendingRead& read = pendingReads[destination - 1];
+                if (read.position == pos && read.size == size && read.buffer &&
+                    pos + header + size <= LINK_BLOCK_SIZE) {
                     copyData(read.buffer, rec + header, size);
+                    ++copied;
+                }
             }
         }
         pos += uint64_t(header) + size;
     }
+    return false;
 }
 
 // The walk above, with a shortcut for its usual course: while the records are the
 // pending reads back to back, each with the type, size and destination we wrote, the
 // walk would visit exactly them and copy each. At the first record that is anything
 // else the walk itself takes over from there.
-void copyReplies() {
+bool copyReplies() {
     uint64_t pos = 0;
-    for (uint32_t k = 0; k < pendingCount; ++k) {
+    uint32_t k = 0;
+    for (; k < pendingCount; ++k) {
         const PendingRead& read = pendingReads[k];
         const uint8_t* rec = blockView + pos;
         if (read.position != pos || readLe32(rec + LINK_RECORD_TYPE_AT) != LINK_RECORD_READ ||
@@ -125,7 +135,7 @@ void copyReplies() {
         copyData(read.buffer, rec + LINK_READ_HEADER, read.size);
         pos += LINK_READ_HEADER + read.size;
     }
-    copyRepliesFrom(pos);
+    return copyRepliesFrom(pos, k);
 }
 
 bool handshake(LinkError* error) {
@@ -147,6 +157,8 @@ bool handshake(LinkError* error) {
 }
 
 }  // namespace
+
+void setLinkWaitHook(bool (*stillWaiting)()) { waitHook = stillWaiting; }
 
 bool interfaceVersionAccepted(uint32_t interfaceWord) {
     return interfaceWord >= MIN_INTERFACE_VERSION_WORD;
@@ -291,7 +303,10 @@ bool linkProcess(LinkError* error) {
         *error = LINK_NOT_PROCESSED;
         sent = false;
     }
-    if (sent) copyReplies();
+    if (sent && !copyReplies()) {
+        *error = LINK_REPLY_DAMAGED;
+        sent = false;
+    }
     pendingCount = 0;
     if (!sent) return false;
     *error = LINK_OK;

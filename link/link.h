@@ -24,6 +24,8 @@ enum LinkError : uint32_t {
     LINK_NOT_PROCESSED = 13,
     LINK_SIM_WINDOW_HANDSHAKE_FAILED = 14,
     LINK_BLOCK_FULL = 15,
+    LINK_REPLY_DAMAGED = 16,  // the reply's records are not the ones queued
+    LINK_GIVEN_UP = 17,       // a blocked exchange was abandoned: the program is stopping
 };
 
 bool linkOpen(uint32_t requiredSimVersion, LinkError* error);
@@ -31,6 +33,11 @@ void linkClose();
 bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* error);
 bool linkWrite(uint32_t offset, uint32_t size, const void* source, LinkError* error);
 bool linkProcess(LinkError* error);
+
+// Called between the tries of an exchange that gets no answer, which can block for
+// seconds: the layers above keep their watchdog going there. Returning false gives the
+// exchange up (LINK_GIVEN_UP). nullptr: no hook.
+void setLinkWaitHook(bool (*stillWaiting)());
 
 // Handshake words of the last open attempt.
 extern uint32_t interfaceVersion;

@@ -51,6 +51,28 @@ uint32_t profileGet(const char* path, const char* section, const char* key, char
 // Returns false when the file could not be written.
 bool profilePut(const char* path, const char* section, const char* key, const char* value);
 
+// A batch of calls on one settings file that belong together (a whole load). Until
+// profileEnd, reads of `path` may be answered from one reading of the file taken at
+// profileBegin, and writes to it may be held back; either way a write reaches the file
+// only while nobody else has changed it since that reading. One batch at a time.
+void profileBegin(const char* path);
+enum ProfileOutcome : int {
+    PROFILE_NOTHING_WRITTEN = 0,  // no write was needed; the file is as it was read
+    PROFILE_WRITTEN = 1,          // the batch's writes are in the file
+    PROFILE_FILE_CHANGED = 2,     // saved by someone else meanwhile: writes were dropped
+    PROFILE_WRITE_FAILED = 3,     // the file could not be written; it is as it was read
+};
+ProfileOutcome profileEnd();
+
+// Size and last-write time of a file: what tells a save in progress from a finished one.
+struct FileStamp {
+    uint64_t size;
+    uint64_t writeTime;  // in the platform's own unit; only compared
+    uint64_t fileId;     // which file is at the path (0 where the system cannot tell)
+};
+// False when the file does not exist.
+bool fileStamp(const char* path, FileStamp* stamp);
+
 constexpr uint32_t FILE_ATTR_ARCHIVE = 0x20;
 constexpr uint32_t FILE_ATTR_NORMAL = 0x80;
 constexpr uint32_t FILE_ATTR_INVALID = 0xFFFFFFFFu;
@@ -90,6 +112,10 @@ void killTimer(uint32_t id);
 // last message fetched (0 after an ordinary close).
 int runMainLoop();
 
+// Whether the program has been asked to close while the loop thread was busy (a signal,
+// or a close message waiting in the queue): long waits on the loop thread give up then.
+bool stopRequested();
+
 // Asks the loop thread to run `work` soon. The one call that may come from any thread.
 // Returns false when it cannot be queued (no window, or the queue is full).
 bool postToLoop(void (*work)());
@@ -117,6 +143,10 @@ MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed);
 void* mapSharedMemory(MappingRef mapping, uint32_t size);
 void unmapSharedMemory(void* view, uint32_t size);
 void closeSharedMemory(MappingRef mapping);
+// Removes shared memory that createSharedMemory made in an earlier process which ended
+// without closing it (killed, say). Memory whose creator still runs, or that was made by
+// anything else, stays. Windows frees a process's memory when it ends: nothing to do there.
+void removeOrphanedSharedMemory();
 
 // Sends `message` to `window` and waits at most `timeoutMs` for the answer, blocking.
 // True when it was delivered and answered; then *result holds the answer.
@@ -135,8 +165,10 @@ typedef void* LibraryRef;  // nullptr = none
 
 // Loads a library by bare name (searched for as the system does) or by full path.
 // Names are Windows-style: posix/ turns '\' into '/' and a file name NAME.DLL into
-// libname.so. nullptr on failure.
-LibraryRef loadLibrary(const char* nameOrPath);
+// libname.so. nullptr on failure; then *otherBitness (when given) is set if a file was
+// found that is a library for the other word size (32-bit for a 64-bit program or the
+// reverse), and cleared otherwise.
+LibraryRef loadLibrary(const char* nameOrPath, bool* otherBitness = nullptr);
 // The address of an exported symbol, nullptr when the library does not export it.
 void* librarySymbol(LibraryRef library, const char* name);
 void freeLibrary(LibraryRef library);

@@ -29,6 +29,21 @@ const platform::WindowHandlers windowHandlers{onMainWindowCreate, onMainWindowTi
 // The reload policy's state: a load is running, and a forced load is owed.
 bool loadBusy = false;
 bool reloadPending = false;
+// The settings file as the last reload tick found it changed.
+bool stampSeen = false;
+platform::FileStamp lastStamp = {};
+
+// A save in progress must never be read half-written: a changed file is loaded only
+// once it has looked the same (size, write time) at two reload ticks in a row.
+bool fileSettled(const char* path) {
+    platform::FileStamp now = {};
+    const bool exists = platform::fileStamp(path, &now);
+    const bool settled = exists && stampSeen && now.size == lastStamp.size &&
+                         now.writeTime == lastStamp.writeTime && now.fileId == lastStamp.fileId;
+    stampSeen = exists;
+    lastStamp = now;
+    return settled;
+}
 
 void linkTimer() {
     platform::killTimer(LINK_TIMER_ID);
@@ -101,10 +116,12 @@ void loadConfiguration(LoadRequest request) {
     }
     loadBusy = true;
     const char* path = shellSettings.iniPath;
-    if (request == LOAD_FORCED || reloadPending || configurationChanged(path)) {
+    if (request == LOAD_FORCED || reloadPending ||
+        (configurationChanged(path) && fileSettled(path))) {
         const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
                                 linkStatus.versionTooOld};
         loadConfigurationOnce(inputs, nullptr);
+        darkenWhatNoItemDrives();
         reloadPending = false;
     }
     loadBusy = false;
@@ -141,19 +158,27 @@ void onMainWindowTimer(uint32_t id) {
 }
 
 void shutdownNorvalume() {
+    setLinkWaitHook(nullptr);
     resetLinkStatus();
     unbindDeviceLibrary();
     freeItemTable();
 }
 
 int runNorvalume() {
+    // Before this run makes blocks of its own: a killed predecessor's are still there.
+    platform::removeOrphanedSharedMemory();
     readShellSettings();
 
     if (!platform::registerMainClass(WINDOW_CLASS, &windowHandlers)) {
         platform::beep(platform::BEEP_EXCLAMATION);
         return EXIT_NO_WINDOW_CLASS;
     }
+    // A simulator that stops answering can block an exchange for many seconds: the
+    // watchdog and a request to stop are looked at between its tries.
+    setLinkWaitHook(keepWaitingForLink);
     if (!bindDeviceLibrary(onPanelsPlugged)) {
+        // The beep alone does not say why; the settings file is where the user looks.
+        reportLibraryFailure(shellSettings.iniPath, libraryFailure);
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }
@@ -175,4 +200,6 @@ void resetShell() {
     shellSettings = ShellSettings{"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
     loadBusy = false;
     reloadPending = false;
+    stampSeen = false;
+    lastStamp = {};
 }

@@ -35,9 +35,20 @@ std::string sharedObjectName(const char* nameOrPath) {
     return path.substr(0, fileStart) + file;
 }
 
+// dlopen, noting whether a failure was a shared object of the other word size.
+void* openNoting(const std::string& name, bool* otherBitness) {
+    void* h = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h && otherBitness) {
+        const char* why = dlerror();
+        if (why && std::strstr(why, "wrong ELF class")) *otherBitness = true;
+    }
+    return h;
+}
+
 }  // namespace
 
-LibraryRef loadLibrary(const char* nameOrPath) {
+LibraryRef loadLibrary(const char* nameOrPath, bool* otherBitness) {
+    if (otherBitness) *otherBitness = false;
     if (!nameOrPath || !*nameOrPath) return nullptr;
     std::string name = sharedObjectName(nameOrPath);
     if (name.find('/') == std::string::npos) {
@@ -49,11 +60,13 @@ LibraryRef loadLibrary(const char* nameOrPath) {
             size_t slash = beside.rfind('/');
             if (slash != std::string::npos) {
                 beside = beside.substr(0, slash + 1) + name;
-                if (void* h = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL)) return h;
+                if (void* h = openNoting(beside, otherBitness)) return h;
             }
         }
     }
-    return dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* h = openNoting(name, otherBitness);
+    if (h && otherBitness) *otherBitness = false;
+    return h;
 }
 
 void* librarySymbol(LibraryRef library, const char* name) {

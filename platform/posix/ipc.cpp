@@ -2,9 +2,14 @@
 // run folder (rundir.h); an atom is just its name; shared memory is POSIX shm under the
 // name rundir.h gives it. A send writes the atom's name and a newline on a fresh
 // connection and waits, within the time-out, for the 4-byte little-endian answer.
+// Shared memory outlives a killed process here, so each block we create carries its
+// creator's pid behind the part that is mapped; a later start removes it once that
+// process is gone.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -12,6 +17,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -50,6 +56,62 @@ struct Mapping {
 Mapping mappings[MAX_MAPPINGS];
 
 thread_local uint32_t lastError = 0;
+
+// Where Linux keeps POSIX shared memory, one file per name. Elsewhere it cannot be
+// listed, and nothing is removed.
+constexpr char SHARED_MEMORY_FOLDER[] = "/dev/shm";
+
+// Written behind the `blockSize` bytes of every block we create. The pid namespace (the
+// inode of /proc/self/ns/pid, 0 when unknown) keeps a pid seen from another container
+// that shares the folder from being judged here.
+struct OwnerRecord {
+    char tag[8];
+    uint32_t blockSize;
+    uint32_t pid;
+    uint64_t pidNamespace;
+};
+constexpr char OWNER_TAG[8] = {'N', 'V', 'L', 'M', 'O', 'W', 'N', '1'};
+
+uint64_t pidNamespace() {
+    struct stat st;
+    return stat("/proc/self/ns/pid", &st) == 0 ? uint64_t(st.st_ino) : 0;
+}
+
+// Sizes a block we have just created and writes our record behind it.
+bool claimBlock(int fd, uint32_t size) {
+    OwnerRecord record;
+    std::memcpy(record.tag, OWNER_TAG, sizeof record.tag);
+    record.blockSize = size;
+    record.pid = uint32_t(getpid());
+    record.pidNamespace = pidNamespace();
+    if (ftruncate(fd, off_t(size) + off_t(sizeof record)) != 0) return false;
+    ssize_t written = pwrite(fd, &record, sizeof record, off_t(size));
+    if (written == ssize_t(sizeof record)) return true;
+    if (written >= 0) errno = EIO;  // short
+    return false;
+}
+
+// True for a block of ours, by its record, whose creator has ended. Only files of our
+// own user are opened, without following links or waiting on a pipe.
+bool orphaned(int folder, const char* entry) {
+    int fd = openat(folder, entry, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    OwnerRecord record;
+    struct stat st;
+    bool read = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+                st.st_size >= off_t(sizeof record) &&
+                pread(fd, &record, sizeof record, st.st_size - off_t(sizeof record)) ==
+                    ssize_t(sizeof record);
+    close(fd);
+    if (!read || std::memcmp(record.tag, OWNER_TAG, sizeof record.tag) != 0 ||
+        off_t(record.blockSize) + off_t(sizeof record) != st.st_size ||
+        record.pidNamespace != pidNamespace())
+        return false;
+    // 0 and values beyond pid_t would make kill() address a process group.
+    if (record.pid == 0 || record.pid > uint32_t(INT_MAX) || pid_t(record.pid) == getpid())
+        return false;
+    return kill(pid_t(record.pid), 0) != 0 && errno == ESRCH;
+}
 
 bool copyName(char* out, size_t outSize, const char* name) {
     size_t n = std::strlen(name);
@@ -161,7 +223,7 @@ MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
         lastError = uint32_t(errno);
         return 0;
     }
-    if (m.created && ftruncate(m.fd, off_t(size)) != 0) {
+    if (m.created && !claimBlock(m.fd, size)) {
         lastError = uint32_t(errno);
         close(m.fd);
         shm_unlink(m.name);
@@ -195,6 +257,19 @@ void closeSharedMemory(MappingRef mapping) {
     close(m.fd);
     if (m.created) shm_unlink(m.name);
     m = Mapping{};
+}
+
+void removeOrphanedSharedMemory() {
+    DIR* folder = opendir(SHARED_MEMORY_FOLDER);
+    if (!folder) return;
+    while (dirent* entry = readdir(folder)) {
+        char shmName[sizeof Mapping::name];
+        if (entry->d_name[0] == '.' ||
+            sharedMemoryName(entry->d_name, shmName, sizeof shmName) != 0)
+            continue;
+        if (orphaned(dirfd(folder), entry->d_name)) shm_unlink(shmName);
+    }
+    closedir(folder);
 }
 
 bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, intptr_t,

@@ -36,6 +36,8 @@ const platform::WindowHandlers* windowHandlers = nullptr;
 bool classRegistered = false;
 bool windowOpen = false;
 bool closeRequested = false;
+// Set by the signal handler itself, so a loop thread busy in a long wait sees it.
+volatile sig_atomic_t signalled = 0;
 char currentTitle[256] = "";
 
 // Work posted from any thread travels as a function pointer through this pipe; a write
@@ -54,6 +56,7 @@ Timer* findTimer(uint32_t id) {
 
 void onSignal(int) {
     int saved = errno;
+    signalled = 1;
     void (*close)() = nullptr;
     if (wakeWrite >= 0) {
         ssize_t n = write(wakeWrite, &close, sizeof close);
@@ -160,6 +163,8 @@ bool registerMainClass(const char* className, const WindowHandlers* handlers) {
     return true;
 }
 
+bool stopRequested() { return signalled != 0 || closeRequested; }
+
 bool createMainWindow(const char* title) {
     if (!classRegistered || windowOpen) return false;
     // Whatever a previous window left in the pipe was meant for that window.
@@ -168,6 +173,7 @@ bool createMainWindow(const char* title) {
     }
     windowOpen = true;
     closeRequested = false;
+    signalled = 0;
     currentTitle[0] = '\0';
     setTitle(title ? title : "");
     if (windowHandlers->onCreate) windowHandlers->onCreate();

@@ -51,17 +51,39 @@ ClearedFile* findCleared(const char* path) {
     return nullptr;
 }
 
+// The batch in progress: one reading of the settings file for a whole load.
+ini::Session batch;
+
+bool inBatch(const char* path) { return path && batch.open && batch.path == path; }
+
 }  // namespace
 
 namespace platform {
 
 uint32_t profileGet(const char* path, const char* section, const char* key, char* buf,
                     uint32_t size) {
+    if (inBatch(path)) return ini::sessionGet(batch, section, key, buf, size);
     return ini::fileGet(path, section, key, buf, size);
 }
 
 bool profilePut(const char* path, const char* section, const char* key, const char* value) {
+    if (inBatch(path)) return ini::sessionPut(&batch, section, key, value);
     return ini::filePut(path, section, key, value);
+}
+
+void profileBegin(const char* path) { ini::sessionBegin(&batch, path); }
+
+ProfileOutcome profileEnd() { return ini::profileOutcome(ini::sessionEnd(&batch)); }
+
+bool fileStamp(const char* path, FileStamp* stamp) {
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return false;
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->writeTime = static_cast<uint64_t>(st.st_mtim.tv_sec) * 1000000000u +
+                       static_cast<uint64_t>(st.st_mtim.tv_nsec);
+    // A save by rename may keep size and time, but it is another file.
+    stamp->fileId = static_cast<uint64_t>(st.st_ino);
+    return true;
 }
 
 uint32_t fileAttributes(const char* path) {

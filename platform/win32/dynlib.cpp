@@ -6,9 +6,13 @@
 
 namespace platform {
 
-LibraryRef loadLibrary(const char* nameOrPath) {
+LibraryRef loadLibrary(const char* nameOrPath, bool* otherBitness) {
+    if (otherBitness) *otherBitness = false;
     if (!nameOrPath || !*nameOrPath) return nullptr;
-    return reinterpret_cast<LibraryRef>(LoadLibraryA(nameOrPath));
+    HMODULE module = LoadLibraryA(nameOrPath);
+    // A DLL of the other word size is found but refused as not a valid image.
+    if (!module && otherBitness) *otherBitness = GetLastError() == ERROR_BAD_EXE_FORMAT;
+    return reinterpret_cast<LibraryRef>(module);
 }
 
 void* librarySymbol(LibraryRef library, const char* name) {

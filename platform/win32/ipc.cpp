@@ -36,6 +36,8 @@ void closeSharedMemory(MappingRef mapping) {
     if (mapping) CloseHandle(HANDLE(mapping));
 }
 
+void removeOrphanedSharedMemory() {}
+
 bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam,
                         intptr_t lParam, uint32_t timeoutMs, uint32_t* result) {
     DWORD_PTR answer = 0;

@@ -125,6 +125,13 @@ int runMainLoop() {
     return static_cast<int>(msg.wParam);
 }
 
+bool stopRequested() {
+    // Looked at, not taken: the loop still handles the message when it gets to it.
+    MSG msg;
+    return PeekMessageA(&msg, nullptr, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) ||
+           PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE);
+}
+
 bool postToLoop(void (*work)()) {
     if (!work) return false;
     LPARAM lParam = reinterpret_cast<LPARAM>(work);

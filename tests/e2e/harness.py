@@ -4,8 +4,10 @@ One test source, two launchers: NORVALUME_LAUNCH=native runs the Linux binaries,
 NORVALUME_LAUNCH=wine runs the Windows build under Wine, started through NORVALUME_WINE
 (default "wine"; the 64-bit build needs the 64-bit loader named there, since Debian's
 "wine" script picks the 32-bit one whenever it is installed). NORVALUME_BIN names the
-folder that holds the programs and the virtual device library side by side.
+folder that holds the programs and the virtual device library side by side. run-wine sets
+a few more for the tests of the Windows product alone (below).
 """
+import json
 import os
 import shutil
 import subprocess
@@ -17,6 +19,11 @@ BIN = os.environ.get("NORVALUME_BIN", "")
 LAUNCH = os.environ.get("NORVALUME_LAUNCH", "native")
 WINE = LAUNCH == "wine"
 WINE_LOADER = os.environ.get("NORVALUME_WINE", "wine")
+# Set by run-wine: the zip of the build under test, the folder of the other build (32/64)
+# and the folder of the Linux build's tools.
+ZIP = os.environ.get("NORVALUME_ZIP", "")
+OTHER_BITNESS_BIN = os.environ.get("NORVALUME_OTHER_BITNESS_BIN", "")
+NATIVE_BIN = os.environ.get("NORVALUME_NATIVE_BIN", "")
 
 
 def exe(name):
@@ -50,6 +57,15 @@ def read_text(path):
             return f.read()
     except FileNotFoundError:
         return ""
+
+
+def read_bytes(path):
+    """The file's bytes; None when it does not exist."""
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
 
 
 class Sandbox(unittest.TestCase):
@@ -95,6 +111,18 @@ class Sandbox(unittest.TestCase):
         return subprocess.run(command(path, *args), env=env or self.env, cwd=self.dir,
                               input=input, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True, encoding="latin-1", timeout=timeout)
+
+
+def report(scenario, done, outcome, **figures):
+    """Adds one scenario's outcome and figures to the reliability report, when a run is
+    making one (NORVALUME_RELIABILITY_LOG names the file); does nothing otherwise."""
+    path = os.environ.get("NORVALUME_RELIABILITY_LOG")
+    if not path:
+        return
+    entry = {"scenario": scenario, "done": done, "outcome": outcome,
+             "launch": LAUNCH, "figures": figures}
+    with open(path, "a") as f:
+        f.write(json.dumps(entry) + "\n")
 
 
 def file_arg(path):
@@ -157,11 +185,11 @@ class ProgramSandbox(Sandbox):
     def logged_since(self, start, line):
         return line in self.log_lines()[start:]
 
-    def start_program(self):
+    def start_program(self, cwd=None):
         """Starts the program with its output going to a file; returns it and its titles."""
         output = self.path("norvalume.out")
         with open(output, "w") as f:
-            program = subprocess.Popen(command(self.program), env=self.env, cwd=self.dir,
+            program = subprocess.Popen(command(self.program), env=self.env, cwd=cwd or self.dir,
                                        stdin=subprocess.DEVNULL, stdout=f,
                                        stderr=subprocess.STDOUT)
         self.processes.append(program)
@@ -175,6 +203,14 @@ class ProgramSandbox(Sandbox):
             sim.stdin.write(line + "\n")
         sim.stdin.flush()
         return sim
+
+    def close_window(self, program, timeout=20):
+        """Under Wine: closes the program's window as a user does (WM_CLOSE, posted by
+        norvalume-close) once it exists, and returns the program's exit code."""
+        closed = wait_for(lambda: self.run_program(exe("norvalume-close")).returncode == 0,
+                          timeout, step=0.5)
+        self.assertTrue(closed, "no window of class NORVALUME to close")
+        return program.wait(timeout=timeout)
 
     def stop_simulator(self, sim):
         sim.stdin.write("quit\n")

@@ -95,8 +95,10 @@ class VirtualPanels(harness.ProgramSandbox):
         r = self.run_program(self.program, timeout=30)
         self.assertEqual(r.returncode, 2, r.stdout)
         self.assertEqual(self.log_lines(), ["GFDev_Init"])
+        # The beep alone does not say why: the settings file does.
+        self.assertIn("GFDev=initialisation failed\r\n", harness.read_text(self.ini))
 
-    @unittest.skipIf(harness.WINE, "the fallback reads the Windows registry under Wine")
+    @unittest.skipIf(harness.WINE, "under Wine the fallback reads the registry: test_windows")
     def test_library_found_through_the_configuration_programs_folder(self):
         folder = self.path("GoFlight")
         os.makedirs(folder)
@@ -106,6 +108,7 @@ class VirtualPanels(harness.ProgramSandbox):
         self.env.pop("GFCONFIG_PATH", None)
         r = self.run_program(self.program, timeout=30)
         self.assertEqual((r.returncode, self.log_lines()), (2, []))
+        self.assertIn("GFDev=DLL not found\r\n", harness.read_text(self.ini))
         self.env["GFCONFIG_PATH"] = folder
         r = self.run_program(self.program, timeout=30)
         self.assertEqual((r.returncode, self.log_lines()), (2, ["GFDev_Init"]))

@@ -2,6 +2,7 @@
 stand-in and the virtual panel library. Titles, outputs in the library's call log, a saved
 settings file reloaded, a panel plugged in, the simulator going away and coming back, the
 report in the settings file, and the orderly end on SIGTERM."""
+import glob
 import os
 import signal
 import time
@@ -116,6 +117,39 @@ class Program(harness.ProgramSandbox):
             lambda: "Ombrex=incorrect version, needs >= 3.465" in harness.read_text(self.ini),
             10), harness.read_text(self.ini))
         self.assertNotEqual(out.last(), "Norvalume: connected")
+
+    def test_a_block_left_by_a_killed_program_goes_at_the_next_start(self):
+        if harness.WINE:
+            self.skipTest("Windows frees a killed program's shared memory itself")
+        for restarted in ("norvalume-sim", "norvalume"):
+            with self.subTest(restarted=restarted):
+                sim = self.start_simulator()
+                program, out = self.start_program()
+                self.wait_title(out, "Norvalume: connected", 10)
+                blocks = glob.glob("/dev/shm/FsasmLib:IPC:%X:*" % program.pid)
+                self.assertTrue(blocks)
+                # An emulator starting elsewhere meanwhile leaves a living owner's block.
+                elsewhere = dict(self.env, NORVALUME_RUNDIR=self.path("elsewhere"))
+                os.makedirs(elsewhere["NORVALUME_RUNDIR"], exist_ok=True)
+                other = self.start(harness.exe("norvalume-sim"), env=elsewhere)
+                self.assertTrue(other.stdout.readline().startswith("ready"))
+                self.stop_simulator(other)
+                self.assertTrue(all(os.path.exists(b) for b in blocks))
+
+                program.kill()
+                program.wait(timeout=10)
+                self.assertTrue(all(os.path.exists(b) for b in blocks))
+                self.stop_simulator(sim)
+                if restarted == "norvalume-sim":
+                    self.start_simulator()
+                else:
+                    program, out = self.start_program()
+                    self.wait_title(out, "Norvalume: waiting", 10)
+                self.assertTrue(harness.wait_for(
+                    lambda: not any(os.path.exists(b) for b in blocks), 5), blocks)
+                for p in self.processes:
+                    p.kill()
+                    p.wait(timeout=10)
 
 
 if __name__ == "__main__":

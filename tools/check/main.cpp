@@ -27,15 +27,16 @@ int rejectedLines = 0;
 const char* checkPath = "";
 uint16_t unitCounts[DEVICE_TYPE_COUNT + 1] = {};
 
-void usage() {
-    std::fprintf(stderr,
-                 "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--dump] FILE\n"
-                 "  --units    the panel units connected, per model (default: as many units\n"
-                 "             of each model as FILE has sections for)\n"
-                 "  --dry-run  print what would be written back instead of writing it\n"
-                 "  --dump     print every stored item record\n"
-                 "exit status: 0 every line accepted, 1 some line rejected, 2 could not run\n");
-}
+constexpr char USAGE[] =
+    "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--dump] FILE\n"
+    "  --units    the panel units connected, per model (default: as many units\n"
+    "             of each model as FILE has sections for)\n"
+    "  --dry-run  print what would be written back instead of writing it\n"
+    "  --dump     print every stored item record\n"
+    "  --help, --version\n"
+    "exit status: 0 every line accepted, 1 some line rejected, 2 could not run\n";
+
+void usage() { std::fputs(USAGE, stderr); }
 
 // "GF45=1,GFMCP=2": model names as in the section names, any case. Stops at the first
 // entry that is not MODEL=COUNT with a known model and a count of 0..65535.
@@ -196,6 +197,7 @@ int main(int argc, char** argv) {
     bool dryRun = false;
     bool dump = false;
     for (int i = 1; i < argc; ++i) {
+        if (tools::answerInfoOption(argv[i], "norvalume-check", USAGE)) return EXIT_ALL_ACCEPTED;
         if (std::strcmp(argv[i], "--units") == 0 && i + 1 < argc) {
             units = argv[++i];
         } else if (std::strncmp(argv[i], "--units=", 8) == 0) {

@@ -3,6 +3,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "version.h"
 
 namespace tools {
 
@@ -70,6 +73,17 @@ bool parseHexBytes(const char* text, unsigned char* out, size_t count) {
         out[i] = static_cast<unsigned char>(v);
         p = end;
     }
+    return true;
+}
+
+bool answerInfoOption(const char* arg, const char* program, const char* usage) {
+    if (std::strcmp(arg, "--help") == 0)
+        std::fputs(usage, stdout);
+    else if (std::strcmp(arg, "--version") == 0)
+        std::printf("%s %s\n", program, NORVALUME_VERSION);
+    else
+        return false;
+    std::fflush(stdout);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // What the tools share that the program has no use for: the units list of
 // norvalume-check's --units and the virtual library's GFDEV_UNITS, reading a whole file,
-// and the blank-separated hex bytes of the virtual panels' state file and call log.
+// the blank-separated hex bytes of the virtual panels' state file and call log, and the
+// answers to --help and --version.
 #pragma once
 
 #include <cstddef>
@@ -37,5 +38,10 @@ void appendHexBytes(std::string& out, const unsigned char* bytes, size_t count);
 // Reads `count` hex bytes separated by blanks, as strtoul reads each; false when one is
 // missing or above FF.
 bool parseHexBytes(const char* text, unsigned char* out, size_t count);
+
+// --help and --version, answered alike by every tool on standard output: `usage`, or
+// "<program> <project version>". True when `arg` was one of them; the tool then ends
+// with exit status 0.
+bool answerInfoOption(const char* arg, const char* program, const char* usage);
 
 }  // namespace tools

@@ -103,18 +103,21 @@ std::string renderFrame(const std::string& state) {
     return out;
 }
 
+constexpr char USAGE[] = "usage: norvalume-panels [--once] [--state FILE] | --help | --version\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool once = false;
     const char* path = std::getenv("GFDEV_STATE");
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--once") == 0)
+        if (tools::answerInfoOption(argv[i], "norvalume-panels", USAGE)) return 0;
+        if (std::strcmp(argv[i], "--once") == 0) {
             once = true;
-        else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc)
+        } else if (std::strcmp(argv[i], "--state") == 0 && i + 1 < argc) {
             path = argv[++i];
-        else {
-            std::fprintf(stderr, "usage: norvalume-panels [--once] [--state FILE]\n");
+        } else {
+            std::fputs(USAGE, stderr);
             return 2;
         }
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "link/link.h"
+#include "tools/common/common.h"
 
 namespace {
 
@@ -62,16 +63,19 @@ void process() {
     batch.clear();
 }
 
+constexpr char USAGE[] =
+    "usage: norvalume-linkprobe [--required N] [read OFF SIZE | write OFF HEX | process]...\n"
+    "       norvalume-linkprobe --help | --version\n";
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: norvalume-linkprobe [--required N] [read OFF SIZE | write OFF HEX | "
-                 "process]...\n");
+    std::fputs(USAGE, stderr);
     return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && tools::answerInfoOption(argv[1], "norvalume-linkprobe", USAGE)) return 0;
     int i = 1;
     unsigned long required = 0;
     if (i + 1 < argc && std::strcmp(argv[i], "--required") == 0) {

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/platform.h"
 #include "platform/posix/rundir.h"
 #include "tools/sim/sim_app.h"
 
@@ -174,6 +175,8 @@ void dropClosedHung(const std::vector<pollfd>& fds, size_t firstHung, Serving& s
 }  // namespace
 
 int serveSim(const SimOptions& options) {
+    // Blocks of clients that were killed would otherwise stay until the machine restarts.
+    platform::removeOrphanedSharedMemory();
     sockaddr_un addr;
     int listener = openListener(options, addr);
     if (listener < 0) return 1;

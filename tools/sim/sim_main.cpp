@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "tools/common/common.h"
 #include "tools/sim/sim_app.h"
 
 sim::SimModule simModule;
@@ -19,11 +20,16 @@ void printLine(const char* line) {
     std::fflush(stdout);
 }
 
+std::string usageText() {
+    return std::string("usage: norvalume-sim [--window ") + LINK_SIM_WINDOW_CLASS + "|" +
+           LINK_INTERFACE_WINDOW_CLASS +
+           "] [--script FILE]\n"
+           "                     [--interface WORD] [--simversion N]\n"
+           "       norvalume-sim --help | --version\n";
+}
+
 int usage() {
-    std::fprintf(stderr,
-                 "usage: norvalume-sim [--window %s|%s] [--script FILE]\n"
-                 "                     [--interface WORD] [--simversion N]\n",
-                 LINK_SIM_WINDOW_CLASS, LINK_INTERFACE_WINDOW_CLASS);
+    std::fputs(usageText().c_str(), stderr);
     return 2;
 }
 
@@ -55,6 +61,7 @@ int main(int argc, char** argv) {
     const char* script = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
+        if (tools::answerInfoOption(arg, "norvalume-sim", usageText().c_str())) return 0;
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (std::strcmp(arg, "--window") == 0 && value) {
             options.windowClass = value;

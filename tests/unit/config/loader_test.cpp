@@ -40,6 +40,14 @@ protected:
 
     void write(const std::string& text) { fake::writeFile(path, text); }
 
+    // The reload ticks after a save: the first only sees the file settle, the next loads.
+    void reloadSettled() {
+        const int reads = fake::profileReads;
+        loadConfiguration(LOAD_IF_CHANGED);
+        EXPECT_EQ(fake::profileReads, reads) << "a file not yet seen settled was loaded";
+        loadConfiguration(LOAD_IF_CHANGED);
+    }
+
     LoadInputs inputs() const {
         return LoadInputs{path.c_str(), deviceCounts, connectCallbackRefused,
                           linkStatus.versionTooOld};
@@ -178,7 +186,7 @@ TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
         EXPECT_EQ(w.section, "GF Connections") << "an accepted line was rewritten";
 
     write("[GFP8.0]\nL0=X0BC4 D7 ; gear\n");
-    loadConfiguration(LOAD_IF_CHANGED);
+    reloadSettled();
     EXPECT_EQ(itemCount, 0);
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D7 ; gear <<< Bad Display format");
 
@@ -186,7 +194,7 @@ TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D7 ; gear <<< Bad Display format");
 
     write("[GFP8.0]\nL0=X0BC4 D5 ; gear <<< Bad Display format\n");
-    loadConfiguration(LOAD_IF_CHANGED);
+    reloadSettled();
     EXPECT_EQ(itemCount, 1);
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D5 ; gear");
 }
@@ -210,7 +218,7 @@ TEST_F(Loader, LongValueIsParsedCutButNeverCutInTheFile) {
     // Accepted as cut: the file keeps all of it, an old annotation far out is dropped.
     std::string good = "X0BC4 ;" + tail;
     write("[GFP8.0]\nL0=" + good + " <<< Bad literal value\n");
-    loadConfiguration(LOAD_IF_CHANGED);
+    reloadSettled();
     EXPECT_EQ(itemCount, 1);
     platform::profileGet(shellSettings.iniPath, "GFP8.0", "L0", buf, sizeof buf);
     EXPECT_EQ(std::string(buf), good);
@@ -274,7 +282,7 @@ TEST_F(Loader, FailingFileCallsLoseOnlyWhatTheyFailedOn) {
 
 TEST_F(Loader, ArchiveAttributeIsClearAfterALoadThatWroteTheFile) {
     write("[Conditions]\n0=X01 D7\n");
-    loadConfiguration(LOAD_IF_CHANGED);
+    reloadSettled();
     EXPECT_GT(fake::profileWrites, 0);
     EXPECT_FALSE(fake::archiveSet(path));
 
@@ -285,7 +293,7 @@ TEST_F(Loader, ArchiveAttributeIsClearAfterALoadThatWroteTheFile) {
     EXPECT_EQ(fake::profileWrites, 0);
 
     fake::touchFile(path);
-    loadConfiguration(LOAD_IF_CHANGED);
+    reloadSettled();
     EXPECT_GT(fake::profileReads, 0);
 }
 
@@ -343,21 +351,24 @@ void editDuringLoad(const char* section, const char*, const char*) {
     editedPath = nullptr;
 }
 
-TEST_F(Loader, FileSavedWhileALoadRunsIsLoadedAtTheNextTick) {
+TEST_F(Loader, FileSavedWhileALoadRunsWinsAndIsLoadedOnceSettled) {
     write("[Conditions]\n0=X0100\n[GFP8.0]\nL0=X01 D7\n");
     deviceCounts[DEV_GFP8] = 1;
     editedPath = &path;
     LoadObserver observer{nullptr, editDuringLoad, false};
     EXPECT_TRUE(loadConfigurationOnce(inputs(), &observer));
     EXPECT_EQ(itemCount, 1);
-    EXPECT_FALSE(fake::archiveSet(path));  // the marker alone would have lost the edit
+    // The user's save is kept whole; the load's verdicts, made for the older text, are not.
     std::string text = fake::readFile(path);
-    EXPECT_NE(text.find("1=X0200"), std::string::npos);
-    EXPECT_NE(text.find("L0=X01 D7 <<< Bad Display format"), std::string::npos);
+    EXPECT_EQ(text, "[Conditions]\n0=X0100\n1=X0200\n[GFP8.0]\nL0=X01 D7\n");
+    EXPECT_TRUE(fake::archiveSet(path));
 
-    loadConfiguration(LOAD_IF_CHANGED);
+    reloadSettled();
     EXPECT_EQ(itemCount, 2);
+    EXPECT_NE(fake::readFile(path).find("L0=X01 D7 <<< Bad Display format"), std::string::npos);
+    fake::profileReads = 0;
     loadConfiguration(LOAD_IF_CHANGED);  // and only once
+    EXPECT_EQ(fake::profileReads, 0);
     EXPECT_FALSE(fake::archiveSet(path));
 }
 

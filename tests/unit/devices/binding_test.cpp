@@ -57,7 +57,10 @@ TEST_F(Binding, InitRefusedOrRequiredEntryMissingReleasesTheLibrary) {
     struct Case {
         const char* withheld;
         int initResult;
-    } cases[] = {{nullptr, 1}, {"GFDev_Init", 0}, {"GFDev_Terminate", 0}};
+        LibraryFailure failure;
+    } cases[] = {{nullptr, 1, LIBRARY_INIT_FAILED},
+                 {"GFDev_Init", 0, LIBRARY_LACKS_ENTRY_POINT},
+                 {"GFDev_Terminate", 0, LIBRARY_LACKS_ENTRY_POINT}};
     for (const Case& c : cases) {
         fake::installFakeLibrary();
         fake::setFakeUnits(DEV_GFMCP, 2);
@@ -68,9 +71,37 @@ TEST_F(Binding, InitRefusedOrRequiredEntryMissingReleasesTheLibrary) {
         EXPECT_TRUE(allCountsZero());
         EXPECT_EQ(fake::registeredCallback(), nullptr);
         EXPECT_EQ(fake::dlLogText(), c.initResult ? "GFDev_Init" : "");
+        EXPECT_EQ(libraryFailure, c.failure);
         unbindDeviceLibrary();  // nothing left to release
         EXPECT_EQ(fake::dlFreeCount, 1);
     }
+}
+
+// A copy for the other bitness is found but cannot load: that is not "not found", by name
+// or through the registry, unless a later attempt finds nothing at all.
+TEST_F(Binding, FailureToLoadSaysWhetherACopyOfTheOtherBitnessWasFound) {
+    const char value[] = "D:\\GoFlight";
+    struct Case {
+        const char* otherBitness;  // where the copy of the other bitness lies
+        bool registry;
+        LibraryFailure failure;
+    } cases[] = {
+        {nullptr, true, LIBRARY_NOT_FOUND},
+        {"GFDEV.DLL", false, LIBRARY_OTHER_BITNESS},
+        {"GFDEV.DLL", true, LIBRARY_OTHER_BITNESS},
+        {"D:\\GoFlight\\GFDEV.DLL", true, LIBRARY_OTHER_BITNESS},
+    };
+    for (const Case& c : cases) {
+        fake::removeFakeLibrary();
+        if (c.otherBitness) fake::otherBitnessPath = c.otherBitness;
+        if (c.registry) fake::setFakeRegistryValue(APP_PATHS, "Path", value, sizeof value);
+        EXPECT_FALSE(bindDeviceLibrary(nullptr));
+        EXPECT_EQ(libraryFailure, c.failure) << (c.otherBitness ? c.otherBitness : "none");
+        EXPECT_EQ(fake::dlLoadAttempts.size(), c.registry ? 2u : 1u);
+    }
+    fake::installFakeLibrary();
+    EXPECT_TRUE(bindDeviceLibrary(nullptr));
+    EXPECT_EQ(libraryFailure, LIBRARY_BOUND);
 }
 
 TEST_F(Binding, WithoutRegisterEntryExitNeverUnregisters) {

@@ -123,4 +123,33 @@ TEST_F(Lights, BlankAllOutputsBlanksEverythingEverWrittenOnce) {
     EXPECT_EQ(fake::dlLogText(), "");
 }
 
+TEST_F(Lights, AfterAReloadOnlyWhatNoItemDrivesGoesDarkOnce) {
+    fake::setFakeIndicators(DEV_GFP8, 1, 0);
+    setBrightness(3, DEV_GFP8, 1);
+    writeIndicators(DEV_GFP8, 1, 0, 0x1D);
+    writeIndicators(DEV_GFP8, 1, 0x10, 0);  // switched off by its own line: not stray
+    writeDisplay("12", DEV_GFMCP, 0, 0, DISPLAY_FIT);
+    writeDisplay("34", DEV_GFMCP, 0, 1, DISPLAY_FIT);
+    static DrivenTable driven;
+    std::memset(driven, 0, sizeof driven);
+    driven[DEV_GFP8][1].lights = 0x4;
+    driven[DEV_GFMCP][0].others = WRITTEN_DISPLAY0;
+    fake::clearDlLog();
+
+    darkenUndrivenOutputs(driven);
+    EXPECT_EQ(fake::dlLogText(),
+              "GFP8_SetBrightness 1 8\n"
+              "GFP8_GetIndicators 1\nGFP8_SetIndicators 1 0x4\n" +
+                  segmentLine("GFMCP_SetBDisplaySegments", 0, {}));
+    fake::clearDlLog();
+    darkenUndrivenOutputs(driven);
+    EXPECT_EQ(fake::dlLogText(), "");
+
+    // What the new table still drives stays remembered for the watchdog.
+    blankAllOutputs();
+    EXPECT_EQ(fake::dlLogText(),
+              "GFP8_GetIndicators 1\nGFP8_SetIndicators 1 0x0\n" +
+                  segmentLine("GFMCP_SetADisplaySegments", 0, {}));
+}
+
 }  // namespace

@@ -217,9 +217,37 @@ TEST_F(Evaluate, BrightnessIsClampedAndRounded) {
         loadTable({b});
         fake::clearDlLog();
         evaluateItem(0, fake::nowMs);
-        ASSERT_EQ(fake::dlLog.size(), 2u);  // the refresh of a fresh 0, then the value
-        EXPECT_EQ(fake::dlLog[0], "GFP8_SetBrightness 0 0");
-        EXPECT_EQ(fake::dlLog[1], c.sent) << c.value;
+        // The level itself, never first the 0 a fresh record starts at: the panel would blink.
+        ASSERT_EQ(fake::dlLog.size(), 1u);
+        EXPECT_EQ(fake::dlLog[0], c.sent) << c.value;
+    }
+}
+
+TEST_F(Evaluate, BrightnessFromAStringOrRadioTypeIsClampedToo) {
+    // The type byte from the simulator makes the value raw bytes; whatever they read as,
+    // the level stays within 0..15: sent by the two evaluations after a load, and by the
+    // refresh a second after the last.
+    const struct {
+        uint16_t valueType;
+        float raw;
+        int level;
+    } cases[] = {
+        {VT_STR, 1000.0f, 15}, {VT_R0, -3.0f, 0}, {VT_R1, INFINITY, 15},
+        {VT_R2, 7.6f, 8},      {VT_STR, NAN, 0},  {200, 16.0f, 15},
+    };
+    for (const auto& c : cases) {
+        ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_OFFSET);
+        b.valueType = c.valueType;
+        setRawF32(b, c.raw);
+        loadTable({b});
+        fake::clearDlLog();
+        for (int n = 0; n < 3; ++n) {
+            evaluateItem(0, fake::nowMs);
+            fake::advance(1100);
+        }
+        const std::string sent = "GFP8_SetBrightness 0 " + std::to_string(c.level);
+        EXPECT_EQ(fake::dlLog, (std::vector<std::string>{sent, sent, sent}))
+            << "type " << c.valueType << " raw " << c.raw;
     }
 }
 
@@ -264,7 +292,8 @@ TEST_F(Evaluate, FlashingAndBrightnessRefreshGoByTheScanTimeNotTheClock) {
     evaluateItem(0, 10000);
     evaluateItem(0, 10220);  // the second evaluation sends, but no refresh yet
     evaluateItem(0, 10440);
-    EXPECT_EQ(fake::dlLog, (std::vector<std::string>{"GFP8_SetBrightness 0 0",
+    evaluateItem(0, 11220);  // a second after the last send, by the scan's time
+    EXPECT_EQ(fake::dlLog, (std::vector<std::string>{"GFP8_SetBrightness 0 6",
                                                      "GFP8_SetBrightness 0 6",
                                                      "GFP8_SetBrightness 0 6"}));
 }
@@ -311,6 +340,34 @@ TEST_F(Evaluate, TimedLightBackOnAfterItsDeadlineExpiresAtTheNextQuietScan) {
     EXPECT_EQ(markOf(0), "on");
     fake::advance(220);
     EXPECT_EQ(markOf(0), "off");  // not a new period: the old deadline has passed
+}
+
+TEST_F(Evaluate, TimedOffLightKeepsItsPeriodAcrossTheTickCounterWrap) {
+    // On at `start` for 5 s, looked at by the scans of its first two evaluations, one
+    // more, one just before its time is up and one just after; then switched off, which
+    // frees its timer.
+    const struct {
+        const char* name;
+        uint32_t start;
+    } cases[] = {
+        {"within one wrap", 10000},
+        {"wrap early in the period", 0u - 1000},
+        {"deadline just after the wrap", 0u - 4990},
+        {"deadline on the wrap itself", 0u - 5000},
+        {"deadline just before the wrap, next scan after it", 0u - 5010},
+    };
+    for (const auto& c : cases) {
+        ItemRecord light = f32Light(1, 1.0f, FLAG_TIMED_OFF);
+        light.timerPeriodMs = 5000;
+        loadTable({light});
+        std::vector<std::string> marks;
+        for (uint32_t at : {0u, 220u, 440u, 4780u, 5220u})
+            marks.push_back(markAt(0, c.start + at));
+        EXPECT_EQ(marks, (std::vector<std::string>{"on", "on", "-", "-", "off"})) << c.name;
+        setRawF32(itemTable[0], 0.0f);
+        EXPECT_EQ(markAt(0, c.start + 5440), "off") << c.name;
+        EXPECT_EQ(itemTable[0].timerDeadlineMs, 0u) << c.name;
+    }
 }
 
 TEST_F(Evaluate, FlashThenSteadyOnStopsFlashingAtTheDeadline) {
@@ -438,6 +495,36 @@ TEST_F(Evaluate, HugeF64OnADisplayOverflowsWithoutUndefinedConversion) {
     evaluateItem(0, fake::nowMs);
     EXPECT_TRUE(std::isinf(lastOf(itemTable[0])));
     EXPECT_NE(fake::dlLogText().find(testPattern), std::string::npos) << fake::dlLogText();
+}
+
+TEST_F(Evaluate, SteadyF64DisplayIsSentOnceThoughAFloatCannotHoldIt) {
+    // Held for many scans after the two sends of a load, then changed to `next` and held
+    // again: one call. `last` keeps a float, which none of these values fits exactly.
+    const struct {
+        double value;
+        int16_t displayFormat;
+        double next;
+    } cases[] = {
+        {123456.789, 64, 123457.789},  // four decimals, finer than a float is there
+        {1234567.89, 12, 1234568.89},
+        {16777217.0, 0, 16777219.0},
+        {1e300, 0, 42.0},  // beyond the float range: shown as overflow
+        {-1e300, 0, 42.0},
+    };
+    for (const auto& c : cases) {
+        ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
+        d.valueType = VT_F64;
+        d.displayFormat = c.displayFormat;
+        setRawF64(d, c.value);
+        loadTable({d});
+        evaluateItem(0, fake::nowMs);
+        evaluateItem(0, fake::nowMs);
+        fake::clearDlLog();
+        for (int n = 0; n < 50; ++n) evaluateItem(0, fake::nowMs);
+        setRawF64(itemTable[0], c.next);
+        for (int n = 0; n < 50; ++n) evaluateItem(0, fake::nowMs);
+        EXPECT_EQ(fake::dlLog.size(), 1u) << c.value << ":\n" << fake::dlLogText();
+    }
 }
 
 }  // namespace

@@ -297,13 +297,13 @@ TEST_F(Scan, ControlByteBitThreeBlanksEverythingAndEvaluatesNothing) {
     }
 }
 
-TEST_F(Scan, FailedExchangeClosesTheLinkAndTheWatchdogBlanksFiveSecondsLater) {
+TEST_F(Scan, FailedExchangeClosesTheLinkAndTheWatchdogBlanksFiveSecondsAfterTheLastGoodOne) {
     ItemRecord watched = offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0800, VT_U8);
     loadTable({watched});
     fake::setU8(0x0800, 1);
     tick(0);
     EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x01u);
-    const uint32_t failedAt = fake::nowMs + 220;
+    const uint32_t lastGood = fake::nowMs;
     fake::advance(220);
     fake::setFault(sim::FAULT_RESULT, 0);
     fake::clearDlLog();
@@ -312,15 +312,67 @@ TEST_F(Scan, FailedExchangeClosesTheLinkAndTheWatchdogBlanksFiveSecondsLater) {
     EXPECT_EQ(fake::ipcViewsLive, 0u);
     EXPECT_TRUE(fake::dlLog.empty());  // no evaluation in the failed tick
 
-    fake::nowMs = failedAt + 220;
+    fake::nowMs = lastGood + 440;
     tick(0);
     EXPECT_EQ(fake::titles.back(), "Norvalume: waiting");
-    fake::nowMs = failedAt + 5000;
+    fake::nowMs = lastGood + 5000;
     tick(0);
     EXPECT_TRUE(fake::dlLog.empty());
-    fake::nowMs = failedAt + 5001;
+    fake::nowMs = lastGood + 5001;
     tick(0);
     EXPECT_EQ(fake::dlLogText(), "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x0");
+}
+
+uint32_t silentFrom = 0;
+uint32_t darkAfter = 0;
+bool noteWhenDark() {
+    const bool keepWaiting = keepWaitingForLink();
+    if (!darkAfter && fake::fakeIndicators(DEV_GFP8, 0) == 0) darkAfter = fake::nowMs - silentFrom;
+    return keepWaiting;
+}
+
+// Replies that come back damaged keep the link but are no good exchange: nothing is
+// evaluated on them, and the watchdog blanks in the very tick it runs out, however long
+// the exchanges block; a request to stop ends a blocked exchange between its tries.
+TEST_F(Scan, DamagedOrSilentRepliesCountForNothingAndTheWatchdogRunsWhileBlocked) {
+    ItemRecord watched = offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0800, VT_U8);
+    loadTable({watched});
+    fake::setU8(0x0800, 1);
+    tick(0);
+    const uint32_t lastGood = fake::nowMs;
+    fake::setFault(sim::FAULT_TYPE, 0);
+    fake::setU8(0x0800, 0);
+    fake::clearDlLog();
+    for (uint32_t t = 220; t <= 5000; t += 220) {
+        fake::nowMs = lastGood + t;
+        tick(0);
+    }
+    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_TRUE(fake::dlLog.empty()) << "evaluated on a damaged reply";
+    fake::nowMs = lastGood + 5060;
+    tick(0);
+    EXPECT_EQ(fake::dlLogText(), "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x0");
+
+    // A hung module: each try waits its full time-out; the watchdog runs between tries.
+    fake::setFault(sim::FAULT_NONE, 0);
+    tick(0);
+    fake::setU8(0x0800, 1);
+    tick(0);
+    ASSERT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x01u);
+    setLinkWaitHook(noteWhenDark);
+    fake::ipcFail.sendTimesOut = true;
+    silentFrom = fake::nowMs;
+    darkAfter = 0;
+    tick(0);
+    EXPECT_FALSE(linkStatus.connected);
+    EXPECT_GT(darkAfter, 5000u);
+    EXPECT_LT(darkAfter, 7000u);
+
+    fake::stopPending = true;
+    const uint32_t stopAt = fake::nowMs;
+    linkSupervisionTick();  // the reconnect's handshake blocks too, but not past a stop
+    EXPECT_LE(fake::nowMs - stopAt, 2000u);
+    setLinkWaitHook(nullptr);
 }
 
 TEST_F(Scan, FullBlockLeavesLaterItemsOnTheirOldValues) {

@@ -17,6 +17,7 @@ std::vector<std::string> registryReads;
 int dlFreeCount = 0;
 size_t dlLogLinesAtFree = 0;
 void (*dlOnFree)() = nullptr;
+std::string otherBitnessPath;
 
 namespace {
 
@@ -238,6 +239,7 @@ void installFakeLibrary() {
     registryReads.clear();
     dlFreeCount = 0;
     dlLogLinesAtFree = 0;
+    otherBitnessPath.clear();
 }
 
 void removeFakeLibrary() {
@@ -277,8 +279,13 @@ void clearFakeRegistry() { registry.clear(); }
 
 namespace platform {
 
-LibraryRef loadLibrary(const char* nameOrPath) {
+LibraryRef loadLibrary(const char* nameOrPath, bool* otherBitness) {
     fake::dlLoadAttempts.emplace_back(nameOrPath ? nameOrPath : "");
+    if (otherBitness) *otherBitness = false;
+    if (nameOrPath && !fake::otherBitnessPath.empty() && fake::otherBitnessPath == nameOrPath) {
+        if (otherBitness) *otherBitness = true;
+        return nullptr;
+    }
     if (!nameOrPath || fake::libraryPath.empty() || fake::libraryPath != nameOrPath)
         return nullptr;
     return &fake::libraryToken;

@@ -39,6 +39,10 @@ void removeFakeLibrary();
 // installFakeLibrary). Any other name fails. Compared exactly, case-sensitively.
 void setFakeLibraryPath(const char* nameOrPath);
 
+// A name or path under which loadLibrary finds a library for the other word size: the
+// load fails and says so. Empty (after installFakeLibrary): none.
+extern std::string otherBitnessPath;
+
 // Every name passed to loadLibrary, in order.
 extern std::vector<std::string> dlLoadAttempts;
 

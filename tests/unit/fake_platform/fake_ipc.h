@@ -46,7 +46,7 @@ struct IpcFailures {
     Fault mappingFails;     // createSharedMemory returns 0
     Fault mappingExists;    // createSharedMemory reports that the name existed
     Fault viewFails;        // mapSharedMemory returns nullptr
-    Fault sendTimesOut;     // the send fails, no error code
+    Fault sendTimesOut;     // the send fails after its whole time-out, no error code
     uint32_t sendError;     // non-zero: every send fails with this error code
     // Non-zero: the module answers this instead of 1, without touching the block.
     // (Same as setFault(sim::FAULT_RESULT, n) but independent of the module's fault.)

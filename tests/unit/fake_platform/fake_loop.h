@@ -53,6 +53,9 @@ extern uint32_t loopBudgetMs;
 extern int loopExitCode;
 extern int loopRuns;
 
+// What stopRequested answers: a close asked for while the loop thread is busy.
+extern bool stopPending;
+
 // Every switch, record and timer back to the start; no window, no class.
 void resetLoop();
 

@@ -5,6 +5,7 @@
 
 #include "fake_platform/fake_fault.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,10 +23,15 @@ extern Fault profileReadFails;   // profileGet reads as missing
 extern Fault profileWriteFails;  // profilePut changes nothing and returns false
 extern Fault attributesFail;     // fileAttributes gives INVALID, setFileAttributes false
 
+// Runs at profileEnd before the batch's writes are checked against the file: a test's
+// chance to save the file "while the load runs". Cleared by resetProfile.
+extern std::function<void()> beforeProfileEnd;
+
 extern int profileReads;        // profileGet calls
 extern int profileWrites;       // profilePut calls that succeeded
 extern int attributeSets;       // setFileAttributes calls that succeeded
-extern std::vector<ProfileWrite> profileWriteLog;  // the successful profilePut calls
+// The successful profilePut calls; those of a batch once it reached the file.
+extern std::vector<ProfileWrite> profileWriteLog;
 
 // A path named `name` in this test process's own temp folder; no file is there yet.
 std::string tempFilePath(const char* name);
@@ -33,7 +39,7 @@ std::string tempFilePath(const char* name);
 void writeFile(const std::string& path, const std::string& text);
 // The file's content; "" when it is missing.
 std::string readFile(const std::string& path);
-// Marks the file as saved again without changing it.
+// Marks the file as saved again without changing it (its fileStamp changes too).
 void touchFile(const std::string& path);
 bool archiveSet(const std::string& path);
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "fake_ipc.h"
+#include "fake_time.h"
 #include "platform/platform.h"
 
 namespace fake {
@@ -225,10 +226,13 @@ void closeSharedMemory(MappingRef ref) {
     ipcMappingsLive--;
 }
 
+void removeOrphanedSharedMemory() {}
+
 bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, intptr_t,
-                        uint32_t, uint32_t* result) {
+                        uint32_t timeoutMs, uint32_t* result) {
     ipcSends++;
     if (trips(ipcFail.sendTimesOut)) {
+        fake::nowMs += timeoutMs;  // a time-out takes its whole time
         lastError = 0;
         return false;
     }

@@ -40,7 +40,10 @@ size_t drainPosted() {
     return ran;
 }
 
+bool stopPending = false;
+
 void resetLoop() {
+    stopPending = false;
     registerClassFails = false;
     createWindowFails = false;
     postFails = false;
@@ -120,6 +123,8 @@ int runMainLoop() {
     }
     return fake::loopExitCode;
 }
+
+bool stopRequested() { return fake::stopPending; }
 
 bool postToLoop(void (*work)()) {
     if (trips(fake::postFails) || !work || fake::registeredClass.empty()) return false;

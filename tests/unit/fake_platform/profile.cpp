@@ -2,6 +2,7 @@
 // real files; the archive attribute is a flag per path that writes set and
 // setFileAttributes(NORMAL) clears, as on Windows.
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -15,6 +16,7 @@ namespace fake {
 Fault profileReadFails = {};
 Fault profileWriteFails = {};
 Fault attributesFail = {};
+std::function<void()> beforeProfileEnd;
 int profileReads = 0;
 int profileWrites = 0;
 int attributeSets = 0;
@@ -24,6 +26,22 @@ namespace {
 // Paths whose archive flag is clear. A path never cleared counts as archived, as a file
 // nobody has looked at yet would be on Windows.
 std::map<std::string, bool> clearedPaths;
+// Every save of a path counts one up: the write time fileStamp reports, so that two
+// saves within the file system's clock grain still look different.
+std::map<std::string, uint64_t> saveCounts;
+// The batch in progress, and the writes it made, logged once they reach the file.
+ini::Session batch;
+std::vector<ProfileWrite> batchWrites;
+
+void markSaved(const std::string& path) {
+    clearedPaths.erase(path);
+    ++saveCounts[path];
+}
+
+ProfileWrite logEntry(const char* section, const char* key, const char* value) {
+    return ProfileWrite{section ? section : "", key ? key : "", value ? value : "",
+                        key == nullptr, value == nullptr};
+}
 
 bool fileExists(const char* path) {
     std::FILE* f = std::fopen(path, "rb");
@@ -51,7 +69,7 @@ void writeFile(const std::string& path, const std::string& text) {
     if (!f) return;
     std::fwrite(text.data(), 1, text.size(), f);
     std::fclose(f);
-    clearedPaths.erase(path);
+    markSaved(path);
 }
 
 std::string readFile(const std::string& path) {
@@ -60,7 +78,7 @@ std::string readFile(const std::string& path) {
     return text;
 }
 
-void touchFile(const std::string& path) { clearedPaths.erase(path); }
+void touchFile(const std::string& path) { markSaved(path); }
 
 bool archiveSet(const std::string& path) { return clearedPaths.count(path) == 0; }
 
@@ -73,6 +91,9 @@ void resetProfile() {
     attributeSets = 0;
     profileWriteLog.clear();
     clearedPaths.clear();
+    beforeProfileEnd = nullptr;
+    batch = ini::Session{};
+    batchWrites.clear();
 }
 }  // namespace fake
 
@@ -85,18 +106,51 @@ uint32_t profileGet(const char* path, const char* section, const char* key, char
         if (buf && size) buf[0] = '\0';
         return 0;
     }
+    if (path && fake::batch.open && fake::batch.path == path)
+        return ini::sessionGet(fake::batch, section, key, buf, size);
     return ini::fileGet(path, section, key, buf, size);
 }
 
 bool profilePut(const char* path, const char* section, const char* key, const char* value) {
     if (trips(fake::profileWriteFails)) return false;
+    if (path && fake::batch.open && fake::batch.path == path) {
+        if (!ini::sessionPut(&fake::batch, section, key, value)) return false;
+        ++fake::profileWrites;
+        fake::batchWrites.push_back(fake::logEntry(section, key, value));
+        return true;
+    }
     if (!ini::filePut(path, section, key, value)) return false;
     ++fake::profileWrites;
-    fake::profileWriteLog.push_back(fake::ProfileWrite{section ? section : "", key ? key : "",
-                                                       value ? value : "", key == nullptr,
-                                                       value == nullptr});
+    fake::profileWriteLog.push_back(fake::logEntry(section, key, value));
     // Windows marks the file even when the write changed nothing in it.
-    fake::clearedPaths.erase(path);
+    fake::markSaved(path);
+    return true;
+}
+
+void profileBegin(const char* path) {
+    ini::sessionBegin(&fake::batch, path);
+    fake::batchWrites.clear();
+}
+
+ProfileOutcome profileEnd() {
+    if (fake::beforeProfileEnd) fake::beforeProfileEnd();
+    std::string path = fake::batch.path;
+    bool wrote = !fake::batchWrites.empty();
+    ini::Commit commit = ini::sessionEnd(&fake::batch);
+    if (commit == ini::Commit::WRITTEN || (wrote && commit == ini::Commit::NOTHING_TO_WRITE)) {
+        fake::profileWriteLog.insert(fake::profileWriteLog.end(), fake::batchWrites.begin(),
+                                     fake::batchWrites.end());
+        fake::markSaved(path);
+    }
+    fake::batchWrites.clear();
+    return ini::profileOutcome(commit);
+}
+
+bool fileStamp(const char* path, FileStamp* stamp) {
+    struct stat st;
+    if (!path || stat(path, &st) != 0) return false;
+    *stamp = FileStamp{static_cast<uint64_t>(st.st_size), fake::saveCounts[path],
+                       static_cast<uint64_t>(st.st_ino)};
     return true;
 }
 

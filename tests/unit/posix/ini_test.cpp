@@ -73,6 +73,8 @@ TEST(IniRead, MatchesWindowsLookupRules) {
         {"^Z and VT trimmed", "[S]\r\nk=v\v\x1a\r\n", "S", "k", 255, "v"},
         {"missing section", "[S]\r\nk=v\r\n", "X", "k", 255, ""},
         {"empty value", "[S]\r\nk=\r\n", "S", "k", 255, ""},
+        {"byte-order mark is not part of the first header", "\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "k", 255, "v"},
+        {"byte-order mark only counts at the start", "\r\n\xEF\xBB\xBF[S]\r\nk=v\r\n", "S", "k", 255, ""},
     };
     for (const ReadCase& c : cases) {
         uint32_t count = 0;
@@ -80,6 +82,13 @@ TEST(IniRead, MatchesWindowsLookupRules) {
         std::string expected = c.expected ? c.expected : longValue.substr(0, 254);
         EXPECT_EQ(got, expected) << c.name;
         EXPECT_EQ(count, expected.size()) << c.name;
+        // A load answers from an index of the file: it must give the very same answers.
+        ini::Index index;
+        ini::buildIndex(c.file.data(), c.file.size(), &index);
+        char buf[512];
+        EXPECT_EQ(ini::indexedValue(index, c.file.data(), c.section, c.key, buf, c.size), count)
+            << c.name;
+        EXPECT_EQ(std::string(buf), expected) << c.name;
     }
 }
 
@@ -135,6 +144,10 @@ TEST(IniEdit, KeepsEveryByteTheWriteDoesNotConcern) {
         {"empty value writes key=", "[S]\r\n", "S", "k", "", ini::Edit::CHANGED, "[S]\r\nk=\r\n"},
         {"bytes after a NUL elsewhere survive", std::string("x\0y\r\n[S]\r\nk=1\r\n", 14), "S", "k",
          "2", ini::Edit::CHANGED, std::string("x\0y\r\n[S]\r\nk=2\r\n", 14)},
+        {"bytes after a NUL in the rewritten line survive", std::string("[S]\r\nk=1 \0tail\r\n", 16),
+         "S", "k", "2", ini::Edit::CHANGED, std::string("[S]\r\nk=2\0tail\r\n", 15)},
+        {"byte-order mark stays in front", "\xEF\xBB\xBF[S]\r\nk=1\r\n", "S", "j", "2",
+         ini::Edit::CHANGED, "\xEF\xBB\xBF[S]\r\nk=1\r\nj=2\r\n"},
         {"same value does not touch", "[S]\r\nk = v\r\n", "S", "k", "v", ini::Edit::UNCHANGED, ""},
         {"absent key delete does not touch", "[S]\r\nk=v\r\n", "S", "x", K, ini::Edit::UNCHANGED, ""},
         {"absent section delete does not touch", "[S]\r\nk=v\r\n", "T", K, K, ini::Edit::UNCHANGED, ""},
@@ -263,6 +276,67 @@ TEST_F(IniFile, ArchiveSetUntilClearedThenSetByAnyChange) {
     ASSERT_TRUE(platform::setFileAttributes(p, platform::FILE_ATTR_NORMAL));
     ASSERT_TRUE(platform::setFileAttributes(p, platform::FILE_ATTR_ARCHIVE));
     EXPECT_TRUE(platform::fileAttributes(p) & platform::FILE_ATTR_ARCHIVE);
+}
+
+// A load's batch: its writes go out only if the file is still what the batch read.
+TEST_F(IniFile, BatchWritesOnlyIntoTheFileItRead) {
+    const std::string userSave = "[S]\r\nk=1\r\nadded=by the user\r\n";
+    struct Case {
+        const char* how;
+        void (*save)(const std::string& path, const std::string& text);
+    } cases[] = {
+        {"saved in place", [](const std::string& p, const std::string& t) {
+             std::FILE* f = std::fopen(p.c_str(), "r+b");
+             std::fwrite(t.data(), 1, t.size(), f);
+             std::fclose(f);
+         }},
+        {"saved by rename", [](const std::string& p, const std::string& t) {
+             std::string tmp = p + ".new";
+             std::FILE* f = std::fopen(tmp.c_str(), "wb");
+             std::fwrite(t.data(), 1, t.size(), f);
+             std::fclose(f);
+             std::rename(tmp.c_str(), p.c_str());
+         }},
+    };
+    for (const Case& c : cases) {
+        write("[S]\r\nk=1\r\n");
+        platform::profileBegin(path.c_str());
+        EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "k", "1 <<< error")) << c.how;
+        c.save(path, userSave);
+        EXPECT_EQ(platform::profileEnd(), platform::PROFILE_FILE_CHANGED) << c.how;
+        EXPECT_EQ(read(), userSave) << c.how;
+    }
+    // Unchanged, the batch's writes land at the end, all in one replacement.
+    write("[S]\r\nk=1\r\n");
+    platform::profileBegin(path.c_str());
+    char buf[16];
+    EXPECT_EQ(platform::profileGet(path.c_str(), "S", "k", buf, sizeof buf), 1u);
+    EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "k", "2"));
+    EXPECT_TRUE(platform::profilePut(path.c_str(), "T", "x", "3"));
+    EXPECT_EQ(read(), "[S]\r\nk=1\r\n");
+    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_WRITTEN);
+    EXPECT_EQ(read(), "[S]\r\nk=2\r\n[T]\r\nx=3\r\n");
+    // Nothing to write, but saved meanwhile: the caller must load again.
+    platform::profileBegin(path.c_str());
+    write("[S]\r\nk=9\r\n");
+    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_FILE_CHANGED);
+    std::string listing = "ls -A '" + dir + "' | grep -v '^panel.ini$' | grep -v '^link' || true";
+    EXPECT_EQ(std::system((listing + " | grep -q . && exit 1 || exit 0").c_str()), 0)
+        << "a temporary file was left behind";
+}
+
+TEST_F(IniFile, FileWithoutWritePermissionIsNeverRewritten) {
+    const std::string text = "[S]\r\nk=1\r\n";
+    write(text);
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    EXPECT_FALSE(platform::profilePut(path.c_str(), "S", "k", "2"));
+    platform::profileBegin(path.c_str());
+    EXPECT_FALSE(platform::profilePut(path.c_str(), "S", "k", "2"));
+    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_NOTHING_WRITTEN);
+    EXPECT_EQ(read(), text);
+    struct stat st;
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
 }
 
 TEST_F(IniFile, AttributesOfAMissingFileAreInvalid) {

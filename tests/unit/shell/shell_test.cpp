@@ -143,20 +143,32 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
         bool classFails;
         bool noLibrary;
         bool windowFails;
+        int initResult;
         int code;
         uint32_t beep;
         int windowsCreated;
         int libraryFrees;
+        const char* report;  // GFDev afterwards; the earlier start's report when untouched
     } cases[] = {
-        {"class refused", true, false, false, 1, platform::BEEP_EXCLAMATION, 0, 0},
-        {"library missing", false, true, false, 2, platform::BEEP_ASTERISK, 0, 0},
-        {"window refused", false, false, true, 3, platform::BEEP_ASTERISK, 1, 1},
+        {"class refused", true, false, false, 0, 1, platform::BEEP_EXCLAMATION, 0, 0,
+         "DLL found"},
+        {"library missing", false, true, false, 0, 2, platform::BEEP_ASTERISK, 0, 0,
+         "DLL not found"},
+        {"library refuses init", false, false, false, 1, 2, platform::BEEP_ASTERISK, 0, 1,
+         "initialisation failed"},
+        {"window refused", false, false, true, 0, 3, platform::BEEP_ASTERISK, 1, 1,
+         "DLL found"},
     };
     for (const Case& c : cases) {
         SetUp();
+        // An earlier start's report, which a failed binding must not leave standing.
+        fake::writeFile(ini, "[GF Connections]\r\nGFDev=DLL found\r\nGFMCP=1\r\n"
+                             "Ombrex=incorrect version, needs >= 3.465\r\n"
+                             "[GFMCP.0]\r\nD0=1\r\n");
         fake::registerClassFails = c.classFails;
         fake::createWindowFails = c.windowFails;
         if (c.noLibrary) fake::removeFakeLibrary();
+        fake::setFakeInitResult(c.initResult);
         EXPECT_EQ(runNorvalume(), c.code) << c.name;
         EXPECT_EQ(fake::beeps, std::vector<uint32_t>{c.beep}) << c.name;
         EXPECT_EQ(fake::createCalls, c.windowsCreated) << c.name;
@@ -165,6 +177,11 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
         if (c.classFails) {
             EXPECT_TRUE(fake::dlLoadAttempts.empty()) << "bound before the class";
         }
+        EXPECT_EQ(report("GFDev"), c.report) << c.name;
+        bool bindingFailed = c.code == EXIT_NO_DEVICE_LIBRARY;
+        EXPECT_EQ(report("GFMCP"), bindingFailed ? "" : "1") << c.name;
+        EXPECT_EQ(report("Ombrex").empty(), bindingFailed) << c.name;
+        EXPECT_NE(fake::readFile(ini).find("[GFMCP.0]\r\nD0=1\r\n"), std::string::npos);
     }
 }
 
