@@ -172,7 +172,7 @@ void darkenWhatNoItemDrives() {
 }
 
 // A panel's lights flush once its run of adjacent items (same type and unit: the key's
-// low five bytes) ends.
+// low five bytes on the little-endian hosts we build for) ends.
 constexpr uint64_t UNIT_KEY_MASK = 0xFFFFFFFFFFull;
 
 static void evaluationWalk(uint32_t now) {
