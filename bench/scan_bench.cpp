@@ -1,7 +1,14 @@
-// The cost of one scan of the demo cockpit (examples/demo.ini, five panels), run in-process
-// against the emulated interface module and a fake panel library that logs nothing.
-// `scan_bench` times it with Google Benchmark; `scan_bench --scans N` just runs N scans,
-// so that bench/check-scan-cost can compare heap use and instruction counts under valgrind.
+// The cost of the scan, run in-process against the emulated interface module and a fake
+// panel library that logs nothing.
+//   scan_bench --ini FILE --units LIST --sim SCRIPT [--scans N] [benchmark options]
+// loads FILE through the program's loader with those units connected (LIST as
+// norvalume-check's --units takes it), plays SCRIPT (norvalume-sim commands: set, wait,
+// fault) into the module and connects. With --scans N it runs exactly N scans, nothing
+// changing between them, prints "items <records loaded> scans <N>" and exits, so that
+// valgrind can count; otherwise Google Benchmark times one scan and, as the floor any
+// exchange pays, one copy of the whole block.
+// Without --ini it scans the demo cockpit (examples/demo.ini) with a few values moving,
+// as bench/check-scan-cost budgets it.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -10,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "config/items.h"
 #include "config/loader.h"
@@ -22,6 +30,7 @@
 #include "link/link.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
+#include "tools/common/common.h"
 
 // The fake loop records every title and timer call, which allocates; the benchmark
 // brings its own loop that keeps nothing.
@@ -39,16 +48,77 @@ bool stopRequested() { return false; }
 
 namespace {
 
-bool setUpCockpit(const char* iniSource) {
-    std::ifstream in(iniSource, std::ios::binary);
+constexpr uint32_t SCAN_PERIOD_MS = 220;
+const char DEMO_UNITS[] = "GF45=1,GFP8=1,GF166=1,GFMCP=1,GFMCPPRO=1";
+
+struct Options {
+    const char* ini = nullptr;
+    const char* units = nullptr;
+    const char* sim = nullptr;
+    long scans = -1;  // -1: run as a benchmark
+};
+
+// Whether the demo cockpit's few values move between scans.
+bool moving = false;
+
+bool readWhole(const char* path, std::string* text) {
+    std::ifstream in(path, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", iniSource);
+        std::fprintf(stderr, "scan_bench: cannot read %s\n", path);
         return false;
     }
-    std::stringstream text;
-    text << in.rdbuf();
+    std::stringstream s;
+    s << in.rdbuf();
+    *text = s.str();
+    return true;
+}
+
+bool connectUnits(const char* list) {
+    for (const tools::UnitsEntry& entry : tools::splitUnitsList(list)) {
+        unsigned long count = 0;
+        const DeviceType* model = findDeviceTypeByName(entry.name.data(), entry.name.size());
+        if (!model || !entry.hasCount || !tools::wholeUnitCount(entry.count, &count)) {
+            std::fprintf(stderr, "scan_bench: --units: bad entry near \"%s\"\n", entry.from);
+            return false;
+        }
+        fake::setFakeUnits(model->code, static_cast<uint32_t>(count));
+    }
+    return true;
+}
+
+// The script's commands go to the in-process module; a wait moves the fake clock.
+bool playScript(const char* path) {
+    std::string text;
+    if (!readWhole(path, &text)) return false;
+    std::istringstream lines(text);
+    std::string line;
+    for (int number = 1; std::getline(lines, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        sim::CommandResult r = sim::runCommand(&fake::module(), line.c_str(), nullptr);
+        if (r.kind == sim::COMMAND_ERROR) {
+            std::fprintf(stderr, "scan_bench: %s:%d: %s\n", path, number, r.message);
+            return false;
+        }
+        if (r.kind == sim::COMMAND_WAIT) fake::advance(r.waitMs);
+        if (r.kind == sim::COMMAND_QUIT) break;
+    }
+    return true;
+}
+
+// The demo cockpit's values, as the old fixed set-up had them.
+void demoValues() {
+    fake::setU8(STATUS_POWER_OFFSET, 1);
+    fake::setU8(STATUS_POWER_OFFSET + 1, 1);
+    fake::setF64(STATUS_VOLTAGE_OFFSET, 28.0);
+    fake::setU32(0x0BEC, 8000);
+    fake::setU16(0x0C4E, 270);
+}
+
+bool setUp(const Options& o) {
+    std::string text;
+    if (!readWhole(o.ini ? o.ini : NORVALUME_DEMO_INI, &text)) return false;
     std::string path = fake::tempFilePath("bench.ini");
-    fake::writeFile(path, text.str());
+    fake::writeFile(path, text);
     std::snprintf(shellSettings.iniPath, sizeof shellSettings.iniPath, "%s", path.c_str());
 
     fake::resetTime();
@@ -57,53 +127,95 @@ bool setUpCockpit(const char* iniSource) {
     fake::installModule("FS98MAIN");
     fake::installFakeLibrary();
     fake::dlLogEnabled = false;
-    fake::setFakeUnits(DEV_GF45, 1);
-    fake::setFakeUnits(DEV_GFP8, 1);
-    fake::setFakeUnits(DEV_GF166, 1);
-    fake::setFakeUnits(DEV_GFMCP, 1);
-    fake::setFakeUnits(DEV_GFMCPPRO, 1);
+    if (!connectUnits(o.units ? o.units : DEMO_UNITS)) return false;
     if (!bindDeviceLibrary(nullptr)) return false;
     countDevices();
     loadConfiguration(LOAD_FORCED);
 
-    // Battery and avionics on, a healthy bus, gear in transit: most items apply.
-    fake::setU8(STATUS_POWER_OFFSET, 1);
-    fake::setU8(STATUS_POWER_OFFSET + 1, 1);
-    fake::setF64(STATUS_VOLTAGE_OFFSET, 28.0);
-    fake::setU32(0x0BEC, 8000);
-    fake::setU16(0x0C4E, 270);
+    if (o.sim && !playScript(o.sim)) return false;
+    if (!o.ini) demoValues();
     linkSupervisionTick();
-    return linkStatus.connected && itemCount > 0;
+    if (!linkStatus.connected || itemCount <= 0) {
+        std::fprintf(stderr, "scan_bench: %s\n",
+                     linkStatus.connected ? "no item loaded" : "the link did not come up");
+        return false;
+    }
+    return true;
 }
 
-// One scan period: time passes, a few values move, the scan runs.
+// One scan period: time passes, the demo's values move, the scan runs.
 void oneScan(uint32_t n) {
-    fake::advance(220);
-    fake::setU32(0x0BEC, n % 16384);
-    fake::setU16(0x07E2, static_cast<uint16_t>(n % 400));
-    fake::setU32(0x07D4, (n % 1000) * 65536u);
+    fake::advance(SCAN_PERIOD_MS);
+    if (moving) {
+        fake::setU32(0x0BEC, n % 16384);
+        fake::setU16(0x07E2, static_cast<uint16_t>(n % 400));
+        fake::setU32(0x07D4, (n % 1000) * 65536u);
+    }
     scanTick();
 }
 
-void BM_ScanDemoCockpit(benchmark::State& state) {
+void BM_Scan(benchmark::State& state) {
     uint32_t n = 0;
     for (auto _ : state) oneScan(n++);
     state.counters["items"] = itemCount;
 }
-BENCHMARK(BM_ScanDemoCockpit);
+BENCHMARK(BM_Scan);
+
+// What any scan pays at least: the module's reply is one block's worth of memory.
+void BM_CopyBlockFloor(benchmark::State& state) {
+    static uint8_t from[LINK_BLOCK_SIZE];
+    static uint8_t to[LINK_BLOCK_SIZE];
+    for (auto _ : state) {
+        std::memcpy(to, from, sizeof to);
+        benchmark::DoNotOptimize(to);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * LINK_BLOCK_SIZE);
+}
+BENCHMARK(BM_CopyBlockFloor);
+
+// Takes this program's options out of argv and leaves the rest for Google Benchmark.
+bool parseOptions(int* argc, char** argv, Options* o) {
+    int kept = 1;
+    for (int i = 1; i < *argc; ++i) {
+        const char* arg = argv[i];
+        const char* value = i + 1 < *argc ? argv[i + 1] : nullptr;
+        const char** field = std::strcmp(arg, "--ini") == 0     ? &o->ini
+                             : std::strcmp(arg, "--units") == 0 ? &o->units
+                             : std::strcmp(arg, "--sim") == 0   ? &o->sim
+                                                                 : nullptr;
+        if (field || std::strcmp(arg, "--scans") == 0) {
+            if (!value) return false;
+            if (field) {
+                *field = value;
+            } else {
+                char* end = nullptr;
+                o->scans = std::strtol(value, &end, 10);
+                if (*end || o->scans < 0) return false;
+            }
+            ++i;
+            continue;
+        }
+        argv[kept++] = argv[i];
+    }
+    *argc = kept;
+    return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const char* ini = std::getenv("NORVALUME_BENCH_INI");
-    if (!setUpCockpit(ini ? ini : NORVALUME_DEMO_INI)) {
-        std::fprintf(stderr, "the demo cockpit did not come up\n");
+    Options o;
+    if (!parseOptions(&argc, argv, &o)) {
+        std::fprintf(stderr,
+                     "usage: scan_bench [--ini FILE --units LIST --sim SCRIPT] [--scans N]\n");
         return 2;
     }
-    if (argc == 3 && std::strcmp(argv[1], "--scans") == 0) {
-        long scans = std::strtol(argv[2], nullptr, 10);
-        for (long i = 0; i < scans; ++i) oneScan(static_cast<uint32_t>(i));
-        std::printf("%ld scans of %d items\n", scans, itemCount);
+    moving = o.ini == nullptr;
+    if (!setUp(o)) return 2;
+    if (o.scans >= 0) {
+        for (long i = 0; i < o.scans; ++i) oneScan(static_cast<uint32_t>(i));
+        std::printf("items %d scans %ld\n", static_cast<int>(itemCount), o.scans);
         return 0;
     }
     benchmark::Initialize(&argc, argv);

@@ -77,6 +77,9 @@ struct ItemRecord {
     uint16_t valueType;
     uint8_t requiredConditions[8];
     uint8_t excludedConditions[8];
+    // Reference slots worth looking at: one past the last slot that holds a reference in
+    // either list, 0 for none. Set by storeItem from the two lists.
+    uint8_t referenceSlots;
     uint32_t mask;
     float multiplier;
     float divisor;
@@ -123,7 +126,8 @@ void finishItemTable();
 // The first condition record among the first `limit` records whose index has low byte
 // `ref` (condition number + 1); the search stops at the first non-condition. -1 if none.
 // `ref` is wide so that a reference to condition 255 (ref 256) can never match, and the
-// search never looks beyond the stored records or the table's storage.
+// search never looks beyond the stored records or the table's storage. Answered from an
+// index that storeItem keeps, in constant time.
 int32_t findCondition(int32_t ref, int32_t limit);
 
 // The earlier line of the same light or display that applies whenever the record at

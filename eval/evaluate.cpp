@@ -113,11 +113,16 @@ static bool gateFails(const ItemRecord& item) {
 
 static bool blankable(uint8_t kind) { return kind == KIND_LIGHT || kind == KIND_DISPLAY; }
 
+// Whether a light or display has sent output since it last started afresh.
+static bool outputSent(const ItemRecord& item) {
+    return blankable(item.kind) && (item.flags & FLAG_OUTPUT_COUNT) != 0;
+}
+
 // A light or display that stops applying goes dark, and so do the later lines of its
 // key, which start again as if freshly loaded.
 static void notApplicable(int32_t i) {
     ItemRecord& item = itemTable[i];
-    if (!blankable(item.kind) || (item.flags & FLAG_OUTPUT_COUNT) == 0) return;
+    if (!outputSent(item)) return;
     blankItem(i);
     for (int32_t j = i; j < itemCount; ++j) {
         ItemRecord& r = itemTable[j];
@@ -139,12 +144,12 @@ static bool applies(ItemRecord& item, int32_t i) {
         notApplicable(i);
         return false;
     }
-    for (int slot = 0; slot < 8; ++slot) {
+    for (int slot = 0; slot < item.referenceSlots; ++slot) {
         uint8_t required = item.requiredConditions[slot];
         uint8_t excluded = item.excludedConditions[slot];
         if ((required != 0 && !conditionTrue(required, i)) ||
             (excluded != 0 && conditionTrue(excluded, i))) {
-            notApplicable(i);
+            if (outputSent(item)) notApplicable(i);
             return false;
         }
     }

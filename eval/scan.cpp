@@ -1,6 +1,7 @@
 // The scan cycle, run on every tick of the scan timer: one batch reads the simulator's
 // status and every item's value (a second batch follows the indirect offsets), then the
 // table is evaluated in order and each panel's light bits are flushed in one write.
+#include <cstddef>
 #include <cstring>
 
 #include "config/items.h"
@@ -16,21 +17,15 @@ static uint32_t lastGoodExchange = 0;
 static int lastLinkState = -1;
 static bool blankedThisScan = false;
 
-// The identity that makes lines alternatives for one output: type, unit, kind, index.
-struct ItemKey {
-    int32_t deviceType;
-    uint8_t unit;
-    uint8_t kind;
-    uint16_t index;
-};
-
-static ItemKey keyOf(const ItemRecord& item) {
-    return ItemKey{item.deviceType, item.unit, item.kind, item.index};
-}
-
-static bool sameKey(const ItemKey& a, const ItemKey& b) {
-    return a.deviceType == b.deviceType && a.unit == b.unit && a.kind == b.kind &&
-           a.index == b.index;
+// The identity that makes lines alternatives for one output: type, unit, kind, index,
+// the record's first eight bytes, compared as one word.
+static_assert(offsetof(ItemRecord, deviceType) == 0 && offsetof(ItemRecord, unit) == 4 &&
+                  offsetof(ItemRecord, kind) == 5 && offsetof(ItemRecord, index) == 6,
+              "the key fields lead the record");
+static uint64_t keyOf(const ItemRecord& item) {
+    uint64_t key;
+    std::memcpy(&key, &item, sizeof key);
+    return key;
 }
 
 // Bytes the scan reads for a value type; codes beyond the table (only a type byte read
@@ -48,11 +43,13 @@ void resetScanState() {
 }
 
 // One pass of requests: once a request is refused, the pass queues nothing more.
-// `fresh` is one past the last item whose own value read got into the block.
+// `fresh` is one past the last item whose own value read got into the block;
+// `firstIndirect` the first of those that reads through an offset, -1 if none.
 struct Pass {
     bool refused;
     bool anyQueued;
     int32_t fresh;
+    int32_t firstIndirect;
 };
 
 static bool queueRead(Pass& pass, uint32_t offset, uint32_t size, void* destination) {
@@ -74,29 +71,42 @@ static bool queueRadioExtra(Pass& pass, uint32_t offset, ItemRecord& item) {
     return true;
 }
 
+static bool isRadioOffset(uint32_t offset) {
+    return offset == RADIO_NAV_OFFSET || offset == RADIO_COM_OFFSET;
+}
+
+// Runs for every item on every scan: the table, its count and each item's flags are
+// read once, as queueing a read changes none of them.
 static void queueFirstPass(Pass& pass) {
     bool statusQueued = false;
     if (!queueStatusReads(textMatchUsed, &statusQueued)) pass.refused = true;
     pass.anyQueued = statusQueued;
-    for (int32_t i = 0; i < itemCount && !pass.refused; ++i) {
-        ItemRecord& item = itemTable[i];
-        if (item.flags & FLAG_HAS_OFFSET) {
-            uint32_t size = (item.flags & FLAG_INDIRECT_OFFSET) ? 2 : valueTypeSize(item.valueType);
-            if (!queueRead(pass, item.offset, size, item.raw)) break;
+    ItemRecord* const table = itemTable;
+    const int32_t count = itemCount;
+    if (pass.refused) return;
+    for (int32_t i = 0; i < count; ++i) {
+        ItemRecord& item = table[i];
+        const uint32_t flags = item.flags;
+        if (flags & FLAG_HAS_OFFSET) {
+            const bool indirect = (flags & FLAG_INDIRECT_OFFSET) != 0;
+            const uint32_t size = indirect ? 2 : valueTypeSize(item.valueType);
+            if (!queueRead(pass, item.offset, size, item.raw)) return;
+            if (indirect && pass.firstIndirect < 0) pass.firstIndirect = i;
             pass.fresh = i + 1;
-            if (!queueRadioExtra(pass, item.offset, item)) break;
+            if (isRadioOffset(item.offset) && !queueRadioExtra(pass, item.offset, item)) return;
         }
         // The type byte lands in the low byte of valueType; every host we build for is
         // little-endian, so that is its first byte.
-        if (item.flags & FLAG_TYPE_FROM_SIM)
-            queueRead(pass, item.typeOffset, 1, reinterpret_cast<uint8_t*>(&item.valueType));
+        if ((flags & FLAG_TYPE_FROM_SIM) &&
+            !queueRead(pass, item.typeOffset, 1, reinterpret_cast<uint8_t*>(&item.valueType)))
+            return;
     }
 }
 
 // Only items whose first read went out hold an offset in raw; past a full block, raw
 // still holds last tick's value, and following that would fetch some unrelated bytes.
-static void queueIndirectPass(Pass& pass, int32_t fresh) {
-    for (int32_t i = 0; i < fresh && !pass.refused; ++i) {
+static void queueIndirectPass(Pass& pass, int32_t first, int32_t fresh) {
+    for (int32_t i = first; i < fresh && !pass.refused; ++i) {
         ItemRecord& item = itemTable[i];
         if ((item.flags & (FLAG_HAS_OFFSET | FLAG_INDIRECT_OFFSET)) !=
             (FLAG_HAS_OFFSET | FLAG_INDIRECT_OFFSET))
@@ -161,32 +171,31 @@ void darkenWhatNoItemDrives() {
     darkenUndrivenOutputs(driven);
 }
 
+// A panel's lights flush once its run of adjacent items (same type and unit: the key's
+// low five bytes on the little-endian hosts we build for) ends.
+constexpr uint64_t UNIT_KEY_MASK = 0xFFFFFFFFFFull;
+
 static void evaluationWalk(uint32_t now) {
     onMask = 0;
     offMask = 0;
-    ItemKey lastApplied = {0, 0, 0, 0};
-    int32_t groupDeviceType = itemTable[0].deviceType;
-    uint8_t groupUnit = itemTable[0].unit;
-    for (int32_t i = 0; i < itemCount; ++i) {
-        const ItemKey key = keyOf(itemTable[i]);
-        if (!sameKey(key, lastApplied) && evaluateItem(i, now)) lastApplied = key;
-        if (i == itemCount - 1) {
-            flushLights(groupUnit, groupDeviceType);
-        } else {
-            const ItemRecord& next = itemTable[i + 1];
-            if (next.deviceType != groupDeviceType || next.unit != groupUnit) {
-                flushLights(groupUnit, groupDeviceType);
-                groupDeviceType = next.deviceType;
-                groupUnit = next.unit;
-            }
-        }
+    const ItemRecord* const table = itemTable;
+    const int32_t count = itemCount;
+    uint64_t lastApplied = 0;
+    uint64_t key = keyOf(table[0]);
+    for (int32_t i = 0; i < count; ++i) {
+        const bool last = i == count - 1;
+        const uint64_t nextKey = last ? 0 : keyOf(table[i + 1]);
+        if (key != lastApplied && evaluateItem(i, now)) lastApplied = key;
+        if (last || ((key ^ nextKey) & UNIT_KEY_MASK) != 0)
+            flushLights(table[i].unit, table[i].deviceType);
+        key = nextKey;
     }
 }
 
 // Reads and evaluates; returns early wherever the link fails or the simulator asks for
 // dark panels.
 static void scanOnce(uint32_t now) {
-    Pass first = {false, false, 0};
+    Pass first = {false, false, 0, -1};
     queueFirstPass(first);
     bool processed = false;
     if (!processPass(first, &processed)) return;
@@ -195,9 +204,10 @@ static void scanOnce(uint32_t now) {
         blankedThisScan = true;
         return;
     }
-    if (processed) {
-        Pass indirect = {false, false, 0};
-        queueIndirectPass(indirect, first.fresh);
+    // With no indirect item among the fresh ones the second batch would queue nothing.
+    if (processed && first.firstIndirect >= 0) {
+        Pass indirect = {false, false, 0, -1};
+        queueIndirectPass(indirect, first.firstIndirect, first.fresh);
         if (!processPass(indirect, &processed)) return;
     }
     if (linkStatus.connected && !blankedThisScan) evaluationWalk(now);

@@ -1,6 +1,8 @@
 // Storage rules of the item table.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "config/items.h"
 
 namespace {
@@ -87,6 +89,44 @@ TEST(ItemTable, ConditionLookupNeverReadsPastTheStorage) {
     for (int32_t i = 0; i < itemCapacity; ++i) storeItem(i, conditionRecord(1000));
     itemCount = itemCapacity + 50;  // a count ahead of the storage
     EXPECT_EQ(findCondition(7, itemCount), -1);
+    freeItemTable();
+}
+
+// The walk the condition index stands for, over whatever the storage holds.
+int32_t walkConditions(int32_t ref, int32_t limit) {
+    limit = std::min({limit, itemCount, itemCapacity});
+    for (int32_t i = 0; itemTable && i < limit && itemTable[i].kind == KIND_CONDITION; ++i)
+        if ((itemTable[i].index & 0xFF) == ref) return i;
+    return -1;
+}
+
+// Stores of every shape (the loader's order, overwrites inside and at the end of the
+// leading conditions, growth, resets) and counts ahead of or behind them: the index
+// answers as the walk does after each.
+TEST(ItemTable, ConditionLookupAgreesWithTheWalkAfterAnyStores) {
+    uint32_t seed = 7;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1664525u + 1013904223u;
+        return (seed >> 8) % n;
+    };
+    const uint16_t indexes[] = {0, 1, 2, 3, 256 + 1, 0x1FF};
+    resetItemTable();
+    for (int step = 0; step < 4000; ++step) {
+        if (next(400) == 0) (next(4) == 0 ? freeItemTable() : resetItemTable());
+        int32_t run = 0;
+        while (run < itemCapacity && itemTable[run].kind == KIND_CONDITION) ++run;
+        const int32_t near[] = {run - 1, run, run + 1, itemCapacity, int32_t(next(8))};
+        const int32_t position = near[next(5)];
+        ItemRecord r = conditionRecord(indexes[next(6)]);
+        if (next(3) == 0) r.kind = KIND_LIGHT;
+        storeItem(position, r);
+        itemCount = int32_t(next(uint32_t(itemCapacity) + 20));
+        for (int32_t ref : {-1, 0, 1, 2, 3, 255, 256}) {
+            const int32_t limit = int32_t(next(uint32_t(itemCapacity) + 20));
+            ASSERT_EQ(findCondition(ref, limit), walkConditions(ref, limit))
+                << "step " << step << " ref " << ref << " limit " << limit;
+        }
+    }
     freeItemTable();
 }
 

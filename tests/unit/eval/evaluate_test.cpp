@@ -186,6 +186,22 @@ TEST_F(Evaluate, ReferencesDownwardOrToMissingConditionsAreFalse) {
     EXPECT_EQ(evaluateItem(2, fake::nowMs), 1);  // a missing excluded condition is no obstacle
 }
 
+// A reference counts in whichever slot of either list it stands, the others empty.
+TEST_F(Evaluate, AReferenceInAnySlotOfEitherListIsChecked) {
+    for (int slot : {0, 3, 7}) {
+        for (bool excluded : {false, true}) {
+            ItemRecord held = condition(0, FLAG_HAS_NUMBER);
+            setLiteral(held, 1.0f);
+            ItemRecord light = constantLight(1, 1.0f);
+            (excluded ? light.excludedConditions : light.requiredConditions)[slot] = 1;  // C0
+            loadTable({held, light});
+            evaluateItem(0, fake::nowMs);
+            EXPECT_EQ(evaluateItem(1, fake::nowMs), excluded ? 0 : 1)
+                << "slot " << slot << (excluded ? " excluded" : " required");
+        }
+    }
+}
+
 TEST_F(Evaluate, BrightnessIsClampedAndRounded) {
     struct Case {
         float value;

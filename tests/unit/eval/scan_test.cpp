@@ -199,6 +199,19 @@ TEST_F(Scan, IndirectItemsReadThroughTheOffsetInASecondExchange) {
     EXPECT_EQ(exchangedReads[1], second);
 }
 
+TEST_F(Scan, IndirectItemsAmongDirectOnesAreFollowedFromTheFirstOfThem) {
+    ItemRecord direct = offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0200, VT_U8);
+    ItemRecord early = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 1, 0x0100, VT_U16, FLAG_INDIRECT_OFFSET);
+    ItemRecord late = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 2, 0x0102, VT_U8, FLAG_INDIRECT_OFFSET);
+    loadTable({direct, early, direct, late, direct});
+    fake::setU16(0x0100, 0x0A00);
+    fake::setU16(0x0102, 0x0B00);
+    tick();
+    ASSERT_EQ(exchangedReads.size(), 2u);
+    const std::vector<std::pair<uint32_t, uint32_t>> second = {{0x0A00, 2}, {0x0B00, 1}};
+    EXPECT_EQ(exchangedReads[1], second);
+}
+
 TEST_F(Scan, SameKeyLinesAreAlternativesAndTheFirstThatAppliesWins) {
     ItemRecord c0 = offsetItem(DEV_CONDITION, 0, KIND_CONDITION, 1, 0x0700, VT_U8);
     ItemRecord c1 = offsetItem(DEV_CONDITION, 0, KIND_CONDITION, 2, 0x0701, VT_U8);

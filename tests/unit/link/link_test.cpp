@@ -140,6 +140,30 @@ TEST_F(LinkTest, CapacityEdgesOnBothSides) {
     EXPECT_EQ(e, LINK_BLOCK_FULL);
 }
 
+// Each size copies exactly its bytes, and a block the module answers without touching
+// hands back zeros, not what the last exchange left at the same places.
+TEST_F(LinkTest, ReadsOfEverySizeLandExactlyAndAnUntouchedBlockReadsZero) {
+    openOk();
+    for (uint32_t i = 0; i < 64; i++) fake::setU8(0x0100 + i, uint8_t(0x40 + i));
+    const uint32_t sizes[] = {1, 2, 3, 4, 5, 8, 9, 16};
+    for (bool untouched : {false, true}) {
+        SCOPED_TRACE(untouched ? "untouched block" : "processed block");
+        if (untouched) fake::setFault(sim::FAULT_RESULT, 1);
+        std::vector<std::vector<uint8_t>> buffers;
+        for (uint32_t size : sizes) buffers.emplace_back(size + 2, 0xEE);  // a guard each side
+        LinkError e;
+        for (size_t k = 0; k < buffers.size(); k++)
+            ASSERT_TRUE(linkRead(0x0100 + 4 * uint32_t(k), sizes[k], buffers[k].data() + 1, &e));
+        ASSERT_TRUE(linkProcess(&e));
+        for (size_t k = 0; k < buffers.size(); k++) {
+            std::vector<uint8_t> expected(sizes[k] + 2, 0xEE);
+            for (uint32_t b = 0; b < sizes[k]; b++)
+                expected[b + 1] = untouched ? 0 : uint8_t(0x40 + 4 * k + b);
+            EXPECT_EQ(buffers[k], expected) << "size " << sizes[k];
+        }
+    }
+}
+
 TEST_F(LinkTest, ZeroDestinationOrSizeTravelsButCopiesNothing) {
     openOk();
     fake::setU32(0x0100, 0x11223344);
@@ -401,6 +425,31 @@ TEST_F(LinkTest, AlteredReplyCopiesNothingForTheAlteredRecord) {
                                          : std::vector<uint8_t>(4, 0xEE));
         linkClose();
     }
+}
+
+// A write between two reads, its header rewritten into the very header the second read
+// had: type, size and destination all match, only the place differs.
+void disguiseWriteAsRead(uint8_t* block, uint32_t) {
+    uint8_t* write = block + LINK_READ_HEADER + 4;
+    writeLe32(write + LINK_RECORD_TYPE_AT, LINK_RECORD_READ);
+    writeLe32(write + LINK_RECORD_DESTINATION_AT, 2);
+}
+
+TEST_F(LinkTest, AWriteDisguisedAsTheNextReadCopiesNothingIntoIt) {
+    openOk();
+    fake::setU32(0x0100, 0x01020304);
+    fake::setU32(0x0200, 0x05060708);
+    std::vector<uint8_t> first(4, 0xEE), second(4, 0xEE);
+    const uint8_t out[4] = {9, 9, 9, 9};
+    LinkError e;
+    ASSERT_TRUE(linkRead(0x0100, 4, first.data(), &e));
+    ASSERT_TRUE(linkWrite(0x0300, 4, out, &e));
+    ASSERT_TRUE(linkRead(0x0200, 4, second.data(), &e));
+    fake::ipcReplyTamper = disguiseWriteAsRead;
+    EXPECT_FALSE(linkProcess(&e));
+    EXPECT_EQ(e, LINK_REPLY_DAMAGED);
+    EXPECT_EQ(first, (std::vector<uint8_t>{4, 3, 2, 1}));
+    EXPECT_EQ(second, std::vector<uint8_t>(4, 0xEE));
 }
 
 }  // namespace
