@@ -199,6 +199,8 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     } else {
         replacement = longLineReplacement(length, result);
     }
+    // A line that already reads as its replacement (a verdict still true) is not written.
+    if (replacement && std::strcmp(replacement, wideValue) == 0) replacement = nullptr;
     bool written = replacement && putLine(walk, section, key, replacement);
     foldKey(walk, section, key, written ? replacement : wideValue);
     return true;
@@ -230,18 +232,25 @@ const char* libraryReportText(LibraryFailure failure, bool callbackRefused) {
     return "initialisation failed";
 }
 
+// A report line that already says the same is left alone, so a load that changes nothing
+// writes nothing: on Windows every write marks the file and rewrites it whole.
+bool putReport(const Walk& walk, const char* key, const char* value) {
+    char current[READ_LIMIT];
+    uint32_t n = platform::profileGet(walk.in->path, REPORT_SECTION, key, current, sizeof current);
+    if (value ? std::strcmp(current, value) == 0 : n == 0) return true;
+    return putKey(walk, REPORT_SECTION, key, value);
+}
+
 void writeReportHead(const Walk& walk) {
-    putKey(walk, REPORT_SECTION, "GFDev",
-           libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
-    putKey(walk, REPORT_SECTION, "Ombrex",
-           walk.in->versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
+    putReport(walk, "GFDev", libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
+    putReport(walk, "Ombrex", walk.in->versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
 }
 
 // A model's count in the report; absent for none.
 void writeUnitCount(const Walk& walk, int32_t type, uint32_t units) {
     char count[16];
     std::snprintf(count, sizeof count, "%u", static_cast<unsigned>(units));
-    putKey(walk, REPORT_SECTION, deviceTypeName(type), units ? count : nullptr);
+    putReport(walk, deviceTypeName(type), units ? count : nullptr);
 }
 
 void walkConditions(Walk& walk) {
@@ -425,8 +434,8 @@ bool reportLibraryFailure(const char* path, LibraryFailure failure) {
     const LoadInputs inputs{path, nullptr, false, false};
     Walk walk{false, &inputs, nullptr, FNV_OFFSET};
     platform::profileBegin(path);
-    putKey(walk, REPORT_SECTION, "GFDev", libraryReportText(failure, false));
-    putKey(walk, REPORT_SECTION, "Ombrex", nullptr);
+    putReport(walk, "GFDev", libraryReportText(failure, false));
+    putReport(walk, "Ombrex", nullptr);
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) writeUnitCount(walk, type, 0);
     platform::ProfileOutcome outcome = platform::profileEnd();
     return outcome == platform::PROFILE_WRITTEN || outcome == platform::PROFILE_NOTHING_WRITTEN;

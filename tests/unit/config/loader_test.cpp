@@ -190,8 +190,10 @@ TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
     EXPECT_EQ(itemCount, 0);
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D7 ; gear <<< Bad Display format");
 
+    fake::profileWrites = 0;
     loadConfiguration(LOAD_FORCED);  // still wrong: the error is not repeated
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D7 ; gear <<< Bad Display format");
+    EXPECT_EQ(fake::profileWrites, 0) << "a load that changes nothing wrote to the file";
 
     write("[GFP8.0]\nL0=X0BC4 D5 ; gear <<< Bad Display format\n");
     reloadSettled();
