@@ -22,16 +22,6 @@ constexpr uint32_t PAUSE_MS = 100;
 // Every read record costs at least its 16-byte header, so this many always suffice.
 constexpr uint32_t MAX_READS = LINK_BLOCK_CAPACITY / LINK_READ_HEADER;
 
-// Where each queued read's data goes. The record's `destination` holds the index + 1,
-// never an address: the module could rewrite the field, and a 64-bit address does not
-// fit. `position` and `size` are what we queued, so a changed reply cannot redirect
-// or lengthen a copy.
-struct PendingRead {
-    void* buffer;
-    uint32_t position;
-    uint32_t size;
-};
-
 platform::WindowRef interfaceWindow = 0;
 uint32_t ipcMessage = 0;
 uint16_t blockAtom = 0;
@@ -39,7 +29,7 @@ platform::MappingRef blockMapping = 0;
 uint8_t* blockView = nullptr;
 uint32_t blockUsed = 0;  // bytes taken by queued records; the cursor is blockView + this
 uint32_t openCounter = 0;
-PendingRead pendingReads[MAX_READS];
+LinkPendingRead pendingReads[MAX_READS];
 uint32_t pendingCount = 0;
 bool (*waitHook)() = nullptr;
 
@@ -71,17 +61,17 @@ bool sendBlock(uint32_t* answer, LinkError* error) {
     return false;
 }
 
-// Copies the reply's read data to the callers' buffers. Whatever the module left in the
-// headers, nothing is read or written outside the block, and a record is copied only
-// when it is exactly the read we queued at that place. True when the walk reached the
-// end mark and every queued read came back: only then is the exchange a good one.
-bool copyReplies() {
+}  // namespace
+
+// Whatever the module left in the headers, nothing is read or written outside the block,
+// and a record is copied only when it is exactly the read we queued at that place.
+bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t readCount) {
     uint64_t pos = 0;
     uint32_t copied = 0;
     while (pos + 4 <= LINK_BLOCK_SIZE) {
-        uint8_t* rec = blockView + pos;
+        uint8_t* rec = block + pos;
         uint32_t type = readLe32(rec + LINK_RECORD_TYPE_AT);
-        if (type == LINK_RECORD_END) return copied == pendingCount;
+        if (type == LINK_RECORD_END) return copied == readCount;
         uint32_t header = linkRecordHeader(type);
         if (header == 0) {
             writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_END);
@@ -91,8 +81,8 @@ bool copyReplies() {
         uint32_t size = readLe32(rec + LINK_RECORD_SIZE_AT);
         if (type == LINK_RECORD_READ) {
             uint32_t destination = readLe32(rec + LINK_RECORD_DESTINATION_AT);
-            if (destination != 0 && destination - 1 < pendingCount) {
-                const PendingRead& read = pendingReads[destination - 1];
+            if (destination != 0 && destination - 1 < readCount) {
+                const LinkPendingRead& read = reads[destination - 1];
                 if (read.position == pos && read.size == size && read.buffer &&
                     pos + header + size <= LINK_BLOCK_SIZE) {
                     if (size) std::memcpy(read.buffer, rec + header, size);
@@ -104,6 +94,8 @@ bool copyReplies() {
     }
     return false;
 }
+
+namespace {
 
 bool handshake(LinkError* error) {
     for (int attempt = 0; attempt < HANDSHAKE_ATTEMPTS; attempt++) {
@@ -217,7 +209,7 @@ bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* erro
     uint8_t* rec = blockView + blockUsed;
     uint32_t reference = 0;
     if (destination) {
-        pendingReads[pendingCount] = PendingRead{destination, blockUsed, size};
+        pendingReads[pendingCount] = LinkPendingRead{destination, blockUsed, size};
         reference = ++pendingCount;
     }
     writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_READ);
@@ -259,7 +251,7 @@ bool linkProcess(LinkError* error) {
         *error = LINK_NOT_PROCESSED;
         sent = false;
     }
-    if (sent && !copyReplies()) {
+    if (sent && !linkCopyReplies(blockView, pendingReads, pendingCount)) {
         *error = LINK_REPLY_DAMAGED;
         sent = false;
     }
