@@ -68,30 +68,36 @@ struct Names {
     std::vector<std::pair<std::string, std::string>> pairs;
 };
 
+// Takes one line (without its line break) into `n`; `section` is the header in force.
+void noteLine(std::string line, Names& n, std::string* section, bool* inSection) {
+    line = trimmed(line.substr(0, line.find('\0')));
+    const size_t close = line.rfind(']');
+    const size_t eq = line.find('=');
+    if (!line.empty() && line[0] == '[' && close != std::string::npos) {
+        *section = line.substr(1, close - 1);
+        *inSection = true;
+        if (n.sections.size() < MAX_NAMES) n.sections.push_back(*section);
+    } else if (eq != std::string::npos) {
+        const std::string key = line.substr(0, eq);
+        if (n.keys.size() < MAX_NAMES) n.keys.push_back(key);
+        if (n.values.size() < MAX_NAMES) n.values.push_back(line.substr(eq + 1));
+        if (*inSection && n.pairs.size() < MAX_NAMES) n.pairs.emplace_back(*section, key);
+    }
+}
+
 Names namesIn(const std::string& text) {
     Names n;
-    std::string section;
+    std::string section, line;
     bool inSection = false;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find_first_of("\r\n", pos);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(pos, end - pos);
-        pos = end + 1;
-        line = trimmed(line.substr(0, line.find('\0')));
-        size_t close = line.rfind(']');
-        size_t eq = line.find('=');
-        if (!line.empty() && line[0] == '[' && close != std::string::npos) {
-            section = line.substr(1, close - 1);
-            inSection = true;
-            if (n.sections.size() < MAX_NAMES) n.sections.push_back(section);
-        } else if (eq != std::string::npos) {
-            std::string key = line.substr(0, eq);
-            if (n.keys.size() < MAX_NAMES) n.keys.push_back(key);
-            if (n.values.size() < MAX_NAMES) n.values.push_back(line.substr(eq + 1));
-            if (inSection && n.pairs.size() < MAX_NAMES) n.pairs.emplace_back(section, key);
+    for (char c : text) {
+        if (c == '\r' || c == '\n') {
+            noteLine(line, n, &section, &inSection);
+            line.clear();
+        } else {
+            line += c;
         }
     }
+    noteLine(line, n, &section, &inSection);
     return n;
 }
 
