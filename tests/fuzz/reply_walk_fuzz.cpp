@@ -18,6 +18,8 @@
 //   record at the place it was queued, as a read of the queued size that names this
 //   buffer, with its data inside the block; it then holds exactly that data. Such a read
 //   is never left out, so a faithful reply delivers every read;
+// - the walk says the reply is good exactly when the chain reaches an end word and every
+//   queued read came back, so a walk that ends early or misses a read is reported;
 // - the block comes back as it was, except where the chain meets a record of no known
 //   type: the walk ends there and marks it as the end of the block.
 #include <cstddef>
@@ -96,9 +98,11 @@ uint32_t layOut(const uint8_t*& data, size_t& size, uint8_t* block,
 }
 
 // What the walk must do with `reply`, told from the protocol's record chain: which table
-// entries get their data, and where (if anywhere) an unknown type ends the chain.
+// entries get their data, whether the chain reaches an end word, and where (if anywhere)
+// an unknown type ends it.
 struct Expected {
     std::vector<bool> copied;
+    bool reachedEnd = false;
     int64_t endMarkAt = -1;
 };
 
@@ -108,7 +112,10 @@ Expected expectedWalk(const uint8_t* reply, const std::vector<LinkPendingRead>& 
     uint64_t pos = 0;
     while (pos + 4 <= LINK_BLOCK_SIZE) {
         const uint32_t type = readLe32(reply + pos);
-        if (type == LINK_RECORD_END) break;
+        if (type == LINK_RECORD_END) {
+            e.reachedEnd = true;
+            break;
+        }
         if (type != LINK_RECORD_READ && type != LINK_RECORD_WRITE) {
             e.endMarkAt = static_cast<int64_t>(pos);
             break;
@@ -120,8 +127,7 @@ Expected expectedWalk(const uint8_t* reply, const std::vector<LinkPendingRead>& 
             const uint32_t reference = readLe32(reply + pos + LINK_RECORD_DESTINATION_AT);
             if (reference >= 1 && reference <= reads.size()) {
                 const LinkPendingRead& r = reads[reference - 1];
-                if (r.position == pos && r.size == size && size > 0 &&
-                    pos + header + size <= LINK_BLOCK_SIZE)
+                if (r.position == pos && r.size == size && pos + header + size <= LINK_BLOCK_SIZE)
                     e.copied[reference - 1] = true;
             }
         }
@@ -157,7 +163,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(reply.get(), block.get(), LINK_BLOCK_SIZE);
     const Expected expected = expectedWalk(reply.get(), reads);
 
-    linkCopyReplies(block.get(), reads.data(), static_cast<uint32_t>(reads.size()));
+    const bool good = linkCopyReplies(block.get(), reads.data(), static_cast<uint32_t>(reads.size()));
+
+    bool allCopied = true;
+    for (bool c : expected.copied) allCopied = allCopied && c;
+    FUZZ_CHECK(good == (expected.reachedEnd && allCopied));
 
     for (size_t k = 0; k < reads.size(); ++k) {
         FUZZ_CHECK(buffers[k].guardsIntact());
