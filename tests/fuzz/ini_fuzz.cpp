@@ -89,7 +89,9 @@ Names namesIn(const std::string& text) {
     Names n;
     std::string section, line;
     bool inSection = false;
-    for (char c : text) {
+    static const std::string BYTE_ORDER_MARK = "\xEF\xBB\xBF";
+    const size_t start = text.compare(0, 3, BYTE_ORDER_MARK) == 0 ? 3 : 0;
+    for (char c : text.substr(start)) {
         if (c == '\r' || c == '\n') {
             noteLine(line, n, &section, &inSection);
             line.clear();
