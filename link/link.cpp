@@ -25,16 +25,6 @@ constexpr uint32_t SHORT_READ = 8;
 static_assert(LINK_BLOCK_SIZE - LINK_BLOCK_CAPACITY >= SHORT_READ,
               "a short read's clearing store stays inside the block");
 
-// Where each queued read's data goes. The record's `destination` holds the index + 1,
-// never an address: the module could rewrite the field, and a 64-bit address does not
-// fit. `position` and `size` are what we queued, so a changed reply cannot redirect
-// or lengthen a copy.
-struct PendingRead {
-    void* buffer;
-    uint32_t position;
-    uint32_t size;
-};
-
 platform::WindowRef interfaceWindow = 0;
 uint32_t ipcMessage = 0;
 uint16_t blockAtom = 0;
@@ -42,7 +32,7 @@ platform::MappingRef blockMapping = 0;
 uint8_t* blockView = nullptr;
 uint32_t blockUsed = 0;  // bytes taken by queued records; the cursor is blockView + this
 uint32_t openCounter = 0;
-PendingRead pendingReads[MAX_READS];
+LinkPendingRead pendingReads[MAX_READS];
 uint32_t pendingCount = 0;
 bool (*waitHook)() = nullptr;
 
@@ -85,16 +75,13 @@ void copyData(void* to, const uint8_t* from, uint32_t size) {
     }
 }
 
-// Copies the reply's read data to the callers' buffers, walking the records from `pos`
-// with `copied` reads already back. Whatever the module left in the headers, nothing is
-// read or written outside the block, and a record is copied only when it is exactly the
-// read we queued at that place. True when the walk reached the end mark and every
-// queued read came back: only then is the exchange a good one.
-bool copyRepliesFrom(uint64_t pos, uint32_t copied) {
+// The checked walk over the reply's records from `pos`, with `copied` reads already back.
+bool copyRepliesFrom(uint8_t* block, const LinkPendingRead* reads, uint32_t readCount,
+                     uint64_t pos, uint32_t copied) {
     while (pos + 4 <= LINK_BLOCK_SIZE) {
-        uint8_t* rec = blockView + pos;
+        uint8_t* rec = block + pos;
         uint32_t type = readLe32(rec + LINK_RECORD_TYPE_AT);
-        if (type == LINK_RECORD_END) return copied == pendingCount;
+        if (type == LINK_RECORD_END) return copied == readCount;
         uint32_t header = linkRecordHeader(type);
         if (header == 0) {
             writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_END);
@@ -104,8 +91,8 @@ bool copyRepliesFrom(uint64_t pos, uint32_t copied) {
         uint32_t size = readLe32(rec + LINK_RECORD_SIZE_AT);
         if (type == LINK_RECORD_READ) {
             uint32_t destination = readLe32(rec + LINK_RECORD_DESTINATION_AT);
-            if (destination != 0 && destination - 1 < pendingCount) {
-                const PendingRead& read = pendingReads[destination - 1];
+            if (destination != 0 && destination - 1 < readCount) {
+                const LinkPendingRead& read = reads[destination - 1];
                 if (read.position == pos && read.size == size && read.buffer &&
                     pos + header + size <= LINK_BLOCK_SIZE) {
                     copyData(read.buffer, rec + header, size);
@@ -118,25 +105,31 @@ bool copyRepliesFrom(uint64_t pos, uint32_t copied) {
     return false;
 }
 
-// The walk above, with a shortcut for its usual course: while the records are the
-// pending reads back to back, each with the type, size and destination we wrote, the
-// walk would visit exactly them and copy each. At the first record that is anything
-// else the walk itself takes over from there.
-bool copyReplies() {
+}  // namespace
+
+// Whatever the module left in the headers, nothing is read or written outside the block,
+// and a record is copied only when it is exactly the read we queued at that place. A
+// shortcut takes the walk's usual course: while the records are the pending reads back to
+// back, each with the type, size and destination we wrote, the walk would visit exactly
+// them and copy each. At the first record that is anything else the walk takes over.
+bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t readCount) {
     uint64_t pos = 0;
     uint32_t k = 0;
-    for (; k < pendingCount; ++k) {
-        const PendingRead& read = pendingReads[k];
-        const uint8_t* rec = blockView + pos;
-        if (read.position != pos || readLe32(rec + LINK_RECORD_TYPE_AT) != LINK_RECORD_READ ||
+    for (; k < readCount; ++k) {
+        const LinkPendingRead& read = reads[k];
+        const uint8_t* rec = block + pos;
+        if (read.position != pos || pos + LINK_READ_HEADER + read.size > LINK_BLOCK_SIZE ||
+            readLe32(rec + LINK_RECORD_TYPE_AT) != LINK_RECORD_READ ||
             readLe32(rec + LINK_RECORD_SIZE_AT) != read.size ||
             readLe32(rec + LINK_RECORD_DESTINATION_AT) != k + 1)
             break;
         copyData(read.buffer, rec + LINK_READ_HEADER, read.size);
         pos += LINK_READ_HEADER + read.size;
     }
-    return copyRepliesFrom(pos, k);
+    return copyRepliesFrom(block, reads, readCount, pos, k);
 }
+
+namespace {
 
 bool handshake(LinkError* error) {
     for (int attempt = 0; attempt < HANDSHAKE_ATTEMPTS; attempt++) {
@@ -253,7 +246,7 @@ bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* erro
     *error = LINK_OK;
     uint32_t reference = 0;
     if (destination) {
-        pendingReads[pendingCount] = PendingRead{destination, at, size};
+        pendingReads[pendingCount] = LinkPendingRead{destination, at, size};
         reference = ++pendingCount;
     }
     writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_READ);
@@ -303,7 +296,7 @@ bool linkProcess(LinkError* error) {
         *error = LINK_NOT_PROCESSED;
         sent = false;
     }
-    if (sent && !copyReplies()) {
+    if (sent && !linkCopyReplies(blockView, pendingReads, pendingCount)) {
         *error = LINK_REPLY_DAMAGED;
         sent = false;
     }

@@ -39,6 +39,24 @@ bool linkProcess(LinkError* error);
 // exchange up (LINK_GIVEN_UP). nullptr: no hook.
 void setLinkWaitHook(bool (*stillWaiting)());
 
+// Where a queued read's data goes. The record's destination word holds the entry's index
+// + 1, never an address: the module could rewrite the field, and a 64-bit address does
+// not fit. `position` (where the record starts in the block) and `size` are what we
+// queued, so a changed reply cannot redirect or lengthen a copy.
+struct LinkPendingRead {
+    void* buffer;  // never null
+    uint32_t position;
+    uint32_t size;
+};
+
+// The walk over a reply: copies each read's data from `block` (LINK_BLOCK_SIZE bytes,
+// written by another process) to its entry of `reads` (`readCount` entries). True when
+// the walk reached the end mark and every queued read came back: only then is the
+// exchange a good one. A record of no known type ends the walk and is marked as the
+// block's end. linkProcess runs it on every answered exchange; it stands alone so that
+// the tests can feed it any block.
+bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t readCount);
+
 // Handshake words of the last open attempt.
 extern uint32_t interfaceVersion;
 extern uint32_t simulatorVersion;

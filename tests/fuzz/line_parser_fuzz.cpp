@@ -4,10 +4,10 @@
 // that condition references reach the lookup.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 #include "config/line_parser.h"
+#include "fuzz_check.h"
 
 namespace {
 
@@ -23,10 +23,6 @@ void prepareTable() {
         storeItem(key, r);
     }
     itemCount = STORED_CONDITIONS;
-}
-
-void check(bool ok) {
-    if (!ok) std::abort();
 }
 
 }  // namespace
@@ -57,20 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int result = parseItemLine(itemCount, deviceType, kind, 5, 2, line, 0, 0);
 
     const size_t after = strnlen(line, LINE_BUFFER_SIZE);
-    check(after < LINE_BUFFER_SIZE);
-    check(result == 1 || result == -1 || result == 0);
+    FUZZ_CHECK(after < LINE_BUFFER_SIZE);
+    FUZZ_CHECK(result == 1 || result == -1 || result == 0);
     if (result == 0) {
         // The verdict goes at the end; nothing of the line before it is lost.
-        check(after >= keptLength && std::memcmp(line, original, keptLength) == 0);
-        check(after == LINE_BUFFER_SIZE - 1 || std::strstr(line + keptLength, " <<< ") != nullptr);
+        FUZZ_CHECK(after >= keptLength && std::memcmp(line, original, keptLength) == 0);
+        FUZZ_CHECK(after == LINE_BUFFER_SIZE - 1 || std::strstr(line + keptLength, " <<< ") != nullptr);
     } else {
-        check(std::strstr(line, "<<<") == nullptr);
+        FUZZ_CHECK(std::strstr(line, "<<<") == nullptr);
         const ItemRecord& r = itemTable[itemCount];
         uint32_t literals = r.flags & (FLAG_HAS_NUMBER | FLAG_HAS_STRING | FLAG_TEXT_MATCH);
-        check((literals & (literals - 1)) == 0);
-        check(r.kind == kind && r.index == 5 && r.unit == 2);
-        for (uint8_t ref : r.requiredConditions) check(ref == 0 || (ref & 1) == 1);
-        for (uint8_t ref : r.excludedConditions) check(ref == 0 || (ref & 1) == 1);
+        FUZZ_CHECK((literals & (literals - 1)) == 0);
+        FUZZ_CHECK(r.kind == kind && r.index == 5 && r.unit == 2);
+        for (uint8_t ref : r.requiredConditions) FUZZ_CHECK(ref == 0 || (ref & 1) == 1);
+        for (uint8_t ref : r.excludedConditions) FUZZ_CHECK(ref == 0 || (ref & 1) == 1);
     }
     delete[] original;
     delete[] line;
