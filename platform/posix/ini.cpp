@@ -288,6 +288,11 @@ Edit applyPut(const std::string& text, const char* section, const char* key,
         std::string replacement(data + line.name.begin, line.name.end - line.name.begin);
         replacement += '=';
         replacement += v;
+        // Blanks at the end of a value are not compared above: the line may say it already.
+        const size_t oldLength = line.visibleEnd - line.trimmed.begin;
+        if (replacement.size() == oldLength &&
+            std::memcmp(data + line.trimmed.begin, replacement.data(), oldLength) == 0)
+            return Edit::UNCHANGED;
         *out = text;
         // Bytes after a NUL are invisible to reads but still the user's: they stay.
         out->replace(line.trimmed.begin, line.visibleEnd - line.trimmed.begin, replacement);

@@ -148,6 +148,8 @@ TEST(IniEdit, KeepsEveryByteTheWriteDoesNotConcern) {
          "S", "k", "2", ini::Edit::CHANGED, std::string("[S]\r\nk=2\0tail\r\n", 15)},
         {"byte-order mark stays in front", "\xEF\xBB\xBF[S]\r\nk=1\r\n", "S", "j", "2",
          ini::Edit::CHANGED, "\xEF\xBB\xBF[S]\r\nk=1\r\nj=2\r\n"},
+        {"same value with the same trailing blanks does not touch", "[S]\r\nk=abc \r\n", "S", "k",
+         "abc ", ini::Edit::UNCHANGED, ""},
         {"same value does not touch", "[S]\r\nk = v\r\n", "S", "k", "v", ini::Edit::UNCHANGED, ""},
         {"absent key delete does not touch", "[S]\r\nk=v\r\n", "S", "x", K, ini::Edit::UNCHANGED, ""},
         {"absent section delete does not touch", "[S]\r\nk=v\r\n", "T", K, K, ini::Edit::UNCHANGED, ""},
