@@ -1,0 +1,92 @@
+// An optional record of what the evaluation did to each item, for a tool that explains
+// the outputs (norvalume-watch). The evaluation fills it as it goes, so the tool shows
+// what the evaluation did rather than reading the rules a second time. The program never
+// sets one: every hook is then the test of one pointer.
+#pragma once
+
+#include <cstdint>
+
+// Where an item's last evaluation ended.
+enum TraceStop : uint8_t {
+    TRACE_GATE_CLOSED = 1,   // a Needs gate of its section was closed
+    TRACE_REFERENCE_FAILED,  // a condition reference did not hold
+    TRACE_FLASH_DARK,        // in the dark phase of a flash: its value was not looked at
+    TRACE_TIMED_SWITCH,      // its timed period ended in this scan
+    TRACE_DONE,              // evaluated through to its value
+};
+
+struct ItemTrace {
+    uint32_t scan;            // EvalTrace::scan at the last evaluation; 0: never evaluated
+    TraceStop stop;
+    uint32_t closedGates;     // the FLAG_NEEDS_* bits whose gate was closed
+    uint8_t failedReference;  // the reference that did not hold (condition number + 1)
+    bool failedExcluded;      // it was a !C reference, and its condition held
+    bool flashing;            // a flash was running
+    bool decoded;             // decodedValue and scaledValue are this evaluation's
+    bool valued;              // value is this evaluation's
+    bool sent;                // the output was sent in this evaluation
+    uint8_t raw[8];           // the bytes the scan read, before the mask
+    double decodedValue;      // read as the value type says, after the mask
+    double scaledValue;       // after * and /
+    float value;              // the comparison, text match, value or level it stands for
+    int displayMode;          // of the display text below
+    char displayText[32];     // the text built when the display was last sent
+};
+
+struct EvalTrace {
+    ItemTrace* items;  // one per record of the item table
+    int32_t count;
+    uint32_t scan;     // the tool counts it up before each scan
+};
+
+// Keeps a trace in `trace` from the next evaluation on (nullptr: none). The tool sizes it
+// to the item table and sets it again after every load.
+void setEvalTrace(EvalTrace* trace);
+
+// nullptr: no trace is kept (the program).
+extern EvalTrace* evalTrace;
+// The record of the item under evaluation; nullptr when no trace is kept.
+extern ItemTrace* tracedItem;
+
+// Out of line, so the hooks below stay one test each when no trace is kept.
+void traceStart(int32_t i, const uint8_t raw[8]);
+void traceDisplayText(const char* text, int mode);
+
+inline void traceBegin(int32_t i, const uint8_t raw[8]) {
+    tracedItem = nullptr;
+    if (evalTrace) traceStart(i, raw);
+}
+inline void traceGates(uint32_t closed) {
+    if (!tracedItem) return;
+    tracedItem->stop = TRACE_GATE_CLOSED;
+    tracedItem->closedGates = closed;
+}
+inline void traceReference(uint8_t ref, bool excluded) {
+    if (!tracedItem) return;
+    tracedItem->stop = TRACE_REFERENCE_FAILED;
+    tracedItem->failedReference = ref;
+    tracedItem->failedExcluded = excluded;
+}
+inline void traceStop(TraceStop stop) {
+    if (tracedItem) tracedItem->stop = stop;
+}
+inline void traceFlashing() {
+    if (tracedItem) tracedItem->flashing = true;
+}
+inline void traceDecoded(double decoded, double scaled) {
+    if (!tracedItem) return;
+    tracedItem->decoded = true;
+    tracedItem->decodedValue = decoded;
+    tracedItem->scaledValue = scaled;
+}
+inline void traceValue(float value) {
+    if (!tracedItem) return;
+    tracedItem->valued = true;
+    tracedItem->value = value;
+}
+inline void traceSent() {
+    if (tracedItem) tracedItem->sent = true;
+}
+inline void traceDisplay(const char* text, int mode) {
+    if (tracedItem) traceDisplayText(text, mode);
+}
