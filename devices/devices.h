@@ -66,6 +66,22 @@ enum DisplayMode : int { DISPLAY_FIT = 0, DISPLAY_TEST_PATTERN = 1, DISPLAY_OVER
 // `mode` is a DisplayMode; any positive value shows the test pattern.
 void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display, int mode);
 
+// --- What leaves for the panels, told to a tool that shows it (norvalume-watch) whether
+// or not a library is bound: with an observer set, every output counts as written even
+// where the library lacks its entry point. nullptr (the program): nobody is told.
+struct OutputObserver {
+    // The unit's lit light bits after a write.
+    void (*lights)(int32_t type, uint8_t unit, uint32_t lit);
+    void (*brightness)(int32_t type, uint8_t unit, int32_t level);
+    // `text` as it leaves for the display (right-aligned, or the test pattern); `segments`
+    // the 16 bytes a segment display is sent, nullptr when the text itself is sent.
+    void (*display)(int32_t type, uint8_t unit, uint16_t display, const char* text,
+                    const uint8_t* segments);
+};
+// Every member must be set. Read by lights.cpp and display.cpp.
+extern const OutputObserver* outputObserver;
+void setOutputObserver(const OutputObserver* observer);
+
 // --- The record of written outputs, kept by lights.cpp and display.cpp.
 void noteOutputWritten(int32_t type, uint8_t unit, uint8_t bit);
 // Clears the light masks, the GFMCPPRO shadow and the record; part of resetDevices.
