@@ -25,11 +25,12 @@ constexpr uint32_t MAX_READS = LINK_BLOCK_CAPACITY / LINK_READ_HEADER;
 // Where each queued read's data goes. The record's `destination` holds the index + 1,
 // never an address: the module could rewrite the field, and a 64-bit address does not
 // fit. `position` and `size` are what we queued, so a changed reply cannot redirect
-// or lengthen a copy.
+// or lengthen a copy; `offset` is what we asked for, whatever the reply says.
 struct PendingRead {
     void* buffer;
     uint32_t position;
     uint32_t size;
+    uint32_t offset;
 };
 
 platform::WindowRef interfaceWindow = 0;
@@ -42,6 +43,7 @@ uint32_t openCounter = 0;
 PendingRead pendingReads[MAX_READS];
 uint32_t pendingCount = 0;
 bool (*waitHook)() = nullptr;
+LinkReadObserver readObserver = nullptr;
 
 bool fail(LinkError* error, LinkError code) {
     *error = code;
@@ -96,6 +98,7 @@ bool copyReplies() {
                 if (read.position == pos && read.size == size && read.buffer &&
                     pos + header + size <= LINK_BLOCK_SIZE) {
                     if (size) std::memcpy(read.buffer, rec + header, size);
+                    if (readObserver) readObserver(read.offset, rec + header, size);
                     ++copied;
                 }
             }
@@ -126,6 +129,8 @@ bool handshake(LinkError* error) {
 }  // namespace
 
 void setLinkWaitHook(bool (*stillWaiting)()) { waitHook = stillWaiting; }
+
+void setLinkReadObserver(LinkReadObserver observer) { readObserver = observer; }
 
 bool interfaceVersionAccepted(uint32_t interfaceWord) {
     return interfaceWord >= MIN_INTERFACE_VERSION_WORD;
@@ -217,7 +222,7 @@ bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* erro
     uint8_t* rec = blockView + blockUsed;
     uint32_t reference = 0;
     if (destination) {
-        pendingReads[pendingCount] = PendingRead{destination, blockUsed, size};
+        pendingReads[pendingCount] = PendingRead{destination, blockUsed, size, offset};
         reference = ++pendingCount;
     }
     writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_READ);

@@ -39,6 +39,12 @@ bool linkProcess(LinkError* error);
 // exchange up (LINK_GIVEN_UP). nullptr: no hook.
 void setLinkWaitHook(bool (*stillWaiting)());
 
+// Told of every read of an exchange the module answered, once its data has reached the
+// caller's buffer: for a tool that records what a scan read (norvalume-watch). nullptr:
+// nobody is told (the program).
+typedef void (*LinkReadObserver)(uint32_t offset, const uint8_t* data, uint32_t size);
+void setLinkReadObserver(LinkReadObserver observer);
+
 // Handshake words of the last open attempt.
 extern uint32_t interfaceVersion;
 extern uint32_t simulatorVersion;
