@@ -177,6 +177,8 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     }
     if (result == PARSE_REJECTED && walk.observer && walk.observer->lineRejected)
         walk.observer->lineRejected(section, key, appendedError(lineValue));
+    if (result != PARSE_REJECTED && walk.observer && walk.observer->lineAccepted)
+        walk.observer->lineAccepted(section, key, lineValue, itemCount - 1);
 
     const char* replacement = nullptr;
     if (length <= READ_LIMIT - 1) {

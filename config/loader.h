@@ -14,8 +14,9 @@ struct LoadInputs {
     bool versionTooOld;          // the interface module is older than 3.465
 };
 
-// What a caller outside the program (norvalume-check) wants to see of one load: every
-// line the parser rejected, and every change the load makes to the file. With dryRun
+// What a caller outside the program (norvalume-check, norvalume-watch) wants to see of
+// one load: every line the parser rejected or accepted, and every change the load makes
+// to the file. With dryRun
 // set the changes are only reported, the file is left exactly as it was.
 struct LoadObserver {
     // `errorText` is the appended text, starting " <<< ".
@@ -23,6 +24,9 @@ struct LoadObserver {
     // `value` nullptr: the key is deleted.
     void (*fileChange)(const char* section, const char* key, const char* value);
     bool dryRun;
+    // Every line accepted, with the position of its record in the item table and its
+    // text as the parser read it (an old annotation cut off).
+    void (*lineAccepted)(const char* section, const char* key, const char* line, int32_t item);
 };
 
 // One load, straight away: rebuilds the item table from the file. `observer` may be
