@@ -139,7 +139,7 @@ static void notApplicable(int32_t i) {
 static bool applies(ItemRecord& item, int32_t i) {
     const uint32_t closed = closedGates(item);
     if (closed) {
-        traceGates(closed);
+        traceEnd(TRACE_GATE_CLOSED, closed);
         item.flags |= FLAG_OUTPUT_COUNT;
         notApplicable(i);
         return false;
@@ -149,7 +149,8 @@ static bool applies(ItemRecord& item, int32_t i) {
         uint8_t excluded = item.excludedConditions[slot];
         const bool requiredFails = required != 0 && !conditionTrue(required, i);
         if (requiredFails || (excluded != 0 && conditionTrue(excluded, i))) {
-            traceReference(requiredFails ? required : excluded, !requiredFails);
+            traceEnd(TRACE_REFERENCE_FAILED, 0, requiredFails ? required : excluded,
+                     !requiredFails);
             notApplicable(i);
             return false;
         }
@@ -354,7 +355,7 @@ int evaluateItem(int32_t i, uint32_t now) {
 
     if (!applies(item, i)) return 0;
     if (flashIsDark(item, i, now, &update.forced)) {
-        traceStop(TRACE_FLASH_DARK);
+        traceEnd(TRACE_FLASH_DARK);
         return 1;
     }
 
@@ -366,7 +367,7 @@ int evaluateItem(int32_t i, uint32_t now) {
         decodeBytes(item, update);
     }
     if (!update.changed && timedSwitch(item, i, now)) {
-        traceStop(TRACE_TIMED_SWITCH);
+        traceEnd(TRACE_TIMED_SWITCH);
         return 1;
     }
     if (update.forced || (update.changed && item.kind != KIND_CONDITION))

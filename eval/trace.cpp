@@ -17,14 +17,12 @@ void traceStart(int32_t i, const uint8_t raw[8]) {
     if (i < 0 || i >= evalTrace->count) return;
     ItemTrace& t = evalTrace->items[i];
     t.scan = evalTrace->scan;
-    t.stop = TRACE_DONE;
-    t.closedGates = 0;
-    t.failedReference = 0;
-    t.failedExcluded = false;
+    t.end = TraceEnd{TRACE_DONE, 0, 0, false};
     t.flashing = false;
-    t.decoded = false;
-    t.valued = false;
     t.sent = false;
+    t.decoded.known = false;
+    t.scaled.known = false;
+    t.value.known = false;
     std::memcpy(t.raw, raw, sizeof t.raw);
     tracedItem = &t;
 }

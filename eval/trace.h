@@ -15,22 +15,31 @@ enum TraceStop : uint8_t {
     TRACE_DONE,              // evaluated through to its value
 };
 
-struct ItemTrace {
-    uint32_t scan;            // EvalTrace::scan at the last evaluation; 0: never evaluated
+// Where an evaluation ended, and what closed or failed on the way there.
+struct TraceEnd {
     TraceStop stop;
     uint32_t closedGates;     // the FLAG_NEEDS_* bits whose gate was closed
     uint8_t failedReference;  // the reference that did not hold (condition number + 1)
     bool failedExcluded;      // it was a !C reference, and its condition held
-    bool flashing;            // a flash was running
-    bool decoded;             // decodedValue and scaledValue are this evaluation's
-    bool valued;              // value is this evaluation's
-    bool sent;                // the output was sent in this evaluation
-    uint8_t raw[8];           // the bytes the scan read, before the mask
-    double decodedValue;      // read as the value type says, after the mask
-    double scaledValue;       // after * and /
-    float value;              // the comparison, text match, value or level it stands for
-    int displayMode;          // of the display text below
-    char displayText[32];     // the text built when the display was last sent
+};
+
+// A number the evaluation worked out; not known when it did not get that far.
+struct TraceNumber {
+    bool known;
+    double value;
+};
+
+struct ItemTrace {
+    uint32_t scan;          // EvalTrace::scan at the last evaluation; 0: never evaluated
+    TraceEnd end;
+    bool flashing;          // a flash was running
+    bool sent;              // the output was sent in this evaluation
+    uint8_t raw[8];         // the bytes the scan read, before the mask
+    TraceNumber decoded;    // read as the value type says, after the mask
+    TraceNumber scaled;     // after * and /
+    TraceNumber value;      // the comparison, text match, value or level it stands for
+    int displayMode;        // of the display text below
+    char displayText[32];   // the text built when the display was last sent
 };
 
 struct EvalTrace {
@@ -56,33 +65,20 @@ inline void traceBegin(int32_t i, const uint8_t raw[8]) {
     tracedItem = nullptr;
     if (evalTrace) traceStart(i, raw);
 }
-inline void traceGates(uint32_t closed) {
-    if (!tracedItem) return;
-    tracedItem->stop = TRACE_GATE_CLOSED;
-    tracedItem->closedGates = closed;
-}
-inline void traceReference(uint8_t ref, bool excluded) {
-    if (!tracedItem) return;
-    tracedItem->stop = TRACE_REFERENCE_FAILED;
-    tracedItem->failedReference = ref;
-    tracedItem->failedExcluded = excluded;
-}
-inline void traceStop(TraceStop stop) {
-    if (tracedItem) tracedItem->stop = stop;
+inline void traceEnd(TraceStop stop, uint32_t closedGates = 0, uint8_t failedReference = 0,
+                     bool failedExcluded = false) {
+    if (tracedItem) tracedItem->end = TraceEnd{stop, closedGates, failedReference, failedExcluded};
 }
 inline void traceFlashing() {
     if (tracedItem) tracedItem->flashing = true;
 }
 inline void traceDecoded(double decoded, double scaled) {
     if (!tracedItem) return;
-    tracedItem->decoded = true;
-    tracedItem->decodedValue = decoded;
-    tracedItem->scaledValue = scaled;
+    tracedItem->decoded = TraceNumber{true, decoded};
+    tracedItem->scaled = TraceNumber{true, scaled};
 }
 inline void traceValue(float value) {
-    if (!tracedItem) return;
-    tracedItem->valued = true;
-    tracedItem->value = value;
+    if (tracedItem) tracedItem->value = TraceNumber{true, value};
 }
 inline void traceSent() {
     if (tracedItem) tracedItem->sent = true;

@@ -7,31 +7,19 @@
 
 #include "eval/trace.h"
 #include "eval_fixture.h"
-#include "fake_platform/fake_dl.h"
-#include "fake_platform/fake_time.h"
 
 using namespace evaltest;
 
 namespace {
 
-class Trace : public ::testing::Test {
+class Trace : public BoundEvaluation {
 protected:
     std::vector<ItemTrace> items;
     EvalTrace trace{};
 
-    void SetUp() override {
-        fake::resetTime();
-        fake::nowMs = 10000;
-        fake::installFakeLibrary();
-        ASSERT_TRUE(bindDeviceLibrary(nullptr));
-        fake::clearDlLog();
-        resetSimStatus();
-        std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
-    }
     void TearDown() override {
         setEvalTrace(nullptr);
-        freeItemTable();
-        unbindDeviceLibrary();
+        BoundEvaluation::TearDown();
     }
     // Traces the table as it stands, all but the last `untraced` records.
     void traceTable(int32_t untraced = 0) {
@@ -90,24 +78,24 @@ TEST_F(Trace, NamesWhereEachEvaluationEndedAndWithWhatValues) {
     evaluateAll();
 
     const ItemTrace& g = items[2];
-    EXPECT_EQ(g.stop, TRACE_GATE_CLOSED);
-    EXPECT_EQ(g.closedGates, uint32_t(FLAG_NEEDS_V | FLAG_NEEDS_A));  // every closed gate
-    EXPECT_EQ(items[3].stop, TRACE_REFERENCE_FAILED);
-    EXPECT_EQ(items[3].failedReference, 1);
-    EXPECT_FALSE(items[3].failedExcluded);
-    EXPECT_EQ(items[4].failedReference, 2);
-    EXPECT_TRUE(items[4].failedExcluded);
+    EXPECT_EQ(g.end.stop, TRACE_GATE_CLOSED);
+    EXPECT_EQ(g.end.closedGates, uint32_t(FLAG_NEEDS_V | FLAG_NEEDS_A));  // every closed gate
+    EXPECT_EQ(items[3].end.stop, TRACE_REFERENCE_FAILED);
+    EXPECT_EQ(items[3].end.failedReference, 1);
+    EXPECT_FALSE(items[3].end.failedExcluded);
+    EXPECT_EQ(items[4].end.failedReference, 2);
+    EXPECT_TRUE(items[4].end.failedExcluded);
 
     const ItemTrace& c = items[5];
-    EXPECT_EQ(c.stop, TRACE_DONE);
+    EXPECT_EQ(c.end.stop, TRACE_DONE);
     EXPECT_EQ(c.raw[0], 0x34);  // as read, before the mask
-    EXPECT_TRUE(c.decoded);
-    EXPECT_EQ(c.decodedValue, 3072.0);
-    EXPECT_EQ(c.scaledValue, 1536.0);
-    EXPECT_EQ(c.value, 1.0f);
+    EXPECT_TRUE(c.decoded.known);
+    EXPECT_EQ(c.decoded.value, 3072.0);
+    EXPECT_EQ(c.scaled.value, 1536.0);
+    EXPECT_EQ(c.value.value, 1.0f);
     EXPECT_TRUE(c.sent);
-    EXPECT_FALSE(items[6].decoded);  // a text match reads no number
-    EXPECT_EQ(items[6].value, 1.0f);
+    EXPECT_FALSE(items[6].decoded.known);  // a text match reads no number
+    EXPECT_EQ(items[6].value.value, 1.0f);
     EXPECT_EQ(std::string(items[7].displayText), "0250");
     EXPECT_EQ(items[7].scan, 2u);
 
@@ -128,8 +116,8 @@ TEST_F(Trace, FlashPhasesAndTimedEndsAreNamed) {
     std::vector<std::string> seen;
     for (int n = 0; n < 4; ++n) {
         evaluateAll();
-        seen.push_back(std::to_string(items[0].stop) + (items[0].flashing ? "f" : "") + " " +
-                       std::to_string(items[1].stop));
+        seen.push_back(std::to_string(items[0].end.stop) + (items[0].flashing ? "f" : "") + " " +
+                       std::to_string(items[1].end.stop));
         fake::advance(200);
     }
     EXPECT_EQ(seen, (std::vector<std::string>{"5 5", "3f 5", "5f 5", "3f 4"}));
