@@ -8,6 +8,7 @@
 #include "config/items.h"
 #include "eval/eval.h"
 #include "link/link.h"
+#include "tools/common/common.h"
 #include "tools/watch/watch.h"
 
 namespace watch {
@@ -33,11 +34,8 @@ std::string bytesValue(const ItemRecord& item, const uint8_t* raw) {
         return text;
     }
     std::string hex;
-    for (int b = 0; b < 8; ++b) {
-        std::snprintf(text, sizeof text, b ? " %02X" : "%02X", raw[b]);
-        hex += text;
-    }
-    return hex;
+    tools::appendHexBytes(hex, raw, 8);
+    return hex.substr(1);
 }
 
 }  // namespace
@@ -88,7 +86,7 @@ bool evaluatedNow(int32_t i) {
 }
 
 bool lineApplied(int32_t i) {
-    const TraceStop stop = session.traces[static_cast<size_t>(i)].stop;
+    const TraceStop stop = session.traces[static_cast<size_t>(i)].end.stop;
     return evaluatedNow(i) && stop != TRACE_GATE_CLOSED && stop != TRACE_REFERENCE_FAILED;
 }
 
@@ -102,21 +100,22 @@ std::string notApplyingReason(int32_t i) {
     const ItemTrace& t = session.traces[static_cast<size_t>(i)];
     if (!evaluatedNow(i)) return "not evaluated in this scan";
     char text[96];
-    if (t.stop == TRACE_REFERENCE_FAILED) {
-        const int n = t.failedReference - 1;
-        std::snprintf(text, sizeof text, t.failedExcluded ? "!C%d: C%d is true" : "C%d is false",
-                      n, n);
+    if (t.end.stop == TRACE_REFERENCE_FAILED) {
+        const int n = t.end.failedReference - 1;
+        std::snprintf(text, sizeof text,
+                      t.end.failedExcluded ? "!C%d: C%d is true" : "C%d is false", n, n);
         return text;
     }
     std::string closed = "Needs closed:";
-    if (t.closedGates & FLAG_NEEDS_V) {
+    if (t.end.closedGates & FLAG_NEEDS_V) {
         std::snprintf(text, sizeof text, " V%u (volts %.2f)", itemTable[i].minVoltage,
                       simStatus.busVoltage);
         closed += text;
     }
-    if (t.closedGates & FLAG_NEEDS_B) closed += " Battery (off)";
-    if (t.closedGates & FLAG_NEEDS_A) closed += " Avionics (off)";
-    if (t.closedGates & FLAG_NEEDS_E) closed += " E (failure " + number(simStatus.failureByte) + ")";
+    if (t.end.closedGates & FLAG_NEEDS_B) closed += " Battery (off)";
+    if (t.end.closedGates & FLAG_NEEDS_A) closed += " Avionics (off)";
+    if (t.end.closedGates & FLAG_NEEDS_E)
+        closed += " E (failure " + number(simStatus.failureByte) + ")";
     return closed;
 }
 
@@ -124,20 +123,21 @@ std::string valueText(int32_t i) {
     const ItemRecord& item = itemTable[i];
     const ItemTrace& t = session.traces[static_cast<size_t>(i)];
     if (!lineApplied(i)) return "-";
-    if (t.stop == TRACE_FLASH_DARK) return "(dark phase of its flash)";
+    if (t.end.stop == TRACE_FLASH_DARK) return "(dark phase of its flash)";
     if (item.flags & FLAG_TEXT_MATCH)
         return "text " + quoted(reinterpret_cast<const char*>(item.literal), 8) +
-               (t.value != 0 ? " found" : " not found");
+               (t.value.value != 0 ? " found" : " not found");
     if ((item.flags & (FLAG_HAS_STRING | FLAG_HAS_OFFSET)) == FLAG_HAS_STRING)
         return quoted(reinterpret_cast<const char*>(item.literal), 8);
-    if (!t.valued) {
+    if (!t.value.known) {
         if (item.flags & FLAG_HAS_OFFSET) return bytesValue(item, t.raw);
         return number(floatOf(item.literal));
     }
-    const std::string value = t.decoded ? number(t.scaledValue) : number(floatOf(item.literal));
+    const std::string value =
+        t.decoded.known ? number(t.scaled.value) : number(floatOf(item.literal));
     if ((item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER)) == (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER))
         return value + " " + compareText(item.compareOp) + number(floatOf(item.literal)) + ": " +
-               (t.value != 0 ? "true" : "false");
+               (t.value.value != 0 ? "true" : "false");
     return value;
 }
 
@@ -176,10 +176,9 @@ std::string simulatorLine() {
     if (itemCount <= 0) return "simulator: connected";
     if (!session.scanRead) return "simulator: connected, no answer to the last scan";
     char text[160];
-    std::snprintf(text, sizeof text,
-                  "simulator: volts %.2f  battery %s  avionics %s  failure %u", simStatus.busVoltage,
-                  simStatus.powerBytes[0] ? "on" : "off", simStatus.powerBytes[1] ? "on" : "off",
-                  simStatus.failureByte);
+    std::snprintf(text, sizeof text, "simulator: volts %.2f  battery %s  avionics %s  failure %u",
+                  simStatus.busVoltage, simStatus.powerBytes[0] ? "on" : "off",
+                  simStatus.powerBytes[1] ? "on" : "off", simStatus.failureByte);
     std::string line = text;
     if (simStatus.controlByte & CONTROL_BLANK_BIT) line += "  panels dark (control byte)";
     if (textMatchUsed)

@@ -1,24 +1,24 @@
 // A recording as a norvalume-sim script; see recording.h.
 #include "tools/watch/recording.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <set>
 
 #include "config/items.h"
+#include "tools/common/common.h"
 
 namespace watch {
 
 namespace {
 
+// The bytes as one run of hex digits, as the command takes them.
 std::string hexRun(const std::vector<uint8_t>& bytes) {
-    std::string out;
-    char two[4];
-    for (uint8_t b : bytes) {
-        std::snprintf(two, sizeof two, "%02X", b);
-        out += two;
-    }
-    return out;
+    std::string spaced;
+    tools::appendHexBytes(spaced, bytes.data(), bytes.size());
+    spaced.erase(std::remove(spaced.begin(), spaced.end(), ' '), spaced.end());
+    return spaced;
 }
 
 uint64_t littleEndian(const std::vector<uint8_t>& bytes, size_t n) {
@@ -156,7 +156,8 @@ void recordScan(Recording& r, const std::vector<RecordedRead>& reads, uint32_t n
         if (!any && !first && now != r.lastBlockMs)
             std::fprintf(r.file, "wait %u\n", unsigned(now - r.lastBlockMs));
         any = true;
-        std::fprintf(r.file, "%s\n", setLine(r.replay, read.offset, *read.bytes, read.form).c_str());
+        const std::string line = setLine(r.replay, read.offset, *read.bytes, read.form);
+        std::fprintf(r.file, "%s\n", line.c_str());
     }
     if (!any) return;
     r.anyBlock = true;

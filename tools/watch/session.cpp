@@ -27,9 +27,7 @@ void onRejected(const char* section, const char* key, const char* error) {
 }
 
 UnitShown& unitFor(int32_t type, uint8_t unit) {
-    auto found = session.shown.find({type, unit});
-    if (found == session.shown.end()) found = session.shown.emplace(std::make_pair(type, unit), UnitShown{}).first;
-    return found->second;
+    return session.shown[std::make_pair(type, unit)];
 }
 
 void onLights(int32_t type, uint8_t unit, uint32_t lit) { unitFor(type, unit).lit = lit; }

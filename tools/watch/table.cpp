@@ -81,7 +81,8 @@ std::string tableFrame(const std::string& filter) {
         out += filter.empty() ? "(no line is read for these units)\n"
                               : "(no line matches \"" + filter + "\")\n";
     for (const Rejected& r : session.rejected) {
-        const std::string line = "rejected, never read: [" + r.section + "] " + r.key + ":" + r.error;
+        const std::string line =
+            "rejected, never read: [" + r.section + "] " + r.key + ":" + r.error;
         if (wanted.empty() || lower(line).find(wanted) != std::string::npos) out += line + "\n";
     }
     return out;

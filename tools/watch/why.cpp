@@ -8,6 +8,7 @@
 
 #include "config/items.h"
 #include "eval/eval.h"
+#include "tools/common/common.h"
 #include "tools/watch/watch.h"
 
 namespace watch {
@@ -24,12 +25,8 @@ std::string typeName(uint16_t type) {
 
 std::string hexBytes(const uint8_t* bytes, size_t n) {
     std::string out;
-    char text[4];
-    for (size_t b = 0; b < n; ++b) {
-        std::snprintf(text, sizeof text, b ? " %02X" : "%02X", bytes[b]);
-        out += text;
-    }
-    return out;
+    tools::appendHexBytes(out, bytes, n);
+    return out.empty() ? out : out.substr(1);
 }
 
 std::string hex4(uint32_t value) {
@@ -45,7 +42,7 @@ const ItemTrace& traceOf(int32_t i) { return session.traces[static_cast<size_t>(
 // The Needs gates of a line: each against the simulator's value, open or closed.
 std::string needsText(int32_t i) {
     const ItemRecord& item = itemTable[i];
-    const uint32_t closed = traceOf(i).closedGates;
+    const uint32_t closed = traceOf(i).end.closedGates;
     auto verdict = [&](uint32_t gate) { return (closed & gate) ? " closed" : " open"; };
     std::string out;
     char text[96];
@@ -61,7 +58,8 @@ std::string needsText(int32_t i) {
         out += std::string("; Avionics: ") + (simStatus.powerBytes[1] ? "on," : "off,") +
                verdict(FLAG_NEEDS_A);
     if (item.flags & FLAG_NEEDS_E)
-        out += "; E: failure " + std::to_string(simStatus.failureByte) + "," + verdict(FLAG_NEEDS_E);
+        out += "; E: failure " + std::to_string(simStatus.failureByte) + "," +
+               verdict(FLAG_NEEDS_E);
     return out.empty() ? out : "Needs" + out.substr(1);
 }
 
@@ -73,7 +71,8 @@ std::string truthText(int32_t i) {
     const bool compares =
         (item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER)) == (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER);
     if (compares || (item.kind != KIND_LIGHT && item.kind != KIND_CONDITION)) return "";
-    return traceOf(i).value != 0 ? " (on: 0.5 or more away from 0)" : " (off: within 0.5 of 0)";
+    return traceOf(i).value.value != 0 ? " (on: 0.5 or more away from 0)"
+                                        : " (off: within 0.5 of 0)";
 }
 
 // One reference of record `i` and the derivation of the condition it names.
@@ -85,8 +84,8 @@ void explainReference(int32_t i, uint8_t ref, bool excluded, bool* stopped, int 
     std::string verdict;
     if (*stopped) {
         verdict = "not looked at";
-    } else if (t.stop == TRACE_REFERENCE_FAILED && t.failedReference == ref &&
-               t.failedExcluded == excluded) {
+    } else if (t.end.stop == TRACE_REFERENCE_FAILED && t.end.failedReference == ref &&
+               t.end.failedExcluded == excluded) {
         verdict = "fails";
         *stopped = true;
     } else {
@@ -104,7 +103,7 @@ void explainReference(int32_t i, uint8_t ref, bool excluded, bool* stopped, int 
 
 void explainReferences(int32_t i, int depth, std::string& out) {
     const ItemRecord& item = itemTable[i];
-    bool stopped = traceOf(i).stop == TRACE_GATE_CLOSED;
+    bool stopped = traceOf(i).end.stop == TRACE_GATE_CLOSED;
     for (int slot = 0; slot < 8; ++slot) {
         if (item.requiredConditions[slot])
             explainReference(i, item.requiredConditions[slot], false, &stopped, depth, out);
@@ -120,7 +119,8 @@ void explainSource(int32_t i, int depth, std::string& out) {
     const ItemTrace& t = traceOf(i);
     if (!(item.flags & FLAG_HAS_OFFSET)) {
         if (item.flags & FLAG_HAS_STRING)
-            out += indent(depth) + "text " + quoted(reinterpret_cast<const char*>(item.literal), 8) + "\n";
+            out += indent(depth) + "text " +
+                   quoted(reinterpret_cast<const char*>(item.literal), 8) + "\n";
         else if (item.flags & FLAG_HAS_NUMBER)
             out += indent(depth) + "constant " + number(floatOf(item.literal)) + "\n";
         return;
@@ -145,18 +145,18 @@ void explainSource(int32_t i, int depth, std::string& out) {
 void explainValue(int32_t i, int depth, std::string& out) {
     const ItemRecord& item = itemTable[i];
     const ItemTrace& t = traceOf(i);
-    if (t.stop == TRACE_FLASH_DARK) {
+    if (t.end.stop == TRACE_FLASH_DARK) {
         out += indent(depth) + "dark phase of its flash: the value is looked at in the lit phase\n";
         return;
     }
     explainSource(i, depth, out);
-    if (t.decoded) {
-        std::string step = "decoded " + number(t.decodedValue);
+    if (t.decoded.known) {
+        std::string step = "decoded " + number(t.decoded.value);
         if (item.mask && item.valueType < VT_F32) step = "mask M" + hex4(item.mask) + ": " + step;
         if (item.multiplier != 0 || item.divisor != 0)
             step += ", scaled" + (item.multiplier != 0 ? " *" + number(item.multiplier) : "") +
                     (item.divisor != 0 ? " /" + number(item.divisor) : "") + ": " +
-                    number(t.scaledValue);
+                    number(t.scaled.value);
         out += indent(depth) + step + "\n";
     }
     if (item.flags & FLAG_TEXT_MATCH)
@@ -164,8 +164,8 @@ void explainValue(int32_t i, int depth, std::string& out) {
                quoted(simStatus.messageText, sizeof simStatus.messageText) + " has " +
                quoted(reinterpret_cast<const char*>(item.literal), 8) +
                ((item.flags & FLAG_TEXT_MATCH_ANYWHERE) ? " anywhere: " : " at a line start: ") +
-               (t.value != 0 ? "yes" : "no") + "\n";
-    else if (t.valued || !(item.flags & FLAG_HAS_OFFSET))
+               (t.value.value != 0 ? "yes" : "no") + "\n";
+    else if (t.value.known || !(item.flags & FLAG_HAS_OFFSET))
         out += indent(depth) + "value: " + valueText(i) + truthText(i) + "\n";
 }
 
@@ -173,10 +173,13 @@ void explainValue(int32_t i, int depth, std::string& out) {
 void explainTiming(int32_t i, int depth, std::string& out) {
     const ItemRecord& item = itemTable[i];
     const ItemTrace& t = traceOf(i);
-    if (item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW))
+    if (item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW)) {
+        const std::string state = t.flashing ? std::string(": running, ") +
+                                                   (item.flashPhase ? "dark" : "lit") + " phase"
+                                             : ": not running";
         out += indent(depth) + ((item.flags & FLAG_FLASH_FAST) ? "flash fast" : "flash slow") +
-               (t.flashing ? std::string(": running, ") + (item.flashPhase ? "dark" : "lit") + " phase"
-                           : ": not running") + "\n";
+               state + "\n";
+    }
     if ((item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)) == 0) return;
     std::string state = "no period running";
     if (item.timerDeadlineMs != 0) {
@@ -246,7 +249,8 @@ std::string whyFrame(const std::string& section, const std::string& key, bool* f
     int32_t first = -1;
     for (int32_t i = 0; i < itemCount && first < 0; i = outputEnd(i)) {
         const Line& line = session.lines[static_cast<size_t>(i)];
-        if (sameName(line.section, section) && sameName(line.key.substr(0, line.key.find('.')), base))
+        const std::string lineBase = line.key.substr(0, line.key.find('.'));
+        if (sameName(line.section, section) && sameName(lineBase, base))
             first = i;
     }
     *found = first >= 0;
