@@ -70,11 +70,6 @@ std::string quoted(const char* text, size_t size) {
     return out + "\"";
 }
 
-std::string outputKey(int32_t item) {
-    const Line& line = session.lines[static_cast<size_t>(item)];
-    return line.section + " " + line.key.substr(0, line.key.find('.'));
-}
-
 int32_t outputEnd(int32_t first) {
     int32_t end = first + 1;
     while (end < itemCount && sameOutput(itemTable[end], itemTable[first])) ++end;

@@ -97,8 +97,6 @@ const UnitShown& unitShown(int32_t type, uint8_t unit);
 const std::vector<uint8_t>* bytesRead(uint32_t offset, uint32_t size);
 
 // --- explain.cpp: the words both views use
-// "GFP8.0 L0": the name of the output a record drives (its key without continuation).
-std::string outputKey(int32_t item);
 // Position of the record that applied for the output of `first` this scan, -1 none.
 int32_t applyingLine(int32_t first);
 // One past the last record of the output `first` belongs to.

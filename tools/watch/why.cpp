@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/items.h"
+#include "devices/devices.h"
 #include "eval/eval.h"
 #include "tools/common/common.h"
 #include "tools/watch/watch.h"
@@ -136,7 +137,10 @@ void explainSource(int32_t i, int depth, std::string& out) {
     if (item.flags & FLAG_TYPE_FROM_SIM)
         out += indent(depth) + "I" + hex4(item.typeOffset) + " gives the type: code " +
                std::to_string(item.valueType) + ", " + typeName(item.valueType) + "\n";
-    const size_t size = item.valueType < VALUE_TYPE_COUNT ? valueTypeBytes[item.valueType] : 8;
+    // An ADF frequency takes its thousands and tenths from the two bytes behind.
+    const size_t size = item.valueType == VT_R1                 ? 4
+                        : item.valueType < VALUE_TYPE_COUNT ? valueTypeBytes[item.valueType]
+                                                            : 8;
     out += indent(depth) + "read " + place + " as " + typeName(item.valueType) + ": " +
            hexBytes(t.raw, size) + "\n";
 }
@@ -227,6 +231,7 @@ std::string explainShown(int32_t first) {
     const DisplayShown& d = unitShown(item.deviceType, item.unit).displays[item.index];
     if (!d.written) return out;
     out += "sent: " + quoted(d.text.c_str(), d.text.size());
+    if (d.text == testPattern) out += " (the test pattern: the text does not fit this display)";
     if (d.segmentsSent) out += ", segments " + hexBytes(d.segments, sizeof d.segments);
     return out + "\n";
 }
