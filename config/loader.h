@@ -16,8 +16,8 @@ struct LoadInputs {
 
 // What a caller outside the program (norvalume-check, norvalume-watch) wants to see of
 // one load: every line the parser rejected or accepted, and every change the load makes
-// to the file. With dryRun
-// set the changes are only reported, the file is left exactly as it was.
+// to the file. With dryRun set the changes are only reported, the file is left exactly
+// as it was.
 struct LoadObserver {
     // `errorText` is the appended text, starting " <<< ".
     void (*lineRejected)(const char* section, const char* key, const char* errorText);
