@@ -25,6 +25,9 @@ constexpr uint32_t LINK_RETRY_MS = 1000;
 constexpr int ONCE_SCANS = 2;
 constexpr uint32_t ONCE_WAIT_MS = 5000;
 constexpr uint32_t PAUSE_STEP_MS = 20;
+// Beyond these, milliseconds would no longer fit the tick counter's range.
+constexpr uint32_t MOST_SECONDS = 1000000;
+constexpr uint32_t MOST_INTERVAL_MS = 3600000;
 
 constexpr char USAGE[] =
     "usage: norvalume-watch [--units LIST] [--filter TEXT | --why SECTION KEY] [--once]\n"
@@ -60,10 +63,11 @@ int usage() {
     return EXIT_CANNOT_RUN;
 }
 
-bool wholeNumber(const char* text, uint32_t* out) {
+// A decimal number of 0..`most`, all of `text`.
+bool wholeNumber(const char* text, uint32_t most, uint32_t* out) {
     char* end = nullptr;
     const unsigned long value = std::strtoul(text, &end, 10);
-    if (!(*text >= '0' && *text <= '9') || *end || value > 86400000ul) return false;
+    if (!(*text >= '0' && *text <= '9') || *end || value > most) return false;
     *out = static_cast<uint32_t>(value);
     return true;
 }
@@ -91,9 +95,9 @@ bool takeOption(int argc, char** argv, int& i, Options& o) {
     } else if (arg == "--record") {
         o.record = argv[++i];
     } else if (arg == "--seconds") {
-        return wholeNumber(argv[++i], &o.seconds);
+        return wholeNumber(argv[++i], MOST_SECONDS, &o.seconds);
     } else if (arg == "--interval") {
-        return wholeNumber(argv[++i], &o.interval) && o.interval > 0;
+        return wholeNumber(argv[++i], MOST_INTERVAL_MS, &o.interval) && o.interval > 0;
     } else {
         return false;
     }
