@@ -98,7 +98,6 @@ bool copyReplies() {
                 if (read.position == pos && read.size == size && read.buffer &&
                     pos + header + size <= LINK_BLOCK_SIZE) {
                     if (size) std::memcpy(read.buffer, rec + header, size);
-                    if (readObserver) readObserver(read.offset, rec + header, size);
                     ++copied;
                 }
             }
@@ -106,6 +105,13 @@ bool copyReplies() {
         pos += uint64_t(header) + size;
     }
     return false;
+}
+
+// After a good exchange every read's data is in its caller's buffer.
+void tellReads() {
+    for (uint32_t i = 0; i < pendingCount; ++i)
+        readObserver(pendingReads[i].offset, static_cast<const uint8_t*>(pendingReads[i].buffer),
+                     pendingReads[i].size);
 }
 
 bool handshake(LinkError* error) {
@@ -268,6 +274,7 @@ bool linkProcess(LinkError* error) {
         *error = LINK_REPLY_DAMAGED;
         sent = false;
     }
+    if (sent && readObserver) tellReads();
     pendingCount = 0;
     if (!sent) return false;
     *error = LINK_OK;

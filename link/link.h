@@ -39,7 +39,7 @@ bool linkProcess(LinkError* error);
 // exchange up (LINK_GIVEN_UP). nullptr: no hook.
 void setLinkWaitHook(bool (*stillWaiting)());
 
-// Told of every read of an exchange the module answered, once its data has reached the
+// Told of every read of an exchange that came back whole, once its data has reached the
 // caller's buffer: for a tool that records what a scan read (norvalume-watch). nullptr:
 // nobody is told (the program).
 typedef void (*LinkReadObserver)(uint32_t offset, const uint8_t* data, uint32_t size);

@@ -412,7 +412,7 @@ void hearRead(uint32_t offset, const uint8_t* data, uint32_t size) {
     heardReads.push_back(text);
 }
 
-TEST_F(LinkTest, ReadObserverHearsWhatReachedTheCallerAtTheOffsetAskedFor) {
+TEST_F(LinkTest, ReadObserverHearsAWholeExchangeAtTheOffsetsAskedFor) {
     struct Case {
         const char* name;
         uint32_t field, value;  // tampered with in the first record's reply; 0: none
@@ -421,7 +421,7 @@ TEST_F(LinkTest, ReadObserverHearsWhatReachedTheCallerAtTheOffsetAskedFor) {
         {"a plain reply", 0, 0, {"0100 04 03 02 01", "0200 08"}},
         {"the reply names another offset", 4, 0x0300, {"0100 04 03 02 01", "0200 08"}},
         {"the first record's size grew", 8, 5, {}},
-        {"the first read's destination moved", 12, 7, {"0200 08"}},
+        {"the first read's destination moved", 12, 7, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
