@@ -79,11 +79,14 @@ class Watch(harness.ProgramSandbox):
             sim.stdin.write(line + "\n")
         sim.stdin.flush()
 
+    def start_demo(self):
+        scenario = os.path.join(EXAMPLES, "demo.scenario")
+        return self.start_simulator([], "--script", harness.file_arg(os.path.abspath(scenario)))
+
     def test_once_shows_what_the_program_sends_and_leaves_the_file_alone(self):
         before = (harness.read_text(self.watched), os.stat(self.watched).st_mtime_ns)
-        sim = self.start_simulator([])
+        self.start_demo()
         self.start_program()
-        self.play_demo(sim)
         # Settled: the gear down and the stall warning lit, which comes last.
         self.assertTrue(harness.wait_for(
             lambda: panel_state(harness.read_text(self.state)).get("GFP8.0", {})
@@ -124,8 +127,7 @@ class Watch(harness.ProgramSandbox):
     def test_why_names_the_gate_that_closed_when_the_voltage_drops(self):
         with open(self.watched, "w", newline="") as f:
             f.write(example("demo.ini").replace("Needs=Battery", "Needs=Battery V24"))
-        sim = self.start_simulator([])
-        self.play_demo(sim)
+        sim = self.start_demo()
         # Live: a frame is printed whenever the derivation changes.
         out = self.path("why.out")
         with open(out, "w") as f:
