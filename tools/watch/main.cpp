@@ -15,19 +15,17 @@
 
 namespace {
 
-constexpr int EXIT_DONE = 0;
-constexpr int EXIT_NO_SIMULATOR = 1;
-constexpr int EXIT_CANNOT_RUN = 2;
-constexpr uint32_t DEFAULT_INTERVAL_MS = 220;  // the program's own default ScanInterval
-constexpr uint32_t LINK_RETRY_MS = 1000;
+enum ExitStatus : int { EXIT_DONE = 0, EXIT_NO_SIMULATOR = 1, EXIT_CANNOT_RUN = 2 };
+
+// Timing, in milliseconds: the program's own default ScanInterval, how often a link that
+// is down is tried again, how long --once waits for the simulator, a step of the pause.
+constexpr uint32_t DEFAULT_INTERVAL_MS = 220, LINK_RETRY_MS = 1000, ONCE_WAIT_MS = 5000,
+                   PAUSE_STEP_MS = 20;
 // --once shows the second scan that read the simulator: a flash is seen running only
 // from its second evaluation on.
 constexpr int ONCE_SCANS = 2;
-constexpr uint32_t ONCE_WAIT_MS = 5000;
-constexpr uint32_t PAUSE_STEP_MS = 20;
 // Beyond these, milliseconds would no longer fit the tick counter's range.
-constexpr uint32_t MOST_SECONDS = 1000000;
-constexpr uint32_t MOST_INTERVAL_MS = 3600000;
+constexpr uint32_t MOST_SECONDS = 1000000, MOST_INTERVAL_MS = 3600000;
 
 constexpr char USAGE[] =
     "usage: norvalume-watch [--units LIST] [--filter TEXT | --why SECTION KEY] [--once]\n"
