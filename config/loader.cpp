@@ -192,6 +192,8 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
         walk.observer->lineRejected(section, key, appendedError(lineValue));
     const bool rejected = result == PARSE_REJECTED;
     tellKey(walk, KeyRead{section, key, true, rejected, rejected ? -1 : position, length, cut});
+    if (result != PARSE_REJECTED && walk.observer && walk.observer->lineAccepted)
+        walk.observer->lineAccepted(section, key, lineValue, itemCount - 1);
 
     const char* replacement = nullptr;
     if (length <= READ_LIMIT - 1) {

@@ -28,16 +28,20 @@ struct KeyRead {
     uint32_t parsed;  // of them, the characters the parser was given
 };
 
-// What a caller outside the program (norvalume-check) wants to see of one load: every
-// line the parser rejected, and every change the load makes to the file. With dryRun
-// set the changes are only reported, the file is left exactly as it was. Any member may
-// be left empty.
+// What a caller outside the program (norvalume-check, norvalume-watch) wants to see of
+// one load: every line the parser rejected or accepted, every key it read, and every
+// change the load makes to the file. With dryRun set the changes are only reported, the
+// file is left exactly as it was. Any member may be left empty.
 struct LoadObserver {
     // `errorText` is the appended text, starting " <<< ".
     void (*lineRejected)(const char* section, const char* key, const char* errorText);
     // `value` nullptr: the key is deleted.
     void (*fileChange)(const char* section, const char* key, const char* value);
     bool dryRun;
+    // Every line accepted, with the position of its record in the item table and its
+    // text as the parser read it (an old annotation cut off).
+    void (*lineAccepted)(const char* section, const char* key, const char* line,
+                         int32_t item) = nullptr;
     // Every key the walk asks for (Needs and the item keys; not the report), in walk
     // order, once its value has been read: what the program reads, to tell from what the
     // file holds.

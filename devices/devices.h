@@ -77,6 +77,21 @@ void identifyUnits();
 // "GF166.1 D0" when that fits the display, else "1 D0", "1D0", "D0" or just the unit
 // number, the first that fits. Always terminated.
 void identifyLabel(int32_t type, uint8_t unit, uint16_t display, char* out, size_t size);
+// --- What leaves for the panels, told to a tool that shows it (norvalume-watch) whether
+// or not a library is bound: with an observer set, every output counts as written even
+// where the library lacks its entry point. nullptr (the program): nobody is told.
+struct OutputObserver {
+    // The unit's lit light bits after a write.
+    void (*lights)(int32_t type, uint8_t unit, uint32_t lit);
+    void (*brightness)(int32_t type, uint8_t unit, int32_t level);
+    // `text` as it leaves for the display (right-aligned, or the test pattern); `segments`
+    // the 16 bytes a segment display is sent, nullptr when the text itself is sent.
+    void (*display)(int32_t type, uint8_t unit, uint16_t display, const char* text,
+                    const uint8_t* segments);
+};
+// Every member must be set. Read by lights.cpp and display.cpp.
+extern const OutputObserver* outputObserver;
+void setOutputObserver(const OutputObserver* observer);
 
 // --- The record of written outputs, kept by lights.cpp and display.cpp.
 void noteOutputWritten(int32_t type, uint8_t unit, uint8_t bit);

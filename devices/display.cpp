@@ -58,22 +58,31 @@ bool findRoute(int32_t type, uint16_t& display, Route* r) {
     return true;
 }
 
-void sendSegments(GfSegmentsFn fn, uint8_t unit, const char* text) {
-    if (!fn) return;
+// The display a text is for, as the output observer names it.
+struct Target {
+    int32_t type;
+    uint8_t unit;
+    uint16_t display;
+};
+
+void sendSegments(GfSegmentsFn fn, const Target& to, const char* text) {
+    if (!fn && !outputObserver) return;
     uint8_t buffer[SEGMENT_BUFFER];
     textToSegments(text, buffer);
     buffer[SEGMENT_POSITIONS] = 0;
-    fn(unit, buffer);
+    if (outputObserver) outputObserver->display(to.type, to.unit, to.display, text, buffer);
+    if (fn) fn(to.unit, buffer);
 }
 
-void sendText(GfTextFn fn, uint8_t unit, const char* text) {
-    if (!fn) return;
+void sendText(GfTextFn fn, const Target& to, const char* text) {
+    if (!fn && !outputObserver) return;
     // The library takes a writable text; it gets a copy, never the caller's or a constant.
     char copy[MAX_TEXT + 1];
     size_t n = boundedLength(text);
     std::memcpy(copy, text, n);
     copy[n] = '\0';
-    fn(unit, copy);
+    if (outputObserver) outputObserver->display(to.type, to.unit, to.display, copy, nullptr);
+    if (fn) fn(to.unit, copy);
 }
 
 }  // namespace
@@ -96,12 +105,13 @@ void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display
     Route route;
     if (!findRoute(type, display, &route)) return;
     noteOutputWritten(type, unit, static_cast<uint8_t>(WRITTEN_DISPLAY0 << display));
+    const Target to{type, unit, display};
 
     if (mode >= DISPLAY_TEST_PATTERN) {
         if (route.form == FORM_SEGMENTS)
-            sendSegments(route.segments, unit, testPattern);
+            sendSegments(route.segments, to, testPattern);
         else
-            sendText(route.text, unit, testPattern);
+            sendText(route.text, to, testPattern);
         return;
     }
 
@@ -115,14 +125,14 @@ void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display
 
     bool tooWide = len > route.width;
     if (route.form == FORM_ALPHA && tooWide) {
-        sendText(route.text, unit, testPattern);  // whatever the mode
+        sendText(route.text, to, testPattern);  // whatever the mode
         return;
     }
     if (tooWide && mode == DISPLAY_FIT) {
         if (route.form == FORM_SEGMENTS)
-            sendSegments(route.segments, unit, testPattern);
+            sendSegments(route.segments, to, testPattern);
         else
-            sendText(route.text, unit, testPattern);  // numeric: through the text entry
+            sendText(route.text, to, testPattern);  // numeric: through the text entry
         return;
     }
 
@@ -134,7 +144,7 @@ void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display
     fitted[pad + n] = '\0';
 
     if (route.form == FORM_SEGMENTS || route.form == FORM_NUMERIC)
-        sendSegments(route.segments, unit, fitted);
+        sendSegments(route.segments, to, fitted);
     else
-        sendText(route.text, unit, fitted);
+        sendText(route.text, to, fitted);
 }

@@ -8,6 +8,7 @@
 uint32_t onMask = 0;
 uint32_t offMask = 0;
 uint32_t mcpProIndicatorShadow[MCP_PRO_SHADOW_UNITS] = {};
+const OutputObserver* outputObserver = nullptr;
 
 // WRITTEN_* bits per model and unit: what has been sent since start or the last blanking.
 // It outlives every reload, so nothing a deleted or changed line lit can stay lit.
@@ -24,13 +25,16 @@ void noteOutputWritten(int32_t type, uint8_t unit, uint8_t bit) {
 
 bool anyOutputWritten() { return anyWritten; }
 
+void setOutputObserver(const OutputObserver* observer) { outputObserver = observer; }
+
 void setBrightness(int32_t value, int32_t type, uint8_t unit) {
     const DeviceType* t = findDeviceType(type);
     if (!t || !t->brightness) return;
     GfBrightnessFn fn = deviceLibrary.*(t->brightness);
-    if (!fn) return;
+    if (!fn && !outputObserver) return;
     noteOutputWritten(type, unit, WRITTEN_BRIGHTNESS);
-    fn(unit, value);
+    if (outputObserver) outputObserver->brightness(type, unit, value);
+    if (fn) fn(unit, value);
 }
 
 void markLight(uint16_t bit, bool on) {
@@ -58,6 +62,7 @@ void writeIndicators(int32_t type, uint8_t unit, uint32_t offMaskArg, uint32_t o
     noteOutputWritten(type, unit, WRITTEN_LIGHTS);
     uint32_t& lit = litLights[type][unit];
     lit = ((lit & ~offMaskArg) | onMaskArg) & t->indicatorWriteMask;
+    if (outputObserver) outputObserver->lights(type, unit, lit);
 
     if (type == DEV_GFMCPPRO) {
         GfGetIndicators32Fn get = deviceLibrary.GFMCPPro_GetIndicators;

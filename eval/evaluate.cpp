@@ -8,6 +8,7 @@
 #include "config/items.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
+#include "eval/trace.h"
 
 constexpr uint32_t BRIGHTNESS_REFRESH_MS = 1000;
 constexpr int32_t BRIGHTNESS_MAX = 15;  // the library takes levels 0..15
@@ -103,12 +104,16 @@ static double textMatches(const ItemRecord& item) {
     return 0;
 }
 
-static bool gateFails(const ItemRecord& item) {
-    if ((item.flags & FLAG_NEEDS_V) && item.minVoltage > simStatus.busVoltage) return true;
-    if ((item.flags & FLAG_NEEDS_B) && simStatus.powerBytes[0] == 0) return true;
-    if ((item.flags & FLAG_NEEDS_A) && simStatus.powerBytes[1] == 0) return true;
-    if ((item.flags & FLAG_NEEDS_E) && simStatus.failureByte != 0) return true;
-    return false;
+// The FLAG_NEEDS_* bits of every gate that is closed, so a trace can name them all.
+static uint32_t closedGates(const ItemRecord& item) {
+    constexpr uint32_t ANY_GATE = FLAG_NEEDS_V | FLAG_NEEDS_B | FLAG_NEEDS_A | FLAG_NEEDS_E;
+    if ((item.flags & ANY_GATE) == 0) return 0;  // most items have none: no comparing
+    uint32_t closed = 0;
+    if (item.minVoltage > simStatus.busVoltage) closed |= FLAG_NEEDS_V;
+    if (simStatus.powerBytes[0] == 0) closed |= FLAG_NEEDS_B;
+    if (simStatus.powerBytes[1] == 0) closed |= FLAG_NEEDS_A;
+    if (simStatus.failureByte != 0) closed |= FLAG_NEEDS_E;
+    return closed & item.flags;
 }
 
 static bool blankable(uint8_t kind) { return kind == KIND_LIGHT || kind == KIND_DISPLAY; }
@@ -139,7 +144,9 @@ static void notApplicable(int32_t i) {
 // first, so the item goes dark on every scan it fails; a failed reference only blanks
 // what was already sent.
 static bool applies(ItemRecord& item, int32_t i) {
-    if (gateFails(item)) {
+    const uint32_t closed = closedGates(item);
+    if (closed) {
+        traceEnd(TRACE_GATE_CLOSED, closed);
         item.flags |= FLAG_OUTPUT_COUNT;
         notApplicable(i);
         return false;
@@ -147,8 +154,10 @@ static bool applies(ItemRecord& item, int32_t i) {
     for (int slot = 0; slot < item.referenceSlots; ++slot) {
         uint8_t required = item.requiredConditions[slot];
         uint8_t excluded = item.excludedConditions[slot];
-        if ((required != 0 && !conditionTrue(required, i)) ||
-            (excluded != 0 && conditionTrue(excluded, i))) {
+        const bool requiredFails = required != 0 && !conditionTrue(required, i);
+        if (requiredFails || (excluded != 0 && conditionTrue(excluded, i))) {
+            traceEnd(TRACE_REFERENCE_FAILED, 0, requiredFails ? required : excluded,
+                     !requiredFails);
             if (outputSent(item)) notApplicable(i);
             return false;
         }
@@ -177,6 +186,7 @@ static bool flashIsDark(ItemRecord& item, int32_t i, uint32_t now, bool* forced)
     if (!blankable(item.kind) || item.lastToggleMs == 0 ||
         (item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW)) == 0)
         return false;
+    traceFlashing();
     uint32_t period = (item.flags & FLAG_FLASH_FAST) ? FLASH_FAST_MS : FLASH_SLOW_MS;
     if (now - item.lastToggleMs < period) return item.flashPhase == 1;
     item.flashPhase = item.flashPhase ? 0 : 1;
@@ -193,9 +203,11 @@ static double scaledRaw(ItemRecord& item) {
         uint32_t masked = readU32(item.raw) & item.mask;
         for (int b = 0; b < 4; ++b) item.raw[b] = static_cast<uint8_t>(masked >> (8 * b));
     }
-    double value = decodeRaw(item.raw, item.valueType);
+    const double decoded = decodeRaw(item.raw, item.valueType);
+    double value = decoded;
     if (item.multiplier != 0) value *= item.multiplier;
     if (item.divisor != 0) value /= item.divisor;
+    traceDecoded(decoded, value);
     return value;
 }
 
@@ -309,6 +321,7 @@ static void sendLight(ItemRecord& item, uint32_t now) {
 // Keeps the new value and sends it to the panel. Flashing and brightness count their
 // time from the send.
 static void send(ItemRecord& item, int32_t i, const Update& update, uint32_t now) {
+    traceSent();
     if (update.numeric)
         writeFloat(item.last, update.value);
     else
@@ -326,6 +339,7 @@ static void send(ItemRecord& item, int32_t i, const Update& update, uint32_t now
     case KIND_DISPLAY: {
         int mode = 0;
         const char* text = buildDisplayText(i, &mode);
+        traceDisplay(text, mode);
         writeDisplay(text, item.deviceType, item.unit, item.index, mode);
         break;
     }
@@ -336,6 +350,7 @@ static void send(ItemRecord& item, int32_t i, const Update& update, uint32_t now
 
 int evaluateItem(int32_t i, uint32_t now) {
     ItemRecord& item = itemTable[i];
+    traceBegin(i, item.raw);
     // The first two evaluations after a load (or after a light or display stopped
     // applying), and any after the simulator changed the type byte, count as changed
     // whatever the value.
@@ -346,14 +361,22 @@ int evaluateItem(int32_t i, uint32_t now) {
     if (item.kind == KIND_CONDITION) writeFloat(item.last, 0.0f);
 
     if (!applies(item, i)) return 0;
-    if (flashIsDark(item, i, now, &update.forced)) return 1;
+    if (flashIsDark(item, i, now, &update.forced)) {
+        traceEnd(TRACE_FLASH_DARK);
+        return 1;
+    }
 
     update.numeric = item.valueType <= VT_F64;
-    if (update.numeric)
+    if (update.numeric) {
         decodeNumeric(item, update);
-    else
+        traceValue(update.value);
+    } else {
         decodeBytes(item, update);
-    if (!update.changed && timedSwitch(item, i, now)) return 1;
+    }
+    if (!update.changed && timedSwitch(item, i, now)) {
+        traceEnd(TRACE_TIMED_SWITCH);
+        return 1;
+    }
     if (update.forced || (update.changed && item.kind != KIND_CONDITION))
         send(item, i, update, now);
     // After the send: a level never sent yet goes out as itself, not as the 0 it starts at.

@@ -33,8 +33,10 @@ uint8_t* blockView = nullptr;
 uint32_t blockUsed = 0;  // bytes taken by queued records; the cursor is blockView + this
 uint32_t openCounter = 0;
 LinkPendingRead pendingReads[MAX_READS];
+uint32_t pendingOffsets[MAX_READS];  // what each read asked for, for the read observer
 uint32_t pendingCount = 0;
 bool (*waitHook)() = nullptr;
+LinkReadObserver readObserver = nullptr;
 
 bool fail(LinkError* error, LinkError code) {
     *error = code;
@@ -131,6 +133,20 @@ bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t read
 
 namespace {
 
+// After a good exchange every read's data is in its caller's buffer.
+// The offsets the reads asked for, taken from our own records before the module can
+// touch them; only for a read observer, so the program's queueing pays nothing.
+void noteAskedOffsets() {
+    for (uint32_t i = 0; i < pendingCount; ++i)
+        pendingOffsets[i] = readLe32(blockView + pendingReads[i].position + LINK_RECORD_OFFSET_AT);
+}
+
+void tellReads() {
+    for (uint32_t i = 0; i < pendingCount; ++i)
+        readObserver(pendingOffsets[i], static_cast<const uint8_t*>(pendingReads[i].buffer),
+                     pendingReads[i].size);
+}
+
 bool handshake(LinkError* error) {
     for (int attempt = 0; attempt < HANDSHAKE_ATTEMPTS; attempt++) {
         // Non-zero is enough to stop asking; whether the words are valid is judged after.
@@ -152,6 +168,8 @@ bool handshake(LinkError* error) {
 }  // namespace
 
 void setLinkWaitHook(bool (*stillWaiting)()) { waitHook = stillWaiting; }
+
+void setLinkReadObserver(LinkReadObserver observer) { readObserver = observer; }
 
 bool interfaceVersionAccepted(uint32_t interfaceWord) {
     return interfaceWord >= MIN_INTERFACE_VERSION_WORD;
@@ -290,6 +308,7 @@ bool linkProcess(LinkError* error) {
     // From here the block counts as empty whatever happens: nothing is ever sent twice.
     blockUsed = 0;
 
+    if (readObserver) noteAskedOffsets();
     uint32_t answer = 0;
     bool sent = sendBlock(&answer, error);
     if (sent && answer != 1) {
@@ -300,6 +319,7 @@ bool linkProcess(LinkError* error) {
         *error = LINK_REPLY_DAMAGED;
         sent = false;
     }
+    if (sent && readObserver) tellReads();
     pendingCount = 0;
     if (!sent) return false;
     *error = LINK_OK;

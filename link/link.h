@@ -56,6 +56,11 @@ struct LinkPendingRead {
 // block's end. linkProcess runs it on every answered exchange; it stands alone so that
 // the tests can feed it any block.
 bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t readCount);
+// Told of every read of an exchange that came back whole, once its data has reached the
+// caller's buffer: for a tool that records what a scan read (norvalume-watch). nullptr:
+// nobody is told (the program).
+typedef void (*LinkReadObserver)(uint32_t offset, const uint8_t* data, uint32_t size);
+void setLinkReadObserver(LinkReadObserver observer);
 
 // Handshake words of the last open attempt.
 extern uint32_t interfaceVersion;

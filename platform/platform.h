@@ -116,6 +116,13 @@ int runMainLoop();
 // or a close message waiting in the queue): long waits on the loop thread give up then.
 bool stopRequested();
 
+// For a console tool that runs without a window: from now on a stop request (Ctrl-C,
+// SIGTERM, the console closing) is seen by stopRequested() instead of ending the process
+// at once, and the console takes escape sequences where it can. True when standard output
+// is a terminal that takes them, so a screen can be redrawn in place; false for a file
+// or a pipe.
+bool startConsole();
+
 // Asks the loop thread to run `work` soon. The one call that may come from any thread.
 // Returns false when it cannot be queued (no window, or the queue is full).
 bool postToLoop(void (*work)());

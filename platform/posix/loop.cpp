@@ -165,6 +165,11 @@ bool registerMainClass(const char* className, const WindowHandlers* handlers) {
 
 bool stopRequested() { return signalled != 0 || closeRequested; }
 
+bool startConsole() {
+    openWakePipe();
+    return isatty(STDOUT_FILENO) == 1;
+}
+
 bool createMainWindow(const char* title) {
     if (!classRegistered || windowOpen) return false;
     // Whatever a previous window left in the pipe was meant for that window.

@@ -17,6 +17,16 @@ const char* registeredClass = nullptr;
 std::atomic<HWND> mainWindow{nullptr};
 std::atomic<DWORD> loopThread{0};
 
+// Set by the console's control handler, which runs on a thread of its own.
+std::atomic<bool> consoleStop{false};
+
+// Ctrl-C, Ctrl-Break and the console closing become a stop request; the handler returns
+// at once, and the tool ends on its own thread (for a close, within the system's grace).
+BOOL WINAPI onConsoleControl(DWORD) {
+    consoleStop.store(true);
+    return TRUE;
+}
+
 void runWork(LPARAM lParam) {
     void (*work)() = reinterpret_cast<void (*)()>(lParam);
     if (work) work();
@@ -126,10 +136,19 @@ int runMainLoop() {
 }
 
 bool stopRequested() {
+    if (consoleStop.load()) return true;
     // Looked at, not taken: the loop still handles the message when it gets to it.
     MSG msg;
     return PeekMessageA(&msg, nullptr, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) ||
            PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE);
+}
+
+bool startConsole() {
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out == INVALID_HANDLE_VALUE || !out || !GetConsoleMode(out, &mode)) return false;
+    return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 bool postToLoop(void (*work)()) {

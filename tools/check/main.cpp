@@ -13,21 +13,20 @@
 #include "platform/platform.h"
 #include "tools/check/lint.h"
 #include "tools/common/common.h"
+#include "tools/common/units.h"
 
 namespace {
 
 constexpr int EXIT_ALL_ACCEPTED = 0;
 constexpr int EXIT_REJECTED = 1;
 constexpr int EXIT_CANNOT_RUN = 2;
-constexpr uint32_t PROBE_UNITS = 256;
-constexpr int LIGHTS_PER_UNIT = 24;
 // As wide as the loader's own read, so a long line compares whole.
 constexpr size_t DRY_RUN_READ_SIZE = 16384;
 
 int rejectedLines = 0;
 // The file checked and the units assumed connected, by DeviceType code.
 const char* checkPath = "";
-uint16_t unitCounts[DEVICE_TYPE_COUNT + 1] = {};
+tools::UnitCounts unitCounts = {};
 
 constexpr char USAGE[] =
     "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--lint | --no-lint]\n"
@@ -45,77 +44,6 @@ constexpr char USAGE[] =
     "a warning), 2 could not run\n";
 
 void usage() { std::fputs(USAGE, stderr); }
-
-// "GF45=1,GFMCP=2": model names as in the section names, any case. Stops at the first
-// entry that is not MODEL=COUNT with a known model and a count of 0..65535.
-bool parseUnits(const char* list) {
-    for (const tools::UnitsEntry& entry : tools::splitUnitsList(list)) {
-        const int nameLength = static_cast<int>(entry.name.size());
-        if (!entry.hasCount) {
-            std::fprintf(stderr, "norvalume-check: --units: expected MODEL=COUNT near \"%s\"\n",
-                         entry.from);
-            return false;
-        }
-        unsigned long count = 0;
-        if (!tools::wholeUnitCount(entry.count, &count)) {
-            std::fprintf(stderr, "norvalume-check: --units: bad count for \"%.*s\"\n", nameLength,
-                         entry.name.data());
-            return false;
-        }
-        const DeviceType* model = findDeviceTypeByName(entry.name.data(), entry.name.size());
-        if (!model) {
-            std::fprintf(stderr, "norvalume-check: --units: unknown model \"%.*s\"\n", nameLength,
-                         entry.name.data());
-            return false;
-        }
-        // Such sections are never read, so the load must not read them either.
-        if (count && !model->count) {
-            std::fprintf(stderr, "norvalume-check: note: the program never counts %s units, "
-                                 "so it never reads their sections\n", model->sectionName);
-            count = 0;
-        }
-        unitCounts[model->code] = static_cast<uint16_t>(count);
-    }
-    return true;
-}
-
-bool present(const char* section, const char* key) {
-    char buf[8];
-    return platform::profileGet(checkPath, section, key, buf, sizeof buf) != 0;
-}
-
-// A unit section counts as there when any key the loader would read first is present.
-bool unitSectionPresent(int32_t type, uint32_t unit) {
-    char section[48];
-    char key[16];
-    std::snprintf(section, sizeof section, "%s.%u", deviceTypeName(type), unit);
-    if (present(section, "Needs") || present(section, "B")) return true;
-    for (int n = 0; n < LIGHTS_PER_UNIT; ++n) {
-        std::snprintf(key, sizeof key, "L%d", n);
-        if (present(section, key)) return true;
-        std::snprintf(key, sizeof key, "L%d.1", n);
-        if (present(section, key)) return true;
-    }
-    for (int n = 0; n < deviceDisplayCount(type); ++n) {
-        std::snprintf(key, sizeof key, "D%d", n);
-        if (present(section, key)) return true;
-        std::snprintf(key, sizeof key, "D%d.1", n);
-        if (present(section, key)) return true;
-    }
-    return false;
-}
-
-// Without --units: as many units of each model the program counts as there are
-// consecutive sections <Model>.0, <Model>.1, ... in the file.
-void probeUnits() {
-    for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
-        const DeviceType* model = findDeviceType(type);
-        if (!model || !model->count) continue;
-        uint32_t units = 0;
-        while (units < PROBE_UNITS && unitSectionPresent(type, units)) ++units;
-        unitCounts[type] = static_cast<uint16_t>(units);
-    }
-}
 
 void onRejected(const char* section, const char* key, const char* errorText) {
     ++rejectedLines;
@@ -239,17 +167,6 @@ bool parseOptions(int argc, char** argv, Options& o, bool& info) {
     return o.file != nullptr;
 }
 
-void printUnits() {
-    std::printf("units:");
-    bool any = false;
-    for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
-        if (!unitCounts[type]) continue;
-        std::printf(" %s=%u", deviceTypeName(type), unitCounts[type]);
-        any = true;
-    }
-    std::printf(any ? "\n" : " none\n");
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -269,11 +186,11 @@ int main(int argc, char** argv) {
     const bool lint = o.strict || (o.lint < 0 ? o.dryRun : o.lint == 1);
 
     if (o.units) {
-        if (!parseUnits(o.units)) return EXIT_CANNOT_RUN;
+        if (!tools::parseUnitsList("norvalume-check", o.units, unitCounts)) return EXIT_CANNOT_RUN;
     } else {
-        probeUnits();
+        tools::unitsFromSections(checkPath, unitCounts);
     }
-    printUnits();
+    tools::printUnits(unitCounts);
 
     LoadObserver observer{onRejected, o.dryRun ? onDryRunChange : nullptr, o.dryRun};
     if (lint) {

@@ -77,13 +77,16 @@ uint32_t processNamedBlock(const char* name, bool* answered) {
     return result;
 }
 
-// The loop's state: commands still to run, standard input not yet run (up to a partial
-// last line), a wait in progress, and the connections a silent module never answers.
+// The loop's state: the script's next command and its wait, standard input not yet run
+// (up to a partial last line) and its own wait, and the connections a silent module
+// never answers. Standard input waits for the script's end, unless the script loops.
 struct Serving {
     size_t scriptNext = 0;
+    uint64_t scriptWaitUntil = 0;
+    bool scriptWaited = false;  // this pass of the script has waited
     std::string input;
     bool inputOpen = true;
-    uint64_t waitUntil = 0;
+    uint64_t inputWaitUntil = 0;
     bool quit = false;
     std::vector<int> hung;
 };
@@ -110,23 +113,61 @@ int openListener(const SimOptions& options, sockaddr_un& addr) {
     return listener;
 }
 
-// Runs the script's and standard input's commands until a wait, the end or a quit.
-void runDueCommands(Serving& st, const SimOptions& options) {
-    while (!st.quit && nowMs() >= st.waitUntil) {
-        std::string line;
-        if (st.scriptNext < options.scriptLines.size()) {
-            line = options.scriptLines[st.scriptNext++];
-        } else {
-            size_t end = st.input.find('\n');
-            if (end == std::string::npos) break;
-            line = st.input.substr(0, end);
-            st.input.erase(0, end + 1);
-            if (!line.empty() && line.back() == '\r') line.pop_back();
+bool scriptPending(const Serving& st, const SimOptions& options) {
+    const size_t lines = options.scriptLines.size();
+    return lines && (options.loop || st.scriptNext < lines);
+}
+
+// Runs the script's commands until a wait, its end or a quit. A looping script starts
+// over at its end; a pass that never waited lets the serving run for a millisecond first.
+void runScript(Serving& st, const SimOptions& options) {
+    while (!st.quit && scriptPending(st, options) && nowMs() >= st.scriptWaitUntil) {
+        if (st.scriptNext == options.scriptLines.size()) {
+            st.scriptNext = 0;
+            if (!st.scriptWaited) st.scriptWaitUntil = nowMs() + 1;
+            st.scriptWaited = false;
+            continue;
         }
-        sim::CommandResult r = runSimLine(line);
-        if (r.kind == sim::COMMAND_WAIT) st.waitUntil = nowMs() + r.waitMs;
+        sim::CommandResult r = runSimLine(options.scriptLines[st.scriptNext++]);
+        if (r.kind == sim::COMMAND_WAIT) {
+            const uint32_t ms = sim::scaledWaitMs(r.waitMs, options.speed);
+            st.scriptWaitUntil = nowMs() + ms;
+            if (ms) st.scriptWaited = true;
+        }
         if (r.kind == sim::COMMAND_QUIT) st.quit = true;
     }
+}
+
+// Runs standard input's complete lines until a wait, the last of them or a quit.
+void runInput(Serving& st) {
+    while (!st.quit && nowMs() >= st.inputWaitUntil) {
+        size_t end = st.input.find('\n');
+        if (end == std::string::npos) break;
+        std::string line = st.input.substr(0, end);
+        st.input.erase(0, end + 1);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        sim::CommandResult r = runSimLine(line);
+        if (r.kind == sim::COMMAND_WAIT) st.inputWaitUntil = nowMs() + r.waitMs;
+        if (r.kind == sim::COMMAND_QUIT) st.quit = true;
+    }
+}
+
+void runDueCommands(Serving& st, const SimOptions& options) {
+    runScript(st, options);
+    if (options.loop || (!scriptPending(st, options) && nowMs() >= st.scriptWaitUntil))
+        runInput(st);
+}
+
+// Until the next command falls due: -1 when nothing waits to run.
+int pollTimeout(const Serving& st, const SimOptions& options) {
+    const uint64_t now = nowMs();
+    int timeout = -1;
+    for (uint64_t due : {st.scriptWaitUntil, st.inputWaitUntil}) {
+        if (due <= now) continue;
+        if (timeout < 0 || due - now < uint64_t(timeout)) timeout = int(due - now);
+    }
+    if (timeout < 0 && scriptPending(st, options)) timeout = 0;
+    return timeout;
 }
 
 // One client: its message name in, the result word out (or no answer while silent).
@@ -204,11 +245,7 @@ int serveSim(const SimOptions& options) {
         if (st.inputOpen) fds.push_back({0, POLLIN, 0});
         size_t firstHung = fds.size();
         for (int fd : st.hung) fds.push_back({fd, POLLIN, 0});
-        int timeout = -1;
-        uint64_t now = nowMs();
-        if (st.waitUntil > now) timeout = int(st.waitUntil - now);
-        else if (st.scriptNext < options.scriptLines.size()) timeout = 0;
-        if (poll(fds.data(), fds.size(), timeout) < 0) {
+        if (poll(fds.data(), fds.size(), pollTimeout(st, options)) < 0) {
             if (errno == EINTR) continue;
             break;
         }

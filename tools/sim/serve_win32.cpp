@@ -58,19 +58,42 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcA(hwnd, msg, wParam, lParam);
 }
 
-bool runLine(std::string line) {
+// Runs one line; a wait sleeps for `speed` of it. False after a quit.
+bool runLine(std::string line, double speed = 1.0, bool* waited = nullptr) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     EnterCriticalSection(&moduleLock);
     sim::CommandResult r = runSimLine(line);
     LeaveCriticalSection(&moduleLock);
-    if (r.kind == sim::COMMAND_WAIT) Sleep(r.waitMs);
+    if (r.kind == sim::COMMAND_WAIT) {
+        const uint32_t ms = sim::scaledWaitMs(r.waitMs, speed);
+        Sleep(ms);
+        if (waited && ms) *waited = true;
+    }
     return r.kind != sim::COMMAND_QUIT;
 }
 
-DWORD WINAPI commandThread(LPVOID) {
+// The script once, or over and over with --loop; a pass that never waited sleeps a
+// millisecond before the next. False after a quit.
+bool playScript() {
+    const std::vector<std::string>& lines = runOptions->scriptLines;
     bool go = true;
-    for (size_t i = 0; go && i < runOptions->scriptLines.size(); i++)
-        go = runLine(runOptions->scriptLines[i]);
+    do {
+        bool waited = false;
+        for (size_t i = 0; go && i < lines.size(); i++)
+            go = runLine(lines[i], runOptions->speed, &waited);
+        if (go && runOptions->loop && !waited) Sleep(1);
+    } while (go && runOptions->loop && !lines.empty() && !quitting);
+    return go;
+}
+
+void endServing() {
+    InterlockedExchange(&quitting, 1);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+}
+
+// Standard input to its end. False after a quit.
+bool playInput() {
+    bool go = true;
     std::string line;
     char buf[4096];
     while (go && std::fgets(buf, sizeof buf, stdin)) {
@@ -81,11 +104,29 @@ DWORD WINAPI commandThread(LPVOID) {
         line.clear();
     }
     if (go && !line.empty()) go = runLine(line);
-    if (!go) {
-        InterlockedExchange(&quitting, 1);
-        PostMessageA(window, WM_CLOSE, 0, 0);
-    }
-    return 0;  // without quit, keep serving after the input ends
+    return go;
+}
+
+// Without quit, the serving goes on after the script and the input end.
+DWORD WINAPI commandThread(LPVOID) {
+    if (!playScript() || !playInput()) endServing();
+    return 0;
+}
+
+// A looping script never ends: standard input gets a thread of its own.
+DWORD WINAPI scriptThread(LPVOID) {
+    if (!playScript()) endServing();
+    return 0;
+}
+
+DWORD WINAPI inputThread(LPVOID) {
+    if (!playInput()) endServing();
+    return 0;
+}
+
+void startThread(LPTHREAD_START_ROUTINE routine) {
+    HANDLE thread = CreateThread(nullptr, 0, routine, nullptr, 0, nullptr);
+    if (thread) CloseHandle(thread);
 }
 
 }  // namespace
@@ -112,8 +153,12 @@ int serveSim(const SimOptions& options) {
     }
     std::printf("ready %s\n", options.windowClass.c_str());
     std::fflush(stdout);
-    HANDLE reader = CreateThread(nullptr, 0, commandThread, nullptr, 0, nullptr);
-    if (reader) CloseHandle(reader);
+    if (options.loop) {
+        startThread(scriptThread);
+        startThread(inputThread);
+    } else {
+        startThread(commandThread);
+    }
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);

@@ -10,6 +10,8 @@
 struct SimOptions {
     std::string windowClass = LINK_SIM_WINDOW_CLASS;
     std::vector<std::string> scriptLines;  // the --script file, read at start
+    bool loop = false;    // the script starts over at its end, standard input runs beside it
+    double speed = 1.0;   // the script's waits last 1/speed of their time
 };
 
 extern sim::SimModule simModule;

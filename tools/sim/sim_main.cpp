@@ -23,9 +23,12 @@ void printLine(const char* line) {
 std::string usageText() {
     return std::string("usage: norvalume-sim [--window ") + LINK_SIM_WINDOW_CLASS + "|" +
            LINK_INTERFACE_WINDOW_CLASS +
-           "] [--script FILE]\n"
+           "] [--script FILE [--loop] [--speed FACTOR]]\n"
            "                     [--interface WORD] [--simversion N]\n"
-           "       norvalume-sim --help | --version\n";
+           "       norvalume-sim --help | --version\n"
+           "  --loop    play the script again from the top at its end; standard input\n"
+           "            runs beside it\n"
+           "  --speed   play the script's waits FACTOR times as fast (0.5: half speed)\n";
 }
 
 int usage() {
@@ -41,6 +44,13 @@ bool parseNumber(const char* text, unsigned long* out) {
     errno = 0;
     *out = std::strtoul(text, &end, 0);
     return errno == 0 && !*end;
+}
+
+bool parseSpeed(const char* text, double* out) {
+    char* end = nullptr;
+    *out = std::strtod(text, &end);
+    // At most a thousandfold either way: beyond that a wait is no longer a wait.
+    return end != text && !*end && *out >= 0.001 && *out <= 1000.0;
 }
 
 }  // namespace
@@ -62,8 +72,14 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
         if (tools::answerInfoOption(arg, "norvalume-sim", usageText().c_str())) return 0;
+        if (std::strcmp(arg, "--loop") == 0) {
+            options.loop = true;
+            continue;
+        }
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (std::strcmp(arg, "--window") == 0 && value) {
+        if (std::strcmp(arg, "--speed") == 0 && value) {
+            if (!parseSpeed(value, &options.speed)) return usage();
+        } else if (std::strcmp(arg, "--window") == 0 && value) {
             options.windowClass = value;
             if (options.windowClass != LINK_SIM_WINDOW_CLASS &&
                 options.windowClass != LINK_INTERFACE_WINDOW_CLASS)
@@ -79,6 +95,8 @@ int main(int argc, char** argv) {
         }
         i++;
     }
+    // Both shape how a script plays; without one they would silently do nothing.
+    if (!script && (options.loop || options.speed != 1.0)) return usage();
     sim::resetModule(&simModule, uint32_t(interfaceWord), uint16_t(simVersion));
     if (script) {
         std::ifstream in(script, std::ios::binary);

@@ -329,6 +329,11 @@ bool faultFromName(const char* name, Fault* fault) {
     return false;
 }
 
+uint32_t scaledWaitMs(uint32_t ms, double speed) {
+    const double scaled = ms / speed + 0.5;
+    return scaled >= 4294967295.0 ? 0xFFFFFFFFu : uint32_t(scaled);
+}
+
 CommandResult runCommand(SimModule* m, const char* line, PrintLine print) {
     // Comments first: their first word may be of any length.
     if (*skipBlanks(line) == '#') return done();

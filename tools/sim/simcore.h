@@ -72,4 +72,8 @@ CommandResult runCommand(SimModule* m, const char* line, PrintLine print);
 // Maps a fault name of the command language ("silent", "none", ...) to its code.
 bool faultFromName(const char* name, Fault* fault);
 
+// How long a script's `wait ms` lasts when the script plays at `speed` (2: twice as
+// fast), to the nearest millisecond. `speed` must be above 0.
+uint32_t scaledWaitMs(uint32_t ms, double speed);
+
 }  // namespace sim

@@ -357,7 +357,7 @@ TEST_F(Loader, FileSavedWhileALoadRunsWinsAndIsLoadedOnceSettled) {
     write("[Conditions]\n0=X0100\n[GFP8.0]\nL0=X01 D7\n");
     deviceCounts[DEV_GFP8] = 1;
     editedPath = &path;
-    LoadObserver observer{nullptr, editDuringLoad, false};
+    LoadObserver observer{nullptr, editDuringLoad, false, nullptr};
     EXPECT_TRUE(loadConfigurationOnce(inputs(), &observer));
     EXPECT_EQ(itemCount, 1);
     // The user's save is kept whole; the load's verdicts, made for the older text, are not.
@@ -379,13 +379,28 @@ void noteRejected(const char* section, const char* key, const char* error) {
     rejected += std::string("[") + section + "] " + key + ":" + error + "\n";
 }
 
+std::string accepted;
+void noteAccepted(const char* section, const char* key, const char* line, int32_t item) {
+    accepted += std::to_string(item) + " [" + section + "] " + key + "=" + line + "\n";
+}
+
 TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
-    const std::string text = "[Conditions]\n0=X0100 D7\n";
+    const std::string text =
+        "[Conditions]\n0=X0100 D7\n1=X0200 =1 ; one\n"
+        "[GFP8.0]\nL0=1 <<< Bad literal value\nL0.1=X01 D7\nL0.2=X0300\n";
     write(text);
+    deviceCounts[DEV_GFP8] = 1;
     rejected.clear();
-    LoadObserver observer{noteRejected, nullptr, true};
+    accepted.clear();
+    LoadObserver observer{noteRejected, nullptr, true, noteAccepted};
     loadConfigurationOnce(inputs(), &observer);
-    EXPECT_EQ(rejected, "[Conditions] 0: <<< Bad Display format\n");
+    EXPECT_EQ(rejected, "[Conditions] 0: <<< Bad Display format\n"
+                        "[GFP8.0] L0.1: <<< Bad Display format\n");
+    // Each accepted line names its record; an old annotation is not part of the line.
+    EXPECT_EQ(accepted, "0 [Conditions] 1=X0200 =1 ; one\n1 [GFP8.0] L0=1\n"
+                        "2 [GFP8.0] L0.2=X0300\n");
+    ASSERT_EQ(itemCount, 3);
+    EXPECT_EQ(itemTable[2].offset, 0x300);
     EXPECT_EQ(fake::readFile(path), text);
     EXPECT_TRUE(fake::archiveSet(path));
 }

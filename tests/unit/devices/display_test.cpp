@@ -1,6 +1,8 @@
 // Display routing, alignment, modes and the seven-segment encoding.
 #include <cctype>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "config/items.h"
 #include "test_support.h"
@@ -166,3 +168,52 @@ TEST_F(WriteDisplay, MoreLeadingBlanksThanTheLengthBoundStillAlign) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> told;
+void tellLights(int32_t type, uint8_t unit, uint32_t lit) {
+    told.push_back(std::string(deviceTypeName(type)) + " " + std::to_string(unit) + " lights " +
+                   std::to_string(lit));
+}
+void tellBrightness(int32_t type, uint8_t unit, int32_t level) {
+    told.push_back(std::string(deviceTypeName(type)) + " " + std::to_string(unit) +
+                   " brightness " + std::to_string(level));
+}
+void tellDisplay(int32_t type, uint8_t unit, uint16_t display, const char* text,
+                 const uint8_t* segments) {
+    std::string line = std::string(deviceTypeName(type)) + " " + std::to_string(unit) + " D" +
+                       std::to_string(display) + " \"" + text + "\"";
+    for (int i = 0; segments && i < 16; ++i) line += segments[i] ? "*" : ".";
+    told.push_back(line);
+}
+const OutputObserver observer{tellLights, tellBrightness, tellDisplay};
+
+}  // namespace
+
+TEST_F(WriteDisplay, ObserverIsToldWhatLeavesWithOrWithoutALibrary) {
+    setOutputObserver(&observer);
+    for (bool bound : {true, false}) {
+        SCOPED_TRACE(bound ? "bound" : "no library");
+        if (!bound) unbindDeviceLibrary();
+        told.clear();
+        fake::clearDlLog();
+        writeDisplay("12.5", DEV_GFMCP, 0, 0, DISPLAY_FIT);
+        writeDisplay("123456", DEV_GFMCPPRO, 0, 0, DISPLAY_FIT);
+        writeIndicators(DEV_GFP8, 0, 0, 0x5);
+        setBrightness(9, DEV_GFP8, 0);
+        blankAllOutputs();  // what was told counts as written, library or not
+        EXPECT_EQ(told, (std::vector<std::string>{
+                            "GFMCP 0 D0 \"12.5\"***.............",
+                            "GFMCPPRO 0 D0 \"8.8.8.8.8.8.\"",
+                            "GFP8 0 lights 5",
+                            "GFP8 0 brightness 9",
+                            "GFP8 0 brightness 8",
+                            "GFP8 0 lights 0",
+                            "GFMCP 0 D0 \"   \"................",
+                            "GFMCPPRO 0 D0 \"   \"",
+                        }));
+        EXPECT_EQ(fake::dlLog.size(), bound ? 10u : 0u) << fake::dlLogText();
+    }
+    setOutputObserver(nullptr);
+}

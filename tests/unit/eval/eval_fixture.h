@@ -2,12 +2,16 @@
 // tests write directly, a fake clock at a known time and a fake panel library.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <initializer_list>
 
 #include "config/items.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
+#include "fake_platform/fake_dl.h"
+#include "fake_platform/fake_time.h"
 
 namespace evaltest {
 
@@ -49,5 +53,25 @@ inline void loadTable(std::initializer_list<ItemRecord> records) {
 }
 
 inline int outputCount(const ItemRecord& r) { return (r.flags & FLAG_OUTPUT_COUNT) >> 14; }
+
+// Items evaluated one by one: the clock at 10 s, the fake panel library bound, the
+// simulator's status at its defaults with an empty message.
+class BoundEvaluation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fake::resetTime();
+        fake::nowMs = 10000;
+        fake::installFakeLibrary();
+        ASSERT_TRUE(bindDeviceLibrary(nullptr));
+        fake::clearDlLog();
+        resetSimStatus();
+        std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
+        onMask = offMask = 0;
+    }
+    void TearDown() override {
+        freeItemTable();
+        unbindDeviceLibrary();
+    }
+};
 
 }  // namespace evaltest

@@ -15,23 +15,8 @@ using namespace evaltest;
 
 namespace {
 
-class Evaluate : public ::testing::Test {
+class Evaluate : public BoundEvaluation {
 protected:
-    void SetUp() override {
-        fake::resetTime();
-        fake::nowMs = 10000;
-        fake::installFakeLibrary();
-        ASSERT_TRUE(bindDeviceLibrary(nullptr));
-        fake::clearDlLog();
-        resetSimStatus();
-        std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
-        onMask = offMask = 0;
-    }
-    void TearDown() override {
-        freeItemTable();
-        unbindDeviceLibrary();
-    }
-
     // Evaluates item i once, at the clock's time or at `now`, and says what it marked:
     // "on", "off", "both" or "-".
     std::string markOf(int32_t i) { return markAt(i, fake::nowMs); }

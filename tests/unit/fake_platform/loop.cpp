@@ -126,6 +126,8 @@ int runMainLoop() {
 
 bool stopRequested() { return fake::stopPending; }
 
+bool startConsole() { return false; }
+
 bool postToLoop(void (*work)()) {
     if (trips(fake::postFails) || !work || fake::registeredClass.empty()) return false;
     fake::posted.push_back(work);

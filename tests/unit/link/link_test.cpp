@@ -452,6 +452,53 @@ TEST_F(LinkTest, AWriteDisguisedAsTheNextReadCopiesNothingIntoIt) {
     EXPECT_EQ(second, std::vector<uint8_t>(4, 0xEE));
 }
 
+std::vector<std::string> heardReads;
+void hearRead(uint32_t offset, const uint8_t* data, uint32_t size) {
+    char text[64];
+    int n = std::snprintf(text, sizeof text, "%04X", unsigned(offset));
+    for (uint32_t i = 0; i < size && n < 60; i++)
+        n += std::snprintf(text + n, sizeof text - n, " %02X", data[i]);
+    heardReads.push_back(text);
+}
+
+TEST_F(LinkTest, ReadObserverHearsAWholeExchangeAtTheOffsetsAskedFor) {
+    struct Case {
+        const char* name;
+        uint32_t field, value;  // tampered with in the first record's reply; 0: none
+        std::vector<std::string> heard;
+    } cases[] = {
+        {"a plain reply", 0, 0, {"0100 04 03 02 01", "0200 08"}},
+        {"the reply names another offset", 4, 0x0300, {"0100 04 03 02 01", "0200 08"}},
+        {"the first record's size grew", 8, 5, {}},
+        {"the first read's destination moved", 12, 7, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::resetIpc();
+        openOk();
+        setLinkReadObserver(hearRead);
+        heardReads.clear();
+        fake::setU32(0x0100, 0x01020304);
+        fake::setU8(0x0200, 8);
+        uint8_t first[4], second[1];
+        const uint8_t one = 1;
+        LinkError e;
+        ASSERT_TRUE(linkWrite(0x0204, 1, &one, &e));  // writes are not reads
+        ASSERT_TRUE(linkRead(0x0100, 4, first, &e));
+        ASSERT_TRUE(linkRead(0x0200, 1, second, &e));
+        if (c.field) {
+            tamperField = LINK_WRITE_HEADER + 1 + c.field;  // behind the write record
+            tamperValue = c.value;
+            fake::ipcReplyTamper = tamperFirstRecord;
+        }
+        linkProcess(&e);
+        EXPECT_EQ(heardReads, c.heard);
+        setLinkReadObserver(nullptr);
+        fake::ipcReplyTamper = nullptr;
+        linkClose();
+    }
+}
+
 }  // namespace
 
 namespace {

@@ -118,6 +118,16 @@ TEST_F(SimCoreTest, WaitQuitAndCommentsAreReportedToTheCaller) {
     EXPECT_EQ(sim::runCommand(&m, "quit", nullptr).kind, sim::COMMAND_QUIT);
     EXPECT_EQ(sim::runCommand(&m, "# set 10 u8 1", nullptr).kind, sim::COMMAND_DONE);
     EXPECT_EQ(m.space[0x10], 0);
+    // A script played at another speed: to the nearest millisecond, never wrapping.
+    const struct {
+        uint32_t ms;
+        double speed;
+        uint32_t scaled;
+    } waits[] = {{250, 1.0, 250},  {250, 2.0, 125},        {250, 0.5, 500},        {3, 2.0, 2},
+                 {1, 4.0, 0},      {0, 0.001, 0},          {0xFFFFFFFFu, 0.5, 0xFFFFFFFFu},
+                 {1000, 3.0, 333}, {0xFFFFFFFFu, 1.0, 0xFFFFFFFFu}};
+    for (const auto& w : waits)
+        EXPECT_EQ(sim::scaledWaitMs(w.ms, w.speed), w.scaled) << w.ms << " at " << w.speed;
 }
 
 TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {

@@ -1,0 +1,142 @@
+// The watch's session: the settings file loaded read-only, the observers the program's
+// layers call during a scan, and the scan itself, which is the program's own.
+#include <cstring>
+
+#include "config/items.h"
+#include "config/loader.h"
+#include "devices/devices.h"
+#include "eval/eval.h"
+#include "link/link.h"
+#include "tools/watch/watch.h"
+
+namespace watch {
+
+Session session;
+
+namespace {
+
+void onAccepted(const char* section, const char* key, const char* line, int32_t item) {
+    if (item < 0) return;
+    if (session.lines.size() <= static_cast<size_t>(item))
+        session.lines.resize(static_cast<size_t>(item) + 1);
+    session.lines[static_cast<size_t>(item)] = Line{section, key, line};
+}
+
+void onRejected(const char* section, const char* key, const char* error) {
+    session.rejected.push_back(Rejected{section, key, error});
+}
+
+UnitShown& unitFor(int32_t type, uint8_t unit) {
+    return session.shown[std::make_pair(type, unit)];
+}
+
+void onLights(int32_t type, uint8_t unit, uint32_t lit) { unitFor(type, unit).lit = lit; }
+
+void onBrightness(int32_t type, uint8_t unit, int32_t level) {
+    UnitShown& shown = unitFor(type, unit);
+    shown.brightnessSent = true;
+    shown.brightness = level;
+}
+
+void onDisplay(int32_t type, uint8_t unit, uint16_t display, const char* text,
+               const uint8_t* segments) {
+    if (display >= MAX_DISPLAYS) return;
+    DisplayShown& shown = unitFor(type, unit).displays[display];
+    shown.written = true;
+    shown.text = text;
+    shown.segmentsSent = segments != nullptr;
+    if (segments) std::memcpy(shown.segments, segments, sizeof shown.segments);
+}
+
+const OutputObserver outputs{onLights, onBrightness, onDisplay};
+
+void onRead(uint32_t offset, const uint8_t* data, uint32_t size) {
+    session.reads.push_back(Read{offset, std::vector<uint8_t>(data, data + size)});
+    session.lastRead[Place(offset, size)] = session.reads.back().bytes;
+}
+
+bool sameStamp(const platform::FileStamp& a, const platform::FileStamp& b) {
+    return a.size == b.size && a.writeTime == b.writeTime && a.fileId == b.fileId;
+}
+
+}  // namespace
+
+bool loadSettings() {
+    const char* path = session.path.c_str();
+    if (!platform::fileStamp(path, &session.stamp)) return false;
+    session.stampSeen = false;
+    if (!session.unitsGiven) {
+        std::memset(session.units, 0, sizeof session.units);
+        tools::unitsFromSections(path, session.units);
+    }
+    session.lines.clear();
+    session.rejected.clear();
+    // A dry run: the loader reports what it would write back, and writes nothing.
+    const LoadObserver observer{onRejected, nullptr, true, onAccepted};
+    loadConfigurationOnce(LoadInputs{path, session.units, false, false}, &observer);
+    session.lines.resize(static_cast<size_t>(itemCount));
+    session.traces.assign(static_cast<size_t>(itemCount), ItemTrace{});
+    session.trace = EvalTrace{session.traces.data(), itemCount, session.trace.scan};
+    setEvalTrace(&session.trace);
+    // As after the program's own loads: what no line drives any more goes dark.
+    darkenWhatNoItemDrives();
+    ++session.loads;
+    return true;
+}
+
+bool reloadIfSaved() {
+    platform::FileStamp now = {};
+    if (!platform::fileStamp(session.path.c_str(), &now) || sameStamp(now, session.stamp)) {
+        session.stampSeen = false;
+        return false;
+    }
+    const bool settled = session.stampSeen && sameStamp(now, session.pendingStamp);
+    session.stampSeen = true;
+    session.pendingStamp = now;
+    return settled && loadSettings();
+}
+
+void startWatching() {
+    setOutputObserver(&outputs);
+    setLinkReadObserver(onRead);
+    // Between the tries of an exchange that gets no answer: the watchdog, and Ctrl-C.
+    setLinkWaitHook(keepWaitingForLink);
+}
+
+void stopWatching() {
+    setLinkWaitHook(nullptr);
+    setLinkReadObserver(nullptr);
+    resetLinkStatus();
+    setOutputObserver(nullptr);
+    setEvalTrace(nullptr);
+    freeItemTable();
+}
+
+bool scanOnce(uint32_t now, uint32_t retryMs) {
+    static bool tried = false;
+    static uint32_t lastTry = 0;
+    if (!linkStatus.connected && (!tried || now - lastTry >= retryMs)) {
+        tried = true;
+        lastTry = now;
+        linkSupervisionTick();
+    }
+    session.reads.clear();
+    ++session.trace.scan;
+    scanTick();
+    session.scanRead = !session.reads.empty();
+    // A file without a line the units read has nothing to ask for.
+    return session.scanRead || (linkStatus.connected && itemCount <= 0);
+}
+
+const UnitShown& unitShown(int32_t type, uint8_t unit) {
+    static const UnitShown none = {};
+    auto found = session.shown.find({type, unit});
+    return found == session.shown.end() ? none : found->second;
+}
+
+const std::vector<uint8_t>* bytesRead(uint32_t offset, uint32_t size) {
+    auto found = session.lastRead.find(Place(offset, size));
+    return found == session.lastRead.end() ? nullptr : &found->second;
+}
+
+}  // namespace watch
