@@ -265,8 +265,8 @@ void checkWrite(const std::string& text, int32_t type, uint8_t unit, uint16_t di
     writeDisplay(text.c_str(), type, unit, display, mode);
     FUZZ_CHECK(captured == first);  // deterministic
 
-    const DisplaySpec* spec = routeOf(type, display);
-    if (!spec) {
+    const DisplaySpec* layout = routeOf(type, display);
+    if (!layout) {
         FUZZ_CHECK(first.calls == 0);
         return;
     }
@@ -276,14 +276,14 @@ void checkWrite(const std::string& text, int32_t type, uint8_t unit, uint16_t di
     std::string shown = text.substr(std::min(text.find_first_not_of(' '), text.size()));
     shown.resize(std::min(shown.size(), MAX_TEXT));
     const int positions = static_cast<int>(shown.size()) - (shown.find('.') != std::string::npos);
-    const bool tooWide = positions > spec->width;
+    const bool tooWide = positions > layout->width;
     const bool pattern = mode >= DISPLAY_TEST_PATTERN || (tooWide && mode == DISPLAY_FIT) ||
-                         (tooWide && spec->form == FORM_ALPHA);
+                         (tooWide && layout->form == FORM_ALPHA);
     const std::string expected =
         pattern ? std::string(testPattern)
-                : std::string(tooWide ? 0 : static_cast<size_t>(spec->width - positions), ' ') + shown;
+                : std::string(tooWide ? 0 : static_cast<size_t>(layout->width - positions), ' ') + shown;
 
-    const bool bySegments = spec->form == FORM_SEGMENTS || (spec->form == FORM_NUMERIC && !pattern);
+    const bool bySegments = layout->form == FORM_SEGMENTS || (layout->form == FORM_NUMERIC && !pattern);
     FUZZ_CHECK(first.segments == bySegments);
     if (!bySegments) {
         FUZZ_CHECK(first.text == expected);
@@ -294,7 +294,7 @@ void checkWrite(const std::string& text, int32_t type, uint8_t unit, uint16_t di
     FUZZ_CHECK(std::memcmp(first.bytes, bytes, SEGMENT_BUFFER) == 0);
     FUZZ_CHECK(first.bytes[SEGMENT_BUFFER - 1] == 0);
     if (!pattern && !tooWide) {
-        for (size_t p = spec->width; p < SEGMENT_BUFFER; ++p) FUZZ_CHECK(first.bytes[p] == 0);
+        for (size_t p = layout->width; p < SEGMENT_BUFFER; ++p) FUZZ_CHECK(first.bytes[p] == 0);
     }
 }
 

@@ -38,6 +38,8 @@ void markSaved(const std::string& path) {
     ++saveCounts[path];
 }
 
+bool inBatch(const char* path) { return path && batch.open && batch.path == path; }
+
 ProfileWrite logEntry(const char* section, const char* key, const char* value) {
     return ProfileWrite{section ? section : "", key ? key : "", value ? value : "",
                         key == nullptr, value == nullptr};
@@ -106,14 +108,14 @@ uint32_t profileGet(const char* path, const char* section, const char* key, char
         if (buf && size) buf[0] = '\0';
         return 0;
     }
-    if (path && fake::batch.open && fake::batch.path == path)
+    if (fake::inBatch(path))
         return ini::sessionGet(fake::batch, section, key, buf, size);
     return ini::fileGet(path, section, key, buf, size);
 }
 
 bool profilePut(const char* path, const char* section, const char* key, const char* value) {
     if (trips(fake::profileWriteFails)) return false;
-    if (path && fake::batch.open && fake::batch.path == path) {
+    if (fake::inBatch(path)) {
         if (!ini::sessionPut(&fake::batch, section, key, value)) return false;
         ++fake::profileWrites;
         fake::batchWrites.push_back(fake::logEntry(section, key, value));
