@@ -118,7 +118,7 @@ void loadConfiguration(LoadRequest request) {
     const char* path = shellSettings.iniPath;
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
-        const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
+        const LoadInputs inputs{path, deviceCounts(), connectCallbackRefused(),
                                 linkStatus.versionTooOld};
         loadConfigurationOnce(inputs, nullptr);
         darkenWhatNoItemDrives();
@@ -178,7 +178,7 @@ int runNorvalume() {
     setLinkWaitHook(keepWaitingForLink);
     if (!bindDeviceLibrary(onPanelsPlugged)) {
         // The beep alone does not say why; the settings file is where the user looks.
-        reportLibraryFailure(shellSettings.iniPath, libraryFailure);
+        reportLibraryFailure(shellSettings.iniPath, libraryFailure());
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }
