@@ -69,6 +69,11 @@ typedef void (*PrintLine)(const char* line);
 // with '#' do nothing. `print` may be null when no output is wanted.
 CommandResult runCommand(SimModule* m, const char* line, PrintLine print);
 
+// The command language as `norvalume-sim --help` explains it, with the offsets the
+// program reads besides a settings file's own and an example script whose every command
+// line runs as written.
+extern const char COMMAND_HELP[];
+
 // Maps a fault name of the command language ("silent", "none", ...) to its code.
 bool faultFromName(const char* name, Fault* fault);
 
