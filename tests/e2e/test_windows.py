@@ -143,7 +143,7 @@ class Package(harness.ProgramSandbox):
         r = self.run_program(os.path.join(folder, "norvalume-watch.exe"), "--once",
                              "--filter", "GFMCPPRO", harness.file_arg(self.ini))
         self.assertEqual(r.returncode, 0, r.stdout)
-        self.assertRegex(r.stdout, r"GFMCPPRO\.0 +D1 +D1=X07E2 U16 D3 .* 250\"")
+        self.assertRegex(r.stdout, r'GFMCPPRO\.0 +D1 +D1=X07E2 U16 D3 +250 +"250"')
         self.assertEqual(self.close_window(program), 0)
         self.assertEqual(self.log_lines()[-1], "GFDev_Terminate")
         text = harness.read_text(self.ini)
