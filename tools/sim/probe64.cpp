@@ -150,44 +150,46 @@ void probe64Close() {
     readCount = 0;
 }
 
-bool probe64Read(uint32_t offset, uint32_t size, void* destination, LinkError* error) {
-    if (!view) return fail(error, LINK_NOT_OPEN);
-    if (!fits(uint64_t(LINK_READ64_HEADER) + size)) return fail(error, LINK_BLOCK_FULL);
+namespace {
+
+// Writes a record's first three words at the cursor and moves the cursor past its header
+// and `size` data bytes; nullptr (and the error) when the link is closed or it does not fit.
+uint8_t* startRecord(uint32_t type, uint32_t offset, uint32_t size, uint32_t header,
+                     LinkError* error) {
+    if (!view || !fits(uint64_t(header) + size)) {
+        *error = view ? LINK_BLOCK_FULL : LINK_NOT_OPEN;
+        return nullptr;
+    }
     uint8_t* rec = view + used;
-    writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_READ64);
+    writeLe32(rec + LINK_RECORD_TYPE_AT, type);
     writeLe32(rec + LINK_RECORD_OFFSET_AT, offset);
     writeLe32(rec + LINK_RECORD_SIZE_AT, size);
+    used += header + size;
+    *error = LINK_OK;
+    return rec;
+}
+
+}  // namespace
+
+bool probe64Read(uint32_t offset, uint32_t size, void* destination, LinkError* error) {
+    const uint32_t at = used;
+    uint8_t* rec = startRecord(LINK_RECORD_READ64, offset, size, LINK_READ64_HEADER, error);
+    if (!rec) return false;
     writeLe64(rec + LINK_RECORD_DESTINATION_AT, TOKEN_HIGH | (readCount + 1));
     std::memset(rec + LINK_READ64_HEADER, 0, size);
-    reads[readCount++] = PendingRead{destination, used, size};
-    used += LINK_READ64_HEADER + size;
-    *error = LINK_OK;
+    reads[readCount++] = PendingRead{destination, at, size};
     return true;
 }
 
 bool probe64Write(uint32_t offset, uint32_t size, const void* source, LinkError* error) {
-    if (!view) return fail(error, LINK_NOT_OPEN);
-    if (!fits(uint64_t(LINK_WRITE_HEADER) + size)) return fail(error, LINK_BLOCK_FULL);
-    uint8_t* rec = view + used;
-    writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_WRITE);
-    writeLe32(rec + LINK_RECORD_OFFSET_AT, offset);
-    writeLe32(rec + LINK_RECORD_SIZE_AT, size);
-    std::memcpy(rec + LINK_WRITE_HEADER, source, size);
-    used += LINK_WRITE_HEADER + size;
-    *error = LINK_OK;
-    return true;
+    uint8_t* rec = startRecord(LINK_RECORD_WRITE, offset, size, LINK_WRITE_HEADER, error);
+    if (rec) std::memcpy(rec + LINK_WRITE_HEADER, source, size);
+    return rec != nullptr;
 }
 
 bool probe64Queue(uint32_t type, LinkError* error) {
-    if (!view) return fail(error, LINK_NOT_OPEN);
-    if (!fits(LINK_WRITE_HEADER)) return fail(error, LINK_BLOCK_FULL);
-    uint8_t* rec = view + used;
-    writeLe32(rec + LINK_RECORD_TYPE_AT, type);
-    writeLe32(rec + LINK_RECORD_OFFSET_AT, 0);
-    writeLe32(rec + LINK_RECORD_SIZE_AT, 0);
-    used += LINK_WRITE_HEADER;
+    if (!startRecord(type, 0, 0, LINK_WRITE_HEADER, error)) return false;
     queuedOther = true;
-    *error = LINK_OK;
     return true;
 }
 
