@@ -200,12 +200,15 @@ struct BlockWriter {
     std::vector<uint8_t> block = std::vector<uint8_t>(LINK_BLOCK_SIZE, 0);
     uint32_t used = 0;
 
-    // A record's header; returns where its data starts.
+    // A record's header; returns where its data starts. A record behind one that ran
+    // past the block's end is not written (NOWHERE).
+    static constexpr uint32_t NOWHERE = 0xFFFFFFFFu;
     uint32_t add(uint32_t type, uint32_t offset, uint32_t size) {
+        uint32_t header = linkServedRecordHeader(type) ? linkServedRecordHeader(type) : 12;
+        if (uint64_t(used) + header + size > block.size()) return NOWHERE;
         writeLe32(&block[used], type);
         writeLe32(&block[used + 4], offset);
         writeLe32(&block[used + 8], size);
-        uint32_t header = linkServedRecordHeader(type) ? linkServedRecordHeader(type) : 12;
         uint32_t data = used + header;
         used = data + size;
         return data;
@@ -267,9 +270,12 @@ TEST_F(SimCoreTest, AWalkThatStopsShortSaysWhereAndWhy) {
         BlockWriter w;
         uint32_t first = w.add(LINK_RECORD_WRITE, 0x300, 9);
         std::memset(&w.block[first], 0x11, 9);
-        w.add(c.type, 0x100, c.size);
-        uint32_t late = w.add(LINK_RECORD_WRITE, 0x310, 1);
-        w.block[late] = 0x22;
+        if (w.add(c.type, 0x100, c.size) == BlockWriter::NOWHERE) {
+            writeLe32(&w.block[w.used], c.type);  // only its head fits, and nothing after it
+            writeLe32(&w.block[w.used + 8], c.size);
+        } else {
+            w.block[w.add(LINK_RECORD_WRITE, 0x310, 1)] = 0x22;
+        }
         uint32_t result = 0;
         ASSERT_TRUE(sim::processBlock(&m, w.block.data(), LINK_BLOCK_SIZE, &result));
         EXPECT_EQ(result, 1u);
