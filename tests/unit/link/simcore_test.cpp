@@ -14,15 +14,38 @@ sim::SimModule m;
 std::vector<std::string> printed;
 void collect(const char* line) { printed.push_back(line); }
 
-std::string bytesAt(uint32_t offset, uint32_t size) {
+std::string hexOf(const uint8_t* bytes, uint32_t size) {
     std::string hex;
     char two[3];
     for (uint32_t i = 0; i < size; i++) {
-        std::snprintf(two, sizeof two, "%02X", m.space[offset + i]);
+        std::snprintf(two, sizeof two, "%02X", bytes[i]);
         hex += two;
     }
     return hex;
 }
+
+std::string bytesAt(uint32_t offset, uint32_t size) { return hexOf(m.space + offset, size); }
+
+// Records of a block laid out one after another, as a client queues them.
+struct BlockWriter {
+    std::vector<uint8_t> block = std::vector<uint8_t>(LINK_BLOCK_SIZE, 0);
+    uint32_t used = 0;
+
+    // A record's header; returns where its data starts. A record behind one that ran
+    // past the block's end is not written (NOWHERE).
+    static constexpr uint32_t NOWHERE = 0xFFFFFFFFu;
+    uint32_t add(uint32_t type, uint32_t offset, uint32_t size) {
+        uint32_t header = linkServedRecordHeader(type) ? linkServedRecordHeader(type) : 12;
+        if (uint64_t(used) + header + size > block.size()) return NOWHERE;
+        writeLe32(&block[used], type);
+        writeLe32(&block[used + 4], offset);
+        writeLe32(&block[used + 8], size);
+        uint32_t data = used + header;
+        used = data + size;
+        return data;
+    }
+    std::string hexAt(uint32_t at, uint32_t size) const { return hexOf(&block[at], size); }
+};
 
 class SimCoreTest : public ::testing::Test {
 protected:
@@ -131,22 +154,15 @@ TEST_F(SimCoreTest, WaitQuitAndCommentsAreReportedToTheCaller) {
 }
 
 TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {
-    std::vector<uint8_t> block(LINK_BLOCK_SIZE, 0);
-    writeLe32(&block[0], LINK_RECORD_WRITE);
-    writeLe32(&block[4], 0x330A);
-    writeLe32(&block[8], 2);
-    block[12] = 0xEC;
-    block[13] = 0x03;
-    writeLe32(&block[14], LINK_RECORD_READ);  // then read 0x3308 back
-    writeLe32(&block[18], 0x3308);
-    writeLe32(&block[22], 4);
+    BlockWriter w;
+    writeLe16(&w.block[w.add(LINK_RECORD_WRITE, 0x330A, 2)], 1004);
+    uint32_t back = w.add(LINK_RECORD_READ, 0x3308, 4);  // then read 0x3308 back
     uint32_t result = 0;
-    ASSERT_TRUE(sim::processBlock(&m, block.data(), LINK_BLOCK_SIZE, &result));
+    ASSERT_TRUE(sim::processBlock(&m, w.block.data(), LINK_BLOCK_SIZE, &result));
     EXPECT_EQ(result, 1u);
     EXPECT_EQ(m.clientVersion, 1004);
     EXPECT_EQ(m.clientVersionWrites, 1u);
-    EXPECT_EQ(block[30 + 2], 0xDE);
-    EXPECT_EQ(block[30 + 3], 0xFA);
+    EXPECT_EQ(w.hexAt(back + 2, 2), "DEFA");
 }
 
 // The block is heap memory of exactly LINK_BLOCK_SIZE: AddressSanitizer flags any overrun.
@@ -194,35 +210,6 @@ TEST_F(SimCoreTest, RecordsThatRunPastTheBlockAreNotCarriedOut) {
         delete[] block;
     }
 }
-
-// Records of a block laid out one after another, as a client queues them.
-struct BlockWriter {
-    std::vector<uint8_t> block = std::vector<uint8_t>(LINK_BLOCK_SIZE, 0);
-    uint32_t used = 0;
-
-    // A record's header; returns where its data starts. A record behind one that ran
-    // past the block's end is not written (NOWHERE).
-    static constexpr uint32_t NOWHERE = 0xFFFFFFFFu;
-    uint32_t add(uint32_t type, uint32_t offset, uint32_t size) {
-        uint32_t header = linkServedRecordHeader(type) ? linkServedRecordHeader(type) : 12;
-        if (uint64_t(used) + header + size > block.size()) return NOWHERE;
-        writeLe32(&block[used], type);
-        writeLe32(&block[used + 4], offset);
-        writeLe32(&block[used + 8], size);
-        uint32_t data = used + header;
-        used = data + size;
-        return data;
-    }
-    std::string hexAt(uint32_t at, uint32_t size) const {
-        std::string hex;
-        char two[3];
-        for (uint32_t i = 0; i < size; i++) {
-            std::snprintf(two, sizeof two, "%02X", block[at + i]);
-            hex += two;
-        }
-        return hex;
-    }
-};
 
 // A 64-bit client of the module's own SDK mixes its reads (type 4, 8-byte destination)
 // with writes, and our client's reads may share a block with them: every read lands
