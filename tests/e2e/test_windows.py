@@ -139,11 +139,17 @@ class Package(harness.ProgramSandbox):
         self.assertTrue(harness.wait_for(
             lambda: all(line in self.log_lines() for line in expected), 30),
             self.log_lines()[-30:])
-        # The zip's watch, beside the running program, shows what it shows.
-        r = self.run_program(os.path.join(folder, "norvalume-watch.exe"), "--once",
-                             "--filter", "GFMCPPRO", harness.file_arg(self.ini))
-        self.assertEqual(r.returncode, 0, r.stdout)
-        self.assertRegex(r.stdout, r'GFMCPPRO\.0 +D1 +D1=X07E2 U16 D3 +250 +"250"')
+        # The zip's watch, beside the running program, shows what it shows (once the
+        # scenario's moment of dark panels has passed).
+        frames = []
+
+        def watched():
+            r = self.run_program(os.path.join(folder, "norvalume-watch.exe"), "--once",
+                                 "--filter", "GFMCPPRO", harness.file_arg(self.ini))
+            frames.append(r.stdout)
+            return r.returncode == 0 and re.search(
+                r'GFMCPPRO\.0 +D1 +D1=X07E2 U16 D3 +250 +"250"', r.stdout)
+        self.assertTrue(harness.wait_for(watched, 30, step=0.5), frames[-1])
         self.assertEqual(self.close_window(program), 0)
         self.assertEqual(self.log_lines()[-1], "GFDev_Terminate")
         text = harness.read_text(self.ini)
