@@ -263,9 +263,9 @@ LineError multiplier(LineScan& s, const OptionRow& row) {
 
 LineError divisor(LineScan& s, const OptionRow& row) { return scaling(s, row, s.record.divisor); }
 
-// C<n> and, with NEGATIVE as `value`, !C<n>. Conditions may only look back, and "back" means the
-// conditions stored so far, not the key numbers: with keys missing or rejected the two
-// differ.
+// C<n> and, with NEGATIVE as `value`, !C<n>. Conditions may only look back, and "back"
+// means the conditions stored so far, not the key numbers: with keys missing or rejected
+// the two differ.
 LineError conditionReference(LineScan& s, const OptionRow& row) {
     const bool negative = row.value == NEGATIVE;
     if (!isDigit(*s.cursor)) return row.error;
