@@ -11,7 +11,7 @@ namespace {
 
 constexpr char IDENTIFY_CLASS[] = "NORVALUME_IDENTIFY";
 constexpr uint32_t WAIT_STEP_MS = 100;
-const platform::WindowHandlers noHandlers{nullptr, nullptr};
+const platform::WindowHandlers noHandlers{nullptr, nullptr, nullptr};
 
 char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 

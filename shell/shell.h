@@ -35,6 +35,8 @@ constexpr int EXIT_NO_WINDOW_CLASS = 1;
 constexpr int EXIT_NO_DEVICE_LIBRARY = 2;
 constexpr int EXIT_NO_WINDOW = 3;
 constexpr int EXIT_BAD_COMMAND_LINE = 4;
+// Linux: the run folder, where the simulator's stand-in is found, is not this user's alone.
+constexpr int EXIT_IPC_REFUSED = 5;
 
 // The command line: "--identify" or "/identify" (any case, on every platform), with
 // "=SECONDS" (1 to 3600) or without; every other argument is ignored.
@@ -72,6 +74,11 @@ void loadConfiguration(LoadRequest request);
 
 // What the main window does on WM_TIMER (on creation it starts all three).
 void onMainWindowTimer(uint32_t id);
+
+// The user's session ends (log-off, restart, shutdown): the system may end the process
+// as soon as this returns, without a close. Every output is dark and the device library
+// released before it returns; outside a timer's handler everything else is released too.
+void onSessionEnd();
 
 // Releases everything in reverse order of acquisition: the link, the device library,
 // the item table. Harmless to call twice.
