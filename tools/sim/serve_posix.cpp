@@ -81,7 +81,7 @@ void answerExchange(Client& c, const std::string& name) {
     uint32_t result = 0;
     if (!block) {
         simModule.exchanges++;
-    } else if (!sim::processBlock(&simModule, block, LINK_BLOCK_SIZE, &result)) {
+    } else if (!serveBlock(block, &result)) {
         c.hung = true;
         return;
     }
