@@ -372,17 +372,29 @@ class FullDisks(Cockpit):
             disk = self.path("disk")
             os.makedirs(disk)
             recording = os.path.join(disk, "flight.script")
-            inner = ('mount -t tmpfs -o size=4k tmpfs "$0" || exit 90; "$@"; '
-                     'echo "=== status $?"; cat "$0/flight.script"')
+            # Then the checker on a settings file that fills the disk: no room for the
+            # file with its verdicts beside it.
+            checked = self.path("checked.ini")
+            with open(checked, "w", newline="") as f:
+                f.write(WITH_BAD_LINE + "; a cockpit builder's notes\r\n" * 100)
+            inner = ('mount -t tmpfs -o size=4k tmpfs "$0" || exit 90; checked=$1 check=$2; '
+                     'shift 2; "$@"; echo "=== status $?"; cat "$0/flight.script"; '
+                     'rm "$0/flight.script"; cp "$checked" "$0/panel.ini"; echo "=== check"; '
+                     '"$check" --units GFMCPPRO=1 "$0/panel.ini"; echo "=== status $?"; '
+                     'cmp "$checked" "$0/panel.ini" && echo unchanged')
             began = time.monotonic()
             small = subprocess.run(
-                command + ["bash", "-c", inner, disk] + harness.command(*watch, recording,
-                                                                       self.ini),
+                command + ["bash", "-c", inner, disk, checked, harness.exe("norvalume-check")] +
+                harness.command(*watch, recording, self.ini),
                 env=self.env, cwd=self.dir, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                 text=True, timeout=60)
             took = time.monotonic() - began
             said, _, kept = small.stdout.partition("=== status ")
             status, _, kept = kept.partition("\n")
+            kept, _, check = kept.partition("=== check\n")
+            self.assertIn("norvalume-check: %s/panel.ini: the verdicts could not be written "
+                          "into it\n" % disk, check)
+            self.assertTrue(check.endswith("=== status 2\nunchanged\n"), check)
             self.assertEqual(status, "3", small.stdout)
             self.assertIn("recording %s: " % recording, said)
             self.assertIn("No space left on device", said)
@@ -407,12 +419,25 @@ class FullDisks(Cockpit):
         self.assertEqual(identify.stdout.count("writing the call log %s failed: No space left "
                                                "on device" % device), 1, identify.stdout)
         self.assertIn("writing the state file %s.tmp failed" % state, identify.stdout)
+        if not harness.WINE:
+            with open("/dev/full", "w") as full_output:
+                report = subprocess.run(harness.command(harness.exe("norvalume-check"),
+                                                        "--dry-run", self.ini),
+                                        env=self.env, stdout=full_output,
+                                        stderr=subprocess.PIPE, text=True, timeout=30)
+            self.assertEqual(report.returncode, 2, report.stderr)
+            self.assertIn("writing to standard output failed: No space left on device",
+                          report.stderr)
         harness.report("full disks",
                        "norvalume-watch recorded a changing flight onto /dev/full and onto a "
-                       "file system of 4 KiB; the virtual library logged onto /dev/full",
+                       "file system of 4 KiB; norvalume-check wrote its verdicts onto that full "
+                       "disk and its report onto /dev/full; the virtual library logged onto "
+                       "/dev/full",
                        "the watch ended with exit status 3 and a message naming the file, the "
-                       "line and the reason; the recording kept only whole lines; the library "
-                       "said once which file it could not write", **figures)
+                       "line and the reason, and the recording kept only whole lines; the "
+                       "checker ended with exit status 2 and said what it could not write, "
+                       "the settings file unchanged; the library said once which file it could "
+                       "not write", **figures)
 
 
 # Run in a private mount namespace with its own /tmp: makes /tmp/norvalume-<uid> the way
