@@ -165,9 +165,12 @@ void shutdownNorvalume() {
 }
 
 int runNorvalume() {
+    readShellSettings();
+    // Before anything is written or driven: a second copy would drive the same panels
+    // and write the same file.
+    if (!claimOrSayWhoHasIt(shellSettings.iniPath, START_NORMAL)) return EXIT_ALREADY_RUNNING;
     // Before this run makes blocks of its own: a killed predecessor's are still there.
     platform::removeOrphanedSharedMemory();
-    readShellSettings();
 
     if (!platform::registerMainClass(WINDOW_CLASS, &windowHandlers)) {
         platform::beep(platform::BEEP_EXCLAMATION);
@@ -193,6 +196,7 @@ int runNorvalume() {
 
     int exitCode = platform::runMainLoop();
     shutdownNorvalume();
+    platform::releaseSettingsFile();
     return exitCode;
 }
 
