@@ -405,6 +405,30 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
     EXPECT_TRUE(fake::archiveSet(path));
 }
 
+std::string changes;
+void noteChange(const char* section, const char* key, const char* value) {
+    changes += std::string("[") + section + "] " + key + "=" + (value ? value : "(deleted)") + "\n";
+}
+
+TEST_F(Loader, VerdictsOnlyLeaveTheReportAndTheSaveMarkAlone) {
+    // A report of panels the caller never saw, and a stale count it must not correct.
+    const std::string report = "[GF Connections]\nGFDev=DLL not found\nGFMCP=2\n";
+    deviceCounts[DEV_GFP8] = 1;
+    for (bool dryRun : {true, false}) {
+        write(report + "[GFP8.0]\nL0=X01 D7\nL1=1\n");
+        changes.clear();
+        LoadObserver observer{nullptr, noteChange, dryRun};
+        observer.verdictsOnly = true;
+        EXPECT_FALSE(loadConfigurationOnce(inputs(), &observer));
+        EXPECT_EQ(changes, "[GFP8.0] L0=X01 D7 <<< Bad Display format\n") << dryRun;
+        EXPECT_EQ(fake::readFile(path),
+                  report + "[GFP8.0]\nL0=X01 D7" + (dryRun ? "" : " <<< Bad Display format") +
+                      "\nL1=1\n");
+        // The program, which reloads on this mark, still sees the user's save.
+        EXPECT_TRUE(fake::archiveSet(path)) << dryRun;
+    }
+}
+
 TEST_F(Loader, UnitsBeyondWhatAUnitNumberHoldsAreNotAliasedToUnitZero) {
     write("[GFP8.255]\nL0=X0255\n[GFP8.256]\nL0=X0256\n");
     deviceCounts[DEV_GFP8] = 300;
