@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/items.h"
 #include "config/line_parser.h"
@@ -13,6 +14,7 @@
 #include "eval/eval.h"
 #include "fake_platform/fake_loop.h"
 #include "fake_platform/fake_profile.h"
+#include "fake_platform/fake_time.h"
 #include "link/link.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -327,15 +329,23 @@ TEST_F(Loader, BusyScanPostponesTheLoadAndAForcedRequestIsCarried) {
     EXPECT_EQ(itemCount, 1);
 }
 
-TEST_F(Loader, MissingFileKeepsTheTableUnlessForcedThenTheReportCreatesIt) {
+TEST_F(Loader, MissingFileKeepsTheTableWithOneBeepUnlessForcedThenTheReportCreatesIt) {
     write("[Conditions]\n0=X0100\n");
     loadConfiguration(LOAD_FORCED);
     ASSERT_EQ(itemCount, 1);
+    fake::beeps.clear();
+    // Gone for a moment, as while an editor replaces it: no beep.
     std::remove(path.c_str());
-
     loadConfiguration(LOAD_IF_CHANGED);
+    write("[Conditions]\n0=X0100\n");
+    loadConfiguration(LOAD_IF_CHANGED);
+    EXPECT_TRUE(fake::beeps.empty());
+
+    std::remove(path.c_str());
+    for (int tick = 0; tick < 3; ++tick) loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_EQ(itemCount, 1);
     EXPECT_EQ(fake::readFile(path), "");
+    EXPECT_EQ(fake::beeps, std::vector<uint32_t>{platform::BEEP_EXCLAMATION});
 
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount, 0);
