@@ -136,8 +136,8 @@ def typed(name):
 
 
 def full_path(folder, name):
-    """The full path a program makes of `name` typed in `folder`: Windows resolves "." and
-    "..", Linux drops "." steps only."""
+    """The full path a program makes of `name` (written with "/") typed in `folder`:
+    Windows resolves "." and "..", Linux drops "." steps only."""
     if WINE:
         return file_arg(os.path.normpath(os.path.join(folder, name)))
     steps = [step for step in name.split("/") if step not in ("", ".")]

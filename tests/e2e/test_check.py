@@ -154,7 +154,7 @@ class CheckTool(harness.Sandbox):
                 self.assertEqual(r.returncode, 1, r.stdout)
                 self.assertIn("units: GF45=1 GFP8=1", r.stdout)
                 self.assertIn("[GF45.0] D1: <<< Bad Display format", r.stdout)
-                where = harness.full_path(folder, harness.typed(name))
+                where = harness.full_path(folder, name)
                 self.assertIn(where + ":10: warning: [GFTQ6.0]", r.stdout)  # named in full
 
         r = self.run_program(harness.exe("norvalume-check"), "panel.ini", cwd=cockpit)
