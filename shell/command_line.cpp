@@ -40,6 +40,26 @@ uint32_t identifySeconds(const char* value) {
     return seconds;
 }
 
+// What --help prints: the usage, with the settings file this program reads.
+void printUsage(FILE* to) {
+    char ini[INI_PATH_SIZE];
+    programIniPath(ini, sizeof ini);
+    std::fprintf(to,
+                 "usage: norvalume [--identify[=SECONDS]]\n"
+                 "       norvalume --help | --version\n"
+                 "Without a switch it drives the GoFlight panels from the simulator, as the\n"
+                 "settings file beside the program says: %s\n"
+                 "  --identify  light every connected panel for SECONDS (1 to 3600, default %u),\n"
+                 "              each display showing its section and key, then make them dark\n"
+                 "  --help      this text (also /?)\n"
+                 "  --version   the version\n"
+                 "Switches may start with / instead of -- (/identify=30), in any case.\n"
+                 "exit status: 0 ended normally, 1 no window class, 2 the device library\n"
+                 "could not be used ([GF Connections] GFDev= says why), 3 no window, 4 a bad\n"
+                 "command line, 5 Norvalume already runs for this settings file\n",
+                 ini, static_cast<unsigned>(DEFAULT_IDENTIFY_SECONDS));
+}
+
 }  // namespace
 
 void programIniPath(char* out, size_t size) {
@@ -66,25 +86,6 @@ StartRequest readCommandLine(int argc, const char* const* argv) {
         }
     }
     return request;
-}
-
-void printUsage(FILE* to) {
-    char ini[INI_PATH_SIZE];
-    programIniPath(ini, sizeof ini);
-    std::fprintf(to,
-                 "usage: norvalume [--identify[=SECONDS]]\n"
-                 "       norvalume --help | --version\n"
-                 "Without a switch it drives the GoFlight panels from the simulator, as the\n"
-                 "settings file beside the program says: %s\n"
-                 "  --identify  light every connected panel for SECONDS (1 to 3600, default %u),\n"
-                 "              each display showing its section and key, then make them dark\n"
-                 "  --help      this text (also /?)\n"
-                 "  --version   the version\n"
-                 "Switches may start with / instead of -- (/identify=30), in any case.\n"
-                 "exit status: 0 ended normally, 1 no window class, 2 the device library\n"
-                 "could not be used ([GF Connections] GFDev= says why), 3 no window, 4 a bad\n"
-                 "command line, 5 Norvalume already runs for this settings file\n",
-                 ini, static_cast<unsigned>(DEFAULT_IDENTIFY_SECONDS));
 }
 
 bool claimOrSayWhoHasIt(const char* iniPath, StartMode mode) {

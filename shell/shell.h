@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 
 constexpr int INI_PATH_SIZE = 261;
 constexpr uint32_t DEFAULT_SCAN_PERIOD_MS = 220;
@@ -61,9 +60,6 @@ struct StartRequest {
 constexpr uint32_t DEFAULT_IDENTIFY_SECONDS = 10;
 constexpr uint32_t MAX_IDENTIFY_SECONDS = 3600;
 StartRequest readCommandLine(int argc, const char* const* argv);
-
-// What --help prints: the usage, with the settings file this program reads.
-void printUsage(FILE* to);
 
 // One copy per settings file: claims `iniPath` for this process. False when another copy
 // holds it; the user has then been told (a beep, and a line on a console that started
