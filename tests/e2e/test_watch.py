@@ -137,8 +137,9 @@ class Watch(harness.ProgramSandbox):
         self.assertEqual(r.returncode, 1, r.stdout)
         self.assertIn("no simulator answered within 5 seconds: start the simulator", r.stdout)
 
-        self.start_simulator([])
+        sim = self.start_simulator([])
         r = self.watch("--interval", "100", "--seconds", "2")
+        self.stop_simulator(sim)
         # Once the flashes run: the light that is off shows its value at every scan,
         # whatever phase its flash is in; the lit one takes turns.
         frames = [table_rows(frame) for frame in r.stdout.split("settings: ")[1:]]
