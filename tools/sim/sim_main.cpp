@@ -35,6 +35,9 @@ std::string usageText() {
            "  --speed   play the script's waits FACTOR times as fast (0.5: half speed)\n";
 }
 
+// --help adds the command language; a usage error gets the options alone.
+std::string helpText() { return usageText() + sim::COMMAND_HELP; }
+
 int usage() {
     std::fputs(usageText().c_str(), stderr);
     return 2;
@@ -93,7 +96,7 @@ int main(int argc, char** argv) {
     const char* script = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
-        if (tools::answerInfoOption(arg, "norvalume-sim", usageText().c_str())) return 0;
+        if (tools::answerInfoOption(arg, "norvalume-sim", helpText().c_str())) return 0;
         if (std::strcmp(arg, "--loop") == 0) {
             options.loop = true;
             continue;
