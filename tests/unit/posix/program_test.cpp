@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/path_key.h"
 #include "platform/platform.h"
 
 namespace {
@@ -48,57 +49,32 @@ TEST(FullPath, RelativeNamesJoinTheCurrentFolderAndKeepWhatTheyName) {
     EXPECT_STREQ(out, "");
 }
 
-class Claim : public ::testing::Test {
-protected:
-    std::string dir;
+// The lock lies in the run folder: another holder of it is another copy of the program.
+TEST(Claim, HeldUntilReleasedRefusedWhileAnotherHoldsItUnknownWithoutARunFolder) {
+    char made[] = "/tmp/norvalume-claim-XXXXXX";
+    ASSERT_NE(mkdtemp(made), nullptr);
+    const std::string dir = made;
+    setenv("NORVALUME_RUNDIR", dir.c_str(), 1);
+    const char* ini = "/opt/norvalume/norvalume.ini";
+    char key[platform::PATH_KEY_SIZE];
+    platform::pathKey(ini, key);
+    const std::string lock = dir + "/settings-" + key + ".lock";
 
-    void SetUp() override {
-        char pattern[] = "/tmp/norvalume-claim-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        setenv("NORVALUME_RUNDIR", dir.c_str(), 1);
-    }
-    void TearDown() override {
-        platform::releaseSettingsFile();
-        unsetenv("NORVALUME_RUNDIR");
-        std::string command = "rm -rf '" + dir + "'";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-    // The one lock file of the run folder, opened apart from the platform's own.
-    int openLockFile() {
-        std::string command = "ls '" + dir + "'";
-        FILE* list = popen(command.c_str(), "r");
-        char name[256] = "";
-        if (list) {
-            if (!std::fgets(name, sizeof name, list)) name[0] = '\0';
-            pclose(list);
-        }
-        name[std::strcspn(name, "\n")] = '\0';
-        EXPECT_EQ(std::strncmp(name, "settings-", 9), 0) << name;
-        return open((dir + "/" + name).c_str(), O_RDWR);
-    }
-};
-
-TEST_F(Claim, HeldUntilReleasedAndRefusedWhileAnotherHoldsIt) {
-    ASSERT_EQ(platform::claimSettingsFile("/opt/norvalume/norvalume.ini"), platform::CLAIM_TAKEN);
-    const int other = openLockFile();
-    ASSERT_GE(other, 0);
+    ASSERT_EQ(platform::claimSettingsFile(ini), platform::CLAIM_TAKEN);
+    const int other = open(lock.c_str(), O_RDWR);
+    ASSERT_GE(other, 0) << lock;
     EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0) << "the claim holds no lock";
-
     platform::releaseSettingsFile();
     ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    EXPECT_EQ(platform::claimSettingsFile("/opt/norvalume/norvalume.ini"), platform::CLAIM_HELD);
-    // Another settings file is another claim.
+    EXPECT_EQ(platform::claimSettingsFile(ini), platform::CLAIM_HELD);
     EXPECT_EQ(platform::claimSettingsFile("/opt/norvalume/other.ini"), platform::CLAIM_TAKEN);
     platform::releaseSettingsFile();
     close(other);
-    EXPECT_EQ(platform::claimSettingsFile("/opt/norvalume/norvalume.ini"), platform::CLAIM_TAKEN);
-}
 
-TEST_F(Claim, ARunFolderThatCannotHoldTheLockCannotTell) {
     setenv("NORVALUME_RUNDIR", (dir + "/missing/folder").c_str(), 1);
-    EXPECT_EQ(platform::claimSettingsFile("/opt/norvalume/norvalume.ini"),
-              platform::CLAIM_UNAVAILABLE);
+    EXPECT_EQ(platform::claimSettingsFile(ini), platform::CLAIM_UNAVAILABLE);
+    unsetenv("NORVALUME_RUNDIR");
+    EXPECT_EQ(std::system(("rm -rf '" + dir + "'").c_str()), 0);
 }
 
 }  // namespace
