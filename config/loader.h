@@ -52,6 +52,10 @@ struct LoadObserver {
     // Handed to the line parser and to the Needs reader for every value they read,
     // before that key's keyRead.
     const LineObserver* lineNotes = nullptr;
+    // Only the verdicts of the lines are written (or, with dryRun, reported): the
+    // [GF Connections] report and the archive mark are left as they are. For a caller that
+    // never saw the panels, and must not hide a save from the program that reloads on it.
+    bool verdictsOnly = false;
 };
 
 // One load, straight away: rebuilds the item table from the file. `observer` may be

@@ -509,7 +509,7 @@ class RunFolder(Cockpit):
                "owner": "it belongs to user ", "link": "it is a symbolic link, not a folder",
                "file": "it is not a folder"}
         for name, text in why.items():
-            self.assertTrue(cases[name]["program"].startswith("5 norvalume: " + refusal + text),
+            self.assertTrue(cases[name]["program"].startswith("6 norvalume: " + refusal + text),
                             (name, cases[name]))
             self.assertTrue(cases[name]["sim"].startswith("3 norvalume-sim: " + refusal + text),
                             (name, cases[name]))
@@ -520,7 +520,7 @@ class RunFolder(Cockpit):
                        "in a private mount namespace, %s made by another user (owned by "
                        "someone else; open to all; a link to a folder holding a file of ours; "
                        "a file), then left to be made" % folder,
-                       "the program (exit code 5) and the emulator (3) refused each with a "
+                       "the program (exit code 6) and the emulator (3) refused each with a "
                        "message naming the folder and what is wrong, and deleted nothing; the "
                        "emulator made it with mode 0700, its socket 0600, and the program "
                        "connected", cases=len(cases))

@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "tools/common/common.h"
+#include "tools/common/files.h"
 #include "tools/sim/sim_app.h"
 
 sim::SimModule simModule;
@@ -124,10 +125,12 @@ int main(int argc, char** argv) {
     if (!script && (options.loop || options.speed != 1.0)) return usage();
     sim::resetModule(&simModule, uint32_t(interfaceWord), uint16_t(simVersion));
     if (script) {
-        std::ifstream in(script, std::ios::binary);
+        std::string path;
+        if (!tools::existingFile("norvalume-sim", script, &path)) return 2;
+        std::ifstream in(path, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "norvalume-sim: cannot read %s\n", script);
-            return 1;
+            std::fprintf(stderr, "norvalume-sim: cannot read %s\n", path.c_str());
+            return 2;
         }
         std::string line;
         while (std::getline(in, line)) {
