@@ -312,8 +312,8 @@ class Endings(Cockpit):
     def test_end_of_the_windows_session_leaves_the_panels_dark(self):
         if not harness.WINE:
             self.skipTest("the end of a session is a Windows message; Linux sends SIGHUP")
-        program, _ = self.running()
         start = len(self.log_lines())
+        program, _ = self.running()
         asked = time.monotonic()
         ended = self.run_program(harness.exe("norvalume-close"), "--end-session")
         self.assertEqual(ended.returncode, 0, ended.stdout)
