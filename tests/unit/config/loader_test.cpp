@@ -466,7 +466,7 @@ void noteChange(const char* section, const char* key, const char* value) {
 TEST_F(Loader, VerdictsOnlyLeaveTheReportAndTheSaveMarkAlone) {
     // A report of panels the caller never saw, and a stale count it must not correct.
     const std::string report = "[GF Connections]\nGFDev=DLL not found\nGFMCP=2\n";
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     for (bool dryRun : {true, false}) {
         write(report + "[GFP8.0]\nL0=X01 D7\nL1=1\n");
         changes.clear();
