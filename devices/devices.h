@@ -22,10 +22,16 @@ constexpr uint16_t MAX_UNITS_PER_MODEL = 256;  // unit numbers are 8-bit
 bool bindDeviceLibrary(void (*onPlugged)());
 // Makes every output dark, then unregisters and releases the library.
 void unbindDeviceLibrary();
-// Counts the units of every model again. A unit may have been replaced meanwhile, so
-// what the layer knew the units show is forgotten: every output goes out again when next
-// written.
+// Counts the units of every model again, and asks the library who each unit is. A unit
+// may have been replaced meanwhile, so what the layer knew the units show is forgotten:
+// every output goes out again when next written.
 void countDevices();
+// Whether the library tells its units apart by serial number (it exports
+// GFDev_GetDeviceInfo2). Older installations do not.
+bool serialsAvailable();
+// What the library said of a unit at the last count: its serial number and USB location,
+// each possibly empty. nullptr for a unit not counted, or when serials are not available.
+const UnitIdentity* unitIdentity(int32_t type, uint8_t unit);
 // Connected units of a model; 0 for any code that is no model.
 uint16_t deviceCount(int32_t type);
 // The counts by DeviceType code, DEVICE_COUNT_SLOTS of them (slot 0 is always 0).
