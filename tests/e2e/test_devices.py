@@ -115,17 +115,20 @@ class VirtualPanels(harness.ProgramSandbox):
 
     def test_viewer_draws_digits_points_text_and_lights(self):
         with open(self.state, "w") as f:
-            f.write("unit GF166 0\nbrightness 3\nlights 8 0x85\n"
+            f.write("unit GF166 0\nserial GF1660042\nusb 1-4.2\nbrightness 3\nlights 8 0x85\n"
                     "display L segments FF 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
                     "display R text HELLO\nend\n"
-                    "unit GFP8 0\nbrightness 8\nlights 8 0x0\nend\n"
+                    "unit GFP8 0\nserial \nusb 1-2.1\nbrightness 8\nlights 8 0x0\nend\n"
                     "unit GFMCPPRO 0\nbrightness -\nlights 32 0x200\n"
                     "display A text    \nend\n")
         frame = self.panels_frame()
-        # Lights by key, only those the model has; a unit with nothing lit is dark.
-        self.assertIn("== GF166.0 ==\n  brightness 3\n  L0-L2     * . *\n", frame)
+        # Who the unit is; lights by key, only those the model has; a unit with nothing
+        # lit is dark.
+        self.assertIn("== GF166.0 ==\n  serial GF1660042, USB 1-4.2\n  brightness 3\n"
+                      "  L0-L2     * . *\n", frame)
         self.assertIn("  D1        [HELLO]\n", frame)
-        self.assertIn("== GFP8.0 ==\n  dark\n  L0-L7     . . . . . . . .\n", frame)
+        self.assertIn("== GFP8.0 ==\n  no serial, USB 1-2.1\n  dark\n"
+                      "  L0-L7     . . . . . . . .\n", frame)
         self.assertIn("== GFMCPPRO.0 ==\n  brightness not set\n"
                       "  L0-L7     . . . . .     .\n  L9-L15    * .       . .\n"
                       "  L16-L23   . . . . . .   .\n  D0        [   ]\n", frame)
