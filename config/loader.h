@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "config/line_parser.h"
+#include "config/unit_binding.h"
 #include "devices/library.h"
 
 // What a load needs from outside the configuration: the file, the units connected per
@@ -18,6 +19,11 @@ struct LoadInputs {
     // The last link attempt was refused for want of rights: the interface module runs as
     // administrator and the program does not.
     bool accessDenied = false;
+    // Who each connected unit is (the devices layer's unitIdentity): a section that names
+    // a unit's serial (Serial=) drives that unit wherever it is plugged in, and the report
+    // lists every unit. nullptr when the library tells no serials: section n drives unit
+    // n, and the report says the serials are not available.
+    UnitIdentityFn identity = nullptr;
 };
 
 // One key the walk asked the file for.

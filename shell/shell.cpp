@@ -138,7 +138,8 @@ void loadConfiguration(LoadRequest request) {
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
         const LoadInputs inputs{path, deviceCounts(), connectCallbackRefused(),
-                                linkStatus.versionTooOld, linkStatus.accessDenied};
+                                linkStatus.versionTooOld, linkStatus.accessDenied,
+                                serialsAvailable() ? unitIdentity : nullptr};
         loadConfigurationOnce(inputs, nullptr);
         darkenWhatNoItemDrives();
         reloadPending = false;

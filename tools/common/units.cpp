@@ -23,7 +23,9 @@ bool unitSectionPresent(const char* path, int32_t type, uint32_t unit) {
     char section[48];
     char key[16];
     std::snprintf(section, sizeof section, "%s.%u", deviceTypeName(type), unit);
-    if (present(path, section, "Needs") || present(path, section, "B")) return true;
+    if (present(path, section, "Needs") || present(path, section, "B") ||
+        present(path, section, "Serial"))
+        return true;
     for (int n = 0; n < LIGHTS_PER_UNIT; ++n) {
         std::snprintf(key, sizeof key, "L%d", n);
         if (present(path, section, key)) return true;
