@@ -139,13 +139,15 @@ void bindSectionsOfFile(const char* path, int32_t type, uint32_t units,
     static const char* sectionSerials[UNIT_SECTIONS];
     static const char* ofUnits[UNIT_SECTIONS];
     const bool known = unitSerials(identity, type, units, ofUnits);
-    const char* model = deviceTypeName(type);
+    const DeviceType* model = findDeviceType(type);
+    // No unit, nothing to bind: a section alone says nothing here.
+    const int sections = model && model->count && units ? sectionsLookedAt(units, known) : 0;
     char section[48];
     char value[READ_LIMIT];
     for (int n = 0; n < UNIT_SECTIONS; ++n) {
         sectionSerials[n] = nullptr;
-        if (!model || n >= sectionsLookedAt(units, known)) continue;
-        std::snprintf(section, sizeof section, "%s.%d", model, n);
+        if (n >= sections) continue;
+        std::snprintf(section, sizeof section, "%s.%d", model->sectionName, n);
         if (!platform::profileGet(path, section, "Serial", value, READ_LIMIT)) continue;
         serialOfValue(value, serials[n], sizeof serials[n]);
         sectionSerials[n] = serials[n];

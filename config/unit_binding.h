@@ -59,6 +59,6 @@ void serialOfValue(const char* value, char* out, size_t size);
 void describeUnit(const UnitIdentity& id, char* out, size_t size);
 
 // The binding of one model as the settings file at `path` gives it: only the Serial=
-// keys are read. For identify mode, which shows on each unit its section.
+// keys are read, and none for a model without units. For identify mode, which shows on each unit its section.
 void bindSectionsOfFile(const char* path, int32_t type, uint32_t units,
                         UnitIdentityFn identity, UnitBinding* out);
