@@ -1,5 +1,5 @@
 // Our side: the INI engine the Linux build reads and writes settings files with.
-#include "platform/posix/ini.h"
+#include "platform/common/ini.h"
 #include "tools/profile/profile.h"
 
 uint32_t profileToolGet(const char* path, const char* section, const char* key, char* buf,

@@ -1,6 +1,7 @@
 // The INI engine against the behaviour of the Windows private-profile functions: reads
 // and edits from tables of {file, call, expected}, and the file wrappers on real files.
-#include "platform/posix/ini.h"
+#include "platform/common/ini.h"
+#include "platform/common/file_access.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
