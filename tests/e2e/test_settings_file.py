@@ -30,10 +30,11 @@ def joined(endings, lines=LINES):
 
 
 CRLF = joined(["\r\n"])
+LF = joined(["\n"])
 # name -> the text as the user saved it (str: 8-bit, saved as Latin-1) or ("utf-16", text).
 SHAPES = {
     "CRLF": CRLF,
-    "LF": joined(["\n"]),
+    "LF": LF,
     "mixed line endings": joined(["\r\n", "\n", "\r\n", "\r"]),
     "no line ending at the end": CRLF[:-2],
     "a UTF-8 byte-order mark": "\ufeff".encode("utf-8").decode("latin-1") + CRLF,
@@ -103,22 +104,30 @@ class SettingsFile(harness.ProgramSandbox):
                        "every other byte stayed as saved", shapes=len(SHAPES))
 
     def test_links_stay_links(self):
-        # A hard link elsewhere, and the program's settings name as a symbolic link to it.
+        # The program's settings name is a symbolic link to a file elsewhere: the file is
+        # replaced, the link stays.
         real = self.path("real")
         os.makedirs(real)
         target = os.path.join(real, "cockpit.ini")
-        other = os.path.join(real, "other name.ini")
         self.save_bytes(CRLF.encode("latin-1"), target)
-        os.link(target, other)
         os.remove(self.ini)
         os.symlink(target, self.ini)
         program, _ = self.start_program()
         want = expected(CRLF)
+        harness.wait_for(lambda: harness.read_bytes(target) == want, 15)
+        self.assertEqual(harness.read_bytes(target), want)
+        self.assertTrue(os.path.islink(self.ini))
+
+        # Given a second name (a hard link), the file takes the verdicts under both.
+        other = os.path.join(real, "other name.ini")
+        os.link(target, other)
+        self.save_bytes(LF.encode("latin-1"))
+        want = expected(LF)
         harness.wait_for(lambda: harness.read_bytes(other) == want, 15)
         self.assertEqual(harness.read_bytes(other), want)
-        self.assertTrue(os.path.islink(self.ini))
         self.assertTrue(os.path.samefile(target, other))
         self.assertEqual(os.stat(target).st_nlink, 2)
+        self.assertTrue(os.path.islink(self.ini))
         self.assertEqual(self.leftovers(real), [])
         self.assertIsNone(program.poll())
 
