@@ -1,5 +1,5 @@
-// Change marks kept by the program itself, for systems whose archive attribute cannot
-// serve: a slot per file whose mark was cleared, with what the file looked like then.
+// Change marks kept by the program itself, beside or instead of the archive attribute: a
+// slot per file whose mark was cleared, with what the file looked like then.
 #include "platform/common/change_mark.h"
 
 #include "platform/common/file_access.h"

@@ -1,8 +1,8 @@
-// A change marker where the system's own does not work: what a file looked like when the
-// program last cleared its mark, and whether it has been saved since. Linux has no archive
-// attribute at all; Wine never clears it. Size, write time and file identity tell almost
-// every save; only a save of the same size within the clock grain of the last write keeps
-// them, and while that can still happen the bytes are compared too.
+// A change marker kept by the program: what a file looked like when the program last
+// cleared its mark, and whether it has been saved since. Linux has no archive attribute at
+// all; Wine never clears it. Size, write time and file identity tell almost every save;
+// only a save of the same size within the clock grain of the last write keeps them, and
+// while that can still happen the bytes are compared too.
 #pragma once
 
 #include <cstdint>
