@@ -149,6 +149,20 @@ const char* longLineReplacement(uint32_t length, ParseResult result) {
     return longText;
 }
 
+// How much of the value of `length` in wideValue the parser sees: what the read limit
+// leaves, at most READ_LIMIT - 1 characters. When the limit ends inside the "<<<" of an
+// old annotation, the parser would take the stray "<" for a comparison and reject a good
+// line: its view then ends before the mark.
+uint32_t parsedLength(uint32_t length) {
+    uint32_t cut = length < READ_LIMIT - 1 ? length : READ_LIMIT - 1;
+    if (length > cut) {
+        const char* mark = std::strstr(wideValue, "<<<");
+        uint32_t at = mark ? static_cast<uint32_t>(mark - wideValue) : length;
+        if (at < cut && at + 3 > cut) cut = at;
+    }
+    return cut;
+}
+
 // Reads one item key and, in a load pass, parses it and applies the write-back rule.
 // Returns whether the key is present (an empty value counts as missing).
 bool visitItem(Walk& walk, const char* section, const char* key, const ItemContext& ctx) {
@@ -164,15 +178,7 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
         return true;
     }
 
-    // The parser sees what the read limit leaves: at most READ_LIMIT - 1 characters.
-    uint32_t cut = length < READ_LIMIT - 1 ? length : READ_LIMIT - 1;
-    // When the limit ends inside the "<<<" of an old annotation, the parser would take the
-    // stray "<" for a comparison and reject a good line: end its view before the mark.
-    if (length > cut) {
-        const char* mark = std::strstr(wideValue, "<<<");
-        uint32_t at = mark ? static_cast<uint32_t>(mark - wideValue) : length;
-        if (at < cut && at + 3 > cut) cut = at;
-    }
+    uint32_t cut = parsedLength(length);
     std::memcpy(lineValue, wideValue, cut);
     lineValue[cut] = '\0';
     const int32_t position = itemCount;
@@ -243,9 +249,19 @@ bool putReport(const Walk& walk, const char* key, const char* value) {
     return putKey(walk, REPORT_SECTION, key, value);
 }
 
+// What the report says of the interface module; nullptr when there is nothing to say.
+// Both complaints are about the last link attempt, which fails one way only.
+const char* interfaceReportText(const LoadInputs& in) {
+    if (in.versionTooOld) return "incorrect version, needs >= 3.465";
+    if (in.accessDenied)
+        return "cannot reach the interface module: it runs as administrator and Norvalume "
+               "does not; start both the same way";
+    return nullptr;
+}
+
 void writeReportHead(const Walk& walk) {
     putReport(walk, "GFDev", libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
-    putReport(walk, "Ombrex", walk.in->versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
+    putReport(walk, "Ombrex", interfaceReportText(*walk.in));
 }
 
 // A model's count in the report; absent for none.
@@ -264,12 +280,16 @@ void walkConditions(Walk& walk) {
     }
 }
 
+bool writesReport(const Walk& walk) {
+    return !walk.verify && !(walk.observer && walk.observer->verdictsOnly);
+}
+
 void walkDevices(Walk& walk) {
     char section[48];
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
         const char* name = deviceTypeName(type);
         uint32_t units = walk.in->unitCounts ? walk.in->unitCounts[type] : 0;
-        if (!walk.verify) writeUnitCount(walk, type, units);
+        if (writesReport(walk)) writeUnitCount(walk, type, units);
         if (units > MAX_UNITS) units = MAX_UNITS;
         int displays = deviceDisplayCount(type);
         for (uint32_t u = 0; u < units; ++u) {
@@ -298,7 +318,7 @@ void walkDevices(Walk& walk) {
 // its writes reach the file only if nobody saved it meanwhile.
 platform::ProfileOutcome walkFile(Walk& walk) {
     platform::profileBegin(walk.in->path);
-    if (!walk.verify) writeReportHead(walk);
+    if (writesReport(walk)) writeReportHead(walk);
     walkConditions(walk);
     walkDevices(walk);
     return platform::profileEnd();
@@ -312,6 +332,9 @@ bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
     platform::ProfileOutcome outcome = walkFile(walk);
     if (observer && observer->dryRun) return false;
     if (outcome == platform::PROFILE_FILE_CHANGED) return true;
+    // The mark tells the running program that the file was saved: a tool that cleared it
+    // would hide the user's save from the program.
+    if (observer && observer->verdictsOnly) return false;
 
     // Clearing the marker also hides an edit saved during the walk, so the file is read
     // once more afterwards; an edit saved after the clear sets the marker again itself.

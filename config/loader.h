@@ -15,6 +15,9 @@ struct LoadInputs {
     const uint16_t* unitCounts;  // by DeviceType code, 14 slots; nullptr = no units
     bool callbackRefused;        // the device library refused the connect callback
     bool versionTooOld;          // the interface module is older than 3.465
+    // The last link attempt was refused for want of rights: the interface module runs as
+    // administrator and the program does not.
+    bool accessDenied = false;
 };
 
 // One key the walk asked the file for.
@@ -49,6 +52,10 @@ struct LoadObserver {
     // Handed to the line parser and to the Needs reader for every value they read,
     // before that key's keyRead.
     const LineObserver* lineNotes = nullptr;
+    // Only the verdicts of the lines are written (or, with dryRun, reported): the
+    // [GF Connections] report and the archive mark are left as they are. For a caller that
+    // never saw the panels, and must not hide a save from the program that reloads on it.
+    bool verdictsOnly = false;
 };
 
 // One load, straight away: rebuilds the item table from the file. `observer` may be

@@ -36,6 +36,7 @@ LinkPendingRead pendingReads[MAX_READS];
 uint32_t pendingOffsets[MAX_READS];  // what each read asked for, for the read observer
 uint32_t pendingCount = 0;
 bool (*waitHook)() = nullptr;
+bool sendRefused = false;  // the last exchange's sends were refused for want of rights
 LinkReadObserver readObserver = nullptr;
 
 bool fail(LinkError* error, LinkError code) {
@@ -51,6 +52,7 @@ bool fits(uint32_t size) {
 
 bool sendBlock(uint32_t* answer, LinkError* error) {
     uint32_t lastError = 0;
+    sendRefused = false;
     for (int attempt = 0; attempt < SEND_ATTEMPTS; attempt++) {
         if (platform::sendMessageTimeout(interfaceWindow, ipcMessage, blockAtom, 0,
                                          SEND_TIMEOUT_MS, answer))
@@ -63,6 +65,7 @@ bool sendBlock(uint32_t* answer, LinkError* error) {
         platform::sleepMs(PAUSE_MS);
     }
     *error = lastError ? LINK_SEND_FAILED : LINK_SEND_TIMED_OUT;
+    sendRefused = lastError && platform::accessDenied(lastError);
     return false;
 }
 
@@ -169,6 +172,8 @@ bool handshake(LinkError* error) {
 
 void setLinkWaitHook(bool (*stillWaiting)()) { waitHook = stillWaiting; }
 
+bool linkSendRefused() { return sendRefused; }
+
 void setLinkReadObserver(LinkReadObserver observer) { readObserver = observer; }
 
 bool interfaceVersionAccepted(uint32_t interfaceWord) {
@@ -180,13 +185,18 @@ bool linkOpen(uint32_t requiredSimVersion, LinkError* error) {
     interfaceVersion = 0;
     simulatorVersion = 0;
 
-    bool simWindow = false;
-    interfaceWindow = platform::findWindowByClass(LINK_INTERFACE_WINDOW_CLASS);
-    if (!interfaceWindow) {
-        interfaceWindow = platform::findWindowByClass(LINK_SIM_WINDOW_CLASS);
-        simWindow = true;
+    // The first class found is the one used; a failure there is not tried again under the
+    // next class, since where the module's own window exists it is the module.
+    const char* windowClass = nullptr;
+    for (const char* candidate : LINK_WINDOW_CLASSES) {
+        interfaceWindow = platform::findWindowByClass(candidate);
+        if (interfaceWindow) {
+            windowClass = candidate;
+            break;
+        }
     }
     if (!interfaceWindow) return fail(error, LINK_NO_INTERFACE_WINDOW);
+    const bool simWindow = windowClass == LINK_SIM_WINDOW_CLASS;
 
     ipcMessage = platform::registerMessage(LINK_MESSAGE_NAME);
     if (!ipcMessage) {

@@ -5,13 +5,16 @@
 // every later open answer "already open".
 #include "link/link.h"
 
-LinkStatus linkStatus = {false, false};
+LinkStatus linkStatus = {false, false, false};
 
 void linkSupervisionTick() {
     if (linkStatus.connected) return;
     linkStatus.versionTooOld = false;
+    linkStatus.accessDenied = false;
     LinkError error = LINK_OK;
-    if (linkOpen(0, &error) && error == LINK_OK) {
+    if (!linkOpen(0, &error) || error != LINK_OK) {
+        linkStatus.accessDenied = error == LINK_SEND_FAILED && linkSendRefused();
+    } else {
         linkStatus.connected = true;
         if (!interfaceVersionAccepted(interfaceVersion)) {
             linkStatus.versionTooOld = true;
@@ -27,5 +30,5 @@ void linkDrop() {
 
 void resetLinkStatus() {
     if (linkStatus.connected) linkClose();
-    linkStatus = LinkStatus{false, false};
+    linkStatus = LinkStatus{false, false, false};
 }

@@ -32,6 +32,33 @@ uint32_t programPath(char* buf, uint32_t size);
 // value elsewhere. Handed to libraries that want to know who loaded them.
 void* programInstance();
 
+// The full path of a file named on a command line, taken against the current folder, as
+// the system reads the name: Windows resolves "." and ".." and turns '/' into '\'; Linux
+// joins a relative name to the current folder, drops "." steps and leaves ".." and links
+// as typed (dropping ".." after a link would name another folder). Writes it terminated
+// into `out` (`size` bytes) and returns its length; 0 with `out` empty when the name is
+// empty, there is no current folder, or the path does not fit.
+uint32_t fullPath(const char* path, char* out, uint32_t size);
+
+// For a program built without a console of its own (the Windows program): when it was
+// started from a console window and its standard output or error goes nowhere else, they
+// go to that console from now on. Started any other way (a double-click) nothing changes,
+// and output is lost quietly. Elsewhere the streams are always there: nothing to do.
+void attachParentConsole();
+
+// One running copy per settings file. Claims the file at the full path `path` for this
+// process until releaseSettingsFile or the end of the process, whichever comes first, so a
+// copy that was killed never keeps the claim. On Windows a named mutex whose name comes
+// from the path as Windows compares paths (any case, short or long names); on Linux a
+// lock on a file in the run folder named after the path. One claim per process.
+enum SettingsClaim : int {
+    CLAIM_TAKEN = 0,        // this process holds it now
+    CLAIM_HELD = 1,         // another process holds it
+    CLAIM_UNAVAILABLE = 2,  // the system cannot tell (no run folder, a path too long)
+};
+SettingsClaim claimSettingsFile(const char* path);
+void releaseSettingsFile();
+
 // Audible signals for a failed start.
 constexpr uint32_t BEEP_EXCLAMATION = 0x30;  // MB_ICONEXCLAMATION
 constexpr uint32_t BEEP_ASTERISK = 0x40;     // MB_ICONASTERISK
@@ -163,6 +190,10 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam,
 
 // The system's error code of the last failed call on this thread (0 = none).
 uint32_t lastErrorCode();
+
+// Whether `errorCode` (from lastErrorCode) says that the call was refused for want of
+// rights, as a send to a program that runs with higher rights is on Windows.
+bool accessDenied(uint32_t errorCode);
 
 uint32_t processId();
 

@@ -33,6 +33,19 @@ bool reloadPending = false;
 bool stampSeen = false;
 platform::FileStamp lastStamp = {};
 
+// A settings file deleted while the program runs leaves it with the configuration it
+// has, showing what the last version said. One beep says so once the file has been
+// missing at two ticks in a row: an editor that replaces a file may leave it missing for
+// a moment while it saves.
+int ticksMissing = 0;
+void beepWhenTheFileIsGone(const char* path) {
+    if (platform::fileAttributes(path) != platform::FILE_ATTR_INVALID) {
+        ticksMissing = 0;
+        return;
+    }
+    if (++ticksMissing == 2) platform::beep(platform::BEEP_EXCLAMATION);
+}
+
 // A save in progress must never be read half-written: a changed file is loaded only
 // once it has looked the same (size, write time) at two reload ticks in a row.
 bool fileSettled(const char* path) {
@@ -116,10 +129,11 @@ void loadConfiguration(LoadRequest request) {
     }
     loadBusy = true;
     const char* path = shellSettings.iniPath;
+    beepWhenTheFileIsGone(path);
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
         const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
-                                linkStatus.versionTooOld};
+                                linkStatus.versionTooOld, linkStatus.accessDenied};
         loadConfigurationOnce(inputs, nullptr);
         darkenWhatNoItemDrives();
         reloadPending = false;
@@ -165,9 +179,12 @@ void shutdownNorvalume() {
 }
 
 int runNorvalume() {
+    readShellSettings();
+    // Before anything is written or driven: a second copy would drive the same panels
+    // and write the same file.
+    if (!claimOrSayWhoHasIt(shellSettings.iniPath, START_NORMAL)) return EXIT_ALREADY_RUNNING;
     // Before this run makes blocks of its own: a killed predecessor's are still there.
     platform::removeOrphanedSharedMemory();
-    readShellSettings();
 
     if (!platform::registerMainClass(WINDOW_CLASS, &windowHandlers)) {
         platform::beep(platform::BEEP_EXCLAMATION);
@@ -193,6 +210,7 @@ int runNorvalume() {
 
     int exitCode = platform::runMainLoop();
     shutdownNorvalume();
+    platform::releaseSettingsFile();
     return exitCode;
 }
 
@@ -202,4 +220,5 @@ void resetShell() {
     reloadPending = false;
     stampSeen = false;
     lastStamp = {};
+    ticksMissing = 0;
 }

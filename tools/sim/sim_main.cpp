@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "tools/common/common.h"
+#include "tools/common/files.h"
 #include "tools/sim/sim_app.h"
 
 sim::SimModule simModule;
@@ -21,15 +22,21 @@ void printLine(const char* line) {
 }
 
 std::string usageText() {
-    return std::string("usage: norvalume-sim [--window ") + LINK_SIM_WINDOW_CLASS + "|" +
-           LINK_INTERFACE_WINDOW_CLASS +
+    return std::string("usage: norvalume-sim [--window ") + LINK_MODULE_WINDOW_CLASS + "|" +
+           LINK_INTERFACE_WINDOW_CLASS + "|" + LINK_SIM_WINDOW_CLASS +
            "] [--script FILE [--loop] [--speed FACTOR]]\n"
            "                     [--interface WORD] [--simversion N]\n"
            "       norvalume-sim --help | --version\n"
+           "  --window  the class of the window to answer on: UIPCMAIN (the module's own\n"
+           "            window), OMBXMAIN, or FS98MAIN (the simulator's main window, also\n"
+           "            the module's network client on a second PC; the default)\n"
            "  --loop    play the script again from the top at its end; standard input\n"
            "            runs beside it\n"
            "  --speed   play the script's waits FACTOR times as fast (0.5: half speed)\n";
 }
+
+// --help adds the command language; a usage error gets the options alone.
+std::string helpText() { return usageText() + sim::COMMAND_HELP; }
 
 int usage() {
     std::fputs(usageText().c_str(), stderr);
@@ -64,6 +71,24 @@ sim::CommandResult runSimLine(const std::string& line) {
     return r;
 }
 
+bool serveBlock(uint8_t* block, uint32_t* result) {
+    bool answered = sim::processBlock(&simModule, block, LINK_BLOCK_SIZE, result);
+    if (simModule.lastStop.stopped) {
+        char line[128];
+        sim::describeStop(simModule.lastStop, line, sizeof line);
+        std::fprintf(stderr, "norvalume-sim: %s\n", line);
+        std::fflush(stderr);
+    }
+    return answered;
+}
+
+// One of the classes the client looks for.
+bool knownWindowClass(const std::string& name) {
+    for (const char* windowClass : LINK_WINDOW_CLASSES)
+        if (name == windowClass) return true;
+    return false;
+}
+
 int main(int argc, char** argv) {
     SimOptions options;
     unsigned long interfaceWord = sim::DEFAULT_INTERFACE_WORD;
@@ -71,7 +96,7 @@ int main(int argc, char** argv) {
     const char* script = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
-        if (tools::answerInfoOption(arg, "norvalume-sim", usageText().c_str())) return 0;
+        if (tools::answerInfoOption(arg, "norvalume-sim", helpText().c_str())) return 0;
         if (std::strcmp(arg, "--loop") == 0) {
             options.loop = true;
             continue;
@@ -81,9 +106,7 @@ int main(int argc, char** argv) {
             if (!parseSpeed(value, &options.speed)) return usage();
         } else if (std::strcmp(arg, "--window") == 0 && value) {
             options.windowClass = value;
-            if (options.windowClass != LINK_SIM_WINDOW_CLASS &&
-                options.windowClass != LINK_INTERFACE_WINDOW_CLASS)
-                return usage();
+            if (!knownWindowClass(options.windowClass)) return usage();
         } else if (std::strcmp(arg, "--script") == 0 && value) {
             script = value;
         } else if (std::strcmp(arg, "--interface") == 0 && value) {
@@ -99,10 +122,12 @@ int main(int argc, char** argv) {
     if (!script && (options.loop || options.speed != 1.0)) return usage();
     sim::resetModule(&simModule, uint32_t(interfaceWord), uint16_t(simVersion));
     if (script) {
-        std::ifstream in(script, std::ios::binary);
+        std::string path;
+        if (!tools::existingFile("norvalume-sim", script, &path)) return 2;
+        std::ifstream in(path, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "norvalume-sim: cannot read %s\n", script);
-            return 1;
+            std::fprintf(stderr, "norvalume-sim: cannot read %s\n", path.c_str());
+            return 2;
         }
         std::string line;
         while (std::getline(in, line)) {

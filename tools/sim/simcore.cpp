@@ -291,26 +291,75 @@ bool processBlock(SimModule* m, uint8_t* block, uint32_t blockSize, uint32_t* re
         *result = m->faultArg;
         return true;
     }
+    m->lastStop = BlockStop{};
     uint64_t pos = 0;
     while (pos + 4 <= blockSize) {
         uint8_t* rec = block + pos;
         uint32_t type = readLe32(rec + LINK_RECORD_TYPE_AT);
-        uint64_t header = linkRecordHeader(type);
-        if (header == 0) break;  // the zero word, or something we do not know
-        if (pos + header > blockSize) break;
+        if (type == LINK_RECORD_END) break;
+        uint64_t header = linkServedRecordHeader(type);
+        uint32_t size = header && pos + header <= blockSize
+                            ? readLe32(rec + LINK_RECORD_SIZE_AT) : 0;
+        if (header == 0 || pos + header + size > blockSize) {
+            m->lastStop = BlockStop{true, uint32_t(pos), type};
+            break;
+        }
         uint32_t offset = readLe32(rec + LINK_RECORD_OFFSET_AT);
-        uint32_t size = readLe32(rec + LINK_RECORD_SIZE_AT);
-        if (pos + header + size > blockSize) break;
-        if (type == LINK_RECORD_READ)
-            readSpace(m, offset, rec + header, size);
-        else
+        if (type == LINK_RECORD_WRITE)
             writeSpace(m, offset, rec + header, size);
+        else
+            readSpace(m, offset, rec + header, size);
         pos += header + size;
     }
     applyReplyFault(m, block, blockSize);
     *result = 1;
     return true;
 }
+
+void describeStop(const BlockStop& stop, char* out, size_t size) {
+    if (!stop.stopped) {
+        if (size) out[0] = '\0';
+        return;
+    }
+    const bool known = linkServedRecordHeader(stop.type) != 0;
+    std::snprintf(out, size, "block walk stopped at byte %u: %s %u%s", unsigned(stop.position),
+                  known ? "a record of type" : "unknown record type", unsigned(stop.type),
+                  known ? " runs past the block's end" : "");
+}
+
+const char COMMAND_HELP[] =
+    "\n"
+    "Commands, one a line: the script's, then those typed on standard input.\n"
+    "  set OFFSET TYPE VALUE  put VALUE at OFFSET (hexadecimal, 0x optional) as TYPE:\n"
+    "                         u8 s8 u16 s16 u32 s32: a whole number, decimal or 0x-hex\n"
+    "                         f32 f64: a decimal number\n"
+    "                         str: the rest of the line, then a zero byte\n"
+    "                         hex: bytes as pairs of hex digits, 0A1B2C\n"
+    "  wait MS                run the next line MS milliseconds later\n"
+    "  dump OFFSET LENGTH     print LENGTH bytes from OFFSET, 16 to a line\n"
+    "  fault NAME [N]         answer wrongly until `fault none`:\n"
+    "                         silent: never answer; result [N]: answer N (default 0)\n"
+    "                         instead of 1; type, size or destination [N]: spoil the\n"
+    "                         type, the size or (reads only) the destination of\n"
+    "                         record N of each reply (from 0); handshake: the version\n"
+    "                         words at 3304 read as zero; old [WORD]: 3304 reads WORD\n"
+    "                         (default 0x34640000, version 3.464: too old)\n"
+    "  quit                   end norvalume-sim\n"
+    "  # text                 a comment; blank lines are skipped too\n"
+    "Besides the offsets of its settings file the program reads: 3102 battery and 3103\n"
+    "avionics (u8, Needs B and A), 2834 the bus volts (f64, Needs V), 0B6A failure (u8,\n"
+    "Needs E), 3380 the message line (str, A\"...\" matches) and 330C (u8; bit 3 blanks\n"
+    "every panel).\n"
+    "A script:\n"
+    "  # power on: battery, avionics, 28 V, no failure\n"
+    "  set 3102 u8 1\n"
+    "  set 3103 u8 1\n"
+    "  set 2834 f64 28.0\n"
+    "  set 0B6A u8 0\n"
+    "  set 034E u16 0x2345\n"
+    "  set 3380 str ** STALL **\n"
+    "  wait 1500\n"
+    "  set 0BEC u32 16383\n";
 
 bool faultFromName(const char* name, Fault* fault) {
     static const struct {

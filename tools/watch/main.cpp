@@ -10,6 +10,7 @@
 #include "config/items.h"
 #include "eval/eval.h"
 #include "tools/common/common.h"
+#include "tools/common/files.h"
 #include "tools/watch/recording.h"
 #include "tools/watch/watch.h"
 
@@ -41,7 +42,8 @@ constexpr char USAGE[] =
     "  --seconds   stop after N seconds\n"
     "  --interval  milliseconds between scans (default 220)\n"
     "  --help, --version\n"
-    "SETTINGS is only read, never written. Ctrl-C stops.\n"
+    "SETTINGS is only read, never written; a relative SETTINGS or FILE is taken from\n"
+    "the current folder. Ctrl-C stops.\n"
     "exit status: 0 done, 1 no simulator answered (--once), 2 could not run\n";
 
 struct Options {
@@ -202,7 +204,11 @@ int watchLoop(const Options& o, bool terminal) {
             break;
         }
         if (o.once && at - started >= ONCE_WAIT_MS) {
-            std::fprintf(stderr, "norvalume-watch: no simulator answered\n");
+            std::fprintf(stderr,
+                         "norvalume-watch: no simulator answered within %u seconds: start the "
+                         "simulator with its interface module (or norvalume-sim, to try "
+                         "without it), then run this again\n",
+                         static_cast<unsigned>(ONCE_WAIT_MS / 1000));
             status = EXIT_NO_SIMULATOR;
             break;
         }
@@ -227,7 +233,11 @@ int main(int argc, char** argv) {
         file = argv[i];
     }
     if (!file || (o.why && !o.filter.empty())) return usage();
-    watch::session.path = file;
+    std::string record;
+    if (!tools::existingFile("norvalume-watch", file, &watch::session.path) ||
+        (o.record && !tools::fullPathOf("norvalume-watch", o.record, &record)))
+        return EXIT_CANNOT_RUN;
+    if (o.record) o.record = record.c_str();
     if (o.units) {
         watch::session.unitsGiven = true;
         if (!tools::parseUnitsList("norvalume-watch", o.units, watch::session.units))
@@ -235,14 +245,14 @@ int main(int argc, char** argv) {
     }
     const bool terminal = platform::startConsole();
     if (!watch::loadSettings()) {
-        std::fprintf(stderr, "norvalume-watch: %s: no such file\n", file);
+        std::fprintf(stderr, "norvalume-watch: %s: no such file\n", watch::session.path.c_str());
         return EXIT_CANNOT_RUN;
     }
     bool found = false;
     if (o.why) watch::whyFrame(o.whySection, o.whyKey, &found);
     if (o.why && !found) {
         std::fprintf(stderr, "norvalume-watch: [%s] %s: no such line is read from %s\n",
-                     o.whySection.c_str(), o.whyKey.c_str(), file);
+                     o.whySection.c_str(), o.whyKey.c_str(), watch::session.path.c_str());
         watch::stopWatching();
         return EXIT_CANNOT_RUN;
     }

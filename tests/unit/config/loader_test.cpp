@@ -5,14 +5,17 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/items.h"
 #include "config/line_parser.h"
 #include "config/loader.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
+#include "fake_platform/fake_ipc.h"
 #include "fake_platform/fake_loop.h"
 #include "fake_platform/fake_profile.h"
+#include "fake_platform/fake_time.h"
 #include "link/link.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -29,7 +32,7 @@ protected:
         path = fake::tempFilePath("loader.ini");
         std::memset(deviceCounts, 0, sizeof deviceCounts);
         connectCallbackRefused = false;
-        linkStatus.versionTooOld = false;
+        resetLinkStatus();
         scanBusy = false;
         resetShell();
         resetLoader();
@@ -50,7 +53,7 @@ protected:
 
     LoadInputs inputs() const {
         return LoadInputs{path.c_str(), deviceCounts, connectCallbackRefused,
-                          linkStatus.versionTooOld};
+                          linkStatus.versionTooOld, linkStatus.accessDenied};
     }
 
     std::string get(const char* section, const char* key) {
@@ -174,6 +177,36 @@ TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found, but no Connect callback!");
     EXPECT_EQ(get("GF Connections", "Ombrex"), "incorrect version, needs >= 3.465");
     EXPECT_EQ(get("GF Connections", "GFP8"), "");
+}
+
+// The module runs as administrator and the program does not: Windows refuses the send
+// with "access denied". The report says so until a link is made; other send failures
+// are not blamed on rights.
+TEST_F(Loader, ReportSaysWhenTheModuleRefusedUsForRightsUntilALinkIsMade) {
+    const struct {
+        uint32_t sendError;
+        const char* report;
+    } cases[] = {
+        {5, "cannot reach the interface module: it runs as administrator and Norvalume "
+            "does not; start both the same way"},
+        {1460, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sendError);
+        fake::resetIpc();
+        resetLinkStatus();
+        fake::installModule("UIPCMAIN");
+        fake::ipcFail.sendError = c.sendError;
+        linkSupervisionTick();
+        loadConfiguration(LOAD_FORCED);
+        EXPECT_EQ(get("GF Connections", "Ombrex"), c.report);
+        fake::ipcFail.sendError = 0;
+        linkSupervisionTick();
+        ASSERT_TRUE(linkStatus.connected);
+        loadConfiguration(LOAD_FORCED);
+        EXPECT_EQ(get("GF Connections", "Ombrex"), "");
+        resetLinkStatus();
+    }
 }
 
 TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
@@ -327,15 +360,23 @@ TEST_F(Loader, BusyScanPostponesTheLoadAndAForcedRequestIsCarried) {
     EXPECT_EQ(itemCount, 1);
 }
 
-TEST_F(Loader, MissingFileKeepsTheTableUnlessForcedThenTheReportCreatesIt) {
+TEST_F(Loader, MissingFileKeepsTheTableWithOneBeepUnlessForcedThenTheReportCreatesIt) {
     write("[Conditions]\n0=X0100\n");
     loadConfiguration(LOAD_FORCED);
     ASSERT_EQ(itemCount, 1);
+    fake::beeps.clear();
+    // Gone for a moment, as while an editor replaces it: no beep.
     std::remove(path.c_str());
-
     loadConfiguration(LOAD_IF_CHANGED);
+    write("[Conditions]\n0=X0100\n");
+    loadConfiguration(LOAD_IF_CHANGED);
+    EXPECT_TRUE(fake::beeps.empty());
+
+    std::remove(path.c_str());
+    for (int tick = 0; tick < 3; ++tick) loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_EQ(itemCount, 1);
     EXPECT_EQ(fake::readFile(path), "");
+    EXPECT_EQ(fake::beeps, std::vector<uint32_t>{platform::BEEP_EXCLAMATION});
 
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount, 0);
@@ -403,6 +444,30 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
     EXPECT_EQ(itemTable[2].offset, 0x300);
     EXPECT_EQ(fake::readFile(path), text);
     EXPECT_TRUE(fake::archiveSet(path));
+}
+
+std::string changes;
+void noteChange(const char* section, const char* key, const char* value) {
+    changes += std::string("[") + section + "] " + key + "=" + (value ? value : "(deleted)") + "\n";
+}
+
+TEST_F(Loader, VerdictsOnlyLeaveTheReportAndTheSaveMarkAlone) {
+    // A report of panels the caller never saw, and a stale count it must not correct.
+    const std::string report = "[GF Connections]\nGFDev=DLL not found\nGFMCP=2\n";
+    deviceCounts[DEV_GFP8] = 1;
+    for (bool dryRun : {true, false}) {
+        write(report + "[GFP8.0]\nL0=X01 D7\nL1=1\n");
+        changes.clear();
+        LoadObserver observer{nullptr, noteChange, dryRun};
+        observer.verdictsOnly = true;
+        EXPECT_FALSE(loadConfigurationOnce(inputs(), &observer));
+        EXPECT_EQ(changes, "[GFP8.0] L0=X01 D7 <<< Bad Display format\n") << dryRun;
+        EXPECT_EQ(fake::readFile(path),
+                  report + "[GFP8.0]\nL0=X01 D7" + (dryRun ? "" : " <<< Bad Display format") +
+                      "\nL1=1\n");
+        // The program, which reloads on this mark, still sees the user's save.
+        EXPECT_TRUE(fake::archiveSet(path)) << dryRun;
+    }
 }
 
 TEST_F(Loader, UnitsBeyondWhatAUnitNumberHoldsAreNotAliasedToUnitZero) {
