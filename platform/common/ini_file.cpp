@@ -193,9 +193,10 @@ void sessionBegin(Session* session, const char* path) {
     session->path = path ? path : "";
     FileState state;
     if (path && statPath(path, &state)) {
-        session->readable = !state.exists || readFile(path, &session->original, &state);
-        session->state = state;
-        session->writable = session->readable && (!state.exists || userMayWrite(path, state));
+        FileState read = state;
+        session->readable = !state.exists || readFile(path, &session->original, &read);
+        session->state = session->readable ? read : state;
+        session->writable = session->readable && (!state.exists || userMayWrite(path, read));
     }
     session->encoding = encodingOf(session->original);
     if (session->encoding != Encoding::BYTES) {
@@ -240,6 +241,10 @@ Commit sessionEnd(Session* session) {
                                   bytes ? session->edited
                                         : encodeUtf16(session->wide, session->encoding));
     } else if (session->readable && !stillAsRead(path, session->state, session->original)) {
+        result = Commit::FILE_CHANGED;
+    } else if (!session->readable && session->state.exists) {
+        // There but not read (another program holds it locked, say): what the batch
+        // answered is not the file, so the caller reads it again, as after a save.
         result = Commit::FILE_CHANGED;
     }
     *session = Session{};

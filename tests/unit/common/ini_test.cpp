@@ -449,6 +449,20 @@ TEST_F(IniFile, FileWithoutWritePermissionIsNeverRewritten) {
     EXPECT_EQ(st.st_mode & 0777, 0444u);
 }
 
+// A file that is there but cannot be read (here: past the size cap; on Windows, locked by
+// another program) answers nothing, and the batch says so: the caller must read it again.
+TEST_F(IniFile, BatchOnAFileItCouldNotReadReportsItChanged) {
+    write("[S]\r\nk=1\r\n" + std::string(ini::MAX_FILE_SIZE, ';'));
+    platform::profileBegin(path.c_str());
+    char buf[16];
+    EXPECT_EQ(platform::profileGet(path.c_str(), "S", "k", buf, sizeof buf), 0u);
+    EXPECT_FALSE(platform::profilePut(path.c_str(), "S", "k", "2"));
+    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_FILE_CHANGED);
+    // A folder where the file should be is not a file that could change.
+    platform::profileBegin(dir.c_str());
+    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_NOTHING_WRITTEN);
+}
+
 TEST_F(IniFile, AttributesOfAMissingFileAreInvalid) {
     EXPECT_EQ(platform::fileAttributes(path.c_str()), platform::FILE_ATTR_INVALID);
     EXPECT_FALSE(platform::setFileAttributes(path.c_str(), platform::FILE_ATTR_NORMAL));
