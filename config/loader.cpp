@@ -33,6 +33,8 @@ char quotedText[VALUE_ROOM + 2];
 
 // Set when the file changed while the last load was running, so the next tick loads it.
 bool changedDuringLoad = false;
+// Set when the last load's verdicts and report could not be written into the file.
+bool writeFailed = false;
 
 // One pass over every key the configuration is made of. A load pass parses and writes
 // back; a verify pass only reads. Both fold what the file holds afterwards into a
@@ -330,6 +332,7 @@ bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
     Walk walk{false, &in, observer, FNV_OFFSET};
     resetItemTable();
     platform::ProfileOutcome outcome = walkFile(walk);
+    writeFailed = outcome == platform::PROFILE_WRITE_FAILED;
     if (observer && observer->dryRun) return false;
     if (outcome == platform::PROFILE_FILE_CHANGED) return true;
     // The mark tells the running program that the file was saved: a tool that cleared it
@@ -451,7 +454,12 @@ bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observe
     return changedDuringLoad;
 }
 
-void resetLoader() { changedDuringLoad = false; }
+bool lastLoadWriteFailed() { return writeFailed; }
+
+void resetLoader() {
+    changedDuringLoad = false;
+    writeFailed = false;
+}
 
 bool reportLibraryFailure(const char* path, LibraryFailure failure) {
     // What a load with no library would say: no units, and nothing known of the link;

@@ -63,6 +63,10 @@ struct LoadObserver {
 // next load, configurationChanged then says so.
 bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observer);
 
+// Whether the last load had something to write into the file (verdicts, the report) and
+// could not: the file is then as it was read.
+bool lastLoadWriteFailed();
+
 // Whether the file needs loading again: saved since the last load cleared its mark, or
 // saved while that load ran. A missing file has not changed.
 bool configurationChanged(const char* path);

@@ -175,7 +175,7 @@ static int32_t brightnessLevel(const ItemRecord& item) {
 // A brightness level goes out again every second, changed or not.
 static void refreshBrightness(ItemRecord& item, uint32_t now) {
     if (now - item.lastToggleMs < BRIGHTNESS_REFRESH_MS) return;
-    setBrightness(brightnessLevel(item), item.deviceType, item.unit);
+    resendBrightness(brightnessLevel(item), item.deviceType, item.unit);
     item.lastToggleMs = now;
 }
 

@@ -176,8 +176,7 @@ void darkenWhatNoItemDrives() {
 constexpr uint64_t UNIT_KEY_MASK = 0xFFFFFFFFFFull;
 
 static void evaluationWalk(uint32_t now) {
-    onMask = 0;
-    offMask = 0;
+    clearLightMasks();
     const ItemRecord* const table = itemTable;
     const int32_t count = itemCount;
     uint64_t lastApplied = 0;

@@ -116,9 +116,15 @@ bool setFileAttributes(const char* path, uint32_t attrs);
 struct WindowHandlers {
     void (*onCreate)();            // runs inside createMainWindow, before it returns
     void (*onTimer)(uint32_t id);  // a timer fell due
+    // The user's session ends (Windows: log-off, restart, shutdown). The process may be
+    // ended as soon as this returns, with no close first; after it the window closes as
+    // if the user had closed it. May come in while another handler waits. Null: none.
+    void (*onSessionEnd)();
 };
 
-// Registers the main window class. False when the system refuses it.
+// Registers the main window class. False when the system refuses it. From then on the
+// requests to end that Linux sends as signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT) close
+// the main window, and SIGPIPE is ignored.
 bool registerMainClass(const char* className, const WindowHandlers* handlers);
 
 // Creates the main window (minimised, never drawn) with `title`; runs onCreate before
@@ -145,8 +151,10 @@ int runMainLoop();
 bool stopRequested();
 
 // For a console tool that runs without a window: from now on a stop request (Ctrl-C,
-// SIGTERM, the console closing) is seen by stopRequested() instead of ending the process
-// at once, and the console takes escape sequences where it can. True when standard output
+// SIGTERM, SIGHUP, SIGQUIT, the console closing) is seen by stopRequested() instead of
+// ending the process at once, a reader of standard output that went away makes writes
+// fail instead of ending it (Linux: SIGPIPE), and the console takes escape sequences
+// where it can. True when standard output
 // is a terminal that takes them, so a screen can be redrawn in place; false for a file
 // or a pipe.
 bool startConsole();
@@ -160,6 +168,12 @@ bool postToLoop(void (*work)());
 
 typedef uintptr_t WindowRef;    // 0 = none
 typedef uintptr_t MappingRef;   // 0 = none
+
+// Makes sure that only this user can stand in for the module's windows, before any is
+// looked for. Linux: the run folder where a window is a socket is created where needed
+// and must be ours (posix/rundir.h); false then with a message in `why` (`size` bytes,
+// always terminated) naming the folder and what is wrong. Windows: nothing to prepare.
+bool prepareIpc(char* why, uint32_t size);
 
 // Finds a top-level window by class name only; 0 when there is none.
 WindowRef findWindowByClass(const char* className);

@@ -9,7 +9,7 @@ namespace {
 
 constexpr char IDENTIFY_CLASS[] = "NORVALUME_IDENTIFY";
 constexpr uint32_t WAIT_STEP_MS = 100;
-const platform::WindowHandlers noHandlers{nullptr, nullptr};
+const platform::WindowHandlers noHandlers{nullptr, nullptr, nullptr};
 
 }  // namespace
 

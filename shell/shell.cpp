@@ -3,6 +3,7 @@
 // runs the loop, and tears everything down in order when the window closes.
 #include "shell/shell.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "config/items.h"
@@ -24,10 +25,14 @@ constexpr uint32_t SETTING_READ_LIMIT = 255;
 constexpr uint32_t MAX_TIMER_PERIOD_MS = 0x7FFFFFFF;
 
 void onMainWindowCreate();
-const platform::WindowHandlers windowHandlers{onMainWindowCreate, onMainWindowTimer};
+const platform::WindowHandlers windowHandlers{onMainWindowCreate, onMainWindowTimer,
+                                              onSessionEnd};
 
 // The reload policy's state: a load is running, and a forced load is owed.
 bool loadBusy = false;
+// A timer's or the creation's handler is under way: a message that arrives while it
+// waits (on the simulator, say) runs inside it.
+bool handlerRunning = false;
 bool reloadPending = false;
 // The settings file as the last reload tick found it changed.
 bool stampSeen = false;
@@ -132,7 +137,7 @@ void loadConfiguration(LoadRequest request) {
     beepWhenTheFileIsGone(path);
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
-        const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
+        const LoadInputs inputs{path, deviceCounts(), connectCallbackRefused(),
                                 linkStatus.versionTooOld, linkStatus.accessDenied};
         loadConfigurationOnce(inputs, nullptr);
         darkenWhatNoItemDrives();
@@ -148,14 +153,17 @@ void onMainWindowCreate() {
     // The order matters: the scan sets the first title, the forced load builds the table
     // with the counts taken at binding, and the link attempt comes last because it may
     // block for seconds while a silent interface module times out.
+    handlerRunning = true;
     scanTimer();
     loadConfiguration(LOAD_FORCED);
     linkTimer();
+    handlerRunning = false;
 }
 
 }  // namespace
 
 void onMainWindowTimer(uint32_t id) {
+    handlerRunning = true;
     switch (id) {
         case LINK_TIMER_ID:
             linkTimer();
@@ -169,6 +177,18 @@ void onMainWindowTimer(uint32_t id) {
         default:
             break;
     }
+    handlerRunning = false;
+}
+
+void onSessionEnd() {
+    // The panels go dark and the library is let go at once, whatever runs. The link and
+    // the table stay while a handler is under way (the message came in while it waited
+    // on the simulator): it still uses them, and the stop request ends its wait.
+    if (handlerRunning) {
+        unbindDeviceLibrary();
+        return;
+    }
+    shutdownNorvalume();
 }
 
 void shutdownNorvalume() {
@@ -179,6 +199,13 @@ void shutdownNorvalume() {
 }
 
 int runNorvalume() {
+    char why[512];
+    if (!platform::prepareIpc(why, sizeof why)) {
+        // Another user could stand in for the simulator there: nothing is started.
+        std::fprintf(stderr, "norvalume: %s\n", why);
+        platform::beep(platform::BEEP_ASTERISK);
+        return EXIT_IPC_REFUSED;
+    }
     readShellSettings();
     // Before anything is written or driven: a second copy would drive the same panels
     // and write the same file.
@@ -195,7 +222,7 @@ int runNorvalume() {
     setLinkWaitHook(keepWaitingForLink);
     if (!bindDeviceLibrary(onPanelsPlugged)) {
         // The beep alone does not say why; the settings file is where the user looks.
-        reportLibraryFailure(shellSettings.iniPath, libraryFailure);
+        reportLibraryFailure(shellSettings.iniPath, libraryFailure());
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }
@@ -218,6 +245,7 @@ void resetShell() {
     shellSettings = ShellSettings{"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
     loadBusy = false;
     reloadPending = false;
+    handlerRunning = false;
     stampSeen = false;
     lastStamp = {};
     ticksMissing = 0;

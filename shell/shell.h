@@ -39,6 +39,8 @@ constexpr int EXIT_BAD_COMMAND_LINE = 4;
 // A copy of the program (or identify mode) already runs for this settings file: this
 // one ends at once, having touched neither the panels nor the file.
 constexpr int EXIT_ALREADY_RUNNING = 5;
+// Linux: the run folder, where the simulator's stand-in is found, is not this user's alone.
+constexpr int EXIT_IPC_REFUSED = 6;
 
 // The command line: "--identify" with "=SECONDS" (1 to 3600) or without, "--help" (also
 // "/?") and "--version". Every switch may start with "/" instead of "--" and is read in
@@ -99,6 +101,11 @@ void loadConfiguration(LoadRequest request);
 
 // What the main window does on WM_TIMER (on creation it starts all three).
 void onMainWindowTimer(uint32_t id);
+
+// The user's session ends (log-off, restart, shutdown): the system may end the process
+// as soon as this returns, without a close. Every output is dark and the device library
+// released before it returns; outside a timer's handler everything else is released too.
+void onSessionEnd();
 
 // Releases everything in reverse order of acquisition: the link, the device library,
 // the item table. Harmless to call twice.

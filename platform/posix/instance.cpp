@@ -27,7 +27,9 @@ SettingsClaim claimSettingsFile(const char* path) {
     char name[40];
     std::snprintf(name, sizeof name, "settings-%s.lock", key);
     char lockPath[PATH_MAX];
-    makeRunFolder();
+    // In a folder another user can write to, the lock would be theirs to hold.
+    char why[256];
+    if (!prepareRunFolder(why, sizeof why)) return CLAIM_UNAVAILABLE;
     if (runFolderPath(name, lockPath, sizeof lockPath) != 0) return CLAIM_UNAVAILABLE;
     const int fd = open(lockPath, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return CLAIM_UNAVAILABLE;

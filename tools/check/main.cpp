@@ -48,7 +48,8 @@ constexpr char USAGE[] =
     "gone from a corrected one. Nothing else is changed: warnings are only printed, and\n"
     "[GF Connections] is the program's report of the panels it sees.\n"
     "exit status: 0 every line accepted, 1 some line rejected (or, with --strict,\n"
-    "a warning), 2 could not run\n";
+    "a warning), 2 could not run (or could not write the verdicts into FILE, or its\n"
+    "report to standard output)\n";
 
 void usage() { std::fputs(USAGE, stderr); }
 
@@ -225,6 +226,12 @@ int main(int argc, char** argv) {
         for (int32_t i = 0; i < itemCount; ++i) dumpRecord(itemTable[i]);
 
     freeItemTable();
+    if (!o.dryRun && lastLoadWriteFailed()) {
+        std::fprintf(stderr, "norvalume-check: %s: the verdicts could not be written into it\n",
+                     checkPath);
+        return EXIT_CANNOT_RUN;
+    }
+    if (!tools::standardOutputWritten("norvalume-check")) return EXIT_CANNOT_RUN;
     if (rejectedLines || (o.strict && warnings)) return EXIT_REJECTED;
     return EXIT_ALL_ACCEPTED;
 }

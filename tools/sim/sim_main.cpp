@@ -32,7 +32,10 @@ std::string usageText() {
            "            the module's network client on a second PC; the default)\n"
            "  --loop    play the script again from the top at its end; standard input\n"
            "            runs beside it\n"
-           "  --speed   play the script's waits FACTOR times as fast (0.5: half speed)\n";
+           "  --speed   play the script's waits FACTOR times as fast (0.5: half speed)\n"
+           "exit status: 0 quit or stopped, 1 cannot read the script or serve, 2 bad\n"
+           "  command line, 3 the run folder is not this user's alone (Linux; the message\n"
+           "  names the folder and what is wrong)\n";
 }
 
 // --help adds the command language; a usage error gets the options alone.

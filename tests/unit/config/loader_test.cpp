@@ -12,6 +12,7 @@
 #include "config/loader.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
+#include "fake_platform/fake_dl.h"
 #include "fake_platform/fake_ipc.h"
 #include "fake_platform/fake_loop.h"
 #include "fake_platform/fake_profile.h"
@@ -30,8 +31,9 @@ protected:
         fake::resetProfile();
         fake::resetLoop();
         path = fake::tempFilePath("loader.ini");
-        std::memset(deviceCounts, 0, sizeof deviceCounts);
-        connectCallbackRefused = false;
+        fake::installFakeLibrary();
+        resetDevices();
+        ASSERT_TRUE(bindDeviceLibrary(nullptr));
         resetLinkStatus();
         scanBusy = false;
         resetShell();
@@ -39,7 +41,16 @@ protected:
         std::strcpy(shellSettings.iniPath, path.c_str());
         freeItemTable();
     }
-    void TearDown() override { freeItemTable(); }
+    void TearDown() override {
+        freeItemTable();
+        unbindDeviceLibrary();
+    }
+
+    // The units the panel library reports, counted as after a plug event.
+    static void setUnits(int32_t type, uint32_t count) {
+        fake::setFakeUnits(type, count);
+        countDevices();
+    }
 
     void write(const std::string& text) { fake::writeFile(path, text); }
 
@@ -52,7 +63,7 @@ protected:
     }
 
     LoadInputs inputs() const {
-        return LoadInputs{path.c_str(), deviceCounts, connectCallbackRefused,
+        return LoadInputs{path.c_str(), deviceCounts(), connectCallbackRefused(),
                           linkStatus.versionTooOld, linkStatus.accessDenied};
     }
 
@@ -108,9 +119,9 @@ TEST_F(Loader, KeysReadAndTheirOrderInTheTable) {
     };
     for (const Case& c : cases) {
         write(c.settings);
-        deviceCounts[DEV_GF45] = c.gf45;
-        deviceCounts[DEV_GFP8] = c.gfp8;
-        deviceCounts[DEV_GF166] = c.gf166;
+        setUnits(DEV_GF45, c.gf45);
+        setUnits(DEV_GFP8, c.gfp8);
+        setUnits(DEV_GF166, c.gf166);
         loadConfiguration(LOAD_FORCED);
         EXPECT_EQ(records(), c.expected) << c.what;
     }
@@ -148,7 +159,7 @@ TEST(Needs, FirstLetterOfEachWordCounts) {
 TEST_F(Loader, NeedsOfASectionGateEveryItemOfItAndNoCondition) {
     write("[Conditions]\n0=X0100\n[GF166.0]\nNeeds=V24 E\nB=X0001\nL0.1=X0002\nD1=X0003\n"
           "[GF166.1]\nL0=X0004\n");
-    deviceCounts[DEV_GF166] = 2;
+    setUnits(DEV_GF166, 2);
     loadConfiguration(LOAD_FORCED);
     ASSERT_EQ(itemCount, 5);
     EXPECT_EQ(itemTable[0].flags & 0x1E00, 0u);
@@ -162,7 +173,7 @@ TEST_F(Loader, NeedsOfASectionGateEveryItemOfItAndNoCondition) {
 
 TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     write("[GF Connections]\nGFP8=7\nOmbrex=old\nGFMCP=1\n");
-    deviceCounts[DEV_GFP8] = 3;
+    setUnits(DEV_GFP8, 3);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found");
     EXPECT_EQ(get("GF Connections", "GFP8"), "3");
@@ -170,9 +181,10 @@ TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     EXPECT_EQ(get("GF Connections", "Ombrex"), "");
     EXPECT_EQ(fake::readFile(path).find("GFMCP"), std::string::npos);
 
-    connectCallbackRefused = true;
+    fake::setFakeRegisterResult(0);
+    fake::setFakeUnits(DEV_GFP8, 0);
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));  // started anew: the library refuses the callback
     linkStatus.versionTooOld = true;
-    deviceCounts[DEV_GFP8] = 0;
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found, but no Connect callback!");
     EXPECT_EQ(get("GF Connections", "Ombrex"), "incorrect version, needs >= 3.465");
@@ -211,7 +223,7 @@ TEST_F(Loader, ReportSaysWhenTheModuleRefusedUsForRightsUntilALinkIsMade) {
 
 TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
     write("[GFP8.0]\nL0=X0BC4 ; gear\n");
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount, 1);
     EXPECT_TRUE(fake::profileWriteLog.size() > 0);
@@ -238,7 +250,7 @@ TEST_F(Loader, LongValueIsParsedCutButNeverCutInTheFile) {
     std::string tail(300, 'Z');
     std::string value = "X0BC4 =" + tail;  // the cut leaves "=ZZZ..." : a bad literal
     write("[GFP8.0]\nL0=" + value + "\n");
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount, 0);
     const std::string annotated = value + " <<< Bad literal value";
@@ -263,7 +275,7 @@ TEST_F(Loader, OldAnnotationCutInTwoByTheReadLimitIsNotParsed) {
     // 251 and 252 characters of a good light line: the read limit then ends inside the
     // "<<<" of the old annotation, and a stray "<" or "<<" must not be taken as a
     // comparison without a number.
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     for (size_t length : {251u, 252u}) {
         std::string good = "X0BC4" + std::string(length - 5, ',');
         write("[GFP8.0]\nL0=" + good + " <<< Bad Display format\n");
@@ -283,7 +295,7 @@ TEST_F(Loader, WrittenBackLineReadsBackUnchangedEvenWhenQuoted) {
     // Annotated, this display line begins and ends with a double quote; a plain write
     // would lose that pair on the next read and turn the line into something else.
     write("[GF45.0]\nD0=\"HI\" A\n");
-    deviceCounts[DEV_GF45] = 1;
+    setUnits(DEV_GF45, 1);
     loadConfiguration(LOAD_FORCED);
     const std::string annotated = "\"HI\" A <<< Bad A: needs literal string \"\"";
     EXPECT_EQ(get("GF45.0", "D0"), annotated);
@@ -396,7 +408,7 @@ void editDuringLoad(const char* section, const char*, const char*) {
 
 TEST_F(Loader, FileSavedWhileALoadRunsWinsAndIsLoadedOnceSettled) {
     write("[Conditions]\n0=X0100\n[GFP8.0]\nL0=X01 D7\n");
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     editedPath = &path;
     LoadObserver observer{nullptr, editDuringLoad, false, nullptr};
     EXPECT_TRUE(loadConfigurationOnce(inputs(), &observer));
@@ -430,7 +442,7 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
         "[Conditions]\n0=X0100 D7\n1=X0200 =1 ; one\n"
         "[GFP8.0]\nL0=1 <<< Bad literal value\nL0.1=X01 D7\nL0.2=X0300\n";
     write(text);
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     rejected.clear();
     accepted.clear();
     LoadObserver observer{noteRejected, nullptr, true, noteAccepted};
@@ -454,7 +466,7 @@ void noteChange(const char* section, const char* key, const char* value) {
 TEST_F(Loader, VerdictsOnlyLeaveTheReportAndTheSaveMarkAlone) {
     // A report of panels the caller never saw, and a stale count it must not correct.
     const std::string report = "[GF Connections]\nGFDev=DLL not found\nGFMCP=2\n";
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     for (bool dryRun : {true, false}) {
         write(report + "[GFP8.0]\nL0=X01 D7\nL1=1\n");
         changes.clear();
@@ -472,8 +484,10 @@ TEST_F(Loader, VerdictsOnlyLeaveTheReportAndTheSaveMarkAlone) {
 
 TEST_F(Loader, UnitsBeyondWhatAUnitNumberHoldsAreNotAliasedToUnitZero) {
     write("[GFP8.255]\nL0=X0255\n[GFP8.256]\nL0=X0256\n");
-    deviceCounts[DEV_GFP8] = 300;
-    loadConfiguration(LOAD_FORCED);
+    // More than the devices layer ever counts: the loader must hold on its own.
+    uint16_t counts[DEVICE_COUNT_SLOTS] = {};
+    counts[DEV_GFP8] = 300;
+    loadConfigurationOnce(LoadInputs{path.c_str(), counts, false, false}, nullptr);
     ASSERT_EQ(itemCount, 1);
     EXPECT_EQ(itemTable[0].unit, 255);
     EXPECT_EQ(get("GF Connections", "GFP8"), "300");

@@ -54,6 +54,16 @@ inline void loadTable(std::initializer_list<ItemRecord> records) {
 
 inline int outputCount(const ItemRecord& r) { return (r.flags & FLAG_OUTPUT_COUNT) >> 14; }
 
+// Evaluates item i after the devices layer forgot what the units show (as a recount
+// does, without its calls in the log): every output the evaluation sends reaches the
+// log, so a test sees the evaluation's own decisions.
+inline int evaluateSending(int32_t i, uint32_t now) {
+    fake::dlLogEnabled = false;
+    countDevices();
+    fake::dlLogEnabled = true;
+    return evaluateItem(i, now);
+}
+
 // Items evaluated one by one: the clock at 10 s, the fake panel library bound, the
 // simulator's status at its defaults with an empty message.
 class BoundEvaluation : public ::testing::Test {
@@ -66,7 +76,7 @@ protected:
         fake::clearDlLog();
         resetSimStatus();
         std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
-        onMask = offMask = 0;
+        clearLightMasks();
     }
     void TearDown() override {
         freeItemTable();

@@ -21,10 +21,10 @@ protected:
     // "on", "off", "both" or "-".
     std::string markOf(int32_t i) { return markAt(i, fake::nowMs); }
     std::string markAt(int32_t i, uint32_t now) {
-        onMask = offMask = 0;
+        clearLightMasks();
         evaluateItem(i, now);
         uint32_t bit = 1u << (itemTable[i].index % 32);
-        bool on = onMask & bit, off = offMask & bit;
+        bool on = lightMasks().on & bit, off = lightMasks().off & bit;
         return on && off ? "both" : on ? "on" : off ? "off" : "-";
     }
 
@@ -227,7 +227,7 @@ TEST_F(Evaluate, BrightnessFromAStringOrRadioTypeIsClampedToo) {
         loadTable({b});
         fake::clearDlLog();
         for (int n = 0; n < 3; ++n) {
-            evaluateItem(0, fake::nowMs);
+            evaluateSending(0, fake::nowMs);
             fake::advance(1100);
         }
         const std::string sent = "GFP8_SetBrightness 0 " + std::to_string(c.level);
@@ -274,10 +274,10 @@ TEST_F(Evaluate, FlashingAndBrightnessRefreshGoByTheScanTimeNotTheClock) {
     setLiteral(b, 6.0f);
     loadTable({b});
     fake::clearDlLog();
-    evaluateItem(0, 10000);
-    evaluateItem(0, 10220);  // the second evaluation sends, but no refresh yet
-    evaluateItem(0, 10440);
-    evaluateItem(0, 11220);  // a second after the last send, by the scan's time
+    evaluateSending(0, 10000);
+    evaluateSending(0, 10220);  // the second evaluation sends, but no refresh yet
+    evaluateSending(0, 10440);
+    evaluateSending(0, 11220);  // a second after the last send, by the scan's time
     EXPECT_EQ(fake::dlLog, (std::vector<std::string>{"GFP8_SetBrightness 0 6",
                                                      "GFP8_SetBrightness 0 6",
                                                      "GFP8_SetBrightness 0 6"}));
@@ -413,7 +413,7 @@ TEST_F(Evaluate, ByteTypesSendDisplaysOnAnyByteChangeAndLightsOnlyAtFirst) {
     setRawF32(light, 2.0f);
     loadTable({display, light});
 
-    for (int n = 0; n < 3; ++n) evaluateItem(0, fake::nowMs);
+    for (int n = 0; n < 3; ++n) evaluateSending(0, fake::nowMs);
     EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
     itemTable[0].raw[7] = 'Z';
     fake::clearDlLog();
@@ -505,9 +505,9 @@ TEST_F(Evaluate, SteadyF64DisplayIsSentOnceThoughAFloatCannotHoldIt) {
         evaluateItem(0, fake::nowMs);
         evaluateItem(0, fake::nowMs);
         fake::clearDlLog();
-        for (int n = 0; n < 50; ++n) evaluateItem(0, fake::nowMs);
+        for (int n = 0; n < 50; ++n) evaluateSending(0, fake::nowMs);
         setRawF64(itemTable[0], c.next);
-        for (int n = 0; n < 50; ++n) evaluateItem(0, fake::nowMs);
+        for (int n = 0; n < 50; ++n) evaluateSending(0, fake::nowMs);
         EXPECT_EQ(fake::dlLog.size(), 1u) << c.value << ":\n" << fake::dlLogText();
     }
 }
@@ -522,7 +522,7 @@ TEST_F(Evaluate, ConstantTextOnANumericDisplayIsSentOnlyAfterALoad) {
     loadTable({text});
     for (int n = 0; n < 5; ++n) {
         fake::advance(220);
-        evaluateItem(0, fake::nowMs);
+        evaluateSending(0, fake::nowMs);
     }
     EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
     EXPECT_NE(fake::dlLogText().find("\"PLUG\""), std::string::npos) << fake::dlLogText();

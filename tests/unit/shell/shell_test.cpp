@@ -186,6 +186,7 @@ TEST_F(Program, ConfigKeysParsedFromTheSettingsFile) {
 TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
     struct Case {
         const char* name;
+        bool ipcRefused;
         bool classFails;
         bool noLibrary;
         bool windowFails;
@@ -196,13 +197,15 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
         int libraryFrees;
         const char* report;  // GFDev afterwards; the earlier start's report when untouched
     } cases[] = {
-        {"class refused", true, false, false, 0, 1, platform::BEEP_EXCLAMATION, 0, 0,
+        {"run folder refused", true, false, false, false, 0, 6, platform::BEEP_ASTERISK, 0, 0,
          "DLL found"},
-        {"library missing", false, true, false, 0, 2, platform::BEEP_ASTERISK, 0, 0,
+        {"class refused", false, true, false, false, 0, 1, platform::BEEP_EXCLAMATION, 0, 0,
+         "DLL found"},
+        {"library missing", false, false, true, false, 0, 2, platform::BEEP_ASTERISK, 0, 0,
          "DLL not found"},
-        {"library refuses init", false, false, false, 1, 2, platform::BEEP_ASTERISK, 0, 1,
-         "initialisation failed"},
-        {"window refused", false, false, true, 0, 3, platform::BEEP_ASTERISK, 1, 1,
+        {"library refuses init", false, false, false, false, 1, 2, platform::BEEP_ASTERISK, 0,
+         1, "initialisation failed"},
+        {"window refused", false, false, false, true, 0, 3, platform::BEEP_ASTERISK, 1, 1,
          "DLL found"},
     };
     for (const Case& c : cases) {
@@ -211,6 +214,7 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
         fake::writeFile(ini, "[GF Connections]\r\nGFDev=DLL found\r\nGFMCP=1\r\n"
                              "Ombrex=incorrect version, needs >= 3.465\r\n"
                              "[GFMCP.0]\r\nD0=1\r\n");
+        fake::ipcFail.prepareRefused = c.ipcRefused ? "run folder /tmp/x refused: mode" : nullptr;
         fake::registerClassFails = c.classFails;
         fake::createWindowFails = c.windowFails;
         if (c.noLibrary) fake::removeFakeLibrary();
@@ -220,8 +224,11 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
         EXPECT_EQ(fake::createCalls, c.windowsCreated) << c.name;
         EXPECT_EQ(fake::loopRuns, 0) << c.name;
         EXPECT_EQ(fake::dlFreeCount, c.libraryFrees) << c.name;
-        if (c.classFails) {
-            EXPECT_TRUE(fake::dlLoadAttempts.empty()) << "bound before the class";
+        if (c.classFails || c.ipcRefused) {
+            EXPECT_TRUE(fake::dlLoadAttempts.empty()) << "bound before the checks";
+        }
+        if (c.ipcRefused) {
+            EXPECT_TRUE(fake::registeredClass.empty()) << "started before the run folder";
         }
         EXPECT_EQ(report("GFDev"), c.report) << c.name;
         bool bindingFailed = c.code == EXIT_NO_DEVICE_LIBRARY;
@@ -334,6 +341,63 @@ TEST_F(Program, IdentifyLightsEveryUnitForItsTimeThenGoesDarkAlsoWhenStopped) {
         EXPECT_LT(dark, log.find("GFDev_Terminate")) << log;
     }
     EXPECT_EQ(fake::profileReads, 0);  // no settings file involved
+}
+
+// A light lit from the simulator by the creation handlers and one scan; at a session's
+// end Windows ends the process as soon as the handler returns, so what is put away must
+// be put away by then.
+struct AtSessionEnd {
+    std::string log;  // the device library's calls from the end's start to its return
+    uint32_t views;
+    int32_t items;
+};
+AtSessionEnd atSessionEnd;
+
+void lightTheLampThenEndTheSession(bool whileWaiting) {
+    fake::fireTimer(SCAN_TIMER_ID);
+    ASSERT_EQ(fake::fakeIndicators(DEV_GF166, 0), 1u);
+    fake::clearDlLog();
+    if (!whileWaiting) {
+        fake::endSession();
+    } else {
+        // The message comes in while the scan waits on a simulator that stopped answering.
+        fake::ipcFail.sendTimesOut = true;
+        fake::stopAskedHook = [] {
+            fake::stopAskedHook = nullptr;
+            fake::endSession();
+            fake::stopPending = true;  // what the ending session makes of the wait
+            atSessionEnd = AtSessionEnd{fake::dlLogText(), fake::ipcViewsLive, itemCount};
+        };
+        fake::fireTimer(SCAN_TIMER_ID);
+        return;
+    }
+    atSessionEnd = AtSessionEnd{fake::dlLogText(), fake::ipcViewsLive, itemCount};
+}
+
+TEST_F(Program, SessionEndLeavesEveryOutputDarkBeforeItReturnsAlsoDuringAScan) {
+    for (bool whileWaiting : {false, true}) {
+        SCOPED_TRACE(whileWaiting ? "while a scan waits" : "between handlers");
+        SetUp();
+        fake::installModule("FS98MAIN");
+        fake::setFakeUnits(DEV_GF166, 1);
+        fake::setU8(0x0104, 1);
+        fake::writeFile(ini, "[GF166.0]\r\nL0=X0104 U8 =1\r\n");
+        fake::loopHook = whileWaiting ? [] { lightTheLampThenEndTheSession(true); }
+                                      : [] { lightTheLampThenEndTheSession(false); };
+        atSessionEnd = AtSessionEnd{"", 99, -1};
+        EXPECT_EQ(runNorvalume(), 0);
+        const std::string& log = atSessionEnd.log;
+        const size_t dark = log.find("GF166_SetIndicators 0 0x0");
+        EXPECT_NE(dark, std::string::npos) << log;
+        EXPECT_LT(dark, log.find("GFDev_Terminate")) << log;
+        EXPECT_EQ(fake::dlFreeCount, 1);
+        // Between handlers everything goes at once; inside the scan the link and the table
+        // it still walks stay until the scan and the loop are over.
+        EXPECT_EQ(atSessionEnd.views, whileWaiting ? 1u : 0u);
+        EXPECT_EQ(atSessionEnd.items == 0, !whileWaiting);
+        EXPECT_EQ(fake::ipcViewsLive, 0u);
+        EXPECT_EQ(itemCount, 0);
+    }
 }
 
 TEST_F(Program, HelpVersionAndWhatIsNotUnderstoodStartNothing) {
