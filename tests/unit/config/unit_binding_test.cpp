@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -88,24 +87,6 @@ TEST(UnitBinding, SectionsTakeTheirSerialsThenTheOtherUnitsInOrder) {
     }
 }
 
-TEST(UnitBinding, AModelOfManyUnitsBindsEverySectionOnce) {
-    // Every unit by serial, in reverse: no section is left over and none repeats.
-    std::vector<std::string> names;
-    for (int u = 0; u < UNIT_SECTIONS; ++u) names.push_back("S" + std::to_string(u));
-    const char* units[UNIT_SECTIONS];
-    const char* sections[UNIT_SECTIONS];
-    for (int u = 0; u < UNIT_SECTIONS; ++u) {
-        units[u] = names[size_t(u)].c_str();
-        sections[UNIT_SECTIONS - 1 - u] = names[size_t(u)].c_str();
-    }
-    UnitBinding b;
-    bindUnitSections(300, units, sections, &b);  // more than unit numbers hold: cut
-    for (int n = 0; n < UNIT_SECTIONS; ++n) {
-        ASSERT_EQ(b.fate[n], SECTION_BOUND) << n;
-        EXPECT_EQ(b.unit[n], UNIT_SECTIONS - 1 - n);
-    }
-}
-
 TEST(UnitBinding, SerialValuesAndUnitsReadAsTheUserWroteThem) {
     const struct {
         const char* value;
@@ -133,9 +114,7 @@ TEST(UnitBinding, SerialValuesAndUnitsReadAsTheUserWroteThem) {
         const char* serial;
         const char* location;
         const char* text;
-    } units[] = {
-        {"GF1660042", "1-4.2", "serial GF1660042, USB 1-4.2"},
-        {"GF1660042", "", "serial GF1660042"},
+    } units[] = {  // (with a serial: the loader's tests)
         {"", "1-4.2", "no serial, USB 1-4.2"},
         {"", "", "no serial"},
     };
