@@ -119,7 +119,10 @@ bool setUp(const Options& o) {
     if (!readWhole(o.ini ? o.ini : NORVALUME_DEMO_INI, &text)) return false;
     std::string path = fake::tempFilePath("bench.ini");
     fake::writeFile(path, text);
-    std::snprintf(shellSettings.iniPath, sizeof shellSettings.iniPath, "%s", path.c_str());
+    // The settings file lies beside the program, as the shell finds it.
+    std::snprintf(fake::programPathText, sizeof fake::programPathText, "%s",
+                  fake::tempFilePath("bench.exe").c_str());
+    readShellSettings();
 
     fake::resetTime();
     fake::nowMs = 100000;
@@ -135,9 +138,9 @@ bool setUp(const Options& o) {
     if (o.sim && !playScript(o.sim)) return false;
     if (!o.ini) demoValues();
     linkSupervisionTick();
-    if (!linkStatus.connected || itemCount <= 0) {
+    if (!linkStatus().connected || itemCount() <= 0) {
         std::fprintf(stderr, "scan_bench: %s\n",
-                     linkStatus.connected ? "no item loaded" : "the link did not come up");
+                     linkStatus().connected ? "no item loaded" : "the link did not come up");
         return false;
     }
     return true;
@@ -157,7 +160,7 @@ void oneScan(uint32_t n) {
 void BM_Scan(benchmark::State& state) {
     uint32_t n = 0;
     for (auto _ : state) oneScan(n++);
-    state.counters["items"] = itemCount;
+    state.counters["items"] = itemCount();
 }
 BENCHMARK(BM_Scan);
 
@@ -215,7 +218,7 @@ int main(int argc, char** argv) {
     if (!setUp(o)) return 2;
     if (o.scans >= 0) {
         for (long i = 0; i < o.scans; ++i) oneScan(static_cast<uint32_t>(i));
-        std::printf("items %d scans %ld\n", static_cast<int>(itemCount), o.scans);
+        std::printf("items %d scans %ld\n", static_cast<int>(itemCount()), o.scans);
         return 0;
     }
     benchmark::Initialize(&argc, argv);

@@ -8,10 +8,11 @@
 
 #include "platform/platform.h"
 
+namespace {
+
+// The handshake words of the last open attempt.
 uint32_t interfaceVersion = 0;
 uint32_t simulatorVersion = 0;
-
-namespace {
 
 constexpr uint16_t CLIENT_VERSION = 1004;
 constexpr int HANDSHAKE_ATTEMPTS = 5;
@@ -133,18 +134,44 @@ bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t read
 
 namespace {
 
-// After a good exchange every read's data is in its caller's buffer.
 // The offsets the reads asked for, taken from our own records before the module can
 // touch them; only for a read observer, so the program's queueing pays nothing.
-void noteAskedOffsets() {
-    for (uint32_t i = 0; i < pendingCount; ++i)
-        pendingOffsets[i] = readLe32(blockView + pendingReads[i].position + LINK_RECORD_OFFSET_AT);
+void noteAskedOffsets(const LinkPendingRead* reads, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        pendingOffsets[i] = reads[i].position + LINK_READ_HEADER <= LINK_BLOCK_SIZE
+                                ? readLe32(blockView + reads[i].position + LINK_RECORD_OFFSET_AT)
+                                : 0;
 }
 
-void tellReads() {
-    for (uint32_t i = 0; i < pendingCount; ++i)
-        readObserver(pendingOffsets[i], static_cast<const uint8_t*>(pendingReads[i].buffer),
-                     pendingReads[i].size);
+// After a good exchange every read's data is in its caller's buffer.
+void tellReads(const LinkPendingRead* reads, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        readObserver(pendingOffsets[i], static_cast<const uint8_t*>(reads[i].buffer),
+                     reads[i].size);
+}
+
+// Ends the block's records at `used` and has the module carry them out; then the reply is
+// checked and copied to `reads`. From here on the block counts as empty whatever the
+// outcome: nothing queued is ever sent twice.
+bool exchange(uint32_t used, const LinkPendingRead* reads, uint32_t count, LinkError* error) {
+    writeLe32(blockView + used, LINK_RECORD_END);
+    blockUsed = 0;
+    pendingCount = 0;
+    if (readObserver) noteAskedOffsets(reads, count);
+    uint32_t answer = 0;
+    bool sent = sendBlock(&answer, error);
+    if (sent && answer != 1) {
+        *error = LINK_NOT_PROCESSED;
+        sent = false;
+    }
+    if (sent && !linkCopyReplies(blockView, reads, count)) {
+        *error = LINK_REPLY_DAMAGED;
+        sent = false;
+    }
+    if (!sent) return false;
+    if (readObserver) tellReads(reads, count);
+    *error = LINK_OK;
+    return true;
 }
 
 bool handshake(LinkError* error) {
@@ -168,6 +195,9 @@ bool handshake(LinkError* error) {
 }  // namespace
 
 void setLinkWaitHook(bool (*stillWaiting)()) { waitHook = stillWaiting; }
+
+uint32_t linkInterfaceVersion() { return interfaceVersion; }
+uint32_t linkSimulatorVersion() { return simulatorVersion; }
 
 void setLinkReadObserver(LinkReadObserver observer) { readObserver = observer; }
 
@@ -304,24 +334,14 @@ bool linkWrite(uint32_t offset, uint32_t size, const void* source, LinkError* er
 bool linkProcess(LinkError* error) {
     if (!blockView) return fail(error, LINK_NOT_OPEN);
     if (blockUsed == 0) return fail(error, LINK_NOTHING_QUEUED);
-    writeLe32(blockView + blockUsed, LINK_RECORD_END);
-    // From here the block counts as empty whatever happens: nothing is ever sent twice.
-    blockUsed = 0;
+    return exchange(blockUsed, pendingReads, pendingCount, error);
+}
 
-    if (readObserver) noteAskedOffsets();
-    uint32_t answer = 0;
-    bool sent = sendBlock(&answer, error);
-    if (sent && answer != 1) {
-        *error = LINK_NOT_PROCESSED;
-        sent = false;
-    }
-    if (sent && !linkCopyReplies(blockView, pendingReads, pendingCount)) {
-        *error = LINK_REPLY_DAMAGED;
-        sent = false;
-    }
-    if (sent && readObserver) tellReads();
-    pendingCount = 0;
-    if (!sent) return false;
-    *error = LINK_OK;
-    return true;
+bool linkSendBatch(const LinkBatch& batch, LinkError* error) {
+    if (!blockView) return fail(error, LINK_NOT_OPEN);
+    if (batch.bytes == 0) return fail(error, LINK_NOTHING_QUEUED);
+    if (blockUsed != 0 || batch.bytes > LINK_BLOCK_CAPACITY || batch.readCount > MAX_READS)
+        return fail(error, LINK_BLOCK_FULL);
+    std::memcpy(blockView, batch.records, batch.bytes);
+    return exchange(batch.bytes, batch.reads, batch.readCount, error);
 }

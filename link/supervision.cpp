@@ -5,27 +5,31 @@
 // every later open answer "already open".
 #include "link/link.h"
 
-LinkStatus linkStatus = {false, false};
+namespace {
+LinkStatus status = {false, false};
+}  // namespace
+
+const LinkStatus& linkStatus() { return status; }
 
 void linkSupervisionTick() {
-    if (linkStatus.connected) return;
-    linkStatus.versionTooOld = false;
+    if (status.connected) return;
+    status.versionTooOld = false;
     LinkError error = LINK_OK;
     if (linkOpen(0, &error) && error == LINK_OK) {
-        linkStatus.connected = true;
-        if (!interfaceVersionAccepted(interfaceVersion)) {
-            linkStatus.versionTooOld = true;
+        status.connected = true;
+        if (!interfaceVersionAccepted(linkInterfaceVersion())) {
+            status.versionTooOld = true;
             linkDrop();
         }
     }
 }
 
 void linkDrop() {
-    linkStatus.connected = false;
+    status.connected = false;
     linkClose();
 }
 
 void resetLinkStatus() {
-    if (linkStatus.connected) linkClose();
-    linkStatus = LinkStatus{false, false};
+    linkClose();
+    status = LinkStatus{false, false};
 }

@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
     }
     LinkError e;
     bool opened = linkOpen(uint32_t(required), &e);
-    std::printf("open %u interface=%08X simulator=%04X\n", unsigned(e), unsigned(interfaceVersion),
-                unsigned(simulatorVersion & 0xFFFF));
+    std::printf("open %u interface=%08X simulator=%04X\n", unsigned(e), unsigned(linkInterfaceVersion()),
+                unsigned(linkSimulatorVersion() & 0xFFFF));
     if (!opened) return 1;
     bool queued = false;
     for (; i < argc; i++) {

@@ -300,7 +300,7 @@ TEST_F(LinkTest, SimulatorVersionKeepsItsLowWordAndIsCheckedWhenRequired) {
     fake::setU32(0x3308, 0xFADE0123);
     LinkError e;
     ASSERT_TRUE(linkOpen(0, &e));
-    EXPECT_EQ(simulatorVersion, 0x0123u);
+    EXPECT_EQ(linkSimulatorVersion(), 0x0123u);
     linkClose();
     EXPECT_TRUE(linkOpen(0x0123, &e));
     linkClose();

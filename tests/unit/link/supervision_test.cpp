@@ -13,24 +13,18 @@ namespace {
 class SupervisionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        linkClose();
+        resetLinkStatus();
         fake::resetIpc();
         fake::resetTime();
-        linkStatus.connected = false;
-        linkStatus.versionTooOld = false;
     }
-    void TearDown() override {
-        linkClose();
-        linkStatus.connected = false;
-        linkStatus.versionTooOld = false;
-    }
+    void TearDown() override { resetLinkStatus(); }
 };
 
 TEST_F(SupervisionTest, NoModuleLeavesBothFlagsClearOnEveryTick) {
     for (int i = 0; i < 3; i++) {
         linkSupervisionTick();
-        EXPECT_FALSE(linkStatus.connected);
-        EXPECT_FALSE(linkStatus.versionTooOld);
+        EXPECT_FALSE(linkStatus().connected);
+        EXPECT_FALSE(linkStatus().versionTooOld);
     }
     EXPECT_EQ(fake::ipcWindowLookups, 6u);  // both classes tried each time
     EXPECT_EQ(fake::ipcMappingsCreated, 0u);
@@ -39,12 +33,12 @@ TEST_F(SupervisionTest, NoModuleLeavesBothFlagsClearOnEveryTick) {
 TEST_F(SupervisionTest, AcceptedModuleConnectsOnceAndLaterTicksDoNotOpen) {
     fake::installModule("FS98MAIN");
     linkSupervisionTick();
-    EXPECT_TRUE(linkStatus.connected);
-    EXPECT_FALSE(linkStatus.versionTooOld);
+    EXPECT_TRUE(linkStatus().connected);
+    EXPECT_FALSE(linkStatus().versionTooOld);
     uint32_t lookups = fake::ipcWindowLookups, sends = fake::ipcSends;
     linkSupervisionTick();
     linkSupervisionTick();
-    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_TRUE(linkStatus().connected);
     EXPECT_EQ(fake::ipcWindowLookups, lookups);
     EXPECT_EQ(fake::ipcSends, sends);
     EXPECT_EQ(fake::ipcMappingsLive, 1u);
@@ -68,8 +62,8 @@ TEST_F(SupervisionTest, OldInterfaceIsRefusedOnEveryTickUnderANewName) {
     std::string previous;
     for (int i = 0; i < 3; i++) {
         linkSupervisionTick();
-        EXPECT_FALSE(linkStatus.connected);
-        EXPECT_TRUE(linkStatus.versionTooOld);
+        EXPECT_FALSE(linkStatus().connected);
+        EXPECT_TRUE(linkStatus().versionTooOld);
         EXPECT_EQ(fake::ipcMappingsLive, 0u);  // closed again
         EXPECT_NE(previous, fake::ipcLastAtomName);
         previous = fake::ipcLastAtomName;
@@ -77,20 +71,21 @@ TEST_F(SupervisionTest, OldInterfaceIsRefusedOnEveryTickUnderANewName) {
     // The module is upgraded: the next tick connects and clears the flag.
     fake::setFault(sim::FAULT_NONE);
     linkSupervisionTick();
-    EXPECT_TRUE(linkStatus.connected);
-    EXPECT_FALSE(linkStatus.versionTooOld);
+    EXPECT_TRUE(linkStatus().connected);
+    EXPECT_FALSE(linkStatus().versionTooOld);
 }
 
 TEST_F(SupervisionTest, ReconnectsAfterTheScanDroppedTheLink) {
     fake::installModule("FS98MAIN");
     linkSupervisionTick();
-    ASSERT_TRUE(linkStatus.connected);
+    ASSERT_TRUE(linkStatus().connected);
     std::string first = fake::ipcLastAtomName;
     // What the scan cycle does when an exchange fails.
-    linkStatus.connected = false;
-    linkClose();
+    linkDrop();
+    EXPECT_FALSE(linkStatus().connected);
+    EXPECT_EQ(fake::ipcMappingsLive, 0u);
     linkSupervisionTick();
-    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_TRUE(linkStatus().connected);
     EXPECT_NE(first, fake::ipcLastAtomName);
 }
 

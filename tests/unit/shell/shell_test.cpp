@@ -156,12 +156,11 @@ TEST_F(Program, ConfigKeysParsedFromTheSettingsFile) {
         } else {
             std::remove(ini.c_str());
         }
-        shellSettings.scanPeriod = 1;
-        shellSettings.revisionPeriod = 1;
+        // Each case reads over what the one before left, so a default must be put back.
         readShellSettings();
-        EXPECT_EQ(std::string(shellSettings.iniPath), ini);
-        EXPECT_EQ(shellSettings.scanPeriod, c.scan) << (c.file ? c.file : "no file");
-        EXPECT_EQ(shellSettings.revisionPeriod, c.revision) << (c.file ? c.file : "no file");
+        EXPECT_EQ(std::string(shellSettings().iniPath), ini);
+        EXPECT_EQ(shellSettings().scanPeriod, c.scan) << (c.file ? c.file : "no file");
+        EXPECT_EQ(shellSettings().revisionPeriod, c.revision) << (c.file ? c.file : "no file");
     }
 }
 
@@ -276,12 +275,12 @@ TEST_F(Program, ShutdownClosesTheLinkBeforeReleasingTheLibrary) {
     fake::writeFile(ini, "[Conditions]\r\n0=0x3304,U8\r\n");
     fake::loopHook = [] {
         // The creation handlers opened the link; the user closes the window.
-        EXPECT_TRUE(linkStatus.connected);
+        EXPECT_TRUE(linkStatus().connected);
         EXPECT_EQ(fake::ipcViewsLive, 1u);
         fake::closeWindow();
     };
     fake::dlOnFree = [] {
-        linkUpAtRelease = linkStatus.connected;
+        linkUpAtRelease = linkStatus().connected;
         viewsAtRelease = fake::ipcViewsLive;
     };
     fake::loopExitCode = 0;
@@ -292,8 +291,8 @@ TEST_F(Program, ShutdownClosesTheLinkBeforeReleasingTheLibrary) {
     EXPECT_EQ(fake::dlFreeCount, 1);
     ASSERT_FALSE(fake::dlLog.empty());
     EXPECT_EQ(fake::dlLog.back(), "GFDev_Terminate");
-    EXPECT_EQ(itemCount, 0);
-    EXPECT_EQ(itemCapacity, 0);
+    EXPECT_EQ(itemCount(), 0);
+    EXPECT_EQ(itemCapacity(), 0);
 
     // A second shutdown finds everything released and does nothing.
     shutdownNorvalume();
