@@ -104,16 +104,21 @@ static double textMatches(const ItemState& item) {
 }
 
 // The FLAG_NEEDS_* bits of every gate that is closed, so a trace can name them all.
-static uint32_t closedGates(const ItemState& item) {
+static uint32_t closedGates(const ItemState& item, const Gates& gates) {
     constexpr uint32_t ANY_GATE = FLAG_NEEDS_V | FLAG_NEEDS_B | FLAG_NEEDS_A | FLAG_NEEDS_E;
     if ((item.flags & ANY_GATE) == 0) return 0;  // most items have none: no comparing
+    uint32_t closed = gates.closed;
+    if ((item.flags & FLAG_NEEDS_V) && item.minVoltage > gates.volts) closed |= FLAG_NEEDS_V;
+    return closed & item.flags;
+}
+
+Gates gatesNow() {
     const SimStatus& status = simStatus();
     uint32_t closed = 0;
-    if (item.minVoltage > status.busVoltage) closed |= FLAG_NEEDS_V;
     if (status.powerBytes[0] == 0) closed |= FLAG_NEEDS_B;
     if (status.powerBytes[1] == 0) closed |= FLAG_NEEDS_A;
     if (status.failureByte != 0) closed |= FLAG_NEEDS_E;
-    return closed & item.flags;
+    return Gates{closed, status.busVoltage};
 }
 
 static uint8_t kindOf(const ItemState& item) { return keyKind(item.key); }
@@ -168,7 +173,7 @@ static bool referencesHold(EvalTable& t, const ItemState& item, int32_t i) {
 // first, so the item goes dark on every scan it fails; a failed reference only blanks
 // what was already sent.
 static bool applies(EvalTable& t, ItemState& item, int32_t i) {
-    const uint32_t closed = closedGates(item);
+    const uint32_t closed = closedGates(item, t.gates);
     if (closed) {
         traceEnd(TRACE_GATE_CLOSED, closed);
         item.outputCount = 3;
@@ -176,7 +181,7 @@ static bool applies(EvalTable& t, ItemState& item, int32_t i) {
         return false;
     }
     if (item.referenceSlots && !referencesHold(t, item, i)) {
-        notApplicable(t, i);
+        if (outputSent(item)) notApplicable(t, i);
         return false;
     }
     return true;
@@ -413,6 +418,7 @@ int evaluateInTable(EvalTable& t, int32_t i, uint32_t now) {
 
 int evaluateItem(int32_t i, uint32_t now) {
     if (!currentTable() || i < 0 || i >= evalTable().count) return 0;
+    evalTable().gates = gatesNow();
     return evaluateInTable(evalTable(), i, now);
 }
 

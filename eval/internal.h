@@ -27,13 +27,22 @@ struct ReadBatch {
     uint32_t room;            // bytes the records may take when a type byte changes a size
     LinkPendingRead* reads;
     uint32_t readCount;
+    uint32_t edition;         // new at every build: the link keeps a batch it sent before
     int32_t firstItem;
     int32_t endItem;
     int32_t firstSized;       // its items whose read size follows a type byte, as a range
     int32_t endSized;         // of EvalTable::sized
 };
 
+// The power gates as the status of this scan leaves them, worked out once per scan.
+struct Gates {
+    uint32_t closed;  // the FLAG_NEEDS_* bits of B, A and E whose gate is closed
+    double volts;     // the bus voltage NeedsV compares with
+};
+Gates gatesNow();
+
 struct EvalTable {
+    Gates gates;               // of the scan evaluating now
     bool built;                // tried for the item table of `generation`
     bool adopted;              // and succeeded
     uint32_t generation;

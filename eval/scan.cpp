@@ -60,7 +60,8 @@ bool sendBatch(EvalTable& t, ReadBatch& batch) {
         }
     }
     LinkError error = LINK_OK;
-    const LinkBatch prepared{batch.records, batch.bytes, batch.reads, batch.readCount};
+    const LinkBatch prepared{batch.records, batch.bytes, batch.reads, batch.readCount,
+                             batch.edition};
     const bool ok = linkSendBatch(prepared, &error);
     return exchanged(ok, error);
 }
@@ -93,6 +94,7 @@ bool readIndirect(EvalTable& t) {
 void evaluationWalk(EvalTable& t, uint32_t now) {
     onMask = 0;
     offMask = 0;
+    t.gates = gatesNow();
     const ItemState* const states = t.states;
     const int32_t count = t.count;
     uint32_t lastApplied = 0;  // no key is 0: a model code is never 0

@@ -81,7 +81,7 @@ Layout layOut(EvalTable& t) {
     const ItemRecord* lines = itemTable();
     Layout l = {1, statusBytes(t.readsMessage), statusReadCount(t.readsMessage), 0, 0};
     ReadBatch* batches = t.batches;
-    if (batches) batches[0] = ReadBatch{nullptr, 0, 0, nullptr, 0, 0, 0, 0, 0};
+    if (batches) batches[0] = ReadBatch{nullptr, 0, 0, nullptr, 0, 0, 0, 0, 0, 0};
     uint32_t used = l.room;
     for (int32_t i = 0; i < t.count; ++i) {
         const ItemRecord& line = lines[i];
@@ -90,7 +90,7 @@ Layout layOut(EvalTable& t) {
         if (used + bytes > LINK_BLOCK_CAPACITY) {
             if (batches) {
                 batches[l.batches - 1].endItem = i;
-                batches[l.batches] = ReadBatch{nullptr, 0, 0, nullptr, 0, i, i, l.sized, l.sized};
+                batches[l.batches] = ReadBatch{nullptr, 0, 0, nullptr, 0, 0, i, i, l.sized, l.sized};
             }
             ++l.batches;
             used = 0;
@@ -283,6 +283,9 @@ void buildBatch(EvalTable& t, ReadBatch& batch) {
     }
     batch.bytes = bytes;
     batch.readCount = k;
+    // Never the edition of another build, also of a batch built at the same address.
+    static uint32_t editions = 0;
+    batch.edition = ++editions;
 }
 
 bool currentTable() {

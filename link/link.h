@@ -70,11 +70,16 @@ struct LinkBatch {
     uint32_t bytes;  // at most LINK_BLOCK_CAPACITY
     const LinkPendingRead* reads;
     uint32_t readCount;
+    // Differs for every set of records the caller builds, even at the same address.
+    uint32_t edition;
 };
 // Puts `batch` into the empty block and has the module carry it out: one copy of the
-// records, one exchange, and the reply checked and copied as linkProcess does. Refused
-// with LINK_BLOCK_FULL when something is queued already or the batch exceeds the block,
-// and with LINK_NOTHING_QUEUED for an empty batch; nothing is sent then.
+// records, one exchange, and the reply checked and copied as linkProcess does. While a
+// reply comes back whole with every header as built, the data areas are zeroed again as
+// they are copied, and the next exchange of the same batch (records and edition) needs
+// no copy. Refused with LINK_BLOCK_FULL when something is queued already or the batch
+// exceeds the block, and with LINK_NOTHING_QUEUED for an empty batch; nothing is sent
+// then.
 bool linkSendBatch(const LinkBatch& batch, LinkError* error);
 
 // Handshake words of the last open attempt: cleared when an attempt starts, and after a
