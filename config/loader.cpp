@@ -243,9 +243,19 @@ bool putReport(const Walk& walk, const char* key, const char* value) {
     return putKey(walk, REPORT_SECTION, key, value);
 }
 
+// What the report says of the interface module; nullptr when there is nothing to say.
+// Both complaints are about the last link attempt, which fails one way only.
+const char* interfaceReportText(const LoadInputs& in) {
+    if (in.versionTooOld) return "incorrect version, needs >= 3.465";
+    if (in.accessDenied)
+        return "cannot reach the interface module: it runs as administrator and Norvalume "
+               "does not; start both the same way";
+    return nullptr;
+}
+
 void writeReportHead(const Walk& walk) {
     putReport(walk, "GFDev", libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
-    putReport(walk, "Ombrex", walk.in->versionTooOld ? "incorrect version, needs >= 3.465" : nullptr);
+    putReport(walk, "Ombrex", interfaceReportText(*walk.in));
 }
 
 // A model's count in the report; absent for none.

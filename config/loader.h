@@ -15,6 +15,9 @@ struct LoadInputs {
     const uint16_t* unitCounts;  // by DeviceType code, 14 slots; nullptr = no units
     bool callbackRefused;        // the device library refused the connect callback
     bool versionTooOld;          // the interface module is older than 3.465
+    // The last link attempt was refused for want of rights: the interface module runs as
+    // administrator and the program does not.
+    bool accessDenied = false;
 };
 
 // One key the walk asked the file for.

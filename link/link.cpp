@@ -42,6 +42,7 @@ uint32_t pendingCount = 0;
 const uint8_t* residentRecords = nullptr;
 uint32_t residentEdition = 0;
 bool (*waitHook)() = nullptr;
+bool sendRefused = false;  // the last exchange's sends were refused for want of rights
 LinkReadObserver readObserver = nullptr;
 
 bool fail(LinkError* error, LinkError code) {
@@ -57,6 +58,7 @@ bool fits(uint32_t size) {
 
 bool sendBlock(uint32_t* answer, LinkError* error) {
     uint32_t lastError = 0;
+    sendRefused = false;
     for (int attempt = 0; attempt < SEND_ATTEMPTS; attempt++) {
         if (platform::sendMessageTimeout(interfaceWindow, ipcMessage, blockAtom, 0,
                                          SEND_TIMEOUT_MS, answer))
@@ -69,6 +71,7 @@ bool sendBlock(uint32_t* answer, LinkError* error) {
         platform::sleepMs(PAUSE_MS);
     }
     *error = lastError ? LINK_SEND_FAILED : LINK_SEND_TIMED_OUT;
+    sendRefused = lastError && platform::accessDenied(lastError);
     return false;
 }
 
@@ -269,6 +272,8 @@ void setLinkWaitHook(bool (*stillWaiting)()) { waitHook = stillWaiting; }
 uint32_t linkInterfaceVersion() { return interfaceVersion; }
 uint32_t linkSimulatorVersion() { return simulatorVersion; }
 
+bool linkSendRefused() { return sendRefused; }
+
 void setLinkReadObserver(LinkReadObserver observer) { readObserver = observer; }
 
 bool interfaceVersionAccepted(uint32_t interfaceWord) {
@@ -280,13 +285,18 @@ bool linkOpen(uint32_t requiredSimVersion, LinkError* error) {
     interfaceVersion = 0;
     simulatorVersion = 0;
 
-    bool simWindow = false;
-    interfaceWindow = platform::findWindowByClass(LINK_INTERFACE_WINDOW_CLASS);
-    if (!interfaceWindow) {
-        interfaceWindow = platform::findWindowByClass(LINK_SIM_WINDOW_CLASS);
-        simWindow = true;
+    // The first class found is the one used; a failure there is not tried again under the
+    // next class, since where the module's own window exists it is the module.
+    const char* windowClass = nullptr;
+    for (const char* candidate : LINK_WINDOW_CLASSES) {
+        interfaceWindow = platform::findWindowByClass(candidate);
+        if (interfaceWindow) {
+            windowClass = candidate;
+            break;
+        }
     }
     if (!interfaceWindow) return fail(error, LINK_NO_INTERFACE_WINDOW);
+    const bool simWindow = windowClass == LINK_SIM_WINDOW_CLASS;
 
     ipcMessage = platform::registerMessage(LINK_MESSAGE_NAME);
     if (!ipcMessage) {

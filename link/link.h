@@ -34,6 +34,11 @@ bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* erro
 bool linkWrite(uint32_t offset, uint32_t size, const void* source, LinkError* error);
 bool linkProcess(LinkError* error);
 
+// Whether the last exchange failed because the system refused to deliver our message
+// for want of rights: the module runs with higher rights than this program (as
+// administrator, say). Cleared by the next exchange that is sent.
+bool linkSendRefused();
+
 // Called between the tries of an exchange that gets no answer, which can block for
 // seconds: the layers above keep their watchdog going there. Returning false gives the
 // exchange up (LINK_GIVEN_UP). nullptr: no hook.
@@ -92,6 +97,7 @@ uint32_t linkSimulatorVersion();
 struct LinkStatus {
     bool connected;
     bool versionTooOld;  // the last open found an interface module older than 3.465
+    bool accessDenied;   // the last open failed because the module refused us for rights
 };
 const LinkStatus& linkStatus();
 void linkSupervisionTick();

@@ -10,10 +10,21 @@
 // with it too.
 inline constexpr char LINK_MESSAGE_NAME[] = "FsasmLib:IPC";
 
-// The interface module's own window, and the simulator's main window that answers the
-// same message when the module runs inside it.
+// The top-level window classes that answer the message, in the order the client looks
+// for them. The module always answers on its own window, UIPCMAIN, wherever it runs.
+// OMBXMAIN is the name earlier versions of this program looked for instead; it is still
+// looked for second, so a setup that answers there keeps working. FS98MAIN is the
+// simulator's main window, which answers when the module runs inside the simulator, and
+// which the module's network client simulates on a second PC; a handshake refused there
+// gets an error of its own, since on a second PC it means that the simulator is not
+// running on the server.
+inline constexpr char LINK_MODULE_WINDOW_CLASS[] = "UIPCMAIN";
 inline constexpr char LINK_INTERFACE_WINDOW_CLASS[] = "OMBXMAIN";
 inline constexpr char LINK_SIM_WINDOW_CLASS[] = "FS98MAIN";
+inline constexpr const char* LINK_WINDOW_CLASSES[] = {
+    LINK_MODULE_WINDOW_CLASS, LINK_INTERFACE_WINDOW_CLASS, LINK_SIM_WINDOW_CLASS};
+constexpr int LINK_WINDOW_CLASS_COUNT =
+    int(sizeof LINK_WINDOW_CLASSES / sizeof LINK_WINDOW_CLASSES[0]);
 
 // Shared-memory layout of the request block.
 constexpr uint32_t LINK_BLOCK_SIZE = 0x8000;
@@ -32,12 +43,26 @@ constexpr uint32_t LINK_RECORD_DESTINATION_AT = 12;  // reads only
 constexpr uint32_t LINK_READ_HEADER = 16;
 constexpr uint32_t LINK_WRITE_HEADER = 12;
 
-// The header size of a record of `type`, or 0 for a type that is no record: the walk
-// over a block ends there.
+// The header size of a record of `type` that our client sends (1 or 2), or 0 for any
+// other type: the client's walk over a reply ends there.
 constexpr uint32_t linkRecordHeader(uint32_t type) {
     return type == LINK_RECORD_READ ? LINK_READ_HEADER
            : type == LINK_RECORD_WRITE ? LINK_WRITE_HEADER
                                        : 0;
+}
+
+// The read of 64-bit clients of the module's own SDK: a packed 20-byte header whose
+// destination is 8 bytes wide (the client's pointer), handed back untouched like the
+// 4-byte one; the data follows the header. The module serves it beside types 1 and 2;
+// our client never sends it, and a reply holding one is a damaged reply.
+constexpr uint32_t LINK_RECORD_READ64 = 4;
+constexpr uint32_t LINK_READ64_HEADER = 20;
+constexpr uint32_t LINK_READ64_DESTINATION_SIZE = 8;
+
+// The header size of a record of `type` as the module carries it out (1, 2 or 4), or 0:
+// there the module's walk ends.
+constexpr uint32_t linkServedRecordHeader(uint32_t type) {
+    return type == LINK_RECORD_READ64 ? LINK_READ64_HEADER : linkRecordHeader(type);
 }
 
 // Handshake words in the module's offset space. The client reads the first two and

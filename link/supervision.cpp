@@ -6,7 +6,7 @@
 #include "link/link.h"
 
 namespace {
-LinkStatus status = {false, false};
+LinkStatus status = {false, false, false};
 }  // namespace
 
 const LinkStatus& linkStatus() { return status; }
@@ -14,8 +14,11 @@ const LinkStatus& linkStatus() { return status; }
 void linkSupervisionTick() {
     if (status.connected) return;
     status.versionTooOld = false;
+    status.accessDenied = false;
     LinkError error = LINK_OK;
-    if (linkOpen(0, &error) && error == LINK_OK) {
+    if (!linkOpen(0, &error) || error != LINK_OK) {
+        status.accessDenied = error == LINK_SEND_FAILED && linkSendRefused();
+    } else {
         status.connected = true;
         if (!interfaceVersionAccepted(linkInterfaceVersion())) {
             status.versionTooOld = true;
@@ -31,5 +34,5 @@ void linkDrop() {
 
 void resetLinkStatus() {
     linkClose();
-    status = LinkStatus{false, false};
+    status = LinkStatus{false, false, false};
 }

@@ -163,6 +163,10 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam,
 // The system's error code of the last failed call on this thread (0 = none).
 uint32_t lastErrorCode();
 
+// Whether `errorCode` (from lastErrorCode) says that the call was refused for want of
+// rights, as a send to a program that runs with higher rights is on Windows.
+bool accessDenied(uint32_t errorCode);
+
 uint32_t processId();
 
 // ---------------------------------------------------------------------------

@@ -121,7 +121,7 @@ void loadConfiguration(LoadRequest request) {
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
         const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
-                                linkStatus().versionTooOld};
+                                linkStatus().versionTooOld, linkStatus().accessDenied};
         loadConfigurationOnce(inputs, nullptr);
         adoptItemTable();
         reloadPending = false;

@@ -326,6 +326,8 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, in
 
 uint32_t lastErrorCode() { return lastError; }
 
+bool accessDenied(uint32_t errorCode) { return errorCode == EACCES || errorCode == EPERM; }
+
 uint32_t processId() { return uint32_t(getpid()); }
 
 }  // namespace platform

@@ -52,6 +52,9 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam,
 
 uint32_t lastErrorCode() { return GetLastError(); }
 
+// What a send across rights (User Interface Privilege Isolation) fails with.
+bool accessDenied(uint32_t errorCode) { return errorCode == ERROR_ACCESS_DENIED; }
+
 uint32_t processId() { return GetCurrentProcessId(); }
 
 }  // namespace platform

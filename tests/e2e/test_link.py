@@ -48,6 +48,10 @@ class Emulator:
         return text
 
 
+# The simulator version each emulator reports in the lookup test.
+VERSIONS = {"UIPCMAIN": 1, "OMBXMAIN": 2, "FS98MAIN": 3}
+
+
 class LinkTest(harness.Sandbox):
 
     def probe(self, *steps, timeout=60):
@@ -78,7 +82,7 @@ class LinkTest(harness.Sandbox):
         self.assertEqual(out[0].split()[:2], ["open", "2"])
 
     def test_refused_handshake_code_follows_the_window_class(self):
-        for window, code in (("FS98MAIN", "14"), ("OMBXMAIN", "7")):
+        for window, code in (("FS98MAIN", "14"), ("OMBXMAIN", "7"), ("UIPCMAIN", "7")):
             with self.subTest(window=window):
                 sim = Emulator(self, "--window", window)
                 sim.command("fault handshake")
@@ -88,6 +92,58 @@ class LinkTest(harness.Sandbox):
                 self.assertEqual(out[0].split()[:2], ["open", code])
                 sim.command("quit")
                 sim.process.wait(timeout=10)
+
+    def test_the_module_window_is_looked_for_first(self):
+        # Each emulator reports its own simulator version: the one that answers is seen.
+        for windows, answering in ((("UIPCMAIN",), "UIPCMAIN"),
+                                   (("FS98MAIN",), "FS98MAIN"),
+                                   (("FS98MAIN", "UIPCMAIN"), "UIPCMAIN"),
+                                   (("FS98MAIN", "OMBXMAIN"), "OMBXMAIN")):
+            with self.subTest(windows=windows):
+                sims = [Emulator(self, "--window", w, "--simversion", str(VERSIONS[w]))
+                        for w in windows]
+                rc, out = self.probe("read", "3304", "4")
+                self.assertEqual(rc, 0, out)
+                self.assertEqual(out[0], "open 0 interface=34700000 simulator=%04X"
+                                 % VERSIONS[answering])
+                for sim in sims:
+                    sim.command("quit")
+                    sim.process.wait(timeout=10)
+
+    def test_a_client_in_the_64_bit_layout_reads_every_size_and_writes(self):
+        text = "".join(chr(ord("A") + i % 26) for i in range(255))
+        for window in ("UIPCMAIN", "FS98MAIN"):
+            with self.subTest(window=window):
+                sim = Emulator(self, "--window", window)
+                for line in ("set 100 u8 0xA5", "set 102 u16 0xBEEF", "set 104 u32 0x12345678",
+                             "set 108 f64 -2.5", "set 200 str " + text):
+                    sim.command(line)
+                self.assertEqual(sim.dump(0x100, 1), "A5")  # the commands have run
+                rc, out = self.probe("--layout64", "read", "100", "1", "read", "102", "2",
+                                     "read", "104", "4", "read", "108", "8", "read", "200", "256",
+                                     "write", "300", "0A0B0C0D")
+                self.assertEqual(rc, 0, out)
+                self.assertEqual(out[0], "open 0 interface=34700000 simulator=000A")
+                self.assertIn("process 0", out)
+                for expected in ("data 0100 A5", "data 0102 EFBE", "data 0104 78563412",
+                                 "data 0108 00000000000004C0",
+                                 "data 0200 " + text.encode().hex().upper() + "00"):
+                    self.assertIn(expected, out)
+                self.assertEqual(sim.dump(0x300, 4), "0A0B0C0D")
+                self.assertEqual(sim.dump(0x3308, 4), "0A00DEFA")
+                sim.command("quit")
+                sim.process.wait(timeout=10)
+
+    def test_a_record_of_unknown_type_is_reported_where_it_stopped_the_block(self):
+        sim = Emulator(self)
+        rc, out = self.probe("--layout64", "write", "300", "01", "bad", "9",
+                             "write", "304", "02")
+        self.assertEqual(rc, 1, out)
+        self.assertIn("process 16", out)  # the reply is not what was queued
+        # The first write is 13 bytes long; the unknown record follows it.
+        self.assertEqual(sim.next_line(),
+                         "norvalume-sim: block walk stopped at byte 13: unknown record type 9")
+        self.assertEqual(sim.dump(0x300, 5), "0100000000")
 
     def test_answer_zero_is_not_processed(self):
         sim = Emulator(self)

@@ -107,6 +107,17 @@ class Program(harness.ProgramSandbox):
         self.assertEqual(lines[-2:], ["GFDev_UnregisterConnectCallback", "GFDev_Terminate"])
         self.assertIn("GFMCPPro_SetIndicators 0 0x0", lines[back:-2])
 
+    def test_a_module_on_its_own_window_alone_drives_the_panels(self):
+        # The interface module as a program of its own, beside a simulator whose main
+        # window has another class: only UIPCMAIN answers.
+        self.start_simulator("--window", "UIPCMAIN")
+        program, out = self.start_program()
+        self.wait_title(out, "Norvalume: connected", 10)
+        for line in ('GFMCPPro_SetBDisplayText 0 "   42"', "GFMCPPro_SetIndicators 0 0x1"):
+            self.assertTrue(harness.wait_for(lambda: line in self.log_lines(), 15),
+                            self.log_lines()[-20:])
+        self.assertNotIn("Ombrex", harness.read_text(self.ini))
+
     def test_old_interface_is_reported_once_the_file_is_loaded_again(self):
         self.start_simulator("--interface", "0x34640000")
         program, out = self.start_program()

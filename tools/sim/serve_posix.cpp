@@ -71,8 +71,7 @@ uint32_t processNamedBlock(const char* name, bool* answered) {
         return 0;
     }
     uint32_t result = 0;
-    *answered =
-        sim::processBlock(&simModule, static_cast<uint8_t*>(view), LINK_BLOCK_SIZE, &result);
+    *answered = serveBlock(static_cast<uint8_t*>(view), &result);
     munmap(view, LINK_BLOCK_SIZE);
     return result;
 }

@@ -27,7 +27,7 @@ uint32_t processAtomBlock(ATOM atom) {
     MEMORY_BASIC_INFORMATION info;
     uint32_t result = 0;
     if (view && VirtualQuery(view, &info, sizeof info) && info.RegionSize >= LINK_BLOCK_SIZE) {
-        if (!sim::processBlock(&simModule, static_cast<uint8_t*>(view), LINK_BLOCK_SIZE, &result)) {
+        if (!serveBlock(static_cast<uint8_t*>(view), &result)) {
             // Silent: hold the sender until the fault is lifted, answering nothing.
             while (simModule.fault == sim::FAULT_SILENT && !quitting) {
                 LeaveCriticalSection(&moduleLock);

@@ -20,6 +20,10 @@ extern sim::SimModule simModule;
 // stdout, errors to stderr, both flushed at once so a test sees them in time.
 sim::CommandResult runSimLine(const std::string& line);
 
+// Carries out one block (LINK_BLOCK_SIZE bytes) on simModule, as sim::processBlock does,
+// and says on stderr where a malformed block's walk stopped. Called with the module held.
+bool serveBlock(uint8_t* block, uint32_t* result);
+
 // The platform's serving loop: answers the message on a window of options.windowClass,
 // runs the script and then standard input. Returns the exit code.
 int serveSim(const SimOptions& options);

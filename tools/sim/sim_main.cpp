@@ -21,11 +21,14 @@ void printLine(const char* line) {
 }
 
 std::string usageText() {
-    return std::string("usage: norvalume-sim [--window ") + LINK_SIM_WINDOW_CLASS + "|" +
-           LINK_INTERFACE_WINDOW_CLASS +
+    return std::string("usage: norvalume-sim [--window ") + LINK_MODULE_WINDOW_CLASS + "|" +
+           LINK_INTERFACE_WINDOW_CLASS + "|" + LINK_SIM_WINDOW_CLASS +
            "] [--script FILE [--loop] [--speed FACTOR]]\n"
            "                     [--interface WORD] [--simversion N]\n"
            "       norvalume-sim --help | --version\n"
+           "  --window  the class of the window to answer on: UIPCMAIN (the module's own\n"
+           "            window), OMBXMAIN, or FS98MAIN (the simulator's main window, also\n"
+           "            the module's network client on a second PC; the default)\n"
            "  --loop    play the script again from the top at its end; standard input\n"
            "            runs beside it\n"
            "  --speed   play the script's waits FACTOR times as fast (0.5: half speed)\n";
@@ -64,6 +67,24 @@ sim::CommandResult runSimLine(const std::string& line) {
     return r;
 }
 
+bool serveBlock(uint8_t* block, uint32_t* result) {
+    bool answered = sim::processBlock(&simModule, block, LINK_BLOCK_SIZE, result);
+    if (simModule.lastStop.stopped) {
+        char line[128];
+        sim::describeStop(simModule.lastStop, line, sizeof line);
+        std::fprintf(stderr, "norvalume-sim: %s\n", line);
+        std::fflush(stderr);
+    }
+    return answered;
+}
+
+// One of the classes the client looks for.
+bool knownWindowClass(const std::string& name) {
+    for (const char* windowClass : LINK_WINDOW_CLASSES)
+        if (name == windowClass) return true;
+    return false;
+}
+
 int main(int argc, char** argv) {
     SimOptions options;
     unsigned long interfaceWord = sim::DEFAULT_INTERFACE_WORD;
@@ -81,9 +102,7 @@ int main(int argc, char** argv) {
             if (!parseSpeed(value, &options.speed)) return usage();
         } else if (std::strcmp(arg, "--window") == 0 && value) {
             options.windowClass = value;
-            if (options.windowClass != LINK_SIM_WINDOW_CLASS &&
-                options.windowClass != LINK_INTERFACE_WINDOW_CLASS)
-                return usage();
+            if (!knownWindowClass(options.windowClass)) return usage();
         } else if (std::strcmp(arg, "--script") == 0 && value) {
             script = value;
         } else if (std::strcmp(arg, "--interface") == 0 && value) {

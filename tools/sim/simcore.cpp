@@ -291,25 +291,40 @@ bool processBlock(SimModule* m, uint8_t* block, uint32_t blockSize, uint32_t* re
         *result = m->faultArg;
         return true;
     }
+    m->lastStop = BlockStop{};
     uint64_t pos = 0;
     while (pos + 4 <= blockSize) {
         uint8_t* rec = block + pos;
         uint32_t type = readLe32(rec + LINK_RECORD_TYPE_AT);
-        uint64_t header = linkRecordHeader(type);
-        if (header == 0) break;  // the zero word, or something we do not know
-        if (pos + header > blockSize) break;
+        if (type == LINK_RECORD_END) break;
+        uint64_t header = linkServedRecordHeader(type);
+        uint32_t size = header && pos + header <= blockSize
+                            ? readLe32(rec + LINK_RECORD_SIZE_AT) : 0;
+        if (header == 0 || pos + header + size > blockSize) {
+            m->lastStop = BlockStop{true, uint32_t(pos), type};
+            break;
+        }
         uint32_t offset = readLe32(rec + LINK_RECORD_OFFSET_AT);
-        uint32_t size = readLe32(rec + LINK_RECORD_SIZE_AT);
-        if (pos + header + size > blockSize) break;
-        if (type == LINK_RECORD_READ)
-            readSpace(m, offset, rec + header, size);
-        else
+        if (type == LINK_RECORD_WRITE)
             writeSpace(m, offset, rec + header, size);
+        else
+            readSpace(m, offset, rec + header, size);
         pos += header + size;
     }
     applyReplyFault(m, block, blockSize);
     *result = 1;
     return true;
+}
+
+void describeStop(const BlockStop& stop, char* out, size_t size) {
+    if (!stop.stopped) {
+        if (size) out[0] = '\0';
+        return;
+    }
+    const bool known = linkServedRecordHeader(stop.type) != 0;
+    std::snprintf(out, size, "block walk stopped at byte %u: %s %u%s", unsigned(stop.position),
+                  known ? "a record of type" : "unknown record type", unsigned(stop.type),
+                  known ? " runs past the block's end" : "");
 }
 
 bool faultFromName(const char* name, Fault* fault) {

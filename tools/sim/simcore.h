@@ -32,6 +32,12 @@ enum Fault : uint32_t {
     FAULT_OLD,          // 0x3304 reads `faultArg` (default DEFAULT_OLD_INTERFACE_WORD)
 };
 
+struct BlockStop {
+    bool stopped;
+    uint32_t position;  // byte position of the record in the block
+    uint32_t type;
+};
+
 struct SimModule {
     uint8_t space[SPACE_SIZE];
     Fault fault;
@@ -39,6 +45,11 @@ struct SimModule {
     uint32_t exchanges;            // blocks handed to processBlock, answered or not
     uint32_t clientVersionWrites;  // writes that reached 0x330A
     uint16_t clientVersion;        // last value written there
+    // Where the last block's walk stopped short of its end word: at a record of a type
+    // the module does not know, or one that runs past the block's end. The records
+    // before it were carried out and the block is answered as usual; the front end
+    // reports it, so a harness sees a malformed block.
+    BlockStop lastStop;
 };
 
 // Zeroes everything and puts the handshake words in place.
@@ -51,7 +62,8 @@ void readSpace(const SimModule* m, uint32_t offset, uint8_t* out, uint32_t size)
 void writeSpace(SimModule* m, uint32_t offset, const uint8_t* data, uint32_t size);
 
 // Carries out the records of `block` (`blockSize` bytes) in order up to the zero word,
-// never touching anything outside the block. Returns false when the module does not
+// never touching anything outside the block: reads of either width (types 1 and 4) and
+// writes (type 2). Returns false when the module does not
 // answer at all (FAULT_SILENT); otherwise true with the message result in *result.
 bool processBlock(SimModule* m, uint8_t* block, uint32_t blockSize, uint32_t* result);
 
@@ -68,6 +80,9 @@ typedef void (*PrintLine)(const char* line);
 // Runs one command line: set, wait, dump, fault, quit; blank lines and lines starting
 // with '#' do nothing. `print` may be null when no output is wanted.
 CommandResult runCommand(SimModule* m, const char* line, PrintLine print);
+
+// One line on the walk's stop (no newline), e.g. for standard error; "" when it did not.
+void describeStop(const BlockStop& stop, char* out, size_t size);
 
 // Maps a fault name of the command language ("silent", "none", ...) to its code.
 bool faultFromName(const char* name, Fault* fault);

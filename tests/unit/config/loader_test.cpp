@@ -62,7 +62,7 @@ protected:
 
     LoadInputs inputs() const {
         return LoadInputs{path.c_str(), deviceCounts, connectCallbackRefused,
-                          linkStatus().versionTooOld};
+                          linkStatus().versionTooOld, linkStatus().accessDenied};
     }
 
     // A load asked for while a scan runs: from inside the scan's exchange with the
@@ -202,6 +202,36 @@ TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found, but no Connect callback!");
     EXPECT_EQ(get("GF Connections", "Ombrex"), "incorrect version, needs >= 3.465");
     EXPECT_EQ(get("GF Connections", "GFP8"), "");
+}
+
+// The module runs as administrator and the program does not: Windows refuses the send
+// with "access denied". The report says so until a link is made; other send failures
+// are not blamed on rights.
+TEST_F(Loader, ReportSaysWhenTheModuleRefusedUsForRightsUntilALinkIsMade) {
+    const struct {
+        uint32_t sendError;
+        const char* report;
+    } cases[] = {
+        {5, "cannot reach the interface module: it runs as administrator and Norvalume "
+            "does not; start both the same way"},
+        {1460, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sendError);
+        fake::resetIpc();
+        resetLinkStatus();
+        fake::installModule("UIPCMAIN");
+        fake::ipcFail.sendError = c.sendError;
+        linkSupervisionTick();
+        loadConfiguration(LOAD_FORCED);
+        EXPECT_EQ(get("GF Connections", "Ombrex"), c.report);
+        fake::ipcFail.sendError = 0;
+        linkSupervisionTick();
+        ASSERT_TRUE(linkStatus().connected);
+        loadConfiguration(LOAD_FORCED);
+        EXPECT_EQ(get("GF Connections", "Ombrex"), "");
+        resetLinkStatus();
+    }
 }
 
 TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {

@@ -16,8 +16,8 @@ constexpr uint32_t FAKE_PROCESS_ID = 0x1A2C;  // what processId() returns by def
 // Back to the start: no windows, a fresh module, every switch off, counters zero.
 void resetIpc();
 
-// Puts the module on a top-level window of `className` ("FS98MAIN" or "OMBXMAIN").
-// Both may be installed at once; they share the one module. The module starts fresh
+// Puts the module on a top-level window of `className` (one of LINK_WINDOW_CLASSES).
+// Several may be installed at once; they share the one module. The module starts fresh
 // (resetModule) only at resetIpc() or when resetModule is called on module().
 void installModule(const char* className);
 void removeModule(const char* className);
@@ -70,6 +70,10 @@ extern void (*ipcBlockObserver)(const uint8_t* block, uint32_t size);
 // Called after the module processed the block and before the answer goes back, so a
 // test can tamper with the reply as another process could. Null = none.
 extern void (*ipcReplyTamper)(uint8_t* block, uint32_t size);
+
+// The class of the window the last send went to ("" before any), whether it was
+// answered or not.
+extern const char* ipcLastSendClass;
 
 // What processId() returns; FAKE_PROCESS_ID after resetIpc().
 extern uint32_t ipcProcessId;

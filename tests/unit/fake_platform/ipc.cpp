@@ -21,6 +21,7 @@ char ipcLastAtomName[64] = "";
 void (*ipcBlockObserver)(const uint8_t*, uint32_t) = nullptr;
 void (*ipcReplyTamper)(uint8_t*, uint32_t) = nullptr;
 uint32_t ipcProcessId = FAKE_PROCESS_ID;
+const char* ipcLastSendClass = "";
 
 namespace {
 
@@ -29,8 +30,8 @@ constexpr uint16_t FIRST_ATOM = 0xC000;
 constexpr int MAX_ATOMS = 16;
 constexpr int MAX_MAPPINGS = 8;
 
-const char* const WINDOW_CLASSES[] = {LINK_SIM_WINDOW_CLASS, LINK_INTERFACE_WINDOW_CLASS};
-bool windowPresent[2];
+constexpr int WINDOW_COUNT = LINK_WINDOW_CLASS_COUNT;
+bool windowPresent[WINDOW_COUNT];
 
 sim::SimModule theModule;
 uint32_t lastError = 0;
@@ -51,8 +52,8 @@ struct Mapping {
 Mapping mappings[MAX_MAPPINGS];
 
 int windowIndex(const char* className) {
-    for (int i = 0; i < 2; i++)
-        if (className && std::strcmp(className, WINDOW_CLASSES[i]) == 0) return i;
+    for (int i = 0; i < WINDOW_COUNT; i++)
+        if (className && std::strcmp(className, LINK_WINDOW_CLASSES[i]) == 0) return i;
     return -1;
 }
 
@@ -64,7 +65,8 @@ void freeMapping(Mapping& m) {
 }  // namespace
 
 void resetIpc() {
-    windowPresent[0] = windowPresent[1] = false;
+    for (bool& present : windowPresent) present = false;
+    ipcLastSendClass = "";
     sim::resetModule(&theModule);
     ipcFail = IpcFailures{};
     ipcSends = ipcDelivered = ipcWindowLookups = ipcMappingsCreated = 0;
@@ -231,6 +233,7 @@ void removeOrphanedSharedMemory() {}
 bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, intptr_t,
                         uint32_t timeoutMs, uint32_t* result) {
     ipcSends++;
+    if (window >= 1 && window <= WINDOW_COUNT) ipcLastSendClass = LINK_WINDOW_CLASSES[window - 1];
     if (trips(ipcFail.sendTimesOut)) {
         fake::nowMs += timeoutMs;  // a time-out takes its whole time
         lastError = 0;
@@ -240,7 +243,7 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, in
         lastError = ipcFail.sendError;
         return false;
     }
-    if (window == 0 || window > 2 || !windowPresent[window - 1]) {
+    if (window == 0 || window > WINDOW_COUNT || !windowPresent[window - 1]) {
         lastError = 1400;  // ERROR_INVALID_WINDOW_HANDLE
         return false;
     }
@@ -275,6 +278,9 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, in
 }
 
 uint32_t lastErrorCode() { return lastError; }
+
+// The fake speaks Windows' error codes: 5 is ERROR_ACCESS_DENIED.
+bool accessDenied(uint32_t errorCode) { return errorCode == 5; }
 
 uint32_t processId() { return ipcProcessId; }
 

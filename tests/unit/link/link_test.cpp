@@ -249,21 +249,37 @@ TEST_F(LinkTest, ClientVersionIsWrittenInTheFirstHandshakeBlockOnly) {
     }
 }
 
-TEST_F(LinkTest, HandshakeFailureCodeDependsOnTheWindowInUse) {
+// The classes are looked for in a fixed order and the first one found is used; a refused
+// handshake is 14 on the simulator's window only.
+TEST_F(LinkTest, WindowLookupOrderAndEachClassHandshakeError) {
     struct Case {
-        const char* window;
-        LinkError expected;
-    } cases[] = {{"FS98MAIN", LINK_SIM_WINDOW_HANDSHAKE_FAILED},
-                 {"OMBXMAIN", LINK_HANDSHAKE_FAILED}};
+        std::vector<const char*> present;
+        const char* used;
+        uint32_t lookups;
+        LinkError refused;
+    } cases[] = {
+        {{"UIPCMAIN"}, "UIPCMAIN", 1, LINK_HANDSHAKE_FAILED},
+        {{"OMBXMAIN"}, "OMBXMAIN", 2, LINK_HANDSHAKE_FAILED},
+        {{"FS98MAIN"}, "FS98MAIN", 3, LINK_SIM_WINDOW_HANDSHAKE_FAILED},
+        {{"FS98MAIN", "UIPCMAIN"}, "UIPCMAIN", 1, LINK_HANDSHAKE_FAILED},
+        {{"FS98MAIN", "OMBXMAIN"}, "OMBXMAIN", 2, LINK_HANDSHAKE_FAILED},
+        {{"OMBXMAIN", "FS98MAIN", "UIPCMAIN"}, "UIPCMAIN", 1, LINK_HANDSHAKE_FAILED},
+        {{}, "", 3, LINK_NO_INTERFACE_WINDOW},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.window);
-        fake::resetIpc();
-        fake::installModule(c.window);
-        fake::setU32(0x3308, 0x12340009);  // no 0xFADE signature
-        LinkError e;
-        EXPECT_FALSE(linkOpen(0, &e));
-        EXPECT_EQ(e, c.expected);
-        EXPECT_EQ(fake::ipcMappingsLive + fake::ipcAtomsLive + fake::ipcViewsLive, 0u);
+        SCOPED_TRACE(c.used);
+        for (bool valid : {true, false}) {
+            fake::resetIpc();
+            for (const char* window : c.present) fake::installModule(window);
+            if (!valid) fake::setU32(0x3308, 0x12340009);  // no 0xFADE signature
+            LinkError e;
+            EXPECT_EQ(linkOpen(0, &e), valid && !c.present.empty());
+            EXPECT_EQ(e, valid && !c.present.empty() ? LINK_OK : c.refused);
+            EXPECT_STREQ(fake::ipcLastSendClass, c.used);
+            EXPECT_EQ(fake::ipcWindowLookups, c.lookups);
+            linkClose();
+            EXPECT_EQ(fake::ipcMappingsLive + fake::ipcAtomsLive + fake::ipcViewsLive, 0u);
+        }
     }
 }
 

@@ -14,15 +14,38 @@ sim::SimModule m;
 std::vector<std::string> printed;
 void collect(const char* line) { printed.push_back(line); }
 
-std::string bytesAt(uint32_t offset, uint32_t size) {
+std::string hexOf(const uint8_t* bytes, uint32_t size) {
     std::string hex;
     char two[3];
     for (uint32_t i = 0; i < size; i++) {
-        std::snprintf(two, sizeof two, "%02X", m.space[offset + i]);
+        std::snprintf(two, sizeof two, "%02X", bytes[i]);
         hex += two;
     }
     return hex;
 }
+
+std::string bytesAt(uint32_t offset, uint32_t size) { return hexOf(m.space + offset, size); }
+
+// Records of a block laid out one after another, as a client queues them.
+struct BlockWriter {
+    std::vector<uint8_t> block = std::vector<uint8_t>(LINK_BLOCK_SIZE, 0);
+    uint32_t used = 0;
+
+    // A record's header; returns where its data starts. A record behind one that ran
+    // past the block's end is not written (NOWHERE).
+    static constexpr uint32_t NOWHERE = 0xFFFFFFFFu;
+    uint32_t add(uint32_t type, uint32_t offset, uint32_t size) {
+        uint32_t header = linkServedRecordHeader(type) ? linkServedRecordHeader(type) : 12;
+        if (uint64_t(used) + header + size > block.size()) return NOWHERE;
+        writeLe32(&block[used], type);
+        writeLe32(&block[used + 4], offset);
+        writeLe32(&block[used + 8], size);
+        uint32_t data = used + header;
+        used = data + size;
+        return data;
+    }
+    std::string hexAt(uint32_t at, uint32_t size) const { return hexOf(&block[at], size); }
+};
 
 class SimCoreTest : public ::testing::Test {
 protected:
@@ -131,22 +154,15 @@ TEST_F(SimCoreTest, WaitQuitAndCommentsAreReportedToTheCaller) {
 }
 
 TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {
-    std::vector<uint8_t> block(LINK_BLOCK_SIZE, 0);
-    writeLe32(&block[0], LINK_RECORD_WRITE);
-    writeLe32(&block[4], 0x330A);
-    writeLe32(&block[8], 2);
-    block[12] = 0xEC;
-    block[13] = 0x03;
-    writeLe32(&block[14], LINK_RECORD_READ);  // then read 0x3308 back
-    writeLe32(&block[18], 0x3308);
-    writeLe32(&block[22], 4);
+    BlockWriter w;
+    writeLe16(&w.block[w.add(LINK_RECORD_WRITE, 0x330A, 2)], 1004);
+    uint32_t back = w.add(LINK_RECORD_READ, 0x3308, 4);  // then read 0x3308 back
     uint32_t result = 0;
-    ASSERT_TRUE(sim::processBlock(&m, block.data(), LINK_BLOCK_SIZE, &result));
+    ASSERT_TRUE(sim::processBlock(&m, w.block.data(), LINK_BLOCK_SIZE, &result));
     EXPECT_EQ(result, 1u);
     EXPECT_EQ(m.clientVersion, 1004);
     EXPECT_EQ(m.clientVersionWrites, 1u);
-    EXPECT_EQ(block[30 + 2], 0xDE);
-    EXPECT_EQ(block[30 + 3], 0xFA);
+    EXPECT_EQ(w.hexAt(back + 2, 2), "DEFA");
 }
 
 // The block is heap memory of exactly LINK_BLOCK_SIZE: AddressSanitizer flags any overrun.
@@ -154,11 +170,15 @@ TEST_F(SimCoreTest, RecordsThatRunPastTheBlockAreNotCarriedOut) {
     struct Case {
         const char* name;
         uint32_t position, type, size;
+        bool stops;  // the walk reports where it stopped
     } cases[] = {
-        {"read data past the end", LINK_BLOCK_SIZE - 20, LINK_RECORD_READ, 8},
-        {"huge read size", 0, LINK_RECORD_READ, 0xFFFFFFF0u},
-        {"write header cut by the end", LINK_BLOCK_SIZE - 8, LINK_RECORD_WRITE, 0},
-        {"read at the very end", LINK_BLOCK_SIZE - 16, LINK_RECORD_READ, 0},
+        {"read data past the end", LINK_BLOCK_SIZE - 20, LINK_RECORD_READ, 8, true},
+        {"huge read size", 0, LINK_RECORD_READ, 0xFFFFFFF0u, true},
+        {"write header cut by the end", LINK_BLOCK_SIZE - 8, LINK_RECORD_WRITE, 0, true},
+        {"read at the very end", LINK_BLOCK_SIZE - 16, LINK_RECORD_READ, 0, false},
+        {"64-bit read data past the end", LINK_BLOCK_SIZE - 24, LINK_RECORD_READ64, 8, true},
+        {"64-bit read header cut by the end", LINK_BLOCK_SIZE - 16, LINK_RECORD_READ64, 0,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -180,10 +200,77 @@ TEST_F(SimCoreTest, RecordsThatRunPastTheBlockAreNotCarriedOut) {
         uint32_t result = 0;
         EXPECT_TRUE(sim::processBlock(&m, block, LINK_BLOCK_SIZE, &result));
         EXPECT_EQ(result, 1u);
+        EXPECT_EQ(m.lastStop.stopped, c.stops);
+        if (c.stops) {
+            EXPECT_EQ(m.lastStop.position, c.position);
+        }
         // Not even the part that would fit was filled.
         for (uint32_t i = c.position + LINK_READ_HEADER; i < LINK_BLOCK_SIZE; i++)
             ASSERT_NE(block[i], 0x77) << i;
         delete[] block;
+    }
+}
+
+// A 64-bit client of the module's own SDK mixes its reads (type 4, 8-byte destination)
+// with writes, and our client's reads may share a block with them: every read lands
+// behind its own header, every header comes back as it went, the write lands in order.
+TEST_F(SimCoreTest, ReadsOfBothWidthsAndWritesAreCarriedOutInOrder) {
+    sim::runCommand(&m, "set 100 hex 0102030405060708", nullptr);
+    BlockWriter w;
+    uint32_t wide = w.add(LINK_RECORD_READ64, 0x100, 8);
+    writeLe32(&w.block[wide - 8], 0x89ABCDEF);  // the destination, both halves
+    writeLe32(&w.block[wide - 4], 0x01234567);
+    uint32_t narrow = w.add(LINK_RECORD_READ, 0x102, 2);
+    writeLe32(&w.block[narrow - 4], 7);
+    uint32_t write = w.add(LINK_RECORD_WRITE, 0x200, 3);
+    std::memcpy(&w.block[write], "\xAA\xBB\xCC", 3);
+    uint32_t after = w.add(LINK_RECORD_READ64, 0x1FF, 5);
+    const std::vector<uint8_t> headers(w.block.begin(), w.block.begin() + 20);
+    uint32_t result = 0;
+    ASSERT_TRUE(sim::processBlock(&m, w.block.data(), LINK_BLOCK_SIZE, &result));
+    EXPECT_EQ(result, 1u);
+    EXPECT_FALSE(m.lastStop.stopped);
+    EXPECT_EQ(w.hexAt(wide, 8), "0102030405060708");
+    EXPECT_EQ(w.hexAt(wide - 8, 8), "EFCDAB8967452301");
+    EXPECT_EQ(w.hexAt(narrow, 2), "0304");
+    EXPECT_EQ(w.hexAt(narrow - 4, 4), "07000000");
+    EXPECT_EQ(w.hexAt(after, 5), "00AABBCC00");
+    EXPECT_EQ(std::vector<uint8_t>(w.block.begin(), w.block.begin() + 20), headers);
+}
+
+// A record the module cannot carry out ends the walk: what came before it is done, what
+// follows is not, the block is still answered, and the stop says where and why.
+TEST_F(SimCoreTest, AWalkThatStopsShortSaysWhereAndWhy) {
+    struct Case {
+        uint32_t type, size;
+        const char* said;
+    } cases[] = {
+        {3, 0, "block walk stopped at byte 21: unknown record type 3"},
+        {0xFFFFFFFFu, 4, "block walk stopped at byte 21: unknown record type 4294967295"},
+        {LINK_RECORD_READ64, 0x7FF0,
+         "block walk stopped at byte 21: a record of type 4 runs past the block's end"},
+        {LINK_RECORD_END, 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.type);
+        sim::resetModule(&m);
+        BlockWriter w;
+        uint32_t first = w.add(LINK_RECORD_WRITE, 0x300, 9);
+        std::memset(&w.block[first], 0x11, 9);
+        if (w.add(c.type, 0x100, c.size) == BlockWriter::NOWHERE) {
+            writeLe32(&w.block[w.used], c.type);  // only its head fits, and nothing after it
+            writeLe32(&w.block[w.used + 8], c.size);
+        } else {
+            w.block[w.add(LINK_RECORD_WRITE, 0x310, 1)] = 0x22;
+        }
+        uint32_t result = 0;
+        ASSERT_TRUE(sim::processBlock(&m, w.block.data(), LINK_BLOCK_SIZE, &result));
+        EXPECT_EQ(result, 1u);
+        EXPECT_EQ(m.space[0x308], 0x11);
+        EXPECT_EQ(m.space[0x310], 0);
+        char said[128];
+        sim::describeStop(m.lastStop, said, sizeof said);
+        EXPECT_STREQ(said, c.said);
     }
 }
 

@@ -26,7 +26,7 @@ TEST_F(SupervisionTest, NoModuleLeavesBothFlagsClearOnEveryTick) {
         EXPECT_FALSE(linkStatus().connected);
         EXPECT_FALSE(linkStatus().versionTooOld);
     }
-    EXPECT_EQ(fake::ipcWindowLookups, 6u);  // both classes tried each time
+    EXPECT_EQ(fake::ipcWindowLookups, 9u);  // all three classes tried each time
     EXPECT_EQ(fake::ipcMappingsCreated, 0u);
 }
 
@@ -73,6 +73,48 @@ TEST_F(SupervisionTest, OldInterfaceIsRefusedOnEveryTickUnderANewName) {
     linkSupervisionTick();
     EXPECT_TRUE(linkStatus().connected);
     EXPECT_FALSE(linkStatus().versionTooOld);
+}
+
+// A window that exists but does not take the message: the attempt fails, says whether
+// rights were the reason, and the next tick tries again; the reason is the last
+// attempt's only.
+TEST_F(SupervisionTest, AWindowThatDoesNotAnswerIsTriedAgainAtTheNextTick) {
+    struct Case {
+        const char* name;
+        sim::Fault fault;
+        uint32_t sendError;
+        bool accessDenied;
+    } cases[] = {
+        {"never answers", sim::FAULT_SILENT, 0, false},
+        {"refused for rights", sim::FAULT_NONE, 5, true},
+        {"send fails otherwise", sim::FAULT_NONE, 1460, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        fake::installModule("UIPCMAIN");
+        fake::setFault(c.fault);
+        fake::ipcFail.sendError = c.sendError;
+        linkSupervisionTick();
+        EXPECT_FALSE(linkStatus().connected);
+        EXPECT_EQ(linkStatus().accessDenied, c.accessDenied);
+        EXPECT_EQ(fake::ipcSends, 9u);
+        EXPECT_EQ(fake::ipcMappingsLive, 0u);
+        // Still failing, but for another reason: no window at all.
+        fake::removeModule("UIPCMAIN");
+        linkSupervisionTick();
+        EXPECT_FALSE(linkStatus().accessDenied);
+        fake::installModule("UIPCMAIN");  // and back to the first reason
+        linkSupervisionTick();
+        EXPECT_EQ(linkStatus().accessDenied, c.accessDenied);
+        // The module answers again: the next tick connects and the reason is gone.
+        fake::setFault(sim::FAULT_NONE);
+        fake::ipcFail.sendError = 0;
+        linkSupervisionTick();
+        EXPECT_TRUE(linkStatus().connected);
+        EXPECT_FALSE(linkStatus().accessDenied);
+        EXPECT_STREQ(fake::ipcLastSendClass, "UIPCMAIN");
+    }
 }
 
 TEST_F(SupervisionTest, ReconnectsAfterTheScanDroppedTheLink) {
