@@ -1,10 +1,13 @@
 // The loader against the real INI engine on temp files: which keys it reads, in which
 // order the records land, what it writes back, the report, and when it loads at all.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "config/items.h"
 #include "config/line_parser.h"
@@ -51,6 +54,23 @@ protected:
     }
 
     void write(const std::string& text) { fake::writeFile(path, text); }
+
+    // The names in the settings file's folder that start with its own, sorted.
+    std::string filesBeside() const {
+        const size_t slash = path.rfind('/');
+        const std::string folder = path.substr(0, slash), name = path.substr(slash + 1);
+        std::vector<std::string> names;
+        if (DIR* dir = opendir(folder.c_str())) {
+            while (const dirent* entry = readdir(dir))
+                if (std::string(entry->d_name).compare(0, name.size(), name) == 0)
+                    names.push_back(entry->d_name);
+            closedir(dir);
+        }
+        std::sort(names.begin(), names.end());
+        std::string out;
+        for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
+        return out;
+    }
 
     // The reload ticks after a save: the first only sees the file settle, the next loads.
     void reloadSettled() {
@@ -432,6 +452,14 @@ TEST_F(Loader, MissingFileKeepsTheTableUnlessForcedThenTheReportCreatesIt) {
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount(), 0);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found");
+    EXPECT_EQ(filesBeside(), "loader.ini") << "a load left a file behind";
+
+    // Nor does a load that rewrites the file, or one that changes nothing in it.
+    write("[Conditions]\n0=X0100 D7\n");
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(get("Conditions", "0"), "X0100 D7 <<< Bad Display format");
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(filesBeside(), "loader.ini");
 }
 
 // Saves the file as an editor would, once, while the load is writing back a device line:
@@ -464,6 +492,24 @@ TEST_F(Loader, FileSavedWhileALoadRunsWinsAndIsLoadedOnceSettled) {
     loadConfiguration(LOAD_IF_CHANGED);  // and only once
     EXPECT_EQ(fake::profileReads, 0);
     EXPECT_FALSE(fake::archiveSet(path));
+}
+
+// An editor that saves by writing a new file and renaming it over the old one can leave
+// a file of the same size and write time as the last tick saw: it is still another file,
+// and it is loaded only once it has looked the same at two ticks.
+TEST_F(Loader, SaveByRenameOfTheSameSizeAndTimeIsLoadedOnceSettled) {
+    write("[Conditions]\n0=X0100\n");
+    loadConfiguration(LOAD_FORCED);
+    write("[Conditions]\n0=X0200\n1=X0300\n");
+    loadConfiguration(LOAD_IF_CHANGED);  // seen changed for the first time
+    fake::writeFile(path + ".new", "[Conditions]\n0=X0200\n1=X0400\n");
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    const int reads = fake::profileReads;
+    loadConfiguration(LOAD_IF_CHANGED);
+    EXPECT_EQ(fake::profileReads, reads) << "a file not yet seen settled was loaded";
+    loadConfiguration(LOAD_IF_CHANGED);
+    ASSERT_EQ(itemCount(), 2);
+    EXPECT_EQ(itemTable()[1].offset, 0x400);
 }
 
 std::string rejected;

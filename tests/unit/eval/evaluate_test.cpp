@@ -270,6 +270,27 @@ TEST_F(Evaluate, FastFlashTogglesEveryScanAndSlowEverySecond) {
                                                                "on", "-", "off", "-", "on"}));
 }
 
+// A flashing light that stops applying in its dark phase starts afresh when it applies
+// again: lit for a whole period first, not for two.
+TEST_F(Evaluate, FlashThatAppliesAgainStartsWithOneLitPhase) {
+    const uint8_t holds = 1;
+    ItemRecord gate = holding(condition(0, 0), VT_U8, &holds, 1);
+    ItemRecord light = constantLight(5, 1.0f, FLAG_FLASH_FAST);
+    light.requiredConditions[0] = 1;  // C0
+    loadAndRead({gate, light});
+    auto scan = [this](uint8_t condition) {
+        fake::setU8(0x4000, condition);
+        readValues();
+        evaluateItem(0, fake::nowMs);
+        const std::string mark = markOf(1);
+        fake::advance(220);
+        return mark;
+    };
+    std::vector<std::string> marks;
+    for (uint8_t condition : {1, 1, 0, 1, 1, 1}) marks.push_back(scan(condition));
+    EXPECT_EQ(marks, (std::vector<std::string>{"on", "off", "off", "on", "off", "on"}));
+}
+
 TEST_F(Evaluate, FlashingAndBrightnessRefreshGoByTheScanTimeNotTheClock) {
     fake::nowMs = 50000;  // the clock says something else throughout
     loadAndRead({constantLight(5, 1.0f, FLAG_FLASH_FAST)});
