@@ -11,6 +11,7 @@
 #include "fake_platform/fake_dl.h"
 #include "fake_platform/fake_ipc.h"
 #include "fake_platform/fake_loop.h"
+#include "fake_platform/fake_memory.h"
 #include "fake_platform/fake_time.h"
 #include "link/link.h"
 #include "shell/shell.h"
@@ -518,6 +519,24 @@ TEST_F(Scan, ANewTypeByteSendsTheItemAgainAndResizesItsRead) {
     EXPECT_EQ(count(fake::dlLogText(), "GF166_SetLDisplaySegments"), 1) << fake::dlLogText();
     EXPECT_EQ(exchangedReads.back()[4], std::make_pair(0x0500u, 2u));
     EXPECT_EQ(exchangedReads.back()[6], std::make_pair(0x0700u, 1u));
+}
+
+// Without memory for a table's run-time state and plan, the table is not scanned (its
+// outputs go dark by the watchdog, as on a dead link) and not tried again on every tick;
+// the next load that gets its memory is scanned.
+TEST_F(Scan, NoMemoryForTheRunTimeStateLeavesTheTableUnscanned) {
+    loadTable({offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0800, VT_U8)});
+    fake::failItemMemoryAt(1, true);
+    tick();
+    tick();
+    EXPECT_EQ(fake::memoryCountdown.calls, 1);
+    EXPECT_EQ(fake::module().exchanges, 0u);
+    EXPECT_EQ(itemStateCount(), 0);
+    fake::restoreItemMemory();
+    loadTable({offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0800, VT_U8)});
+    tick();
+    EXPECT_EQ(fake::module().exchanges, 1u);
+    EXPECT_EQ(itemStateCount(), 1);
 }
 
 void scanAgain(const uint8_t*, uint32_t) {
