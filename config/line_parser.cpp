@@ -1,10 +1,12 @@
 // The settings-line grammar: a run of one-letter options, each followed directly by its
-// argument, read into one ItemRecord. A rejected line gets its verdict appended in place,
-// and an old verdict from an earlier load is cut off first.
+// argument, read into one ItemRecord. OPTIONS below has one row per option form; the
+// walk finds the row at the cursor and lets it read its argument. A rejected line gets
+// its verdict appended in place, and an old verdict from an earlier load is cut off first.
 #include "config/line_parser.h"
 
 #include <cstring>
 
+#include "config/line_notes.h"
 #include "config/numbers.h"
 
 namespace {
@@ -42,43 +44,36 @@ const char* const ERROR_TEXTS[LINE_ERROR_COUNT] = {
 };
 
 constexpr int MAX_REFERENCES = 8;
+constexpr uint32_t NEGATIVE = 1;  // a condition reference that must not hold
 constexpr uint32_t LITERAL_FLAGS = FLAG_HAS_NUMBER | FLAG_HAS_STRING | FLAG_TEXT_MATCH;
-
-// The settings a later option can override, for the observer's notes.
-enum Field : uint8_t {
-    FIELD_OFFSET,
-    FIELD_TYPE,
-    FIELD_TYPE_OFFSET,
-    FIELD_COMPARE,
-    FIELD_LITERAL,
-    FIELD_MULTIPLIER,
-    FIELD_DIVISOR,
-    FIELD_MASK,
-    FIELD_FORMAT,
-    FIELD_FLASH,
-    FIELD_TIMER,
-    FIELD_COUNT
-};
-
-struct OptionSpan {
-    int16_t at;  // -1: not given
-    int16_t length;
-};
 
 // Everything one line's scan needs; nothing survives the call.
 struct LineScan {
     ItemRecord record;
     const char* cursor;
+    const char* tokenStart;  // where the option being read starts
     int32_t position;
     int positiveCount;
     int negativeCount;
-    const char* tokenStart;
-    // Kept only for an observer: the fields the current option sets, and which option
-    // last gave each.
-    const LineObserver* observer;
-    const char* line;
-    uint32_t claimed;
-    OptionSpan given[FIELD_COUNT];
+    LineNotes notes;
+};
+
+struct OptionRow;
+
+// Reads the argument of `row`'s option at the cursor (just after the option's letters)
+// into the record and leaves the cursor after it. LINE_OK, or the line's verdict.
+using ArgumentReader = LineError (*)(LineScan& s, const OptionRow& row);
+
+// One form of an option. The first row whose `starts` holds the character at the cursor
+// (in either case) and whose `then` follows it at once is the one that reads.
+struct OptionRow {
+    const char* starts;  // the characters that start it, letters in upper case
+    const char* then;    // what must follow at once, matched in either case
+    ArgumentReader read;
+    uint32_t value;      // what the row stands for: a value type, a comparison, flags
+    uint32_t claims;     // the fields it sets (fieldBit), so that an override is noticed
+    LineError error;     // its argument missing or not of its form
+    LineError tooHigh;   // its argument beyond its range
 };
 
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -87,6 +82,8 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 bool startsNumber(char c) { return isDigit(c) || c == '+' || c == '-' || c == '.'; }
 
+bool isQuote(char c) { return c == '"' || c == '\''; }
+
 // True when `text` starts with `word` (upper case) in either case. Stops at the first
 // mismatch, so it never reads past the terminator of `text`.
 bool startsWithWord(const char* text, const char* word) {
@@ -94,35 +91,6 @@ bool startsWithWord(const char* text, const char* word) {
         if (upper(*text) != *word) return false;
     }
     return true;
-}
-
-void claim(LineScan& s, Field field) {
-    if (s.observer) s.claimed |= 1u << field;
-}
-
-LineNote noteOn(const LineScan& s, LineNoteKind kind, const char* from, const char* to) {
-    return LineNote{kind, UNUSED_NONE, static_cast<int>(from - s.line),
-                    static_cast<int>(to - from), -1, 0, 0};
-}
-
-void tell(const LineScan& s, LineNoteKind kind, const char* from, const char* to) {
-    if (s.observer) s.observer->note(noteOn(s, kind, from, to));
-}
-
-// The option at the token start reads as its first `read` characters; up to `end` the
-// rest of a run of digits and points was skipped with it.
-void tellCut(const LineScan& s, const char* read, const char* end) {
-    if (!s.observer || end <= read) return;
-    LineNote n = noteOn(s, NOTE_NUMBER_CUT, s.tokenStart, end);
-    n.read = static_cast<int>(read - s.tokenStart);
-    s.observer->note(n);
-}
-
-// Hexadecimal digits from `digits` to the cursor that hold more than 32 bits.
-void tellLongHex(const LineScan& s, const char* digits) {
-    if (!s.observer) return;
-    while (*digits == '0' && digits < s.cursor) ++digits;
-    if (s.cursor - digits > 8) tell(s, NOTE_HEX_TOO_LONG, s.tokenStart, s.cursor);
 }
 
 // Condition and format numbers: digits only, saturating, so an over-long run lands above
@@ -139,6 +107,16 @@ const char* skipDigitsAndPoints(const char* p) {
     return p;
 }
 
+// The digits and points after a number that counts as read up to the cursor: skipped,
+// and told as a cut.
+void skipNumberRest(LineScan& s) {
+    const char* read = s.cursor;
+    s.cursor = skipDigitsAndPoints(s.cursor);
+    noteNumberCut(s.notes, s.tokenStart, read, s.cursor);
+}
+
+// --- The arguments shared by several options: numbers, texts, hexadecimal
+
 void storeFloatLiteral(ItemRecord& r, float value) {
     std::memset(r.literal, 0, sizeof r.literal);
     std::memcpy(r.literal, &value, sizeof value);
@@ -153,11 +131,13 @@ float readNumber(LineScan& s, const char*& p) {
     double value = readDecimal(p, &used);
     const char* run = skipNumberChars(p);
     p = skipNumberChars(used > run ? used : run);
-    tellCut(s, used, p);
+    noteNumberCut(s.notes, s.tokenStart, used, p);
     return toFloatSaturating(value);
 }
 
-LineError numberLiteral(LineScan& s) {
+// A number literal at the cursor: X and hexadecimal digits, or a decimal number (else
+// `row.error`).
+LineError numberLiteral(LineScan& s, const OptionRow& row) {
     const char* p = s.cursor;
     if (upper(*p) == 'X') {
         ++p;
@@ -166,10 +146,10 @@ LineError numberLiteral(LineScan& s) {
         if (!readHex(p, value)) return ERR_BAD_LITERAL_HEX;
         storeFloatLiteral(s.record, static_cast<float>(value));
         s.cursor = p;
-        tellLongHex(s, digits);
+        noteLongHex(s.notes, s.tokenStart, digits, s.cursor);
         return LINE_OK;
     }
-    if (!startsNumber(*p)) return ERR_BAD_LITERAL;
+    if (!startsNumber(*p)) return row.error;
     storeFloatLiteral(s.record, readNumber(s, p));
     s.cursor = p;
     return LINE_OK;
@@ -202,80 +182,18 @@ void textLiteral(LineScan& s, uint32_t literalFlag) {
     }
     r.flags = (r.flags & ~LITERAL_FLAGS) | literalFlag;
     if (!closed)
-        tell(s, NOTE_TEXT_UNCLOSED, s.cursor, p);
+        noteSpan(s.notes, NOTE_TEXT_UNCLOSED, s.cursor, p);
     else if (length > sizeof r.literal)
-        tell(s, NOTE_TEXT_CUT, s.cursor, p);
+        noteSpan(s.notes, NOTE_TEXT_CUT, s.cursor, p);
     s.cursor = p;
 }
 
-LineError textMatch(LineScan& s) {
-    if (upper(*s.cursor) == 'A') {
-        s.record.flags |= FLAG_TEXT_MATCH_ANYWHERE;
-        ++s.cursor;
-    }
-    if (*s.cursor != '"') return ERR_BAD_A;
-    textLiteral(s, FLAG_TEXT_MATCH);
-    return LINE_OK;
-}
-
-LineError scaling(LineScan& s, float& field) {
-    if (!startsNumber(*s.cursor)) return ERR_BAD_MULTIPLIER;
-    field = readNumber(s, s.cursor);
-    // 0 is what "not given" looks like to the evaluation.
-    if (field == 0) tell(s, NOTE_ZERO_SCALE, s.tokenStart, s.cursor);
-    return LINE_OK;
-}
-
-// A reference to a condition the line also refers to with the other sign.
-void tellContradiction(const LineScan& s, const uint8_t* opposite, int32_t ref) {
-    if (!s.observer) return;
-    for (int k = 0; k < MAX_REFERENCES; ++k) {
-        if (opposite[k] == ref) {
-            tell(s, NOTE_NEVER_APPLIES, s.tokenStart, s.cursor);
-            return;
-        }
-    }
-}
-
-LineError conditionReference(LineScan& s, bool negative) {
-    if (!isDigit(*s.cursor)) return ERR_BAD_CONDITION_NUMBER;
-    int32_t n = readDigits(s.cursor);
-    if (n > 255) return ERR_BAD_CONDITION_NUMBER;
-    // Conditions may only look back, and "back" means the conditions stored so far, not
-    // the key numbers: with keys missing or rejected the two differ.
-    if (s.record.kind == KIND_CONDITION && n >= s.position) return ERR_FORWARD_CONDITION;
-    if (s.position <= 0 || findCondition(n + 1, s.position) < 0) return ERR_CONDITION_MISSING;
-    int& count = negative ? s.negativeCount : s.positiveCount;
-    if (count >= MAX_REFERENCES) return negative ? ERR_TOO_MANY_NEGATIVE : ERR_TOO_MANY_POSITIVE;
-    uint8_t* slots = negative ? s.record.excludedConditions : s.record.requiredConditions;
-    slots[count++] = static_cast<uint8_t>(n + 1);
-    const char* read = s.cursor;
-    s.cursor = skipDigitsAndPoints(s.cursor);
-    tellCut(s, read, s.cursor);
-    tellContradiction(s, negative ? s.record.requiredConditions : s.record.excludedConditions,
-                      n + 1);
-    return LINE_OK;
-}
-
-LineError displayFormat(LineScan& s) {
-    ItemRecord& r = s.record;
-    char c = upper(*s.cursor);
-    if (c == 'X' || c == '-') {
-        r.flags |= (c == 'X') ? FLAG_HEX_DISPLAY : FLAG_SHOW_SIGN;
-        r.displayFormat = 0;
-        ++s.cursor;
-        if (!isDigit(*s.cursor)) return LINE_OK;
-    }
-    const char* first = s.cursor;
-    if (!isDigit(*first)) return ERR_BAD_DISPLAY_FORMAT;
-    int32_t v = readDigits(s.cursor);
-    if (v / 100 > 6 || (v % 100) / 10 > 6 || v % 10 > 6) return ERR_BAD_DISPLAY_FORMAT;
-    // The leading-zero form is remembered apart (D012 is not D12); D05 stays plain 5.
-    bool leadingZeroForm = first[0] == '0' && (first[1] == '0' || v > 9);
-    r.displayFormat = static_cast<int16_t>(leadingZeroForm ? v + 1000 : v);
-    const char* read = s.cursor;
-    s.cursor = skipDigitsAndPoints(s.cursor);
-    tellCut(s, read, s.cursor);
+// An offset (X, IX, I): 16 bits at most.
+LineError hexOffset(LineScan& s, const OptionRow& row, uint16_t& field) {
+    uint32_t value = 0;
+    if (!readHex(s.cursor, value)) return row.error;
+    if (value > 0xFFFF) return row.tooHigh;
+    field = static_cast<uint16_t>(value);
     return LINE_OK;
 }
 
@@ -283,223 +201,247 @@ LineError displayFormat(LineScan& s) {
 // TimedOn/TimedOff in `record`, adds `flashFlag` to its flags and returns the position
 // after the suffix; otherwise returns nullptr. With no flash flag (the steady form)
 // only "off" is accepted.
-const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& record);
-
-LineError optionF(LineScan& s) {
-    ItemRecord& r = s.record;
-    const char* p = s.cursor;
-    if ((p[0] == '3' && p[1] == '2') || (p[0] == '6' && p[1] == '4')) {
-        r.valueType = p[0] == '3' ? VT_F32 : VT_F64;
-        s.cursor += 2;
-        claim(s, FIELD_TYPE);
-        return LINE_OK;
-    }
-    claim(s, FIELD_FLASH);
-    if (startsWithWord(p, "SLOW") || startsWithWord(p, "FAST")) {
-        r.flags |= (upper(*p) == 'S') ? FLAG_FLASH_SLOW : FLAG_FLASH_FAST;
-        s.cursor += 4;
-        return LINE_OK;
-    }
-    char c = upper(*p);
-    if (c == 'S' || c == 'F') {
-        const char* after =
-            readTimedSuffix(p + 1, c == 'S' ? FLAG_FLASH_SLOW : FLAG_FLASH_FAST, r);
-        if (after) {
-            s.cursor = after;
-            claim(s, FIELD_TIMER);
-            return LINE_OK;
-        }
-    }
-    return ERR_BAD_F;
-}
-
-LineError optionS(LineScan& s) {
-    ItemRecord& r = s.record;
-    const char* p = s.cursor;
-    if (p[0] == '8') {
-        r.valueType = VT_S8;
-        s.cursor += 1;
-    } else if (startsWithWord(p, "TR")) {
-        r.valueType = VT_STR;
-        s.cursor += 2;
-    } else if (p[0] == '1' && p[1] == '6') {
-        r.valueType = VT_S16;
-        s.cursor += 2;
-    } else if (p[0] == '3' && p[1] == '2') {
-        r.valueType = VT_S32;
-        s.cursor += 2;
-    } else if (upper(p[0]) == 'T') {
-        const char* after = readTimedSuffix(p + 1, 0, r);
-        if (!after) return ERR_BAD_STEADY;
-        s.cursor = after;
-        claim(s, FIELD_TIMER);
-        return LINE_OK;
+const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& record) {
+    const char* p = text;
+    if (!isDigit(*p)) return nullptr;
+    int32_t n = readDigits(p);
+    if (n < 1 || n > 59) return nullptr;
+    uint32_t timed;
+    if (flashFlag != 0 && startsWithWord(p, "ON")) {
+        timed = FLAG_TIMED_ON;
+        p += 2;
+    } else if (startsWithWord(p, "OFF")) {
+        timed = FLAG_TIMED_OFF;
+        p += 3;
     } else {
-        return ERR_BAD_S;
+        return nullptr;
     }
-    claim(s, FIELD_TYPE);
-    return LINE_OK;
+    record.timerPeriodMs = static_cast<uint32_t>(n) * 1000u;
+    record.flags |= timed | flashFlag;
+    return p;
 }
 
-LineError optionU(LineScan& s) {
-    ItemRecord& r = s.record;
-    const char* p = s.cursor;
-    if (p[0] == '8') {
-        r.valueType = VT_U8;
-        s.cursor += 1;
-    } else if (p[0] == '1' && p[1] == '6') {
-        r.valueType = VT_U16;
-        s.cursor += 2;
-    } else if (p[0] == '3' && p[1] == '2') {
-        r.valueType = VT_U32;
-        s.cursor += 2;
-    } else {
-        return ERR_BAD_U;
-    }
-    claim(s, FIELD_TYPE);
-    return LINE_OK;
-}
+// --- The readers of the rows
 
-// An offset argument (X, IX, I): 16 bits at most.
-LineError offsetArgument(LineScan& s, uint16_t& field, LineError notHex, LineError tooHigh) {
-    uint32_t value = 0;
-    if (!readHex(s.cursor, value)) return notHex;
-    if (value > 0xFFFF) return tooHigh;
-    field = static_cast<uint16_t>(value);
-    return LINE_OK;
-}
-
-LineError optionM(LineScan& s) {
-    const char* digits = s.cursor;
-    if (!readHex(s.cursor, s.record.mask)) return ERR_BAD_M;
-    claim(s, FIELD_MASK);
-    tellLongHex(s, digits);
-    // 0 is what "no mask" looks like to the evaluation.
-    if (s.record.mask == 0) tell(s, NOTE_ZERO_MASK, s.tokenStart, s.cursor);
-    return LINE_OK;
-}
-
-LineError optionI(LineScan& s) {
-    ItemRecord& r = s.record;
-    if (upper(*s.cursor) == 'X') {
-        ++s.cursor;
-        r.flags |= FLAG_INDIRECT_OFFSET | FLAG_HAS_OFFSET;
-        claim(s, FIELD_OFFSET);
-        return offsetArgument(s, r.offset, ERR_BAD_X_NOT_HEX, ERR_BAD_X_TOO_HIGH);
-    }
-    r.flags |= FLAG_TYPE_FROM_SIM;
-    claim(s, FIELD_TYPE_OFFSET);
-    return offsetArgument(s, r.typeOffset, ERR_BAD_I_NOT_HEX, ERR_BAD_I_TOO_HIGH);
-}
-
-LineError optionR(LineScan& s) {
-    if (*s.cursor < '0' || *s.cursor > '2') return ERR_BAD_RADIO;
-    s.record.valueType = static_cast<uint16_t>(VT_R0 + (*s.cursor - '0'));
-    ++s.cursor;
-    claim(s, FIELD_TYPE);
+// "=" and "!=": a quoted text or a number must follow at once.
+LineError comparison(LineScan& s, const OptionRow& row) {
+    s.record.compareOp = static_cast<uint8_t>(row.value);
+    if (!isQuote(*s.cursor)) return numberLiteral(s, row);
+    textLiteral(s, FLAG_HAS_STRING);
     return LINE_OK;
 }
 
 // "<", "<=", ">" and ">=": a number must follow at once.
-LineError ordering(LineScan& s, char c) {
-    ItemRecord& r = s.record;
-    r.compareOp = (c == '<') ? CMP_LT : CMP_GT;
-    if (*s.cursor == '=') {
-        r.compareOp = (c == '<') ? CMP_LE : CMP_GE;
-        ++s.cursor;
-    }
-    claim(s, FIELD_COMPARE);
-    claim(s, FIELD_LITERAL);
-    return numberLiteral(s);
+LineError ordering(LineScan& s, const OptionRow& row) {
+    s.record.compareOp = static_cast<uint8_t>(row.value);
+    return numberLiteral(s, row);
 }
 
-// A number with no sign, a blank or comma between options, or a character that starts
-// no option and is skipped.
-LineError otherCharacter(LineScan& s, char c) {
-    if (startsNumber(c)) {
-        --s.cursor;
-        claim(s, FIELD_LITERAL);
-        return numberLiteral(s);
-    }
-    if (c != ' ' && c != '\t' && c != ',') tell(s, NOTE_SKIPPED, s.tokenStart, s.cursor);
+// A quoted text or a number on its own: the option's first character is its argument's.
+LineError quotedText(LineScan& s, const OptionRow&) {
+    s.cursor = s.tokenStart;
+    textLiteral(s, FLAG_HAS_STRING);
     return LINE_OK;
 }
 
-// One token at the cursor. Sets `done` at ";" (the rest is a comment) and at the end.
-LineError token(LineScan& s, bool& done) {
+LineError bareNumber(LineScan& s, const OptionRow& row) {
+    s.cursor = s.tokenStart;
+    return numberLiteral(s, row);
+}
+
+LineError scaling(LineScan& s, const OptionRow& row, float& field) {
+    if (!startsNumber(*s.cursor)) return row.error;
+    field = readNumber(s, s.cursor);
+    // 0 is what "not given" looks like to the evaluation.
+    if (field == 0) noteSpan(s.notes, NOTE_ZERO_SCALE, s.tokenStart, s.cursor);
+    return LINE_OK;
+}
+
+LineError multiplier(LineScan& s, const OptionRow& row) {
+    return scaling(s, row, s.record.multiplier);
+}
+
+LineError divisor(LineScan& s, const OptionRow& row) { return scaling(s, row, s.record.divisor); }
+
+// C<n> and, with NEGATIVE as `value`, !C<n>. Conditions may only look back, and "back"
+// means the conditions stored so far, not the key numbers: with keys missing or rejected
+// the two differ.
+LineError conditionReference(LineScan& s, const OptionRow& row) {
+    const bool negative = row.value == NEGATIVE;
+    if (!isDigit(*s.cursor)) return row.error;
+    int32_t n = readDigits(s.cursor);
+    if (n > 255) return row.tooHigh;
+    if (s.record.kind == KIND_CONDITION && n >= s.position) return ERR_FORWARD_CONDITION;
+    if (s.position <= 0 || findCondition(n + 1, s.position) < 0) return ERR_CONDITION_MISSING;
+    int& count = negative ? s.negativeCount : s.positiveCount;
+    if (count >= MAX_REFERENCES) return negative ? ERR_TOO_MANY_NEGATIVE : ERR_TOO_MANY_POSITIVE;
+    uint8_t* slots = negative ? s.record.excludedConditions : s.record.requiredConditions;
+    slots[count++] = static_cast<uint8_t>(n + 1);
+    skipNumberRest(s);
+    const uint8_t* opposite =
+        negative ? s.record.requiredConditions : s.record.excludedConditions;
+    noteContradiction(s.notes, opposite, n + 1, s.tokenStart, s.cursor);
+    return LINE_OK;
+}
+
+// A or, with TextMatchAnywhere as `value`, AA: a text in double quotes must follow.
+LineError textMatch(LineScan& s, const OptionRow& row) {
+    s.record.flags |= row.value;
+    if (*s.cursor != '"') return row.error;
+    textLiteral(s, FLAG_TEXT_MATCH);
+    return LINE_OK;
+}
+
+// D<n>; DX and D- (their flag as `value`) stand alone or go on with <n>.
+LineError displayFormat(LineScan& s, const OptionRow& row) {
     ItemRecord& r = s.record;
-    const char c = *s.cursor;
-    if (c == '\0' || c == ';') {
-        done = true;
+    if (row.value != 0) {
+        r.flags |= row.value;
+        r.displayFormat = 0;
+        if (!isDigit(*s.cursor)) return LINE_OK;
+    }
+    const char* first = s.cursor;
+    if (!isDigit(*first)) return row.error;
+    int32_t v = readDigits(s.cursor);
+    if (v / 100 > 6 || (v % 100) / 10 > 6 || v % 10 > 6) return row.tooHigh;
+    // The leading-zero form is remembered apart (D012 is not D12); D05 stays plain 5.
+    bool leadingZeroForm = first[0] == '0' && (first[1] == '0' || v > 9);
+    r.displayFormat = static_cast<int16_t>(leadingZeroForm ? v + 1000 : v);
+    skipNumberRest(s);
+    return LINE_OK;
+}
+
+// The keywords: the row's own letters are all there is to read.
+LineError valueType(LineScan& s, const OptionRow& row) {
+    s.record.valueType = static_cast<uint16_t>(row.value);
+    return LINE_OK;
+}
+
+LineError flashSpeed(LineScan& s, const OptionRow& row) {
+    s.record.flags |= row.value;
+    return LINE_OK;
+}
+
+// Fs<n>on, Ff<n>off, St<n>off ...: the flash speed (none for St) as `value`.
+LineError timedForm(LineScan& s, const OptionRow& row) {
+    const char* after = readTimedSuffix(s.cursor, row.value, s.record);
+    if (!after) return row.error;
+    s.cursor = after;
+    return LINE_OK;
+}
+
+// The letter with none of its forms after it.
+LineError noForm(LineScan&, const OptionRow& row) { return row.error; }
+
+// X and IX (their flags as `value`).
+LineError offset(LineScan& s, const OptionRow& row) {
+    s.record.flags |= row.value;
+    return hexOffset(s, row, s.record.offset);
+}
+
+LineError typeOffset(LineScan& s, const OptionRow& row) {
+    s.record.flags |= row.value;
+    return hexOffset(s, row, s.record.typeOffset);
+}
+
+LineError mask(LineScan& s, const OptionRow& row) {
+    const char* digits = s.cursor;
+    if (!readHex(s.cursor, s.record.mask)) return row.error;
+    noteLongHex(s.notes, s.tokenStart, digits, s.cursor);
+    // 0 is what "no mask" looks like to the evaluation.
+    if (s.record.mask == 0) noteSpan(s.notes, NOTE_ZERO_MASK, s.tokenStart, s.cursor);
+    return LINE_OK;
+}
+
+// --- The options
+
+constexpr uint32_t OFFSET = fieldBit(FIELD_OFFSET);
+constexpr uint32_t TYPE = fieldBit(FIELD_TYPE);
+constexpr uint32_t COMPARE_LITERAL = fieldBit(FIELD_COMPARE) | fieldBit(FIELD_LITERAL);
+constexpr uint32_t LITERAL = fieldBit(FIELD_LITERAL);
+constexpr uint32_t FORMAT = fieldBit(FIELD_FORMAT);
+constexpr uint32_t FLASH = fieldBit(FIELD_FLASH);
+constexpr uint32_t TIMER = fieldBit(FIELD_TIMER);
+constexpr LineError NONE = LINE_OK;
+
+// One row per form of an option, tried in this order: a longer form before the shorter
+// one it starts with. A character no row starts is skipped. Which kinds of line make no
+// use of a field an option claims is told by UNUSED_RULES (config/line_notes.cpp). A
+// linear search is plenty for lines read once per load.
+const OptionRow OPTIONS[] = {
+    // starts  then    reader        value  claims  error  tooHigh
+    {"!", "C", conditionReference, NEGATIVE, 0, ERR_BAD_CONDITION_NUMBER, ERR_BAD_CONDITION_NUMBER},
+    {"!", "=", comparison, CMP_NE, COMPARE_LITERAL, ERR_BAD_LITERAL, NONE},
+    {"=", "", comparison, CMP_EQ, COMPARE_LITERAL, ERR_BAD_LITERAL, NONE},
+    {"\"'", "", quotedText, 0, LITERAL, NONE, NONE},
+    {"<", "=", ordering, CMP_LE, COMPARE_LITERAL, ERR_BAD_LITERAL, NONE},
+    {"<", "", ordering, CMP_LT, COMPARE_LITERAL, ERR_BAD_LITERAL, NONE},
+    {">", "=", ordering, CMP_GE, COMPARE_LITERAL, ERR_BAD_LITERAL, NONE},
+    {">", "", ordering, CMP_GT, COMPARE_LITERAL, ERR_BAD_LITERAL, NONE},
+    {"0123456789+-.", "", bareNumber, 0, LITERAL, ERR_BAD_LITERAL, NONE},
+    {"*", "", multiplier, 0, fieldBit(FIELD_MULTIPLIER), ERR_BAD_MULTIPLIER, NONE},
+    {"/", "", divisor, 0, fieldBit(FIELD_DIVISOR), ERR_BAD_MULTIPLIER, NONE},
+    {"C", "", conditionReference, 0, 0, ERR_BAD_CONDITION_NUMBER, ERR_BAD_CONDITION_NUMBER},
+    {"A", "A", textMatch, FLAG_TEXT_MATCH_ANYWHERE, LITERAL, ERR_BAD_A, NONE},
+    {"A", "", textMatch, 0, LITERAL, ERR_BAD_A, NONE},
+    {"D", "X", displayFormat, FLAG_HEX_DISPLAY, FORMAT, ERR_BAD_DISPLAY_FORMAT,
+     ERR_BAD_DISPLAY_FORMAT},
+    {"D", "-", displayFormat, FLAG_SHOW_SIGN, FORMAT, ERR_BAD_DISPLAY_FORMAT,
+     ERR_BAD_DISPLAY_FORMAT},
+    {"D", "", displayFormat, 0, FORMAT, ERR_BAD_DISPLAY_FORMAT, ERR_BAD_DISPLAY_FORMAT},
+    {"F", "32", valueType, VT_F32, TYPE, ERR_BAD_F, NONE},
+    {"F", "64", valueType, VT_F64, TYPE, ERR_BAD_F, NONE},
+    {"F", "SLOW", flashSpeed, FLAG_FLASH_SLOW, FLASH, ERR_BAD_F, NONE},
+    {"F", "FAST", flashSpeed, FLAG_FLASH_FAST, FLASH, ERR_BAD_F, NONE},
+    {"F", "S", timedForm, FLAG_FLASH_SLOW, FLASH | TIMER, ERR_BAD_F, NONE},
+    {"F", "F", timedForm, FLAG_FLASH_FAST, FLASH | TIMER, ERR_BAD_F, NONE},
+    {"F", "", noForm, 0, 0, ERR_BAD_F, NONE},
+    {"I", "X", offset, FLAG_INDIRECT_OFFSET | FLAG_HAS_OFFSET, OFFSET, ERR_BAD_X_NOT_HEX,
+     ERR_BAD_X_TOO_HIGH},
+    {"I", "", typeOffset, FLAG_TYPE_FROM_SIM, fieldBit(FIELD_TYPE_OFFSET), ERR_BAD_I_NOT_HEX,
+     ERR_BAD_I_TOO_HIGH},
+    {"X", "", offset, FLAG_HAS_OFFSET, OFFSET, ERR_BAD_X_NOT_HEX, ERR_BAD_X_TOO_HIGH},
+    {"M", "", mask, 0, fieldBit(FIELD_MASK), ERR_BAD_M, NONE},
+    {"R", "0", valueType, VT_R0, TYPE, ERR_BAD_RADIO, NONE},
+    {"R", "1", valueType, VT_R1, TYPE, ERR_BAD_RADIO, NONE},
+    {"R", "2", valueType, VT_R2, TYPE, ERR_BAD_RADIO, NONE},
+    {"R", "", noForm, 0, 0, ERR_BAD_RADIO, NONE},
+    {"S", "8", valueType, VT_S8, TYPE, ERR_BAD_S, NONE},
+    {"S", "TR", valueType, VT_STR, TYPE, ERR_BAD_S, NONE},
+    {"S", "16", valueType, VT_S16, TYPE, ERR_BAD_S, NONE},
+    {"S", "32", valueType, VT_S32, TYPE, ERR_BAD_S, NONE},
+    {"S", "T", timedForm, 0, TIMER, ERR_BAD_STEADY, NONE},
+    {"S", "", noForm, 0, 0, ERR_BAD_S, NONE},
+    {"U", "8", valueType, VT_U8, TYPE, ERR_BAD_U, NONE},
+    {"U", "16", valueType, VT_U16, TYPE, ERR_BAD_U, NONE},
+    {"U", "32", valueType, VT_U32, TYPE, ERR_BAD_U, NONE},
+    {"U", "", noForm, 0, 0, ERR_BAD_U, NONE},
+};
+
+// The row of the option at `at` (not the line's end), nullptr for none.
+const OptionRow* optionAt(const char* at) {
+    const char c = upper(*at);
+    for (const OptionRow& row : OPTIONS) {
+        if (std::strchr(row.starts, c) && startsWithWord(at + 1, row.then)) return &row;
+    }
+    return nullptr;
+}
+
+// One token at the cursor: an option with its argument, or a character no option starts
+// with (a blank or comma between options says nothing; anything else is noted).
+LineError token(LineScan& s) {
+    s.tokenStart = s.cursor;
+    const OptionRow* row = optionAt(s.cursor);
+    if (!row) {
+        const char c = *s.cursor++;
+        if (c != ' ' && c != '\t' && c != ',')
+            noteSpan(s.notes, NOTE_SKIPPED, s.tokenStart, s.cursor);
         return LINE_OK;
     }
-    ++s.cursor;
-    switch (upper(c)) {
-        case '!':
-            if (upper(*s.cursor) == 'C') {
-                ++s.cursor;
-                return conditionReference(s, true);
-            }
-            if (*s.cursor != '=') {  // a lone "!" is skipped
-                tell(s, NOTE_SKIPPED, s.tokenStart, s.cursor);
-                return LINE_OK;
-            }
-            ++s.cursor;
-            r.compareOp = CMP_NE;
-            break;  // then as "="
-        case '=':
-            r.compareOp = CMP_EQ;
-            break;
-        case '"':
-        case '\'':
-            --s.cursor;
-            claim(s, FIELD_LITERAL);
-            textLiteral(s, FLAG_HAS_STRING);
-            return LINE_OK;
-        case '<':
-        case '>':
-            return ordering(s, c);
-        case '*':
-            claim(s, FIELD_MULTIPLIER);
-            return scaling(s, r.multiplier);
-        case '/':
-            claim(s, FIELD_DIVISOR);
-            return scaling(s, r.divisor);
-        case 'C':
-            return conditionReference(s, false);
-        case 'A':
-            claim(s, FIELD_LITERAL);
-            return textMatch(s);
-        case 'D':
-            claim(s, FIELD_FORMAT);
-            return displayFormat(s);
-        case 'F':
-            return optionF(s);
-        case 'I':
-            return optionI(s);
-        case 'X':
-            r.flags |= FLAG_HAS_OFFSET;
-            claim(s, FIELD_OFFSET);
-            return offsetArgument(s, r.offset, ERR_BAD_X_NOT_HEX, ERR_BAD_X_TOO_HIGH);
-        case 'M':
-            return optionM(s);
-        case 'R':
-            return optionR(s);
-        case 'S':
-            return optionS(s);
-        case 'U':
-            return optionU(s);
-        default:
-            return otherCharacter(s, c);
-    }
-    // "=" and "!=": a quoted text or a number must follow at once.
-    claim(s, FIELD_COMPARE);
-    claim(s, FIELD_LITERAL);
-    if (*s.cursor == '"' || *s.cursor == '\'') {
-        textLiteral(s, FLAG_HAS_STRING);
-        return LINE_OK;
-    }
-    return numberLiteral(s);
+    s.cursor += 1 + std::strlen(row->then);
+    const LineError error = row->read(s, *row);
+    if (error == LINE_OK) noteClaims(s.notes, row->claims, s.tokenStart, s.cursor, s.record.flags);
+    return error;
 }
 
 // Whether the options fit the item's kind; the first failing check names the fault.
@@ -520,73 +462,6 @@ LineError finalCheck(const ItemRecord& r) {
     if (hasString) return ERR_STRING_ON_TRUTH;
     if (!hasOffset && !hasNumber && !isTextMatch) return ERR_NEEDS_RESULT;
     return LINE_OK;
-}
-
-// After an option: a note when it replaces a setting an earlier option gave (one note per
-// option), and from now on it is the option that gave those settings.
-void settleClaims(LineScan& s) {
-    const OptionSpan now{static_cast<int16_t>(s.tokenStart - s.line),
-                         static_cast<int16_t>(s.cursor - s.tokenStart)};
-    constexpr uint32_t SPEEDS = FLAG_FLASH_FAST | FLAG_FLASH_SLOW;
-    constexpr uint32_t TIMERS = FLAG_TIMED_ON | FLAG_TIMED_OFF;
-    bool noted = false;
-    for (int field = 0; field < FIELD_COUNT; ++field) {
-        if (!(s.claimed & (1u << field))) continue;
-        const OptionSpan before = s.given[field];
-        s.given[field] = now;
-        if (before.at < 0 || noted) continue;
-        LineNoteKind kind = NOTE_OVERRIDDEN;
-        if (field == FIELD_FLASH) {
-            // The speeds are flags: a repeated one changes nothing, both make it fast.
-            if ((s.record.flags & SPEEDS) != SPEEDS) continue;
-            kind = NOTE_BOTH_SPEEDS;
-        } else if (field == FIELD_TIMER && (s.record.flags & TIMERS) == TIMERS) {
-            kind = NOTE_BOTH_TIMERS;
-        }
-        LineNote n = noteOn(s, kind, s.tokenStart, s.cursor);
-        n.other = before.at;
-        n.otherLength = before.length;
-        s.observer->note(n);
-        noted = true;
-    }
-    s.claimed = 0;
-}
-
-void tellUnused(const LineScan& s, Field field, UnusedReason why) {
-    const OptionSpan g = s.given[field];
-    if (g.at >= 0) s.observer->note(LineNote{NOTE_UNUSED, why, g.at, g.length, -1, 0, 0});
-}
-
-// What an accepted line carries that its kind makes no use of, as the evaluation and the
-// display text read the record.
-void tellUnusedOptions(const LineScan& s) {
-    const ItemRecord& r = s.record;
-    const bool truth = r.kind == KIND_LIGHT || r.kind == KIND_CONDITION;
-    const bool textType = r.valueType >= VT_STR;
-    if (r.kind != KIND_DISPLAY) {
-        tellUnused(s, FIELD_FORMAT, UNUSED_FORMAT);
-        if (textType) tellUnused(s, FIELD_TYPE, UNUSED_DISPLAY_TYPE);
-    } else if (textType || (r.flags & FLAG_HAS_STRING)) {
-        tellUnused(s, FIELD_FORMAT, UNUSED_FORMAT_TEXT);
-    }
-    if (r.kind == KIND_CONDITION || r.kind == KIND_BRIGHTNESS)
-        tellUnused(s, FIELD_FLASH, UNUSED_FLASH);
-    if (r.kind != KIND_LIGHT) tellUnused(s, FIELD_TIMER, UNUSED_TIMER);
-    if (!(r.flags & FLAG_HAS_OFFSET)) {
-        tellUnused(s, FIELD_MULTIPLIER, UNUSED_NO_OFFSET);
-        tellUnused(s, FIELD_DIVISOR, UNUSED_NO_OFFSET);
-        tellUnused(s, FIELD_MASK, UNUSED_NO_OFFSET);
-        if (!textType && !(r.flags & FLAG_TYPE_FROM_SIM)) tellUnused(s, FIELD_TYPE, UNUSED_NO_OFFSET);
-        if (truth && (r.flags & FLAG_HAS_NUMBER))
-            tellUnused(s, FIELD_COMPARE, UNUSED_COMPARE_CONSTANT);
-        return;
-    }
-    if (r.valueType == VT_F32 || r.valueType == VT_F64) tellUnused(s, FIELD_MASK, UNUSED_FLOAT_MASK);
-    if (r.flags & FLAG_TYPE_FROM_SIM) tellUnused(s, FIELD_TYPE, UNUSED_TYPE_FROM_SIM);
-    if (r.flags & FLAG_TEXT_MATCH) tellUnused(s, FIELD_OFFSET, UNUSED_MATCH_OFFSET);
-    const OptionSpan literal = s.given[FIELD_LITERAL];
-    if (truth && (r.flags & FLAG_HAS_NUMBER) && r.compareOp == CMP_NONE && literal.at >= 0)
-        s.observer->note(LineNote{NOTE_BARE_NUMBER, UNUSED_NONE, literal.at, literal.length, -1, 0, 0});
 }
 
 // Appends the verdict after whatever the line holds. A line already filling the buffer
@@ -628,30 +503,6 @@ bool readHex(const char*& cursor, uint32_t& value) {
     return true;
 }
 
-namespace {
-
-const char* readTimedSuffix(const char* text, uint32_t flashFlag, ItemRecord& record) {
-    const char* p = text;
-    if (!isDigit(*p)) return nullptr;
-    int32_t n = readDigits(p);
-    if (n < 1 || n > 59) return nullptr;
-    uint32_t timed;
-    if (flashFlag != 0 && startsWithWord(p, "ON")) {
-        timed = FLAG_TIMED_ON;
-        p += 2;
-    } else if (startsWithWord(p, "OFF")) {
-        timed = FLAG_TIMED_OFF;
-        p += 3;
-    } else {
-        return nullptr;
-    }
-    record.timerPeriodMs = static_cast<uint32_t>(n) * 1000u;
-    record.flags |= timed | flashFlag;
-    return p;
-}
-
-}  // namespace
-
 ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, uint16_t index,
                   uint8_t unit, char* line, uint16_t minVoltage, uint16_t needsFlags,
                   const LineObserver* observer) {
@@ -668,11 +519,7 @@ ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, ui
     s.record.minVoltage = minVoltage;
     s.record.flags = needsFlags;
     s.position = position;
-    if (observer && observer->note) {
-        s.observer = observer;
-        s.line = line;
-        for (OptionSpan& g : s.given) g = OptionSpan{-1, 0};
-    }
+    notesStart(s.notes, observer, line);
     ParseResult result = PARSE_STORED;
 
     // An old verdict is cut off for good, so verdicts never pile up and a corrected line
@@ -682,15 +529,12 @@ ParseResult parseItemLine(int32_t position, int32_t deviceType, uint8_t kind, ui
         result = PARSE_STORED_CUT;
     }
 
+    // The scan ends at the line's end and at ";": the rest is a comment.
     s.cursor = line;
     LineError error = LINE_OK;
-    for (bool done = false; !done && error == LINE_OK;) {
-        s.tokenStart = s.cursor;
-        error = token(s, done);
-        if (s.observer && error == LINE_OK && s.claimed) settleClaims(s);
-    }
+    while (error == LINE_OK && *s.cursor != '\0' && *s.cursor != ';') error = token(s);
     if (error == LINE_OK) error = finalCheck(s.record);
-    if (error == LINE_OK && s.observer) tellUnusedOptions(s);
+    if (error == LINE_OK) noteUnusedOptions(s.notes, s.record);
     if (error == LINE_OK && !storeItem(position, s.record)) error = ERR_NO_MEMORY;
     if (error != LINE_OK) {
         appendError(line, std::strlen(line), error);

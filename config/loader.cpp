@@ -149,6 +149,20 @@ const char* longLineReplacement(uint32_t length, ParseResult result) {
     return longText;
 }
 
+// How much of the value of `length` in wideValue the parser sees: what the read limit
+// leaves, at most READ_LIMIT - 1 characters. When the limit ends inside the "<<<" of an
+// old annotation, the parser would take the stray "<" for a comparison and reject a good
+// line: its view then ends before the mark.
+uint32_t parsedLength(uint32_t length) {
+    uint32_t cut = length < READ_LIMIT - 1 ? length : READ_LIMIT - 1;
+    if (length > cut) {
+        const char* mark = std::strstr(wideValue, "<<<");
+        uint32_t at = mark ? static_cast<uint32_t>(mark - wideValue) : length;
+        if (at < cut && at + 3 > cut) cut = at;
+    }
+    return cut;
+}
+
 // Reads one item key and, in a load pass, parses it and applies the write-back rule.
 // Returns whether the key is present (an empty value counts as missing).
 bool visitItem(Walk& walk, const char* section, const char* key, const ItemContext& ctx) {
@@ -164,15 +178,7 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
         return true;
     }
 
-    // The parser sees what the read limit leaves: at most READ_LIMIT - 1 characters.
-    uint32_t cut = length < READ_LIMIT - 1 ? length : READ_LIMIT - 1;
-    // When the limit ends inside the "<<<" of an old annotation, the parser would take the
-    // stray "<" for a comparison and reject a good line: end its view before the mark.
-    if (length > cut) {
-        const char* mark = std::strstr(wideValue, "<<<");
-        uint32_t at = mark ? static_cast<uint32_t>(mark - wideValue) : length;
-        if (at < cut && at + 3 > cut) cut = at;
-    }
+    uint32_t cut = parsedLength(length);
     std::memcpy(lineValue, wideValue, cut);
     lineValue[cut] = '\0';
     const int32_t position = itemCount();

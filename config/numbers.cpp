@@ -41,76 +41,92 @@ int32_t clampScale(int64_t s) {
     return static_cast<int32_t>(s);
 }
 
-}  // namespace
+// The digits of a decimal number: the first MAX_SIGNIFICANT significant ones in the
+// mantissa, and the power of ten that scales it.
+struct Digits {
+    uint64_t mantissa;
+    int significant;
+    int64_t scale;
+    bool any;
+};
 
-double readDecimal(const char* text, const char** end) {
-    bool negative = false;
-    const char* p = skipBlanksAndSign(text, &negative);
+// Takes one more digit into the mantissa; false when it holds as many as it can.
+bool takeDigit(Digits& d, char c) {
+    if (d.significant >= MAX_SIGNIFICANT) return false;
+    d.mantissa = d.mantissa * 10 + static_cast<uint64_t>(c - '0');
+    if (d.mantissa != 0) ++d.significant;
+    return true;
+}
 
-    uint64_t mantissa = 0;
-    int significant = 0;
-    int64_t scale = 0;
-    bool anyDigit = false;
+// The digits before and after the point; either run may be missing, not both. Returns
+// where they end (the point stays unread when no digit came at all).
+const char* readMantissa(const char* p, Digits& d) {
     while (isDigit(*p)) {
-        anyDigit = true;
-        if (significant < MAX_SIGNIFICANT) {
-            mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
-            if (mantissa != 0) ++significant;
-        } else {
-            ++scale;
-        }
+        d.any = true;
+        if (!takeDigit(d, *p)) ++d.scale;
         ++p;
     }
     if (*p == '.') {
         const char* q = p + 1;
         while (isDigit(*q)) {
-            anyDigit = true;
-            if (significant < MAX_SIGNIFICANT) {
-                mantissa = mantissa * 10 + static_cast<uint64_t>(*q - '0');
-                if (mantissa != 0) ++significant;
-                --scale;
-            }
+            d.any = true;
+            if (takeDigit(d, *q)) --d.scale;
             ++q;
         }
-        if (anyDigit) p = q;
+        if (d.any) p = q;
     }
-    if (!anyDigit) {
+    return p;
+}
+
+// An exponent at `p` ("e" or "E", a sign, digits) added to `scale`. Without a digit after
+// the "e" (and sign) there is none, and `p` is returned as it came.
+const char* readExponent(const char* p, int64_t& scale) {
+    if (*p != 'e' && *p != 'E') return p;
+    const char* q = p + 1;
+    bool negative = false;
+    if (*q == '+' || *q == '-') {
+        negative = *q == '-';
+        ++q;
+    }
+    if (!isDigit(*q)) return p;
+    int64_t exponent = 0;
+    while (isDigit(*q)) {
+        if (exponent < EXPONENT_CAP) exponent = exponent * 10 + (*q - '0');
+        ++q;
+    }
+    scale += negative ? -exponent : exponent;
+    return q;
+}
+
+double scaled(uint64_t mantissa, int64_t scale) {
+    double value = static_cast<double>(mantissa);
+    if (mantissa == 0) return value;
+    int32_t s = clampScale(scale);
+    while (s > 22) {
+        value *= POW10[22];
+        s -= 22;
+    }
+    while (s < -22) {
+        value /= POW10[22];
+        s += 22;
+    }
+    value = s >= 0 ? value * POW10[s] : value / POW10[-s];
+    return value > DBL_MAX ? DBL_MAX : value;
+}
+
+}  // namespace
+
+double readDecimal(const char* text, const char** end) {
+    bool negative = false;
+    Digits d{0, 0, 0, false};
+    const char* p = readMantissa(skipBlanksAndSign(text, &negative), d);
+    if (!d.any) {
         if (end) *end = text;
         return 0.0;
     }
-    if (*p == 'e' || *p == 'E') {
-        const char* q = p + 1;
-        bool expNegative = false;
-        if (*q == '+' || *q == '-') {
-            expNegative = *q == '-';
-            ++q;
-        }
-        if (isDigit(*q)) {
-            int64_t exponent = 0;
-            while (isDigit(*q)) {
-                if (exponent < EXPONENT_CAP) exponent = exponent * 10 + (*q - '0');
-                ++q;
-            }
-            scale += expNegative ? -exponent : exponent;
-            p = q;
-        }
-    }
+    p = readExponent(p, d.scale);
     if (end) *end = p;
-
-    double value = static_cast<double>(mantissa);
-    if (mantissa != 0) {
-        int32_t s = clampScale(scale);
-        while (s > 22) {
-            value *= POW10[22];
-            s -= 22;
-        }
-        while (s < -22) {
-            value /= POW10[22];
-            s += 22;
-        }
-        value = s >= 0 ? value * POW10[s] : value / POW10[-s];
-        if (value > DBL_MAX) value = DBL_MAX;
-    }
+    const double value = scaled(d.mantissa, d.scale);
     return negative ? -value : value;
 }
 

@@ -61,6 +61,10 @@ const Case LINES[] = {
     {"[GFP8.0]\nL0=X10 Fs5on St5off\n",
      "s.ini:2:14: warning: [GFP8.0] L0: `St5off` and `Fs5on` (column 8) are both set: it stays "
      "on when the time is up\n"},
+    {"[GFP8.0]\nL0=X10 Ffast Fs5off =1 =2\tU8\nL1=X10 Fslow Fs5off\n",
+     "s.ini:2:14: warning: [GFP8.0] L0: `Fs5off` and `Ffast` (column 8) are both set: it "
+     "flashes fast\n"
+     "s.ini:2:24: warning: [GFP8.0] L0: `=2` overrides `=1` (column 21)\n"},
     {"[GFP8.0]\nL0=X10 U16 U32 X10\n",
      "s.ini:2:12: warning: [GFP8.0] L0: `U32` overrides `U16` (column 8)\n"
      "s.ini:2:16: warning: [GFP8.0] L0: `X10` is given twice (column 4)\n"},
@@ -96,6 +100,8 @@ const Case LINES[] = {
      "the simulator\n"
      "s.ini:6:15: warning: [GFMCP.0] D2: `St5off` does nothing: the timed forms are for "
      "lights\n"},
+    {"[GF166.0]\nD0=\"AB\" D3\nD1==5\n",
+     "s.ini:2:9: warning: [GF166.0] D0: `D3` does nothing on a text or radio display\n"},
     {"[GF166.0]\nD0=X10 R2 D3 Fs5off\nL0=X10 A\"GEAR\"\n",
      "s.ini:2:11: warning: [GF166.0] D0: `D3` does nothing on a text or radio display\n"
      "s.ini:2:14: warning: [GF166.0] D0: `Fs5off` only flashes here: its time is for lights\n"

@@ -87,6 +87,7 @@ TEST_F(LineParser, OffsetTypeAndComparisonOptionsStoreTheirFields) {
         {KIND_LIGHT, "X10 !=xffffffff", 0x10, OFS | NUM, VT_DEFAULT, CMP_NE, 4294967296.0f},
         {KIND_CONDITION, "X10 F64 =1e3", 0x10, OFS | NUM, VT_F64, CMP_EQ, 1000.0f},
         {KIND_CONDITION, "X10 F32 2.5E-1", 0x10, OFS | NUM, VT_F32, CMP_NONE, 0.25f},
+        {KIND_CONDITION, "X10 .5", 0x10, OFS | NUM, VT_DEFAULT, CMP_NONE, 0.5f},
         {KIND_DISPLAY, "XFFFF STR", 0xFFFF, OFS, VT_STR, CMP_NONE, 0.0f},
         {KIND_DISPLAY, "X10 R0", 0x10, OFS, VT_R0, CMP_NONE, 0.0f},
         {KIND_DISPLAY, "X10 r2", 0x10, OFS, VT_R2, CMP_NONE, 0.0f},
