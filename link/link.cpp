@@ -41,9 +41,6 @@ uint32_t pendingCount = 0;
 // block holds anything else.
 const uint8_t* residentRecords = nullptr;
 uint32_t residentEdition = 0;
-// The batch whose reads were last found to lie inside its records, one after the other.
-const uint8_t* checkedRecords = nullptr;
-uint32_t checkedEdition = 0;
 bool (*waitHook)() = nullptr;
 bool sendRefused = false;  // the last exchange's sends were refused for want of rights
 LinkReadObserver readObserver = nullptr;
@@ -172,31 +169,12 @@ void takeData(void* to, uint8_t* from, uint32_t size) {
     }
 }
 
-// Whether the batch's reads lie inside its records, each after the one before. The caller
-// builds them and the module cannot move them, so each edition is looked at once.
-bool readsInside(const LinkBatch& batch) {
-    if (batch.records == checkedRecords && batch.edition == checkedEdition) return true;
-    uint64_t end = 0;
-    for (uint32_t k = 0; k < batch.readCount; ++k) {
-        const LinkPendingRead& read = batch.reads[k];
-        if (read.position < end || !read.buffer) return false;
-        end = uint64_t(read.position) + LINK_READ_HEADER + read.size;
-        if (end > batch.bytes) return false;
-    }
-    checkedRecords = batch.records;
-    checkedEdition = batch.edition;
-    return true;
-}
-
 // The reply to a batch: while each record's header is still byte for byte the one we
 // built, the walk would visit exactly that record and copy it, so it is copied here and
-// its data area zeroed again. True when the reply was whole and the block is the batch
-// once more; false leaves the rest to the checked walk, whose verdict `*whole` takes.
+// its data area zeroed again. The places of the reads are the caller's, which the module
+// cannot change. True when the reply was whole and the block is the batch once more;
+// false leaves the rest to the checked walk, whose verdict `*whole` takes.
 bool takeBatchReplies(const LinkBatch& batch, bool* whole) {
-    if (!readsInside(batch)) {
-        *whole = linkCopyReplies(blockView, batch.reads, batch.readCount);
-        return false;
-    }
     uint32_t k = 0;
     uint32_t pos = 0;
     for (; k < batch.readCount; ++k) {

@@ -69,7 +69,9 @@ void setLinkReadObserver(LinkReadObserver observer);
 
 // Reads prepared once and sent as often as wanted (the scan's plan): the records as they
 // go into the block, back to back, and where each read's data goes. The destination word
-// of the k-th read record holds k + 1, as linkRead writes it.
+// of the k-th read record holds k + 1, and reads[k] gives that record's place and size,
+// as writeReadRecord lays them out; the link relies on them as linkRead relies on its
+// destination, while it trusts nothing the module sends back.
 struct LinkBatch {
     const uint8_t* records;
     uint32_t bytes;  // at most LINK_BLOCK_CAPACITY
