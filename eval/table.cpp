@@ -3,10 +3,14 @@
 // is built once per load, in one block of memory, so that a scan walks compact records
 // and copies prepared requests instead of queueing each read again.
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "devices/devices.h"
 #include "eval/internal.h"
+
+// What a tick walks per item: one cache line.
+static_assert(sizeof(ItemState) == 64, "an item's state fills one cache line");
 
 namespace {
 
@@ -19,11 +23,15 @@ uint32_t keyOf(const ItemRecord& line) {
            static_cast<uint32_t>(line.index & 0xFF) << 24;
 }
 
-// Bytes the status reads take in the first exchange.
+// The status reads of the first exchange: the message text only while an item matches it.
+uint32_t statusReadCount(bool withMessage) {
+    return withMessage ? STATUS_READS_WITH_MESSAGE : STATUS_READS_WITH_MESSAGE - 1;
+}
+
 uint32_t statusBytes(bool withMessage) {
-    const int count = withMessage ? STATUS_READS_WITH_MESSAGE : STATUS_READS_WITH_MESSAGE - 1;
     uint32_t bytes = 0;
-    for (int r = 0; r < count; ++r) bytes += LINK_READ_HEADER + statusReads()[r].size;
+    for (uint32_t r = 0; r < statusReadCount(withMessage); ++r)
+        bytes += LINK_READ_HEADER + statusReads()[r].size;
     return bytes;
 }
 
@@ -38,19 +46,18 @@ bool sizedBySimulator(uint32_t flags) {
            (FLAG_HAS_OFFSET | FLAG_TYPE_FROM_SIM);
 }
 
-// Bytes of requests an item adds to the first pass, by its flags and value type; with
-// `widest`, as much as any type byte can make them, so that a batch never outgrows the
-// room planned for it.
-uint32_t firstPassBytes(const ItemRecord& line, uint32_t flags, uint8_t valueType, bool widest) {
+// Bytes of requests a line adds to the first pass, as many as any type byte from the
+// simulator can make them, so that a batch never outgrows the room planned for it.
+uint32_t firstPassRoom(const ItemRecord& line) {
     uint32_t bytes = 0;
-    if (flags & FLAG_HAS_OFFSET) {
-        uint32_t size = valueTypeSize(valueType);
-        if (flags & FLAG_INDIRECT_OFFSET) size = 2;
-        else if (widest && (flags & FLAG_TYPE_FROM_SIM)) size = 8;
+    if (line.flags & FLAG_HAS_OFFSET) {
+        uint32_t size = valueTypeSize(static_cast<uint8_t>(line.valueType));
+        if (line.flags & FLAG_INDIRECT_OFFSET) size = 2;
+        else if (line.flags & FLAG_TYPE_FROM_SIM) size = 8;
         bytes += LINK_READ_HEADER + size;
         if (radioExtraOffset(line.offset)) bytes += LINK_READ_HEADER + 2;
     }
-    if (flags & FLAG_TYPE_FROM_SIM) bytes += LINK_READ_HEADER + 1;
+    if (line.flags & FLAG_TYPE_FROM_SIM) bytes += LINK_READ_HEADER + 1;
     return bytes;
 }
 
@@ -59,10 +66,6 @@ uint32_t readCountOf(const ItemRecord& line) {
     if (line.flags & FLAG_HAS_OFFSET) reads += radioExtraOffset(line.offset) ? 2 : 1;
     if (line.flags & FLAG_TYPE_FROM_SIM) ++reads;
     return reads;
-}
-
-uint32_t statusReadCount(bool withMessage) {
-    return withMessage ? STATUS_READS_WITH_MESSAGE : STATUS_READS_WITH_MESSAGE - 1;
 }
 
 // How the first pass splits into exchanges, from the lines as loaded.
@@ -85,8 +88,7 @@ Layout layOut(EvalTable& t) {
     uint32_t used = l.room;
     for (int32_t i = 0; i < t.count; ++i) {
         const ItemRecord& line = lines[i];
-        const uint32_t bytes =
-            firstPassBytes(line, line.flags, static_cast<uint8_t>(line.valueType), true);
+        const uint32_t bytes = firstPassRoom(line);
         if (used + bytes > LINK_BLOCK_CAPACITY) {
             if (batches) {
                 batches[l.batches - 1].endItem = i;
@@ -165,7 +167,7 @@ void placeBatches(EvalTable& t, const Parts& p) {
         uint32_t count = b == 0 ? statusReadCount(t.readsMessage) : 0;
         for (int32_t i = batch.firstItem; i < batch.endItem; ++i) {
             const ItemRecord& line = lines[i];
-            batch.room += firstPassBytes(line, line.flags, static_cast<uint8_t>(line.valueType), true);
+            batch.room += firstPassRoom(line);
             count += readCountOf(line);
         }
         batch.records = records;
@@ -192,6 +194,8 @@ bool build() {
     table.count = itemTable() && itemCount() <= itemCapacity() ? itemCount() : 0;
     table.readsMessage = textMatchUsed();
     if (table.count <= 0) return false;
+    // Far more than any table the item memory could hold; the sizes below cannot wrap.
+    if (static_cast<size_t>(table.count) > SIZE_MAX / 1024) return false;
 
     const Layout l = layOut(table);
     const Parts p = partsOf(table.count, l);
