@@ -33,6 +33,8 @@ char quotedText[VALUE_ROOM + 2];
 
 // Set when the file changed while the last load was running, so the next tick loads it.
 bool changedDuringLoad = false;
+// Set when the last load's verdicts and report could not be written into the file.
+bool writeFailed = false;
 
 // One pass over every key the configuration is made of. A load pass parses and writes
 // back; a verify pass only reads. Both fold what the file holds afterwards into a
@@ -280,12 +282,16 @@ void walkConditions(Walk& walk) {
     }
 }
 
+bool writesReport(const Walk& walk) {
+    return !walk.verify && !(walk.observer && walk.observer->verdictsOnly);
+}
+
 void walkDevices(Walk& walk) {
     char section[48];
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
         const char* name = deviceTypeName(type);
         uint32_t units = walk.in->unitCounts ? walk.in->unitCounts[type] : 0;
-        if (!walk.verify) writeUnitCount(walk, type, units);
+        if (writesReport(walk)) writeUnitCount(walk, type, units);
         if (units > MAX_UNITS) units = MAX_UNITS;
         int displays = deviceDisplayCount(type);
         for (uint32_t u = 0; u < units; ++u) {
@@ -314,7 +320,7 @@ void walkDevices(Walk& walk) {
 // its writes reach the file only if nobody saved it meanwhile.
 platform::ProfileOutcome walkFile(Walk& walk) {
     platform::profileBegin(walk.in->path);
-    if (!walk.verify) writeReportHead(walk);
+    if (writesReport(walk)) writeReportHead(walk);
     walkConditions(walk);
     walkDevices(walk);
     return platform::profileEnd();
@@ -326,8 +332,12 @@ bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
     Walk walk{false, &in, observer, FNV_OFFSET};
     resetItemTable();
     platform::ProfileOutcome outcome = walkFile(walk);
+    writeFailed = outcome == platform::PROFILE_WRITE_FAILED;
     if (observer && observer->dryRun) return false;
     if (outcome == platform::PROFILE_FILE_CHANGED) return true;
+    // The mark tells the running program that the file was saved: a tool that cleared it
+    // would hide the user's save from the program.
+    if (observer && observer->verdictsOnly) return false;
 
     // Clearing the marker also hides an edit saved during the walk, so the file is read
     // once more afterwards; an edit saved after the clear sets the marker again itself.
@@ -444,7 +454,12 @@ bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observe
     return changedDuringLoad;
 }
 
-void resetLoader() { changedDuringLoad = false; }
+bool lastLoadWriteFailed() { return writeFailed; }
+
+void resetLoader() {
+    changedDuringLoad = false;
+    writeFailed = false;
+}
 
 bool reportLibraryFailure(const char* path, LibraryFailure failure) {
     // What a load with no library would say: no units, and nothing known of the link;

@@ -52,12 +52,20 @@ struct LoadObserver {
     // Handed to the line parser and to the Needs reader for every value they read,
     // before that key's keyRead.
     const LineObserver* lineNotes = nullptr;
+    // Only the verdicts of the lines are written (or, with dryRun, reported): the
+    // [GF Connections] report and the archive mark are left as they are. For a caller that
+    // never saw the panels, and must not hide a save from the program that reloads on it.
+    bool verdictsOnly = false;
 };
 
 // One load, straight away: rebuilds the item table from the file. `observer` may be
 // nullptr. True when the file was saved by someone else while the load ran; until the
 // next load, configurationChanged then says so.
 bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observer);
+
+// Whether the last load had something to write into the file (verdicts, the report) and
+// could not: the file is then as it was read.
+bool lastLoadWriteFailed();
 
 // Whether the file needs loading again: saved since the last load cleared its mark, or
 // saved while that load ran. A missing file has not changed.

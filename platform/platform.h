@@ -32,6 +32,33 @@ uint32_t programPath(char* buf, uint32_t size);
 // value elsewhere. Handed to libraries that want to know who loaded them.
 void* programInstance();
 
+// The full path of a file named on a command line, taken against the current folder, as
+// the system reads the name: Windows resolves "." and ".." and turns '/' into '\'; Linux
+// joins a relative name to the current folder, drops "." steps and leaves ".." and links
+// as typed (dropping ".." after a link would name another folder). Writes it terminated
+// into `out` (`size` bytes) and returns its length; 0 with `out` empty when the name is
+// empty, there is no current folder, or the path does not fit.
+uint32_t fullPath(const char* path, char* out, uint32_t size);
+
+// For a program built without a console of its own (the Windows program): when it was
+// started from a console window and its standard output or error goes nowhere else, they
+// go to that console from now on. Started any other way (a double-click) nothing changes,
+// and output is lost quietly. Elsewhere the streams are always there: nothing to do.
+void attachParentConsole();
+
+// One running copy per settings file. Claims the file at the full path `path` for this
+// process until releaseSettingsFile or the end of the process, whichever comes first, so a
+// copy that was killed never keeps the claim. On Windows a named mutex whose name comes
+// from the path as Windows compares paths (any case, short or long names); on Linux a
+// lock on a file in the run folder named after the path. One claim per process.
+enum SettingsClaim : int {
+    CLAIM_TAKEN = 0,        // this process holds it now
+    CLAIM_HELD = 1,         // another process holds it
+    CLAIM_UNAVAILABLE = 2,  // the system cannot tell (no run folder, a path too long)
+};
+SettingsClaim claimSettingsFile(const char* path);
+void releaseSettingsFile();
+
 // Audible signals for a failed start.
 constexpr uint32_t BEEP_EXCLAMATION = 0x30;  // MB_ICONEXCLAMATION
 constexpr uint32_t BEEP_ASTERISK = 0x40;     // MB_ICONASTERISK
@@ -88,9 +115,15 @@ bool setFileAttributes(const char* path, uint32_t attrs);
 struct WindowHandlers {
     void (*onCreate)();            // runs inside createMainWindow, before it returns
     void (*onTimer)(uint32_t id);  // a timer fell due
+    // The user's session ends (Windows: log-off, restart, shutdown). The process may be
+    // ended as soon as this returns, with no close first; after it the window closes as
+    // if the user had closed it. May come in while another handler waits. Null: none.
+    void (*onSessionEnd)();
 };
 
-// Registers the main window class. False when the system refuses it.
+// Registers the main window class. False when the system refuses it. From then on the
+// requests to end that Linux sends as signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT) close
+// the main window, and SIGPIPE is ignored.
 bool registerMainClass(const char* className, const WindowHandlers* handlers);
 
 // Creates the main window (minimised, never drawn) with `title`; runs onCreate before
@@ -117,8 +150,10 @@ int runMainLoop();
 bool stopRequested();
 
 // For a console tool that runs without a window: from now on a stop request (Ctrl-C,
-// SIGTERM, the console closing) is seen by stopRequested() instead of ending the process
-// at once, and the console takes escape sequences where it can. True when standard output
+// SIGTERM, SIGHUP, SIGQUIT, the console closing) is seen by stopRequested() instead of
+// ending the process at once, a reader of standard output that went away makes writes
+// fail instead of ending it (Linux: SIGPIPE), and the console takes escape sequences
+// where it can. True when standard output
 // is a terminal that takes them, so a screen can be redrawn in place; false for a file
 // or a pipe.
 bool startConsole();
@@ -132,6 +167,12 @@ bool postToLoop(void (*work)());
 
 typedef uintptr_t WindowRef;    // 0 = none
 typedef uintptr_t MappingRef;   // 0 = none
+
+// Makes sure that only this user can stand in for the module's windows, before any is
+// looked for. Linux: the run folder where a window is a socket is created where needed
+// and must be ours (posix/rundir.h); false then with a message in `why` (`size` bytes,
+// always terminated) naming the folder and what is wrong. Windows: nothing to prepare.
+bool prepareIpc(char* why, uint32_t size);
 
 // Finds a top-level window by class name only; 0 when there is none.
 WindowRef findWindowByClass(const char* className);

@@ -3,6 +3,7 @@
 // runs the loop, and tears everything down in order when the window closes.
 #include "shell/shell.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "config/items.h"
@@ -24,14 +25,31 @@ constexpr uint32_t SETTING_READ_LIMIT = 255;
 constexpr uint32_t MAX_TIMER_PERIOD_MS = 0x7FFFFFFF;
 
 void onMainWindowCreate();
-const platform::WindowHandlers windowHandlers{onMainWindowCreate, onMainWindowTimer};
+const platform::WindowHandlers windowHandlers{onMainWindowCreate, onMainWindowTimer,
+                                              onSessionEnd};
 
 // The reload policy's state: a load is running, and a forced load is owed.
 bool loadBusy = false;
+// A timer's or the creation's handler is under way: a message that arrives while it
+// waits (on the simulator, say) runs inside it.
+bool handlerRunning = false;
 bool reloadPending = false;
 // The settings file as the last reload tick found it changed.
 bool stampSeen = false;
 platform::FileStamp lastStamp = {};
+
+// A settings file deleted while the program runs leaves it with the configuration it
+// has, showing what the last version said. One beep says so once the file has been
+// missing at two ticks in a row: an editor that replaces a file may leave it missing for
+// a moment while it saves.
+int ticksMissing = 0;
+void beepWhenTheFileIsGone(const char* path) {
+    if (platform::fileAttributes(path) != platform::FILE_ATTR_INVALID) {
+        ticksMissing = 0;
+        return;
+    }
+    if (++ticksMissing == 2) platform::beep(platform::BEEP_EXCLAMATION);
+}
 
 // A save in progress must never be read half-written: a changed file is loaded only
 // once it has looked the same (size, write time) at two reload ticks in a row.
@@ -118,6 +136,7 @@ void loadConfiguration(LoadRequest request) {
     }
     loadBusy = true;
     const char* path = settings.iniPath;
+    beepWhenTheFileIsGone(path);
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
         const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
@@ -136,14 +155,17 @@ void onMainWindowCreate() {
     // The order matters: the scan sets the first title, the forced load builds the table
     // with the counts taken at binding, and the link attempt comes last because it may
     // block for seconds while a silent interface module times out.
+    handlerRunning = true;
     scanTimer();
     loadConfiguration(LOAD_FORCED);
     linkTimer();
+    handlerRunning = false;
 }
 
 }  // namespace
 
 void onMainWindowTimer(uint32_t id) {
+    handlerRunning = true;
     switch (id) {
         case LINK_TIMER_ID:
             linkTimer();
@@ -157,6 +179,18 @@ void onMainWindowTimer(uint32_t id) {
         default:
             break;
     }
+    handlerRunning = false;
+}
+
+void onSessionEnd() {
+    // The panels go dark and the library is let go at once, whatever runs. The link and
+    // the table stay while a handler is under way (the message came in while it waited
+    // on the simulator): it still uses them, and the stop request ends its wait.
+    if (handlerRunning) {
+        unbindDeviceLibrary();
+        return;
+    }
+    shutdownNorvalume();
 }
 
 void shutdownNorvalume() {
@@ -168,9 +202,19 @@ void shutdownNorvalume() {
 }
 
 int runNorvalume() {
+    char why[512];
+    if (!platform::prepareIpc(why, sizeof why)) {
+        // Another user could stand in for the simulator there: nothing is started.
+        std::fprintf(stderr, "norvalume: %s\n", why);
+        platform::beep(platform::BEEP_ASTERISK);
+        return EXIT_IPC_REFUSED;
+    }
+    readShellSettings();
+    // Before anything is written or driven: a second copy would drive the same panels
+    // and write the same file.
+    if (!claimOrSayWhoHasIt(settings.iniPath, START_NORMAL)) return EXIT_ALREADY_RUNNING;
     // Before this run makes blocks of its own: a killed predecessor's are still there.
     platform::removeOrphanedSharedMemory();
-    readShellSettings();
 
     if (!platform::registerMainClass(WINDOW_CLASS, &windowHandlers)) {
         platform::beep(platform::BEEP_EXCLAMATION);
@@ -196,6 +240,7 @@ int runNorvalume() {
 
     int exitCode = platform::runMainLoop();
     shutdownNorvalume();
+    platform::releaseSettingsFile();
     return exitCode;
 }
 
@@ -203,6 +248,8 @@ void resetShell() {
     settings = ShellSettings{"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
     loadBusy = false;
     reloadPending = false;
+    handlerRunning = false;
     stampSeen = false;
     lastStamp = {};
+    ticksMissing = 0;
 }

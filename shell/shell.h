@@ -31,36 +31,65 @@ constexpr uint32_t RELOAD_RETRY_MS = 100;
 // Runs the whole program; returns the process exit code.
 int runNorvalume();
 
-// Exit codes of a failed start.
+// Exit codes of a start that did not run.
 constexpr int EXIT_NO_WINDOW_CLASS = 1;
 constexpr int EXIT_NO_DEVICE_LIBRARY = 2;
 constexpr int EXIT_NO_WINDOW = 3;
+// A command line it does not understand: nothing was started.
 constexpr int EXIT_BAD_COMMAND_LINE = 4;
+// A copy of the program (or identify mode) already runs for this settings file: this
+// one ends at once, having touched neither the panels nor the file.
+constexpr int EXIT_ALREADY_RUNNING = 5;
+// Linux: the run folder, where the simulator's stand-in is found, is not this user's alone.
+constexpr int EXIT_IPC_REFUSED = 6;
 
-// The command line: "--identify" or "/identify" (any case, on every platform), with
-// "=SECONDS" (1 to 3600) or without; every other argument is ignored.
-enum StartMode : int { START_NORMAL, START_IDENTIFY, START_BAD_SWITCH };
+// The command line: "--identify" with "=SECONDS" (1 to 3600) or without, "--help" (also
+// "/?") and "--version". Every switch may start with "/" instead of "--" and is read in
+// any case, on every platform. Read left to right: help, version and anything not
+// understood end the reading there.
+enum StartMode : int {
+    START_NORMAL,
+    START_IDENTIFY,
+    START_BAD_SWITCH,  // --identify with a bad number of seconds
+    START_HELP,
+    START_VERSION,
+    START_UNKNOWN,     // an argument that is no switch of the program
+};
 struct StartRequest {
     StartMode mode;
-    uint32_t seconds;  // START_IDENTIFY: how long the units show who they are
+    uint32_t seconds;      // START_IDENTIFY: how long the units show who they are
+    const char* argument;  // START_BAD_SWITCH, START_UNKNOWN: the argument not understood
 };
 constexpr uint32_t DEFAULT_IDENTIFY_SECONDS = 10;
 constexpr uint32_t MAX_IDENTIFY_SECONDS = 3600;
 StartRequest readCommandLine(int argc, const char* const* argv);
 
-// Identify mode: binds the device library (no simulator, no settings file), lights every
-// light of every unit at full brightness with each display showing its section and key,
-// and after `seconds` (or a stop request) makes everything dark. 0, or the exit code of
-// a failed start.
+// One copy per settings file: claims `iniPath` for this process. False when another copy
+// holds it; the user has then been told (a beep, and a line on a console that started
+// this one, saying what `mode` would have done) and the caller ends with
+// EXIT_ALREADY_RUNNING, having touched nothing. When the system cannot tell, the start
+// goes on as it always did.
+bool claimOrSayWhoHasIt(const char* iniPath, StartMode mode);
+
+// Identify mode: binds the device library (no simulator; the settings file is neither
+// read nor written), lights every light of every unit at full brightness with each
+// display showing its section and key, and after `seconds` (or a stop request) makes
+// everything dark. While the program runs for the same settings file it touches nothing:
+// its end would leave that copy's panels dark. 0, or the exit code of a start that did
+// not run.
 int runIdentify(uint32_t seconds);
 
-// Runs what the command line asks for: identify mode, or the whole program.
+// Runs what the command line asks for: help, the version, identify mode, or the whole
+// program.
 int runFromCommandLine(int argc, const char* const* argv);
 
 // The settings path for a program file: everything after the last '.' of the whole path
 // replaced by "ini"; just "ini" when the path holds no '.'. Always terminated; cut to
 // `size` - 1 characters when it does not fit.
 void deriveIniPath(const char* programFile, char* out, size_t size);
+
+// The settings path of this program (deriveIniPath of its own path); reads nothing.
+void programIniPath(char* out, size_t size);
 
 // Fills the settings: the path from the program's own path, the periods from the file.
 void readShellSettings();
@@ -73,6 +102,11 @@ void loadConfiguration(LoadRequest request);
 
 // What the main window does on WM_TIMER (on creation it starts all three).
 void onMainWindowTimer(uint32_t id);
+
+// The user's session ends (log-off, restart, shutdown): the system may end the process
+// as soon as this returns, without a close. Every output is dark and the device library
+// released before it returns; outside a timer's handler everything else is released too.
+void onSessionEnd();
 
 // Releases everything in reverse order of acquisition: the link, the device library,
 // the item table. Harmless to call twice.

@@ -1,7 +1,9 @@
 // IPC with the interface module on Linux. A "window" of class C is a Unix socket C in the
 // run folder (rundir.h); an atom is just its name; shared memory is POSIX shm under the
-// name rundir.h gives it. A send writes the atom's name and a newline on a fresh
-// connection and waits, within the time-out, for the 4-byte little-endian answer.
+// name rundir.h gives it. A send writes the atom's name and a newline and waits, within
+// the time-out, for the 4-byte little-endian answer. The connection belongs to the atom:
+// made at its first send, kept while the answers come in time, closed with the atom, so
+// an open link costs one round trip per exchange and the module maps its block once.
 // Shared memory outlives a killed process here, so each block we create carries its
 // creator's pid behind the part that is mapped; a later start removes it once that
 // process is gone.
@@ -45,7 +47,15 @@ struct Name {
 // messages, atoms; each reference is its table index + 1 (+ the Windows base).
 Name windows[MAX_WINDOWS];
 Name messages[MAX_MESSAGES];
-Name atoms[MAX_ATOMS];
+
+// An atom and the connection its sends go over, to the window it was made for.
+struct Atom {
+    Name name;
+    bool connected;
+    int socket;
+    WindowRef window;
+};
+Atom atoms[MAX_ATOMS];
 
 struct Mapping {
     bool used;
@@ -145,8 +155,12 @@ int connectTo(const char* className) {
     }
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        int saved = errno;
+    // Only a module of our own user may answer: a socket that someone else put in its
+    // place would see every exchange and could answer anything.
+    errno = 0;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        !socketPeerIsUs(fd)) {
+        int saved = errno ? errno : EACCES;
         close(fd);
         errno = saved;
         return -1;
@@ -160,7 +174,70 @@ uint64_t nowMs() {
     return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
 }
 
+void disconnect(Atom& atom) {
+    if (atom.connected) close(atom.socket);
+    atom.connected = false;
+}
+
+bool sendLine(int fd, const char* line, size_t n) {
+    return send(fd, line, n, MSG_NOSIGNAL) == ssize_t(n);
+}
+
+// Writes the request on the atom's connection, made first when there is none. A kept
+// connection that the module has closed since (it ended, or was started again) took
+// nothing of the request, so it goes once more on a new one: a window that is gone
+// fails there, when nothing listens any more.
+bool deliver(Atom& atom, WindowRef window, const char* line, size_t n) {
+    if (atom.connected) {
+        if (sendLine(atom.socket, line, n)) return true;
+        if (errno != EPIPE && errno != ECONNRESET) {
+            lastError = uint32_t(errno);
+            return false;
+        }
+        disconnect(atom);
+    }
+    int fd = connectTo(windows[window - 1].text);
+    if (fd < 0) {
+        lastError = uint32_t(errno);
+        return false;
+    }
+    atom.socket = fd;
+    atom.connected = true;
+    atom.window = window;
+    if (sendLine(fd, line, n)) return true;
+    lastError = uint32_t(errno ? errno : EPIPE);
+    return false;
+}
+
+// Waits at most `timeoutMs` for the module's 4-byte answer. A time-out leaves no error
+// code, as on Windows; a connection that ends or fails does.
+bool receiveAnswer(int fd, uint32_t timeoutMs, uint32_t* result) {
+    uint8_t answer[4];
+    size_t got = 0;
+    uint64_t deadline = nowMs() + timeoutMs;
+    while (got < sizeof answer) {
+        uint64_t now = nowMs();
+        if (now >= deadline) return false;
+        pollfd p = {fd, POLLIN, 0};
+        int ready = poll(&p, 1, int(deadline - now));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) return false;
+        ssize_t r = recv(fd, answer + got, sizeof answer - got, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+            lastError = r == 0 ? uint32_t(ECONNRESET) : uint32_t(errno);
+            return false;
+        }
+        got += size_t(r);
+    }
+    *result = uint32_t(answer[0]) | uint32_t(answer[1]) << 8 | uint32_t(answer[2]) << 16 |
+              uint32_t(answer[3]) << 24;
+    return true;
+}
+
 }  // namespace
+
+bool prepareIpc(char* why, uint32_t size) { return prepareRunFolder(why, size); }
 
 WindowRef findWindowByClass(const char* className) {
     if (!className) return 0;
@@ -181,9 +258,10 @@ uint16_t addAtom(const char* name) {
     // Unlike Windows atoms these are not reference-counted: each add takes its own slot.
     if (!name || !*name || std::strlen(name) > NAME_MAX_LEN) return 0;
     for (int i = 0; i < MAX_ATOMS; i++)
-        if (!atoms[i].used) {
-            atoms[i].used = true;
-            copyName(atoms[i].text, sizeof atoms[i].text, name);
+        if (!atoms[i].name.used) {
+            atoms[i] = Atom{};
+            atoms[i].name.used = true;
+            copyName(atoms[i].name.text, sizeof atoms[i].name.text, name);
             return uint16_t(FIRST_ATOM + i);
         }
     return 0;
@@ -191,7 +269,9 @@ uint16_t addAtom(const char* name) {
 
 void deleteAtom(uint16_t atom) {
     int i = int(atom) - FIRST_ATOM;
-    if (i >= 0 && i < MAX_ATOMS) atoms[i] = Name{};
+    if (i < 0 || i >= MAX_ATOMS) return;
+    disconnect(atoms[i]);  // the module sees the link end and lets go of the block
+    atoms[i] = Atom{};
 }
 
 MappingRef createSharedMemory(const char* name, uint32_t size, bool* existed) {
@@ -283,45 +363,20 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, in
         lastError = EINVAL;
         return false;
     }
-    int fd = connectTo(windows[window - 1].text);
-    if (fd < 0) {
-        lastError = uint32_t(errno);
-        return false;
-    }
-    // An unknown atom still reaches the module, with an empty name it cannot resolve.
-    char line[NAME_MAX_LEN + 2];
+    // An unknown atom still reaches the module, with an empty name it cannot resolve, on
+    // a connection of its own.
     int a = int(wParam) - FIRST_ATOM;
-    const char* name = a >= 0 && a < MAX_ATOMS && atoms[a].used ? atoms[a].text : "";
-    int n = std::snprintf(line, sizeof line, "%s\n", name);
-    if (send(fd, line, size_t(n), MSG_NOSIGNAL) != n) {
-        lastError = uint32_t(errno ? errno : EPIPE);
-        close(fd);
-        return false;
-    }
-
-    uint8_t answer[4];
-    size_t got = 0;
-    uint64_t deadline = nowMs() + timeoutMs;
-    while (got < sizeof answer) {
-        uint64_t now = nowMs();
-        if (now >= deadline) break;  // timed out: no error code, the link calls it a time-out
-        pollfd p = {fd, POLLIN, 0};
-        int ready = poll(&p, 1, int(deadline - now));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) break;
-        ssize_t r = recv(fd, answer + got, sizeof answer - got, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
-            lastError = r == 0 ? uint32_t(ECONNRESET) : uint32_t(errno);
-            break;
-        }
-        got += size_t(r);
-    }
-    close(fd);
-    if (got < sizeof answer) return false;
-    *result = uint32_t(answer[0]) | uint32_t(answer[1]) << 8 | uint32_t(answer[2]) << 16 |
-              uint32_t(answer[3]) << 24;
-    return true;
+    Atom spare = {};
+    Atom& atom = a >= 0 && a < MAX_ATOMS && atoms[a].name.used ? atoms[a] : spare;
+    char line[NAME_MAX_LEN + 2];
+    int n = std::snprintf(line, sizeof line, "%s\n", atom.name.used ? atom.name.text : "");
+    if (atom.connected && atom.window != window) disconnect(atom);
+    bool delivered = deliver(atom, window, line, size_t(n)) &&
+                     receiveAnswer(atom.socket, timeoutMs, result);
+    // After a time-out or a broken answer the connection's state is unknown: a late
+    // answer must never pass for the next exchange's.
+    if (!delivered || &atom == &spare) disconnect(atom);
+    return delivered;
 }
 
 uint32_t lastErrorCode() { return lastError; }

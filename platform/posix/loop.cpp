@@ -1,6 +1,8 @@
 // Linux event loop standing in for the main window: one thread, poll() on a self-pipe
 // with the nearest timer as time-out, so an idle program sleeps. Titles go to stdout,
-// one line per change; SIGINT and SIGTERM close the "window" for an orderly shutdown.
+// one line per change. Every signal that asks a program to end (SIGINT, SIGTERM, SIGHUP
+// when the terminal closes, SIGQUIT) closes the "window" for an orderly shutdown, and a
+// reader of stdout that went away (SIGPIPE) is no reason to end at all.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -9,6 +11,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "platform/platform.h"
 
@@ -81,8 +84,8 @@ bool openWakePipe() {
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
     return true;
 }
 

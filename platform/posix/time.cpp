@@ -2,8 +2,10 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -44,6 +46,36 @@ uint32_t programPath(char* buf, uint32_t size) {
 }
 
 void* programInstance() { return nullptr; }
+
+uint32_t fullPath(const char* path, char* out, uint32_t size) {
+    if (!out || size == 0) return 0;
+    out[0] = '\0';
+    if (!path || !*path) return 0;
+    std::string joined;
+    if (path[0] != '/') {
+        char here[PATH_MAX];
+        if (!getcwd(here, sizeof here)) return 0;
+        joined = here;
+        if (joined == "/") joined.clear();
+    }
+    // Step by step: an empty step ("//") and a "." step name the folder they are in.
+    for (const char* p = path; *p;) {
+        const char* end = std::strchr(p, '/');
+        const size_t length = end ? static_cast<size_t>(end - p) : std::strlen(p);
+        if (length > 0 && !(length == 1 && *p == '.')) {
+            joined += '/';
+            joined.append(p, length);
+        }
+        p += length;
+        if (*p == '/') ++p;
+    }
+    if (joined.empty()) joined = "/";
+    if (joined.size() >= size) return 0;
+    std::memcpy(out, joined.c_str(), joined.size() + 1);
+    return static_cast<uint32_t>(joined.size());
+}
+
+void attachParentConsole() {}
 
 void beep(uint32_t kind) {
     // No speaker to drive: the bell character reaches whoever watches the terminal.

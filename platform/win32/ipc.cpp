@@ -7,6 +7,12 @@
 
 namespace platform {
 
+// Windows keeps each session's windows apart itself.
+bool prepareIpc(char* why, uint32_t size) {
+    if (size > 0) why[0] = '\0';
+    return true;
+}
+
 WindowRef findWindowByClass(const char* className) {
     return WindowRef(FindWindowExA(nullptr, nullptr, className, nullptr));
 }

@@ -1,6 +1,8 @@
 // Windows event loop: the real main window of class "NORVALUME", created minimised and
 // never drawn, owning the timers (WM_TIMER) and the title. Work from other threads
-// arrives as a posted message and runs on the loop's thread.
+// arrives as a posted message and runs on the loop's thread. At log-off the system ends
+// the process right after WM_ENDSESSION, without a WM_CLOSE: that message is the last
+// chance to put things away.
 #include <windows.h>
 
 #include <atomic>
@@ -19,12 +21,22 @@ std::atomic<DWORD> loopThread{0};
 
 // Set by the console's control handler, which runs on a thread of its own.
 std::atomic<bool> consoleStop{false};
+// The session is ending: a wait of the loop thread gives up.
+std::atomic<bool> sessionEnding{false};
 
 // Ctrl-C, Ctrl-Break and the console closing become a stop request; the handler returns
 // at once, and the tool ends on its own thread (for a close, within the system's grace).
 BOOL WINAPI onConsoleControl(DWORD) {
     consoleStop.store(true);
     return TRUE;
+}
+
+// Everything is put away before returning; should the system let the process live on,
+// the window closes and the loop ends as after a close.
+void endSession(HWND hwnd) {
+    sessionEnding.store(true);
+    if (windowHandlers && windowHandlers->onSessionEnd) windowHandlers->onSessionEnd();
+    DestroyWindow(hwnd);
 }
 
 void runWork(LPARAM lParam) {
@@ -49,6 +61,11 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             return 0;
         case WM_CLOSE:
             DestroyWindow(hwnd);
+            return 0;
+        case WM_QUERYENDSESSION:
+            return TRUE;  // nothing to save: the session may end
+        case WM_ENDSESSION:
+            if (wParam) endSession(hwnd);
             return 0;
         case WM_DESTROY:
             mainWindow = nullptr;
@@ -136,7 +153,7 @@ int runMainLoop() {
 }
 
 bool stopRequested() {
-    if (consoleStop.load()) return true;
+    if (consoleStop.load() || sessionEnding.load()) return true;
     // Looked at, not taken: the loop still handles the message when it gets to it.
     MSG msg;
     return PeekMessageA(&msg, nullptr, WM_CLOSE, WM_CLOSE, PM_NOREMOVE) ||

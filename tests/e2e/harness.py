@@ -106,9 +106,9 @@ class Sandbox(unittest.TestCase):
         self.processes.append(p)
         return p
 
-    def run_program(self, path, *args, timeout=30, input=None, env=None):
+    def run_program(self, path, *args, timeout=30, input=None, env=None, cwd=None):
         """Runs a program to its end; returns the CompletedProcess (stdout+stderr merged)."""
-        return subprocess.run(command(path, *args), env=env or self.env, cwd=self.dir,
+        return subprocess.run(command(path, *args), env=env or self.env, cwd=cwd or self.dir,
                               input=input, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                               text=True, encoding="latin-1", timeout=timeout)
 
@@ -128,6 +128,20 @@ def report(scenario, done, outcome, **figures):
 def file_arg(path):
     """A path as the programs under test see it (Wine maps the Unix root to drive Z:)."""
     return "Z:" + path.replace("/", "\\") if WINE else path
+
+
+def typed(name):
+    """A relative name as a user types it on this launcher's system: "..\\x" under Wine."""
+    return name.replace("/", "\\") if WINE else name
+
+
+def full_path(folder, name):
+    """The full path a program makes of `name` (written with "/") typed in `folder`:
+    Windows resolves "." and "..", Linux drops "." steps only."""
+    if WINE:
+        return file_arg(os.path.normpath(os.path.join(folder, name)))
+    steps = [step for step in name.split("/") if step not in ("", ".")]
+    return "/".join([folder] + steps)
 
 
 class Titles:

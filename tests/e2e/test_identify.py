@@ -79,6 +79,27 @@ class Identify(harness.ProgramSandbox):
         # Nothing read or written in the settings file, and no report.
         self.assertEqual(harness.read_text(self.ini), SETTINGS)
 
+    def test_while_the_program_runs_identify_leaves_its_panels_as_they_were(self):
+        self.install("[GFP8.0]\r\nL0=X0100 U8 =1\r\n[GF166.0]\r\nD0=X0102 S16 D-5\r\n",
+                     "GFP8=1,GF166=1", state=True)
+        sim = self.start_simulator(("set 100 u8 1", "set 102 s16 -42"))
+        program, _ = self.start_program()
+        shown = "GF166_SetLDisplaySegments 0 40 3F 3F 3F 66 5B" + " 00" * 10  # "-00042"
+        self.assertTrue(harness.wait_for(
+            lambda: "GFP8_SetIndicators 0 0x1" in self.log_lines() and shown in self.log_lines(),
+            20), self.log_lines()[-20:])
+        time.sleep(1.0)
+        before = harness.read_text(self.state)
+        switch = "/identify=1" if harness.WINE else "--identify=1"
+        r = self.run_program(self.program, switch, timeout=60)
+        self.assertEqual(r.returncode, 5, r.stdout)
+        self.assertIn("identify would leave its panels dark, so it does nothing", r.stdout)
+        time.sleep(1.5)  # as long as identify would have run, and a little more
+        self.assertEqual(harness.read_text(self.state), before)
+        self.assertEqual(self.log_lines().count("GFDev_Init"), 1)  # identify bound nothing
+        self.assertIsNone(program.poll())
+        self.stop_simulator(sim)
+
     def test_a_bad_time_starts_nothing(self):
         self.install(SETTINGS, UNITS)
         r = self.run_program(self.program, "--identify=0", timeout=60)

@@ -107,6 +107,64 @@ class Program(harness.ProgramSandbox):
         self.assertEqual(lines[-2:], ["GFDev_UnregisterConnectCallback", "GFDev_Terminate"])
         self.assertIn("GFMCPPro_SetIndicators 0 0x0", lines[back:-2])
 
+    def test_the_command_line_is_answered_and_starts_nothing(self):
+        os.remove(self.ini)
+        version = "norvalume " + harness.read_text(os.path.join(
+            harness.BIN, "..", "generated", "version.h")).split('"')[1]
+        cases = [("--help", 0, "usage: norvalume [--identify"),
+                 ("--version", 0, version),
+                 ("--identfy=3", 4, "not understood: --identfy=3"),
+                 ("extra.ini", 4, "not understood: extra.ini")]
+        if harness.WINE:
+            cases += [("/?", 0, "usage: norvalume"), ("/VERSION", 0, version)]
+        for arg, code, said in cases:
+            with self.subTest(arg=arg):
+                r = self.run_program(self.program, arg)
+                self.assertEqual(r.returncode, code, r.stdout)
+                self.assertIn(said, r.stdout)
+                if not harness.WINE:  # the beep of a refusal; Windows sounds it
+                    self.assertEqual("\a" in r.stdout, code != 0, r.stdout)
+                if code:
+                    self.assertIn("usage: norvalume", r.stdout)
+                self.assertFalse(os.path.exists(self.ini))
+                self.assertEqual(self.log_lines(), [])  # the library was never loaded
+
+    def test_a_second_copy_ends_and_the_first_keeps_its_panels_and_file(self):
+        sim = self.start_simulator()
+        program, out = self.start_program()
+        lit = "GFMCPPro_SetIndicators 0 0x1"
+        self.assertTrue(harness.wait_for(lambda: lit in self.log_lines(), 15))
+        time.sleep(1.0)  # the first loads are written
+        before = (harness.read_bytes(self.ini), os.stat(self.ini).st_mtime_ns,
+                  harness.read_text(self.state))
+        # The same file by another spelling: a linked folder here, upper case on Windows.
+        if harness.WINE:
+            second = harness.file_arg(self.program).upper()
+        else:
+            os.symlink(self.dir, self.path("linked"))
+            second = os.path.join(self.path("linked"), "norvalume.exe")
+        for path in (self.program, second):
+            with self.subTest(path=path):
+                r = self.run_program(path, timeout=60)
+                self.assertEqual(r.returncode, 5, r.stdout)
+                self.assertIn("norvalume: Norvalume already runs for", r.stdout)
+                self.assertIn("norvalume.ini; this copy ends", r.stdout.lower())
+                if not harness.WINE:
+                    self.assertIn("\a", r.stdout)
+        self.assertIsNone(program.poll())
+        self.assertEqual(self.log_lines().count("GFDev_Init"), 1)
+        self.assertEqual((harness.read_bytes(self.ini), os.stat(self.ini).st_mtime_ns,
+                          harness.read_text(self.state)), before)
+
+        # A copy that was killed holds nothing: the next start runs.
+        program.kill()
+        program.wait(timeout=10)
+        program, out = self.start_program()
+        self.assertTrue(harness.wait_for(lambda: self.log_lines().count("GFDev_Init") == 2, 15))
+        time.sleep(1.0)
+        self.assertIsNone(program.poll(), harness.read_text(self.path("norvalume.out")))
+        self.stop_simulator(sim)
+
     def test_a_module_on_its_own_window_alone_drives_the_panels(self):
         # The interface module as a program of its own, beside a simulator whose main
         # window has another class: only UIPCMAIN answers.

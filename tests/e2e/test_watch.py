@@ -122,8 +122,37 @@ class Watch(harness.ProgramSandbox):
 
         r = self.watch("--once", "--filter", "gf166")
         self.assertEqual({section for section, _ in table_rows(r.stdout)}, {"GF166.0"})
+
+        # A bare name is the file in the current folder, also for Windows' profile calls.
+        r = self.run_program(harness.exe("norvalume-watch"), "--once", "watch.ini")
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertIn("settings: %s (units: GF45=1 GFP8=1 GF166=1 GFMCP=1 GFMCPPRO=1)"
+                      % harness.full_path(self.dir, "watch.ini"), r.stdout)
         self.assertEqual(
             (harness.read_text(self.watched), os.stat(self.watched).st_mtime_ns), before)
+
+    def test_a_light_that_is_off_shows_its_value_through_its_flash(self):
+        with open(self.watched, "w", newline="") as f:
+            f.write("[GFP8.0]\r\nL0=X0100 U8 =1 Ffast\r\nL1=X0100 U8 =0 Ffast\r\n")
+        r = self.watch("--once")
+        self.assertEqual(r.returncode, 1, r.stdout)
+        self.assertIn("no simulator answered within 5 seconds: start the simulator", r.stdout)
+
+        sim = self.start_simulator([])
+        r = self.watch("--interval", "100", "--seconds", "2")
+        self.stop_simulator(sim)
+        # Once the flashes run: the light that is off shows its value at every scan,
+        # whatever phase its flash is in; the lit one takes turns.
+        frames = [table_rows(frame) for frame in r.stdout.split("settings: ")[1:]]
+        running = [rows[("GFP8.0", "L1")][2] == "lit, flashing" for rows in frames]
+        self.assertIn(True, running, r.stdout)
+        frames = frames[running.index(True):]
+        self.assertGreater(len(frames), 3, r.stdout)
+        self.assertEqual({rows[("GFP8.0", "L0")][1:] for rows in frames},
+                         {("0 =1: false", "off")}, r.stdout)
+        self.assertEqual({rows[("GFP8.0", "L1")][1:] for rows in frames},
+                         {("0 =0: true", "lit, flashing"),
+                          ("(dark phase of its flash)", "off, flashing")}, r.stdout)
 
     def test_why_names_the_gate_that_closed_when_the_voltage_drops(self):
         with open(self.watched, "w", newline="") as f:
@@ -206,10 +235,13 @@ class Watch(harness.ProgramSandbox):
 
 class SimLoop(harness.Sandbox):
     def test_a_looping_script_plays_again_at_its_speed_and_input_runs_beside_it(self):
-        script = self.path("loop.script")
-        with open(script, "w") as f:
+        r = self.run_program(harness.exe("norvalume-sim"), "--script", "loop.script")
+        self.assertEqual(r.returncode, 2, r.stdout)
+        self.assertIn(harness.full_path(self.dir, "loop.script") + ": no such file", r.stdout)
+        with open(self.path("loop.script"), "w") as f:
             f.write("set 100 u8 1\nwait 400\nset 100 u8 2\nwait 400\n")
-        sim = self.start(harness.exe("norvalume-sim"), "--script", harness.file_arg(script),
+        # Named as typed in the current folder.
+        sim = self.start(harness.exe("norvalume-sim"), "--script", "loop.script",
                          "--loop", "--speed", "2")
         self.assertTrue(sim.stdout.readline().startswith("ready"))
         values = []

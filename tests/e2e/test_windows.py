@@ -4,6 +4,7 @@ closed window, and the zip's program unpacked into a fresh folder running a sess
 the example settings file. Skipped on the Linux build, which has no window to close, no
 registry and no zip."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -92,20 +93,28 @@ class Package(harness.ProgramSandbox):
         folder = self.path("Norvalume")
         with zipfile.ZipFile(harness.ZIP) as z:
             z.extractall(folder)
+        programs = ["norvalume-check.exe", "norvalume-sim.exe", "norvalume-watch.exe",
+                    "norvalume.exe"]
         self.assertEqual(sorted(os.listdir(folder)),
-                         ["README.txt", "norvalume-check.exe", "norvalume.exe",
-                          "norvalume.ini.example", "settings.md", "windows.md"])
+                         ["README.txt", "demo.scenario"] + programs +
+                         ["norvalume.ini.example", "panels", "settings.md", "windows.md"])
+        # Every drawing the settings guide shows is beside it.
+        drawings = re.findall(r"\]\((panels/[\w.]+\.svg)\)",
+                              harness.read_text(os.path.join(folder, "settings.md")))
+        self.assertGreaterEqual(len(drawings), 10)
+        self.assertEqual(sorted("panels/" + n for n in os.listdir(self.path("Norvalume/panels"))),
+                         sorted(drawings))
         with open(os.path.join(folder, "README.txt"), "rb") as f:
             readme = f.read()
         self.assertEqual(readme.count(b"\n"), readme.count(b"\r\n"))
 
-        # Both programs carry the manifest and the version the checker reports.
+        # Every program carries the manifest and the version the checker reports.
         r = self.run_program(os.path.join(folder, "norvalume-check.exe"), "--version")
         self.assertEqual(r.returncode, 0, r.stdout)
         version = r.stdout.split()[-1]
         self.assertIn(("Norvalume %s for Windows" % version).encode(), readme)
         self.assertIn(version, os.path.basename(harness.ZIP))
-        for name in ("norvalume.exe", "norvalume-check.exe"):
+        for name in programs:
             info = pe_resources.read(os.path.join(folder, name))
             self.assertEqual(pe_resources.problems(info, version), [], name)
 
@@ -119,10 +128,9 @@ class Package(harness.ProgramSandbox):
         shutil.copy(harness.device_library(), folder)
         self.env.update({"GFDEV_UNITS": "GFP8=1,GFMCP=1,GF166=1,GF45=1,GFMCPPRO=1",
                          "GFDEV_LOG": harness.file_arg(self.log)})
-        scenario = os.path.join(os.path.dirname(__file__), "..", "..", "examples",
-                                "demo.scenario")
-        sim = self.start(harness.exe("norvalume-sim"), "--script",
-                         harness.file_arg(os.path.abspath(scenario)))
+        # The zip's own simulator stand-in plays the zip's scenario.
+        sim = self.start(os.path.join(folder, "norvalume-sim.exe"), "--script",
+                         harness.file_arg(os.path.join(folder, "demo.scenario")))
         self.assertTrue(sim.stdout.readline().startswith("ready"))
         program, _ = self.start_program(cwd=self.dir)
 
@@ -131,6 +139,17 @@ class Package(harness.ProgramSandbox):
         self.assertTrue(harness.wait_for(
             lambda: all(line in self.log_lines() for line in expected), 30),
             self.log_lines()[-30:])
+        # The zip's watch, beside the running program, shows what it shows (once the
+        # scenario's moment of dark panels has passed).
+        frames = []
+
+        def watched():
+            r = self.run_program(os.path.join(folder, "norvalume-watch.exe"), "--once",
+                                 "--filter", "GFMCPPRO", harness.file_arg(self.ini))
+            frames.append(r.stdout)
+            return r.returncode == 0 and re.search(
+                r'GFMCPPRO\.0 +D1 +D1=X07E2 U16 D3 +250 +"250"', r.stdout)
+        self.assertTrue(harness.wait_for(watched, 30, step=0.5), frames[-1])
         self.assertEqual(self.close_window(program), 0)
         self.assertEqual(self.log_lines()[-1], "GFDev_Terminate")
         text = harness.read_text(self.ini)

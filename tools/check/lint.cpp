@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 
@@ -219,20 +220,29 @@ std::string runEnd(const std::string& section, char letter, unsigned base, bool*
     }
 }
 
+// The display keys of a model: "D0 to D4", "D0", or "" for none.
+std::string displayKeys(const DeviceType& model) {
+    if (model.displays <= 1) return model.displays == 1 ? "D0" : "";
+    return "D0 to D" + std::to_string(model.displays - 1);
+}
+
 std::string panelKeyReason(const SettingsLine& line) {
     const DeviceType* model = modelOf(line.section);
     char letter = 0;
     unsigned base = 0, next = 0;
-    const std::string general =
-        "never read: a panel section holds Needs, B, L0 to L23 and D0 to D" +
-        std::to_string(model->displays > 0 ? model->displays - 1 : 0) + " (and L0.1, ...)";
+    const std::string displays = displayKeys(*model);
+    const std::string general = "never read: a panel section holds Needs, B" +
+                                std::string(displays.empty() ? " and " : ", ") + "L0 to L23" +
+                                (displays.empty() ? "" : " and " + displays) +
+                                " (and L0.1, ...)";
     if (!splitItemKey(line.key, &letter, &base, &next)) return general;
     const std::string name = model->sectionName;
     if (letter == 'L' && base >= LIGHT_KEYS) return "never read: lights are L0 to L23";
     if (letter == 'D' && base >= static_cast<unsigned>(model->displays)) {
         if (model->displays == 0) return "never read: the " + name + " has no displays";
-        return "never read: the " + name + " has displays D0 to D" +
-               std::to_string(model->displays - 1);
+        return "never read: the " + name +
+               (model->displays == 1 ? " has one display, " : " has displays ") +
+               displayKeys(*model);
     }
     if ((letter == 'L' || letter == 'D') && next > 0) {
         bool empty = false;
@@ -363,12 +373,18 @@ void keyWarnings(const SettingsLine& line, std::vector<Warning>& out) {
         readKeyWarnings(line, a->second, out);
 }
 
-// Lines that can never own their output: an earlier line of it applies whenever they do.
-void shadowWarnings(std::vector<Warning>& out) {
+// The line each key read stands on: the first of its name in the first section of its name.
+std::map<std::string, const SettingsLine*> linesByName() {
     std::map<std::string, const SettingsLine*> byName;
     for (const SettingsLine& l : fileLines)
         if (l.kind == LineKind::KEY && l.firstLine == l.number)
             byName[nameOf(l.section, l.key)] = &l;
+    return byName;
+}
+
+// Lines that can never own their output: an earlier line of it applies whenever they do.
+void shadowWarnings(std::vector<Warning>& out) {
+    std::map<std::string, const SettingsLine*> byName = linesByName();
     for (const auto& entry : storedBy) {
         const int32_t earlier = shadowingItem(entry.first);
         if (earlier < 0 || !storedBy.count(earlier)) continue;
@@ -380,6 +396,39 @@ void shadowWarnings(std::vector<Warning>& out) {
             "never used: " + owner->key + " (line " + std::to_string(owner->number) +
                 ") applies whenever this line does, and the first line that applies owns the " +
                 (light ? "light, lit or not" : "display, shown or blank"));
+    }
+}
+
+// A display of a number that can be negative, without the sign column: the digits show
+// and the minus does not, so a descent reads as a climb. A hexadecimal display shows the
+// test pattern for a negative value instead, and a type read from the simulator is not
+// known here.
+bool minusLost(const ItemRecord& r) {
+    if (r.kind != KIND_DISPLAY ||
+        (r.flags & (FLAG_SHOW_SIGN | FLAG_HEX_DISPLAY | FLAG_TYPE_FROM_SIM)))
+        return false;
+    if (!(r.flags & FLAG_HAS_OFFSET)) {
+        float constant = 0;
+        std::memcpy(&constant, r.literal, sizeof constant);
+        return (r.flags & FLAG_HAS_NUMBER) && constant < 0;
+    }
+    switch (r.valueType) {
+        case VT_S8: case VT_S16: case VT_S32: case VT_F32: case VT_F64: return true;
+        case VT_DEFAULT: case VT_U8: case VT_U16: case VT_U32:
+            return r.multiplier < 0 || r.divisor < 0;
+        default: return false;  // texts and radio frequencies have no sign
+    }
+}
+
+void signWarnings(std::vector<Warning>& out) {
+    std::map<std::string, const SettingsLine*> byName = linesByName();
+    for (const auto& entry : storedBy) {
+        if (entry.first >= itemCount() || !minusLost(itemTable()[entry.first])) continue;
+        const SettingsLine* line = byName[entry.second];
+        if (line)
+            add(out, *line, 0, true,
+                "negative values show without their minus: add the sign column `D-` "
+                "(`D-3` for `D3`)");
     }
 }
 
@@ -408,6 +457,7 @@ std::vector<Warning> lintFinish(const uint16_t* unitCounts) {
             add(out, line, 0, false, "not a key (no \"=\"): the line is never read");
     }
     shadowWarnings(out);
+    signWarnings(out);
     std::stable_sort(out.begin(), out.end(), [](const Warning& a, const Warning& b) {
         return a.line != b.line ? a.line < b.line : a.column < b.column;
     });

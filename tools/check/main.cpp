@@ -4,6 +4,7 @@
 // per kind and, on request, every stored record.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "config/items.h"
 #include "config/line_parser.h"
@@ -14,6 +15,7 @@
 #include "platform/platform.h"
 #include "tools/check/lint.h"
 #include "tools/common/common.h"
+#include "tools/common/files.h"
 #include "tools/common/units.h"
 
 namespace {
@@ -32,17 +34,23 @@ tools::UnitCounts unitCounts = {};
 constexpr char USAGE[] =
     "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--lint | --no-lint]\n"
     "                       [--strict] [--dump] FILE\n"
+    "  FILE       the settings file; a relative name is taken from the current folder\n"
     "  --units    the panel units connected, per model (default: as many units\n"
     "             of each model as FILE has sections for)\n"
-    "  --dry-run  print what would be written back instead of writing it (and lint)\n"
+    "  --dry-run  write nothing: print what would be written instead (and lint)\n"
     "  --lint     warn about what the program skips, overrides or never reads,\n"
     "             as FILE:LINE:COLUMN: warning: [SECTION] KEY: text\n"
     "  --no-lint  no warnings, also with --dry-run\n"
     "  --strict   lint, and any warning makes the exit status 1\n"
     "  --dump     print every stored item record\n"
     "  --help, --version\n"
+    "Without --dry-run, also with --lint, --strict or --dump, the verdicts are written\n"
+    "into FILE as the program writes them: \" <<< reason\" after each rejected line, and\n"
+    "gone from a corrected one. Nothing else is changed: warnings are only printed, and\n"
+    "[GF Connections] is the program's report of the panels it sees.\n"
     "exit status: 0 every line accepted, 1 some line rejected (or, with --strict,\n"
-    "a warning), 2 could not run\n";
+    "a warning), 2 could not run (or could not write the verdicts into FILE, or its\n"
+    "report to standard output)\n";
 
 void usage() { std::fputs(USAGE, stderr); }
 
@@ -194,11 +202,9 @@ int main(int argc, char** argv) {
     }
     if (info) return EXIT_ALL_ACCEPTED;
     // A checker never creates the file it was asked to check.
-    if (platform::fileAttributes(o.file) == platform::FILE_ATTR_INVALID) {
-        std::fprintf(stderr, "norvalume-check: %s: no such file\n", o.file);
-        return EXIT_CANNOT_RUN;
-    }
-    checkPath = o.file;
+    std::string file;
+    if (!tools::existingFile("norvalume-check", o.file, &file)) return EXIT_CANNOT_RUN;
+    checkPath = file.c_str();
     const bool lint = o.strict || (o.lint < 0 ? o.dryRun : o.lint == 1);
 
     if (o.units) {
@@ -209,6 +215,7 @@ int main(int argc, char** argv) {
     tools::printUnits(unitCounts);
 
     LoadObserver observer{onRejected, o.dryRun ? onDryRunChange : nullptr, o.dryRun};
+    observer.verdictsOnly = true;
     if (lint) {
         check::lintStart(checkPath);
         check::lintAttach(observer);
@@ -237,6 +244,12 @@ int main(int argc, char** argv) {
 
     releaseItemStates();
     freeItemTable();
+    if (!o.dryRun && lastLoadWriteFailed()) {
+        std::fprintf(stderr, "norvalume-check: %s: the verdicts could not be written into it\n",
+                     checkPath);
+        return EXIT_CANNOT_RUN;
+    }
+    if (!tools::standardOutputWritten("norvalume-check")) return EXIT_CANNOT_RUN;
     if (rejectedLines || (o.strict && warnings)) return EXIT_REJECTED;
     return EXIT_ALL_ACCEPTED;
 }

@@ -1,6 +1,7 @@
 // The tools' shared helpers; see common.h.
 #include "tools/common/common.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -74,6 +75,16 @@ bool parseHexBytes(const char* text, unsigned char* out, size_t count) {
         p = end;
     }
     return true;
+}
+
+bool standardOutputWritten(const char* program) {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    const int error = errno;
+    if (flushed && !std::ferror(stdout)) return true;
+    std::fprintf(stderr, "%s: writing to standard output failed%s%s\n", program,
+                 error ? ": " : "", error ? std::strerror(error) : "");
+    return false;
 }
 
 bool answerInfoOption(const char* arg, const char* program, const char* usage) {

@@ -1,7 +1,7 @@
 // What the tools share that the program has no use for: the units list of
 // norvalume-check's --units and the virtual library's GFDEV_UNITS, reading a whole file,
-// the blank-separated hex bytes of the virtual panels' state file and call log, and the
-// answers to --help and --version.
+// the blank-separated hex bytes of the virtual panels' state file and call log, the check
+// that standard output was written, and the answers to --help and --version.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +38,11 @@ void appendHexBytes(std::string& out, const unsigned char* bytes, size_t count);
 // Reads `count` hex bytes separated by blanks, as strtoul reads each; false when one is
 // missing or above FF.
 bool parseHexBytes(const char* text, unsigned char* out, size_t count);
+
+// Flushes standard output and checks that everything written to it arrived (a full disk,
+// a reader that went away). False, after saying so on standard error as `program`, when
+// not: the tool then ends with an exit status that tells a failure.
+bool standardOutputWritten(const char* program);
 
 // --help and --version, answered alike by every tool on standard output: `usage`, or
 // "<program> <project version>". True when `arg` was one of them; the tool then ends

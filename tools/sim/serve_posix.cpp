@@ -1,6 +1,8 @@
 // norvalume-sim's Linux front end: listens on the socket that stands for the window of
-// the chosen class, answers each connection's block, and runs commands from the script
-// and standard input in one poll loop, so `wait` never stops the serving.
+// the chosen class, answers each client's blocks, and runs commands from the script and
+// standard input in one poll loop, so `wait` never stops the serving. A client keeps its
+// connection while its link is open: its block is mapped at the first exchange and kept
+// until the client goes, and each exchange is one name in, one answer out.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -21,6 +23,11 @@
 
 namespace {
 
+// Exit status when the run folder is not ours (usage: 2, cannot serve: 1).
+constexpr int EXIT_RUN_FOLDER_REFUSED = 3;
+// A block name is far shorter; more without a newline is not a client of ours.
+constexpr size_t MOST_PENDING_INPUT = 300;
+
 volatile sig_atomic_t stopRequested = 0;
 void onSignal(int) { stopRequested = 1; }
 
@@ -30,50 +37,57 @@ uint64_t nowMs() {
     return uint64_t(ts.tv_sec) * 1000 + uint64_t(ts.tv_nsec) / 1000000;
 }
 
-// Reads the block name the client sent: one line, within a second.
-bool readName(int fd, char* name, size_t size) {
-    size_t n = 0;
-    uint64_t deadline = nowMs() + 1000;
-    while (n + 1 < size) {
-        uint64_t now = nowMs();
-        if (now >= deadline) return false;
-        pollfd p = {fd, POLLIN, 0};
-        if (poll(&p, 1, int(deadline - now)) <= 0) return false;
-        char c;
-        if (recv(fd, &c, 1, 0) != 1) return false;
-        if (c == '\n') {
-            name[n] = '\0';
-            return true;
-        }
-        name[n++] = c;
-    }
-    return false;
+// One client's connection: what it sent after its last whole name, and its block.
+struct Client {
+    int fd = -1;
+    std::string input;
+    std::string blockName;
+    uint8_t* view = nullptr;
+    bool hung = false;  // a silent module left a request of it unanswered
+};
+
+void unmapBlock(Client& c) {
+    if (c.view) munmap(c.view, LINK_BLOCK_SIZE);
+    c.view = nullptr;
+    c.blockName.clear();
 }
 
-uint32_t processNamedBlock(const char* name, bool* answered) {
-    *answered = true;
-    char shmName[300];
-    if (!*name || platform::sharedMemoryName(name, shmName, sizeof shmName) != 0) {
-        simModule.exchanges++;
-        return 0;
-    }
+// The client's block by name: mapped at the link's first exchange and kept; a new name
+// (the client opened again on this connection) replaces it. Only memory of our own user
+// that is as large as a block is taken; nullptr for anything else.
+uint8_t* blockOf(Client& c, const std::string& name) {
+    if (c.view && c.blockName == name) return c.view;
+    unmapBlock(c);
+    char shmName[MOST_PENDING_INPUT + 2];
+    if (name.empty() || platform::sharedMemoryName(name.c_str(), shmName, sizeof shmName) != 0)
+        return nullptr;
     int fd = shm_open(shmName, O_RDWR, 0);
+    if (fd < 0) return nullptr;
     struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0 || st.st_size < off_t(LINK_BLOCK_SIZE)) {
-        if (fd >= 0) close(fd);
-        simModule.exchanges++;
-        return 0;
-    }
-    void* view = mmap(nullptr, LINK_BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    void* view = MAP_FAILED;
+    if (fstat(fd, &st) == 0 && st.st_uid == geteuid() && st.st_size >= off_t(LINK_BLOCK_SIZE))
+        view = mmap(nullptr, LINK_BLOCK_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
-    if (view == MAP_FAILED) {
-        simModule.exchanges++;
-        return 0;
-    }
+    if (view == MAP_FAILED) return nullptr;
+    c.view = static_cast<uint8_t*>(view);
+    c.blockName = name;
+    return c.view;
+}
+
+// One exchange: the named block carried out and the result sent, or nothing sent while
+// the module is silent. A name that maps no block is answered 0, as the module does.
+void answerExchange(Client& c, const std::string& name) {
+    uint8_t* block = blockOf(c, name);
     uint32_t result = 0;
-    *answered = serveBlock(static_cast<uint8_t*>(view), &result);
-    munmap(view, LINK_BLOCK_SIZE);
-    return result;
+    if (!block) {
+        simModule.exchanges++;
+    } else if (!serveBlock(block, &result)) {
+        c.hung = true;
+        return;
+    }
+    uint8_t out[4];
+    writeLe32(out, result);
+    send(c.fd, out, sizeof out, MSG_NOSIGNAL);
 }
 
 // The loop's state: the script's next command and its wait, standard input not yet run
@@ -87,12 +101,12 @@ struct Serving {
     bool inputOpen = true;
     uint64_t inputWaitUntil = 0;
     bool quit = false;
-    std::vector<int> hung;
+    std::vector<Client> clients;
 };
 
-// Binds and listens on the window's socket; -1 after saying why not.
+// Binds and listens on the window's socket, which only our own user may connect to; -1
+// after saying why not.
 int openListener(const SimOptions& options, sockaddr_un& addr) {
-    platform::makeRunFolder();
     std::memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
     if (platform::runFolderPath(options.windowClass.c_str(), addr.sun_path,
@@ -100,10 +114,17 @@ int openListener(const SimOptions& options, sockaddr_un& addr) {
         std::fprintf(stderr, "norvalume-sim: run folder path too long\n");
         return -1;
     }
+    // A socket left by a module that died is ours to replace; any other file of that
+    // name is left alone, and then the bind says so.
+    struct stat st;
+    if (lstat(addr.sun_path, &st) == 0 && S_ISSOCK(st.st_mode) && st.st_uid == geteuid())
+        unlink(addr.sun_path);
     int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    unlink(addr.sun_path);  // a socket left by a module that died
-    if (listener < 0 || bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listener, 16) != 0) {
+    const mode_t oldMask = umask(0177);  // the socket: read and write for us alone
+    bool bound = listener >= 0 && bind(listener, reinterpret_cast<sockaddr*>(&addr),
+                                       sizeof addr) == 0;
+    umask(oldMask);
+    if (!bound || listen(listener, 16) != 0) {
         std::fprintf(stderr, "norvalume-sim: cannot listen on %s: %s\n", addr.sun_path,
                      std::strerror(errno));
         if (listener >= 0) close(listener);
@@ -169,24 +190,39 @@ int pollTimeout(const Serving& st, const SimOptions& options) {
     return timeout;
 }
 
-// One client: its message name in, the result word out (or no answer while silent).
-void serveConnection(int listener, Serving& st) {
-    int conn = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    char name[300];
-    if (conn >= 0 && readName(conn, name, sizeof name)) {
-        bool answered = true;
-        uint32_t result = processNamedBlock(name, &answered);
-        if (answered) {
-            uint8_t out[4];
-            writeLe32(out, result);
-            send(conn, out, 4, MSG_NOSIGNAL);
-            close(conn);
-        } else {
-            st.hung.push_back(conn);
-        }
-    } else if (conn >= 0) {
-        close(conn);  // a window lookup, or a client that said nothing
+// A new client, if it runs as our own user: nobody else's blocks are served.
+void acceptClient(int listener, Serving& st) {
+    int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) return;
+    if (!platform::socketPeerIsUs(fd)) {
+        close(fd);
+        return;
     }
+    Client c;
+    c.fd = fd;
+    st.clients.push_back(c);
+}
+
+// Takes what the client sent, in one call, and answers each whole name in it. False when
+// the client has gone, or sent more than any name without a newline: it is let go.
+bool serveClient(Client& c) {
+    char buf[512];
+    ssize_t n = recv(c.fd, buf, sizeof buf, MSG_DONTWAIT);
+    if (n < 0) return errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK;
+    if (n == 0) return false;
+    c.input.append(buf, size_t(n));
+    for (size_t end; !c.hung && (end = c.input.find('\n')) != std::string::npos;) {
+        const std::string name = c.input.substr(0, end);
+        c.input.erase(0, end + 1);
+        answerExchange(c, name);
+    }
+    return c.input.size() <= MOST_PENDING_INPUT;
+}
+
+void dropClient(Client& c) {
+    unmapBlock(c);
+    close(c.fd);
+    c.fd = -1;
 }
 
 void readInput(Serving& st) {
@@ -200,59 +236,71 @@ void readInput(Serving& st) {
     }
 }
 
-// Forgets the unanswered connections whose client has gone.
-void dropClosedHung(const std::vector<pollfd>& fds, size_t firstHung, Serving& st) {
-    for (size_t i = firstHung; i < fds.size(); i++) {
-        if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-        char c;
-        if (recv(fds[i].fd, &c, 1, MSG_DONTWAIT) > 0) continue;
-        close(fds[i].fd);
-        for (size_t k = 0; k < st.hung.size(); k++)
-            if (st.hung[k] == fds[i].fd) st.hung.erase(st.hung.begin() + long(k));
+// Serves the clients that poll found ready (from `first` on in `fds`), and lets go of
+// those that left; while the module is silent no answer goes out, and once it speaks
+// again the clients it left waiting are let go, so they come back on a new connection.
+void serveClients(const std::vector<pollfd>& fds, size_t first, Serving& st) {
+    for (size_t i = 0; i < st.clients.size(); i++) {
+        Client& c = st.clients[i];
+        const bool ready = first + i < fds.size() &&
+                           (fds[first + i].revents & (POLLIN | POLLHUP | POLLERR));
+        const bool keep = (!ready || serveClient(c)) &&
+                          !(c.hung && simModule.fault != sim::FAULT_SILENT);
+        if (!keep) dropClient(c);
     }
+    size_t kept = 0;
+    for (Client& c : st.clients)
+        if (c.fd >= 0) st.clients[kept++] = c;
+    st.clients.resize(kept);
+}
+
+void catchStopSignals() {
+    struct sigaction sa;
+    std::memset(&sa, 0, sizeof sa);
+    sa.sa_handler = onSignal;
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace
 
 int serveSim(const SimOptions& options) {
+    char why[512];
+    if (!platform::prepareRunFolder(why, sizeof why)) {
+        std::fprintf(stderr, "norvalume-sim: %s\n", why);
+        return EXIT_RUN_FOLDER_REFUSED;
+    }
     // Blocks of clients that were killed would otherwise stay until the machine restarts.
     platform::removeOrphanedSharedMemory();
     sockaddr_un addr;
     int listener = openListener(options, addr);
     if (listener < 0) return 1;
-    struct sigaction sa;
-    std::memset(&sa, 0, sizeof sa);
-    sa.sa_handler = onSignal;
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    catchStopSignals();
 
     std::printf("ready %s\n", options.windowClass.c_str());
     std::fflush(stdout);
 
     Serving st;
+    std::vector<pollfd> fds;
     while (!st.quit && !stopRequested) {
         runDueCommands(st, options);
         if (st.quit) break;
-        if (simModule.fault != sim::FAULT_SILENT) {
-            for (int fd : st.hung) close(fd);
-            st.hung.clear();
-        }
+        serveClients(fds, fds.size(), st);  // lets go of those a silent spell left waiting
 
-        std::vector<pollfd> fds;
+        fds.clear();
         fds.push_back({listener, POLLIN, 0});
         if (st.inputOpen) fds.push_back({0, POLLIN, 0});
-        size_t firstHung = fds.size();
-        for (int fd : st.hung) fds.push_back({fd, POLLIN, 0});
+        const size_t firstClient = fds.size();
+        for (const Client& c : st.clients) fds.push_back({c.fd, POLLIN, 0});
         if (poll(fds.data(), fds.size(), pollTimeout(st, options)) < 0) {
             if (errno == EINTR) continue;
             break;
         }
-        if (fds[0].revents & POLLIN) serveConnection(listener, st);
         if (st.inputOpen && (fds[1].revents & (POLLIN | POLLHUP))) readInput(st);
-        dropClosedHung(fds, firstHung, st);
+        serveClients(fds, firstClient, st);
+        if (fds[0].revents & POLLIN) acceptClient(listener, st);
     }
-    for (int fd : st.hung) close(fd);
+    for (Client& c : st.clients) dropClient(c);
     close(listener);
     unlink(addr.sun_path);
     return 0;

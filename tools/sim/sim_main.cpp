@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "tools/common/common.h"
+#include "tools/common/files.h"
 #include "tools/sim/sim_app.h"
 
 sim::SimModule simModule;
@@ -31,8 +32,14 @@ std::string usageText() {
            "            the module's network client on a second PC; the default)\n"
            "  --loop    play the script again from the top at its end; standard input\n"
            "            runs beside it\n"
-           "  --speed   play the script's waits FACTOR times as fast (0.5: half speed)\n";
+           "  --speed   play the script's waits FACTOR times as fast (0.5: half speed)\n"
+           "exit status: 0 quit or stopped, 1 cannot read the script or serve, 2 bad\n"
+           "  command line, 3 the run folder is not this user's alone (Linux; the message\n"
+           "  names the folder and what is wrong)\n";
 }
+
+// --help adds the command language; a usage error gets the options alone.
+std::string helpText() { return usageText() + sim::COMMAND_HELP; }
 
 int usage() {
     std::fputs(usageText().c_str(), stderr);
@@ -92,7 +99,7 @@ int main(int argc, char** argv) {
     const char* script = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* arg = argv[i];
-        if (tools::answerInfoOption(arg, "norvalume-sim", usageText().c_str())) return 0;
+        if (tools::answerInfoOption(arg, "norvalume-sim", helpText().c_str())) return 0;
         if (std::strcmp(arg, "--loop") == 0) {
             options.loop = true;
             continue;
@@ -118,10 +125,12 @@ int main(int argc, char** argv) {
     if (!script && (options.loop || options.speed != 1.0)) return usage();
     sim::resetModule(&simModule, uint32_t(interfaceWord), uint16_t(simVersion));
     if (script) {
-        std::ifstream in(script, std::ios::binary);
+        std::string path;
+        if (!tools::existingFile("norvalume-sim", script, &path)) return 2;
+        std::ifstream in(path, std::ios::binary);
         if (!in) {
-            std::fprintf(stderr, "norvalume-sim: cannot read %s\n", script);
-            return 1;
+            std::fprintf(stderr, "norvalume-sim: cannot read %s\n", path.c_str());
+            return 2;
         }
         std::string line;
         while (std::getline(in, line)) {

@@ -327,6 +327,40 @@ void describeStop(const BlockStop& stop, char* out, size_t size) {
                   known ? " runs past the block's end" : "");
 }
 
+const char COMMAND_HELP[] =
+    "\n"
+    "Commands, one a line: the script's, then those typed on standard input.\n"
+    "  set OFFSET TYPE VALUE  put VALUE at OFFSET (hexadecimal, 0x optional) as TYPE:\n"
+    "                         u8 s8 u16 s16 u32 s32: a whole number, decimal or 0x-hex\n"
+    "                         f32 f64: a decimal number\n"
+    "                         str: the rest of the line, then a zero byte\n"
+    "                         hex: bytes as pairs of hex digits, 0A1B2C\n"
+    "  wait MS                run the next line MS milliseconds later\n"
+    "  dump OFFSET LENGTH     print LENGTH bytes from OFFSET, 16 to a line\n"
+    "  fault NAME [N]         answer wrongly until `fault none`:\n"
+    "                         silent: never answer; result [N]: answer N (default 0)\n"
+    "                         instead of 1; type, size or destination [N]: spoil the\n"
+    "                         type, the size or (reads only) the destination of\n"
+    "                         record N of each reply (from 0); handshake: the version\n"
+    "                         words at 3304 read as zero; old [WORD]: 3304 reads WORD\n"
+    "                         (default 0x34640000, version 3.464: too old)\n"
+    "  quit                   end norvalume-sim\n"
+    "  # text                 a comment; blank lines are skipped too\n"
+    "Besides the offsets of its settings file the program reads: 3102 battery and 3103\n"
+    "avionics (u8, Needs B and A), 2834 the bus volts (f64, Needs V), 0B6A failure (u8,\n"
+    "Needs E), 3380 the message line (str, A\"...\" matches) and 330C (u8; bit 3 blanks\n"
+    "every panel).\n"
+    "A script:\n"
+    "  # power on: battery, avionics, 28 V, no failure\n"
+    "  set 3102 u8 1\n"
+    "  set 3103 u8 1\n"
+    "  set 2834 f64 28.0\n"
+    "  set 0B6A u8 0\n"
+    "  set 034E u16 0x2345\n"
+    "  set 3380 str ** STALL **\n"
+    "  wait 1500\n"
+    "  set 0BEC u32 16383\n";
+
 bool faultFromName(const char* name, Fault* fault) {
     static const struct {
         const char* name;

@@ -84,6 +84,11 @@ CommandResult runCommand(SimModule* m, const char* line, PrintLine print);
 // One line on the walk's stop (no newline), e.g. for standard error; "" when it did not.
 void describeStop(const BlockStop& stop, char* out, size_t size);
 
+// The command language as `norvalume-sim --help` explains it, with the offsets the
+// program reads besides a settings file's own and an example script whose every command
+// line runs as written.
+extern const char COMMAND_HELP[];
+
 // Maps a fault name of the command language ("silent", "none", ...) to its code.
 bool faultFromName(const char* name, Fault* fault);
 

@@ -3,10 +3,12 @@
 // named in GFDEV_UNITS, logs each call to GFDEV_LOG, mirrors every unit's state into
 // GFDEV_STATE for the panel viewer, and simulates plugging through GFDEV_PLUG.
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -70,13 +72,34 @@ void parseUnits(const char* text, int* out) {
     }
 }
 
+// A file the library could not write is said once on standard error (a library has no
+// exit status of its own), naming the file and the reason.
+void reportWriteFailure(bool* reported, const char* what, const std::string& path, int error) {
+    if (*reported) return;
+    *reported = true;
+    std::fprintf(stderr, "virtual GoFlight library: writing the %s %s failed: %s\n", what,
+                 path.c_str(), error ? std::strerror(error) : "unknown error");
+}
+
+// One line at the end of the call log. A line that does not get in whole is taken out
+// again, so a reader never meets half a call.
 void logLine(const std::string& line) {
+    static bool reported = false;
     const char* path = std::getenv("GFDEV_LOG");
     if (!path || !*path) return;
-    if (FILE* f = std::fopen(path, "ab")) {
-        std::fprintf(f, "%s\n", line.c_str());
-        std::fclose(f);
-    }
+    errno = 0;
+    FILE* f = std::fopen(path, "ab");
+    if (!f) return reportWriteFailure(&reported, "call log", path, errno);
+    std::fseek(f, 0, SEEK_END);
+    const long before = std::ftell(f);
+    const bool written = std::fprintf(f, "%s\n", line.c_str()) >= 0 && std::fflush(f) == 0;
+    int error = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (written && closed) return;
+    if (written) error = errno;
+    std::error_code ignored;
+    if (before >= 0) std::filesystem::resize_file(path, uintmax_t(before), ignored);
+    reportWriteFailure(&reported, "call log", path, error);
 }
 
 // Rewrites the snapshot; a temporary file and a rename keep the viewer from reading
@@ -84,9 +107,11 @@ void logLine(const std::string& line) {
 void writeState() {
     const char* path = std::getenv("GFDEV_STATE");
     if (!path || !*path) return;
+    static bool reported = false;
     std::string tmp = std::string(path) + ".tmp";
+    errno = 0;
     FILE* f = std::fopen(tmp.c_str(), "wb");
-    if (!f) return;
+    if (!f) return reportWriteFailure(&reported, "state file", tmp, errno);
     for (int32_t code = 1; code <= DEVICE_TYPE_COUNT; ++code) {
         const DeviceType& model = *findDeviceType(code);
         int n = counts[code] < MAX_UNITS ? counts[code] : MAX_UNITS;
@@ -115,7 +140,16 @@ void writeState() {
             std::fprintf(f, "end\n");
         }
     }
-    std::fclose(f);
+    // A snapshot that did not get out whole never replaces the last one that did.
+    errno = 0;
+    const bool written = std::fflush(f) == 0 && !std::ferror(f);
+    int error = errno;
+    const bool closed = std::fclose(f) == 0;
+    if (!closed || !written) {
+        if (written) error = errno;
+        std::remove(tmp.c_str());
+        return reportWriteFailure(&reported, "state file", tmp, error);
+    }
 #ifdef _WIN32
     std::remove(path);  // rename does not replace on Windows
 #endif

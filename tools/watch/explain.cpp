@@ -121,11 +121,11 @@ std::string notApplyingReason(int32_t i) {
     return closed;
 }
 
-std::string valueText(int32_t i) {
+namespace {
+
+// The value of record `i` as the evaluation traced in `t`.
+std::string tracedValue(int32_t i, const ItemTrace& t) {
     const ItemRecord& item = itemTable()[i];
-    const ItemTrace& t = session.traces[static_cast<size_t>(i)];
-    if (!lineApplied(i)) return "-";
-    if (t.end.stop == TRACE_FLASH_DARK) return "(dark phase of its flash)";
     if (item.flags & FLAG_TEXT_MATCH)
         return "text " + quoted(reinterpret_cast<const char*>(item.literal), 8) +
                (t.value.value != 0 ? " found" : " not found");
@@ -143,6 +143,23 @@ std::string valueText(int32_t i) {
     return value;
 }
 
+}  // namespace
+
+bool flashShows(int32_t i) {
+    const ItemRecord& item = itemTable()[i];
+    return session.traces[static_cast<size_t>(i)].flashing &&
+           (item.kind == KIND_DISPLAY || floatOf(itemState(i).last) != 0);
+}
+
+std::string valueText(int32_t i) {
+    const ItemTrace& t = session.traces[static_cast<size_t>(i)];
+    if (!lineApplied(i)) return "-";
+    if (t.end.stop != TRACE_FLASH_DARK) return tracedValue(i, t);
+    if (flashShows(i)) return "(dark phase of its flash)";
+    const ItemTrace& looked = session.looked[static_cast<size_t>(i)];
+    return looked.scan ? tracedValue(i, looked) : "-";
+}
+
 std::string shownText(int32_t first) {
     const ItemRecord& item = itemTable()[first];
     if (item.kind == KIND_CONDITION) return floatOf(itemState(first).last) != 0 ? "true" : "false";
@@ -150,8 +167,7 @@ std::string shownText(int32_t first) {
     if (item.kind == KIND_BRIGHTNESS)
         return unit.brightnessSent ? "level " + std::to_string(unit.brightness) : "-";
     const int32_t line = applyingLine(first);
-    const bool flashing = line >= 0 && session.traces[static_cast<size_t>(line)].flashing &&
-                          (item.kind == KIND_DISPLAY || floatOf(itemState(line).last) != 0);
+    const bool flashing = line >= 0 && flashShows(line);
     std::string shown;
     if (item.kind == KIND_LIGHT) {
         shown = (unit.lit >> (item.index % 32)) & 1 ? "lit" : "off";

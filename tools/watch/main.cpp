@@ -10,12 +10,18 @@
 #include "config/items.h"
 #include "eval/eval.h"
 #include "tools/common/common.h"
+#include "tools/common/files.h"
 #include "tools/watch/recording.h"
 #include "tools/watch/watch.h"
 
 namespace {
 
-enum ExitStatus : int { EXIT_DONE = 0, EXIT_NO_SIMULATOR = 1, EXIT_CANNOT_RUN = 2 };
+enum ExitStatus : int {
+    EXIT_DONE = 0,
+    EXIT_NO_SIMULATOR = 1,
+    EXIT_CANNOT_RUN = 2,
+    EXIT_WRITE_FAILED = 3,
+};
 
 // Timing, in milliseconds: the program's own default ScanInterval, how often a link that
 // is down is tried again, how long --once waits for the simulator, a step of the pause.
@@ -41,8 +47,11 @@ constexpr char USAGE[] =
     "  --seconds   stop after N seconds\n"
     "  --interval  milliseconds between scans (default 220)\n"
     "  --help, --version\n"
-    "SETTINGS is only read, never written. Ctrl-C stops.\n"
-    "exit status: 0 done, 1 no simulator answered (--once), 2 could not run\n";
+    "SETTINGS is only read, never written; a relative SETTINGS or FILE is taken from\n"
+    "the current folder. Ctrl-C stops.\n"
+    "exit status: 0 done, 1 no simulator answered (--once), 2 could not run, 3 a write\n"
+    "  failed (the recording, or the frames on standard output): the message says which\n"
+    "  and where; a recording keeps the whole lines written before it\n";
 
 struct Options {
     const char* units = nullptr;
@@ -163,15 +172,15 @@ std::string frame(const Options& o) {
 }
 
 // A frame goes out when it differs from the last: on a terminal drawn again in place,
-// into a file or a pipe after the one before.
-void show(const std::string& text, bool terminal, std::string& last) {
-    if (text == last) return;
+// into a file or a pipe after the one before. False when it could not be written.
+bool show(const std::string& text, bool terminal, std::string& last) {
+    if (text == last) return true;
     if (terminal)
         std::printf("\x1b[H\x1b[2J%s(Ctrl-C stops)\n", text.c_str());
     else
         std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
     last = text;
+    return tools::standardOutputWritten("norvalume-watch");
 }
 
 void pauseUntil(uint32_t start, uint32_t interval) {
@@ -183,11 +192,19 @@ void pauseUntil(uint32_t start, uint32_t interval) {
     }
 }
 
+// The recording's end: false, after saying what failed and where, when it failed.
+bool recordingWritten(watch::Recording& recording) {
+    if (!recording.file && !recording.failed) return true;  // none was asked for
+    if (watch::finishRecording(recording, platform::tickCount())) return true;
+    std::fprintf(stderr, "norvalume-watch: %s\n", recording.failure.c_str());
+    return false;
+}
+
 int watchLoop(const Options& o, bool terminal) {
     watch::Recording recording;
     if (o.record && !watch::startRecording(recording, o.record, watch::session.path, today())) {
-        std::fprintf(stderr, "norvalume-watch: cannot write %s\n", o.record);
-        return EXIT_CANNOT_RUN;
+        std::fprintf(stderr, "norvalume-watch: %s\n", recording.failure.c_str());
+        return EXIT_WRITE_FAILED;
     }
     const uint32_t started = platform::tickCount();
     int readScans = 0;
@@ -197,22 +214,30 @@ int watchLoop(const Options& o, bool terminal) {
         const uint32_t at = platform::tickCount();
         if (watch::scanOnce(at, LINK_RETRY_MS)) ++readScans;
         if (recording.file) recordScan(recording, at);
+        if (recording.failed) break;
         if (o.once && readScans >= ONCE_SCANS) {
             std::fputs(frame(o).c_str(), stdout);
+            if (!tools::standardOutputWritten("norvalume-watch")) status = EXIT_WRITE_FAILED;
             break;
         }
         if (o.once && at - started >= ONCE_WAIT_MS) {
-            std::fprintf(stderr, "norvalume-watch: no simulator answered\n");
+            std::fprintf(stderr,
+                         "norvalume-watch: no simulator answered within %u seconds: start the "
+                         "simulator with its interface module (or norvalume-sim, to try "
+                         "without it), then run this again\n",
+                         static_cast<unsigned>(ONCE_WAIT_MS / 1000));
             status = EXIT_NO_SIMULATOR;
             break;
         }
-        if (!o.once && !o.quiet) show(frame(o), terminal, last);
+        if (!o.once && !o.quiet && !show(frame(o), terminal, last)) {
+            status = EXIT_WRITE_FAILED;
+            break;
+        }
         if (platform::stopRequested() || (o.seconds && at - started >= o.seconds * 1000u)) break;
         watch::reloadIfSaved();
         pauseUntil(at, o.interval);
     }
-    watch::finishRecording(recording, platform::tickCount());
-    return status;
+    return recordingWritten(recording) ? status : EXIT_WRITE_FAILED;
 }
 
 }  // namespace
@@ -227,7 +252,11 @@ int main(int argc, char** argv) {
         file = argv[i];
     }
     if (!file || (o.why && !o.filter.empty())) return usage();
-    watch::session.path = file;
+    std::string record;
+    if (!tools::existingFile("norvalume-watch", file, &watch::session.path) ||
+        (o.record && !tools::fullPathOf("norvalume-watch", o.record, &record)))
+        return EXIT_CANNOT_RUN;
+    if (o.record) o.record = record.c_str();
     if (o.units) {
         watch::session.unitsGiven = true;
         if (!tools::parseUnitsList("norvalume-watch", o.units, watch::session.units))
@@ -235,14 +264,14 @@ int main(int argc, char** argv) {
     }
     const bool terminal = platform::startConsole();
     if (!watch::loadSettings()) {
-        std::fprintf(stderr, "norvalume-watch: %s: no such file\n", file);
+        std::fprintf(stderr, "norvalume-watch: %s: no such file\n", watch::session.path.c_str());
         return EXIT_CANNOT_RUN;
     }
     bool found = false;
     if (o.why) watch::whyFrame(o.whySection, o.whyKey, &found);
     if (o.why && !found) {
         std::fprintf(stderr, "norvalume-watch: [%s] %s: no such line is read from %s\n",
-                     o.whySection.c_str(), o.whyKey.c_str(), file);
+                     o.whySection.c_str(), o.whyKey.c_str(), watch::session.path.c_str());
         watch::stopWatching();
         return EXIT_CANNOT_RUN;
     }

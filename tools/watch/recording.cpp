@@ -2,8 +2,10 @@
 #include "tools/watch/recording.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "config/items.h"
@@ -95,6 +97,49 @@ bool holds(const sim::SimModule* module, uint32_t offset, const std::vector<uint
     return now == bytes;
 }
 
+// Gives up the recording after a failed open, write, flush or close (`errorNumber` from
+// it): a file still open is closed and cut back to its whole lines, and the failure says
+// what failed and where.
+void fail(Recording& r, const char* what, int errorNumber) {
+    char where[160];
+    std::snprintf(where, sizeof where, "%s failed at line %llu (byte %llu): %s", what,
+                  static_cast<unsigned long long>(r.keptLines + 1),
+                  static_cast<unsigned long long>(r.keptBytes + 1),
+                  errorNumber ? std::strerror(errorNumber) : "unknown error");
+    if (r.file) {
+        std::fclose(r.file);  // may still write part of what it holds: cut after it
+        r.file = nullptr;
+        std::error_code ignored;  // a device such as /dev/full has no size to cut
+        std::filesystem::resize_file(r.path, r.keptBytes, ignored);
+    }
+    char kept[96];
+    std::snprintf(kept, sizeof kept, "; it keeps the first %llu lines (%llu bytes)",
+                  static_cast<unsigned long long>(r.keptLines),
+                  static_cast<unsigned long long>(r.keptBytes));
+    r.failed = true;
+    r.failure = "recording " + r.path + ": " + where + kept;
+    r.block.clear();
+}
+
+// Writes the block's lines and flushes them, as one piece that ends on a whole line.
+void writeBlock(Recording& r) {
+    if (!r.file || r.block.empty()) return;
+    errno = 0;
+    if (std::fwrite(r.block.data(), 1, r.block.size(), r.file) != r.block.size())
+        return fail(r, "writing", errno);
+    if (std::fflush(r.file) != 0) return fail(r, "flushing", errno);
+    r.keptBytes += r.block.size();
+    r.keptLines += uint64_t(std::count(r.block.begin(), r.block.end(), '\n'));
+    r.block.clear();
+}
+
+void addLine(Recording& r, const std::string& line) {
+    r.block += line;
+    r.block += '\n';
+}
+
+std::string waitLine(uint32_t ms) { return "wait " + std::to_string(ms); }
+
 }  // namespace
 
 ValueForm formFor(uint32_t size, int valueType) {
@@ -129,18 +174,22 @@ std::string setLine(sim::SimModule* module, uint32_t offset, const std::vector<u
 
 bool startRecording(Recording& r, const char* path, const std::string& settings,
                     const std::string& date) {
+    r.path = path;
+    errno = 0;
     r.file = std::fopen(path, "wb");
-    if (!r.file) return false;
+    if (!r.file) {
+        fail(r, "opening", errno);
+        return false;
+    }
     static sim::SimModule replay;
     sim::resetModule(&replay);
     r.replay = &replay;
-    std::fprintf(r.file,
-                 "# norvalume-watch recording: the values %s reads, as norvalume-sim commands\n"
-                 "# recorded %s\n"
-                 "# replay: norvalume-sim --script FILE [--loop] [--speed FACTOR]\n",
-                 settings.c_str(), date.c_str());
-    std::fflush(r.file);
-    return true;
+    addLine(r, "# norvalume-watch recording: the values " + settings +
+                   " reads, as norvalume-sim commands");
+    addLine(r, "# recorded " + date);
+    addLine(r, "# replay: norvalume-sim --script FILE [--loop] [--speed FACTOR]");
+    writeBlock(r);
+    return !r.failed;
 }
 
 // The first block sets every value, zeros too, so that a replay starts from the whole
@@ -153,24 +202,29 @@ void recordScan(Recording& r, const std::vector<RecordedRead>& reads, uint32_t n
     for (const RecordedRead& read : reads) {
         const bool again = !setNow.insert({read.offset, read.bytes->size()}).second;
         if (first ? again : holds(r.replay, read.offset, *read.bytes)) continue;
-        if (!any && !first && now != r.lastBlockMs)
-            std::fprintf(r.file, "wait %u\n", unsigned(now - r.lastBlockMs));
+        if (!any && !first && now != r.lastBlockMs) addLine(r, waitLine(now - r.lastBlockMs));
         any = true;
-        const std::string line = setLine(r.replay, read.offset, *read.bytes, read.form);
-        std::fprintf(r.file, "%s\n", line.c_str());
+        addLine(r, setLine(r.replay, read.offset, *read.bytes, read.form));
     }
     if (!any) return;
     r.anyBlock = true;
     r.lastBlockMs = now;
-    std::fflush(r.file);
+    writeBlock(r);
 }
 
-void finishRecording(Recording& r, uint32_t now) {
-    if (!r.file) return;
-    if (r.anyBlock && now != r.lastBlockMs)
-        std::fprintf(r.file, "wait %u\n", unsigned(now - r.lastBlockMs));
-    std::fclose(r.file);
+bool finishRecording(Recording& r, uint32_t now) {
+    if (!r.file) return !r.failed;
+    if (r.anyBlock && now != r.lastBlockMs) addLine(r, waitLine(now - r.lastBlockMs));
+    writeBlock(r);
+    if (!r.file) return false;
+    errno = 0;
+    FILE* file = r.file;
     r.file = nullptr;
+    if (std::fclose(file) != 0) {
+        fail(r, "closing", errno);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace watch

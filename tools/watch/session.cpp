@@ -76,6 +76,7 @@ bool loadSettings() {
     loadConfigurationOnce(LoadInputs{path, session.units, false, false}, &observer);
     session.lines.resize(static_cast<size_t>(itemCount()));
     session.traces.assign(static_cast<size_t>(itemCount()), ItemTrace{});
+    session.looked.assign(static_cast<size_t>(itemCount()), ItemTrace{});
     session.trace = EvalTrace{session.traces.data(), itemCount(), session.trace.scan};
     setEvalTrace(&session.trace);
     // As after the program's own loads: the state and plan of the new table, and what no
@@ -125,6 +126,10 @@ bool scanOnce(uint32_t now, uint32_t retryMs) {
     session.reads.clear();
     ++session.trace.scan;
     scanTick();
+    for (size_t i = 0; i < session.traces.size(); ++i) {
+        const ItemTrace& t = session.traces[i];
+        if (t.scan == session.trace.scan && t.end.stop != TRACE_FLASH_DARK) session.looked[i] = t;
+    }
     session.scanRead = !session.reads.empty();
     // A file without a line the units read has nothing to ask for.
     return session.scanRead || (linkStatus().connected && itemCount() <= 0);

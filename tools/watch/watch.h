@@ -69,6 +69,7 @@ struct Session {
     uint32_t loads;                   // loads so far
 
     std::vector<ItemTrace> traces;  // one per record, filled by the evaluation
+    std::vector<ItemTrace> looked;  // per record, the last trace that looked at its value
     EvalTrace trace;
     std::map<std::pair<int32_t, uint8_t>, UnitShown> shown;  // by (model code, unit)
     std::vector<Read> reads;                                 // of the last scan
@@ -109,8 +110,12 @@ bool evaluatedNow(int32_t i);
 bool lineApplied(int32_t i);
 // Why record `i` did not apply, in a few words.
 std::string notApplyingReason(int32_t i);
-// The value of record `i` as its line reads it, and what it stands for.
+// The value of record `i` as its line reads it, and what it stands for. In the dark phase
+// of a flash that shows (a lit light, a display) that phase; for a light that is off, whose
+// flash shows nothing, the value as it was last looked at.
 std::string valueText(int32_t i);
+// Whether the flash of record `i` shows on its output: a light flashes only while it is on.
+bool flashShows(int32_t i);
 // What the output of record `i` shows now.
 std::string shownText(int32_t i);
 // The line of record `i` as written: "L0.1=X0BEC U32 >0 Ffast ; nose".

@@ -16,6 +16,7 @@ std::string lint(const std::string& settings) {
     static const std::string path = fake::tempFilePath("lint.ini");
     uint16_t units[DEVICE_TYPE_COUNT + 1] = {};
     units[DEV_GF45] = units[DEV_GFP8] = units[DEV_GF166] = units[DEV_GFMCP] = 1;
+    units[DEV_GFATC] = 1;
     fake::writeFile(path, settings);
     check::lintStart(path.c_str());
     LoadObserver observer{nullptr, nullptr, true};
@@ -90,7 +91,7 @@ const Case LINES[] = {
      "never applies\n"
      "s.ini:3:14: warning: [Conditions] 1: `M1FFFFFFFF` is over 32 bits and reads as FFFFFFFF\n"},
     // Options the kind of line has no use for.
-    {"[GFMCP.0]\nB=X10 Ffast\nL0=>5\nD0=X10 F64 M0F\nD1=5 *2\nD2=X10 I20 U8 St5off\n",
+    {"[GFMCP.0]\nB=X10 Ffast\nL0=>5\nD0=X10 F64 M0F D-\nD1=5 *2\nD2=X10 I20 U8 St5off\n",
      "s.ini:2:7: warning: [GFMCP.0] B: `Ffast` does nothing: a brightness does not flash\n"
      "s.ini:3:4: warning: [GFMCP.0] L0: `>5` compares nothing without an offset: the number "
      "alone decides\n"
@@ -116,6 +117,17 @@ const Case LINES[] = {
      "E or V count\n"
      "s.ini:2:22: warning: [GFP8.0] Needs: `;` starts no comment here: every word after it "
      "counts\n"},
+    // A number that can be negative, shown without the sign column.
+    {"[GFMCP.0]\nD0=X07F2 S16 D3\nD1=X10 F64\nD2=X10 U16 /-2\nD3=-5\nD4=X10 S8 DX\n",
+     "s.ini:2: warning: [GFMCP.0] D0: negative values show without their minus: add the sign "
+     "column `D-` (`D-3` for `D3`)\n"
+     "s.ini:3: warning: [GFMCP.0] D1: negative values show without their minus: add the sign "
+     "column `D-` (`D-3` for `D3`)\n"
+     "s.ini:4: warning: [GFMCP.0] D2: negative values show without their minus: add the sign "
+     "column `D-` (`D-3` for `D3`)\n"
+     "s.ini:5: warning: [GFMCP.0] D3: negative values show without their minus: add the sign "
+     "column `D-` (`D-3` for `D3`)\n"},
+    {"[GFMCP.0]\nD0=X10 S32 D-\nD1=X10 I20\nD2=X10 U32 *2 /3\nD3=5\nD4=X10 F32 D-52\n", ""},
     // The first line of an output that always applies.
     {"[Conditions]\n0=X07BC U32 =1\n[GFMCP.0]\nL5=X0800 U32 C0\nL5.1=X0804 U32 C0 Fslow\n"
      "D0=X10\nD0.1=X20 C0\n",
@@ -135,6 +147,13 @@ const Case LINES[] = {
      "s.ini:5: warning: [Conditions] 255: never read: conditions are numbered 0 to 254\n"
      "s.ini:6: warning: [Conditions] A: never read: the keys of [Conditions] are the numbers 0 "
      "to 254\n"},
+    {"[GFP8.0]\nX=1\nD0=1\n[GFATC.0]\nD1=1\nY=1\n",
+     "s.ini:2: warning: [GFP8.0] X: never read: a panel section holds Needs, B and L0 to L23 "
+     "(and L0.1, ...)\n"
+     "s.ini:3: warning: [GFP8.0] D0: never read: the GFP8 has no displays\n"
+     "s.ini:5: warning: [GFATC.0] D1: never read: the GFATC has one display, D0\n"
+     "s.ini:6: warning: [GFATC.0] Y: never read: a panel section holds Needs, B, L0 to L23 "
+     "and D0 (and L0.1, ...)\n"},
     {"[GF166.0]\nD2=X10\nL24=1\nL0=1\nL0.2=1\nL1=1\nL1.1=\nL1.2=1\nL1=X1\nnot a key\n",
      "s.ini:2: warning: [GF166.0] D2: never read: the GF166 has displays D0 to D1\n"
      "s.ini:3: warning: [GF166.0] L24: never read: lights are L0 to L23\n"

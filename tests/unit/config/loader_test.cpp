@@ -439,15 +439,23 @@ TEST_F(Loader, BusyScanPostponesTheLoadAndAForcedRequestIsCarried) {
     EXPECT_EQ(itemCount(), 2);
 }
 
-TEST_F(Loader, MissingFileKeepsTheTableUnlessForcedThenTheReportCreatesIt) {
+TEST_F(Loader, MissingFileKeepsTheTableWithOneBeepUnlessForcedThenTheReportCreatesIt) {
     write("[Conditions]\n0=X0100\n");
     loadConfiguration(LOAD_FORCED);
     ASSERT_EQ(itemCount(), 1);
+    fake::beeps.clear();
+    // Gone for a moment, as while an editor replaces it: no beep.
     std::remove(path.c_str());
-
     loadConfiguration(LOAD_IF_CHANGED);
+    write("[Conditions]\n0=X0100\n");
+    loadConfiguration(LOAD_IF_CHANGED);
+    EXPECT_TRUE(fake::beeps.empty());
+
+    std::remove(path.c_str());
+    for (int tick = 0; tick < 3; ++tick) loadConfiguration(LOAD_IF_CHANGED);
     EXPECT_EQ(itemCount(), 1);
     EXPECT_EQ(fake::readFile(path), "");
+    EXPECT_EQ(fake::beeps, std::vector<uint32_t>{platform::BEEP_EXCLAMATION});
 
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount(), 0);
@@ -541,6 +549,30 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
     EXPECT_EQ(itemTable()[2].offset, 0x300);
     EXPECT_EQ(fake::readFile(path), text);
     EXPECT_TRUE(fake::archiveSet(path));
+}
+
+std::string changes;
+void noteChange(const char* section, const char* key, const char* value) {
+    changes += std::string("[") + section + "] " + key + "=" + (value ? value : "(deleted)") + "\n";
+}
+
+TEST_F(Loader, VerdictsOnlyLeaveTheReportAndTheSaveMarkAlone) {
+    // A report of panels the caller never saw, and a stale count it must not correct.
+    const std::string report = "[GF Connections]\nGFDev=DLL not found\nGFMCP=2\n";
+    deviceCounts[DEV_GFP8] = 1;
+    for (bool dryRun : {true, false}) {
+        write(report + "[GFP8.0]\nL0=X01 D7\nL1=1\n");
+        changes.clear();
+        LoadObserver observer{nullptr, noteChange, dryRun};
+        observer.verdictsOnly = true;
+        EXPECT_FALSE(loadConfigurationOnce(inputs(), &observer));
+        EXPECT_EQ(changes, "[GFP8.0] L0=X01 D7 <<< Bad Display format\n") << dryRun;
+        EXPECT_EQ(fake::readFile(path),
+                  report + "[GFP8.0]\nL0=X01 D7" + (dryRun ? "" : " <<< Bad Display format") +
+                      "\nL1=1\n");
+        // The program, which reloads on this mark, still sees the user's save.
+        EXPECT_TRUE(fake::archiveSet(path)) << dryRun;
+    }
 }
 
 TEST_F(Loader, UnitsBeyondWhatAUnitNumberHoldsAreNotAliasedToUnitZero) {

@@ -150,7 +150,7 @@ void onPlugged() { ++pluggedCalls; }
 
 TEST_F(Binding, CallbackAnswersAtOnceAndHandsRecountAndReloadToTheLoop) {
     fake::resetLoop();
-    static const platform::WindowHandlers handlers = {nullptr, nullptr};
+    static const platform::WindowHandlers handlers = {nullptr, nullptr, nullptr};
     ASSERT_TRUE(platform::registerMainClass("NORVALUME", &handlers));
     pluggedCalls = 0;
     ASSERT_TRUE(bindDeviceLibrary(onPlugged));

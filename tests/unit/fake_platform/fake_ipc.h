@@ -51,6 +51,8 @@ struct IpcFailures {
     // Non-zero: the module answers this instead of 1, without touching the block.
     // (Same as setFault(sim::FAULT_RESULT, n) but independent of the module's fault.)
     uint32_t answer;
+    // Non-null: prepareIpc refuses with this message, as a run folder of another user is.
+    const char* prepareRefused;
 };
 extern IpcFailures ipcFail;
 

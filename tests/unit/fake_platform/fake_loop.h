@@ -55,6 +55,13 @@ extern int loopRuns;
 
 // What stopRequested answers: a close asked for while the loop thread is busy.
 extern bool stopPending;
+// Called by stopRequested before it answers, as a wait that looks at the message queue
+// may run a message sent to the window meanwhile. Null = none.
+extern void (*stopAskedHook)();
+
+// The end of the user's session as Windows delivers it: the onSessionEnd handler, then
+// the window closes.
+void endSession();
 
 // Every switch, record and timer back to the start; no window, no class.
 void resetLoop();

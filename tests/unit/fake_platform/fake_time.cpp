@@ -2,6 +2,7 @@
 #include "fake_time.h"
 
 #include <cstring>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -11,6 +12,11 @@ uint32_t totalSleptMs = 0;
 std::vector<uint32_t> beeps;
 char programPathText[300] = "C:\\norvalume\\norvalume.exe";
 
+platform::SettingsClaim claimAnswer = platform::CLAIM_TAKEN;
+std::string claimedPath;
+bool claimHeld = false;
+int consoleAttaches = 0;
+
 void advance(uint32_t ms) { nowMs += ms; }
 
 void resetTime() {
@@ -18,6 +24,10 @@ void resetTime() {
     totalSleptMs = 0;
     beeps.clear();
     std::strcpy(programPathText, "C:\\norvalume\\norvalume.exe");
+    claimAnswer = platform::CLAIM_TAKEN;
+    claimedPath.clear();
+    claimHeld = false;
+    consoleAttaches = 0;
 }
 }  // namespace fake
 
@@ -40,6 +50,16 @@ uint32_t programPath(char* buf, uint32_t size) {
 }
 
 void* programInstance() { return reinterpret_cast<void*>(0x400000); }
+
+void attachParentConsole() { ++fake::consoleAttaches; }
+
+SettingsClaim claimSettingsFile(const char* path) {
+    fake::claimedPath = path ? path : "";
+    fake::claimHeld = fake::claimAnswer == CLAIM_TAKEN;
+    return fake::claimAnswer;
+}
+
+void releaseSettingsFile() { fake::claimHeld = false; }
 
 void beep(uint32_t kind) { fake::beeps.push_back(kind); }
 

@@ -1,6 +1,7 @@
 // Fake platform, IPC: windows, atoms and shared memory live in small tables here, and a
 // send hands the named block to the in-process module. Each mapping is its own heap
 // buffer of exactly the requested size, so AddressSanitizer sees any access past it.
+#include <cstdio>
 #include <cstring>
 
 #include "fake_ipc.h"
@@ -151,6 +152,12 @@ uint32_t getU32(uint32_t offset) {
 namespace platform {
 
 using namespace fake;
+
+bool prepareIpc(char* why, uint32_t size) {
+    const char* refused = ipcFail.prepareRefused;
+    if (size > 0) std::snprintf(why, size, "%s", refused ? refused : "");
+    return !refused;
+}
 
 WindowRef findWindowByClass(const char* className) {
     ipcWindowLookups++;

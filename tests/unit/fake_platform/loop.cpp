@@ -41,9 +41,16 @@ size_t drainPosted() {
 }
 
 bool stopPending = false;
+void (*stopAskedHook)() = nullptr;
+
+void endSession() {
+    if (handlers && handlers->onSessionEnd) handlers->onSessionEnd();
+    closeWindow();
+}
 
 void resetLoop() {
     stopPending = false;
+    stopAskedHook = nullptr;
     registerClassFails = false;
     createWindowFails = false;
     postFails = false;
@@ -124,7 +131,10 @@ int runMainLoop() {
     return fake::loopExitCode;
 }
 
-bool stopRequested() { return fake::stopPending; }
+bool stopRequested() {
+    if (fake::stopAskedHook) fake::stopAskedHook();
+    return fake::stopPending;
+}
 
 bool startConsole() { return false; }
 

@@ -153,6 +153,40 @@ TEST_F(SimCoreTest, WaitQuitAndCommentsAreReportedToTheCaller) {
         EXPECT_EQ(sim::scaledWaitMs(w.ms, w.speed), w.scaled) << w.ms << " at " << w.speed;
 }
 
+// --help's example script runs as written, and the help names every type and fault.
+TEST_F(SimCoreTest, TheHelpsExampleRunsAndItNamesEveryTypeAndFault) {
+    const std::string help = sim::COMMAND_HELP;
+    const size_t example = help.find("A script:\n");
+    ASSERT_NE(example, std::string::npos);
+    size_t lines = 0;
+    for (size_t at = help.find('\n', example) + 1; at < help.size(); lines++) {
+        const size_t end = help.find('\n', at);
+        const std::string line = help.substr(at + 2, end - at - 2);
+        ASSERT_EQ(help.compare(at, 2, "  "), 0) << line;
+        sim::CommandResult r = sim::runCommand(&m, line.c_str(), nullptr);
+        EXPECT_NE(r.kind, sim::COMMAND_ERROR) << line << ": " << r.message;
+        at = end + 1;
+    }
+    EXPECT_GE(lines, 5u);
+    double volts;
+    std::memcpy(&volts, &m.space[0x2834], sizeof volts);
+    EXPECT_EQ(volts, 28.0);
+    EXPECT_EQ(bytesAt(0x3102, 2), "0101");
+    EXPECT_STREQ(reinterpret_cast<const char*>(&m.space[0x3380]), "** STALL **");
+
+    for (const char* type : {"u8", "s8", "u16", "s16", "u32", "s32", "f32", "f64", "str", "hex"}) {
+        const std::string line = std::string("set 10 ") + type + " 01";
+        EXPECT_EQ(sim::runCommand(&m, line.c_str(), nullptr).kind, sim::COMMAND_DONE) << type;
+        EXPECT_NE(help.find(std::string(" ") + type), std::string::npos) << type;
+    }
+    for (const char* name : {"none", "silent", "result", "type", "size", "destination",
+                             "handshake", "old"}) {
+        sim::Fault fault;
+        EXPECT_TRUE(sim::faultFromName(name, &fault)) << name;
+        EXPECT_NE(help.find(name), std::string::npos) << name;
+    }
+}
+
 TEST_F(SimCoreTest, ClientVersionWriteKeepsTheSignatureWordIntact) {
     BlockWriter w;
     writeLe16(&w.block[w.add(LINK_RECORD_WRITE, 0x330A, 2)], 1004);

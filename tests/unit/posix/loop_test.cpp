@@ -1,5 +1,6 @@
 // The Linux event loop: timer order and re-arming within one pass, clamped periods,
-// work posted from another thread, SIGTERM as a close, titles on stdout, idle cost.
+// work posted from another thread, the ending signals as a close (and SIGPIPE as
+// nothing), titles on stdout, idle cost.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <time.h>
@@ -28,7 +29,7 @@ void onTimer(uint32_t id) {
     fired.push_back(Fired{id, platform::tickCount()});
     if (timerScript) timerScript(id);
 }
-const platform::WindowHandlers handlers{onCreate, onTimer};
+const platform::WindowHandlers handlers{onCreate, onTimer, nullptr};
 
 class Loop : public ::testing::Test {
 protected:
@@ -178,19 +179,33 @@ TEST_F(Loop, WorkPostedFromAnotherThreadRunsOnTheLoopThread) {
     EXPECT_TRUE(fired.empty()) << "closed by the safety net, not by the posted work";
 }
 
-TEST_F(Loop, SigtermClosesTheWindowAndTheLoopReturnsZero) {
-    create();
-    platform::setTimer(1, 20);
-    timerScript = [](uint32_t id) {
-        if (id == 1) {
-            platform::killTimer(1);
-            raise(SIGTERM);
-        }
-        closeOnSafetyNet(id);
-    };
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(ids(), (std::vector<uint32_t>{1}));
-    EXPECT_FALSE(platform::postToLoop(nullptr));
+int stopSignal = SIGTERM;
+
+// Every signal that asks a program to end closes the window in order: a terminal that
+// closes sends SIGHUP, Ctrl-\\ SIGQUIT. A reader of stdout that went away (SIGPIPE) ends
+// nothing: the timers keep firing until the signal that does.
+TEST_F(Loop, EndingSignalsCloseTheWindowAndBrokenPipesChangeNothing) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+        SCOPED_TRACE(sig);
+        fired.clear();
+        create();
+        platform::setTimer(1, 20);
+        platform::setTimer(2, 40);
+        stopSignal = sig;
+        timerScript = [](uint32_t id) {
+            if (id == 1) raise(SIGPIPE);
+            if (id == 2) {
+                platform::killTimer(1);
+                platform::killTimer(2);
+                raise(stopSignal);
+            }
+            closeOnSafetyNet(id);
+        };
+        EXPECT_EQ(run(), 0);
+        ASSERT_GE(fired.size(), 2u);
+        EXPECT_EQ(fired.back().id, 2u);
+        EXPECT_FALSE(platform::postToLoop(nullptr));
+    }
 }
 
 TEST_F(Loop, IdleLoopSleepsInsteadOfPolling) {

@@ -3,6 +3,7 @@
 // with the whole program running on the fake platform.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "link/link.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
+#include "version.h"
 
 namespace {
 
@@ -53,31 +55,47 @@ TEST(IniPath, LongestProgramPathStaysInsideTheBuffer) {
     EXPECT_EQ(out[INI_PATH_SIZE], '#');
 }
 
-TEST(CommandLine, IdentifySwitchInEitherFormAndItsSeconds) {
+TEST(CommandLine, SwitchesInEitherFormAnythingElseIsNotUnderstood) {
     struct Case {
         std::vector<const char*> args;
         StartMode mode;
         uint32_t seconds;
+        const char* argument;  // the one not understood
     } cases[] = {
-        {{}, START_NORMAL, 10},
-        {{"--identify"}, START_IDENTIFY, 10},
-        {{"/IDENTIFY=3"}, START_IDENTIFY, 3},
-        {{"other", "--Identify=3600", "more"}, START_IDENTIFY, 3600},
-        {{"--identify=0"}, START_BAD_SWITCH, 0},
-        {{"/identify=3601"}, START_BAD_SWITCH, 0},
-        {{"/identify=99999999999"}, START_BAD_SWITCH, 0},
-        {{"/identify="}, START_BAD_SWITCH, 0},
-        {{"--identify=5s"}, START_BAD_SWITCH, 0},
-        {{"-identify", "--identity", "/identifyx", "identify"}, START_NORMAL, 10},
+        {{}, START_NORMAL, 10, nullptr},
+        {{"--identify"}, START_IDENTIFY, 10, nullptr},
+        {{"/IDENTIFY=3"}, START_IDENTIFY, 3, nullptr},
+        {{"--identify=5", "--Identify=3600"}, START_IDENTIFY, 3600, nullptr},
+        {{"--identify=0"}, START_BAD_SWITCH, 0, "--identify=0"},
+        {{"/identify=3601"}, START_BAD_SWITCH, 0, "/identify=3601"},
+        {{"/identify=99999999999"}, START_BAD_SWITCH, 0, "/identify=99999999999"},
+        {{"/identify="}, START_BAD_SWITCH, 0, "/identify="},
+        {{"--identify=5s"}, START_BAD_SWITCH, 0, "--identify=5s"},
+        {{"--help"}, START_HELP, 0, nullptr},
+        {{"/?"}, START_HELP, 0, nullptr},
+        {{"--identify", "/HELP", "--bogus"}, START_HELP, 0, nullptr},
+        {{"--Version"}, START_VERSION, 0, nullptr},
+        {{"--identfy=3"}, START_UNKNOWN, 0, "--identfy=3"},
+        {{"--bogus", "--help"}, START_UNKNOWN, 0, "--bogus"},
+        {{"-identify"}, START_UNKNOWN, 0, "-identify"},
+        {{"identify"}, START_UNKNOWN, 0, "identify"},
+        {{"--identity"}, START_UNKNOWN, 0, "--identity"},
+        {{"/identifyx"}, START_UNKNOWN, 0, "/identifyx"},
+        {{"--helpme"}, START_UNKNOWN, 0, "--helpme"},
+        {{"-?"}, START_UNKNOWN, 0, "-?"},
+        {{""}, START_UNKNOWN, 0, ""},
     };
     for (const Case& c : cases) {
         std::vector<const char*> argv{"norvalume.exe"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const std::string name = c.args.empty() ? "(none)" : c.args[0];
         StartRequest r = readCommandLine(static_cast<int>(argv.size()), argv.data());
-        EXPECT_EQ(r.mode, c.mode) << (c.args.empty() ? "" : c.args[0]);
+        EXPECT_EQ(r.mode, c.mode) << name;
         if (c.mode == START_IDENTIFY) {
-            EXPECT_EQ(r.seconds, c.seconds);
+            EXPECT_EQ(r.seconds, c.seconds) << name;
         }
+        EXPECT_STREQ(r.argument ? r.argument : "(null)", c.argument ? c.argument : "(null)")
+            << name;
     }
 }
 
@@ -167,6 +185,7 @@ TEST_F(Program, ConfigKeysParsedFromTheSettingsFile) {
 TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
     struct Case {
         const char* name;
+        bool ipcRefused;
         bool classFails;
         bool noLibrary;
         bool windowFails;
@@ -177,13 +196,15 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
         int libraryFrees;
         const char* report;  // GFDev afterwards; the earlier start's report when untouched
     } cases[] = {
-        {"class refused", true, false, false, 0, 1, platform::BEEP_EXCLAMATION, 0, 0,
+        {"run folder refused", true, false, false, false, 0, 6, platform::BEEP_ASTERISK, 0, 0,
          "DLL found"},
-        {"library missing", false, true, false, 0, 2, platform::BEEP_ASTERISK, 0, 0,
+        {"class refused", false, true, false, false, 0, 1, platform::BEEP_EXCLAMATION, 0, 0,
+         "DLL found"},
+        {"library missing", false, false, true, false, 0, 2, platform::BEEP_ASTERISK, 0, 0,
          "DLL not found"},
-        {"library refuses init", false, false, false, 1, 2, platform::BEEP_ASTERISK, 0, 1,
-         "initialisation failed"},
-        {"window refused", false, false, true, 0, 3, platform::BEEP_ASTERISK, 1, 1,
+        {"library refuses init", false, false, false, false, 1, 2, platform::BEEP_ASTERISK, 0,
+         1, "initialisation failed"},
+        {"window refused", false, false, false, true, 0, 3, platform::BEEP_ASTERISK, 1, 1,
          "DLL found"},
     };
     for (const Case& c : cases) {
@@ -192,6 +213,7 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
         fake::writeFile(ini, "[GF Connections]\r\nGFDev=DLL found\r\nGFMCP=1\r\n"
                              "Ombrex=incorrect version, needs >= 3.465\r\n"
                              "[GFMCP.0]\r\nD0=1\r\n");
+        fake::ipcFail.prepareRefused = c.ipcRefused ? "run folder /tmp/x refused: mode" : nullptr;
         fake::registerClassFails = c.classFails;
         fake::createWindowFails = c.windowFails;
         if (c.noLibrary) fake::removeFakeLibrary();
@@ -201,8 +223,11 @@ TEST_F(Program, FailedStartsEndWithTheirCodeAndBeep) {
         EXPECT_EQ(fake::createCalls, c.windowsCreated) << c.name;
         EXPECT_EQ(fake::loopRuns, 0) << c.name;
         EXPECT_EQ(fake::dlFreeCount, c.libraryFrees) << c.name;
-        if (c.classFails) {
-            EXPECT_TRUE(fake::dlLoadAttempts.empty()) << "bound before the class";
+        if (c.classFails || c.ipcRefused) {
+            EXPECT_TRUE(fake::dlLoadAttempts.empty()) << "bound before the checks";
+        }
+        if (c.ipcRefused) {
+            EXPECT_TRUE(fake::registeredClass.empty()) << "started before the run folder";
         }
         EXPECT_EQ(report("GFDev"), c.report) << c.name;
         bool bindingFailed = c.code == EXIT_NO_DEVICE_LIBRARY;
@@ -315,6 +340,144 @@ TEST_F(Program, IdentifyLightsEveryUnitForItsTimeThenGoesDarkAlsoWhenStopped) {
         EXPECT_LT(dark, log.find("GFDev_Terminate")) << log;
     }
     EXPECT_EQ(fake::profileReads, 0);  // no settings file involved
+}
+
+// A light lit from the simulator by the creation handlers and one scan; at a session's
+// end Windows ends the process as soon as the handler returns, so what is put away must
+// be put away by then.
+struct AtSessionEnd {
+    std::string log;  // the device library's calls from the end's start to its return
+    uint32_t views;
+    int32_t items;
+};
+AtSessionEnd atSessionEnd;
+
+void lightTheLampThenEndTheSession(bool whileWaiting) {
+    fake::fireTimer(SCAN_TIMER_ID);
+    ASSERT_EQ(fake::fakeIndicators(DEV_GF166, 0), 1u);
+    fake::clearDlLog();
+    if (!whileWaiting) {
+        fake::endSession();
+    } else {
+        // The message comes in while the scan waits on a simulator that stopped answering.
+        fake::ipcFail.sendTimesOut = true;
+        fake::stopAskedHook = [] {
+            fake::stopAskedHook = nullptr;
+            fake::endSession();
+            fake::stopPending = true;  // what the ending session makes of the wait
+            atSessionEnd = AtSessionEnd{fake::dlLogText(), fake::ipcViewsLive, itemCount()};
+        };
+        fake::fireTimer(SCAN_TIMER_ID);
+        return;
+    }
+    atSessionEnd = AtSessionEnd{fake::dlLogText(), fake::ipcViewsLive, itemCount()};
+}
+
+TEST_F(Program, SessionEndLeavesEveryOutputDarkBeforeItReturnsAlsoDuringAScan) {
+    for (bool whileWaiting : {false, true}) {
+        SCOPED_TRACE(whileWaiting ? "while a scan waits" : "between handlers");
+        SetUp();
+        fake::installModule("FS98MAIN");
+        fake::setFakeUnits(DEV_GF166, 1);
+        fake::setU8(0x0104, 1);
+        fake::writeFile(ini, "[GF166.0]\r\nL0=X0104 U8 =1\r\n");
+        fake::loopHook = whileWaiting ? [] { lightTheLampThenEndTheSession(true); }
+                                      : [] { lightTheLampThenEndTheSession(false); };
+        atSessionEnd = AtSessionEnd{"", 99, -1};
+        EXPECT_EQ(runNorvalume(), 0);
+        const std::string& log = atSessionEnd.log;
+        const size_t dark = log.find("GF166_SetIndicators 0 0x0");
+        EXPECT_NE(dark, std::string::npos) << log;
+        EXPECT_LT(dark, log.find("GFDev_Terminate")) << log;
+        EXPECT_EQ(fake::dlFreeCount, 1);
+        // Between handlers everything goes at once; inside the scan the link and the table
+        // it still walks stay until the scan and the loop are over.
+        EXPECT_EQ(atSessionEnd.views, whileWaiting ? 1u : 0u);
+        EXPECT_EQ(atSessionEnd.items == 0, !whileWaiting);
+        EXPECT_EQ(fake::ipcViewsLive, 0u);
+        EXPECT_EQ(itemCount(), 0);
+    }
+}
+
+TEST_F(Program, HelpVersionAndWhatIsNotUnderstoodStartNothing) {
+    struct Case {
+        std::vector<const char*> args;
+        int code;
+        std::string out;  // standard output holds it ("" for nothing there)
+        std::string err;  // standard error holds it
+        bool beeps;
+    } cases[] = {
+        {{"--help"}, 0, "usage: norvalume [--identify[=SECONDS]]", "", false},
+        {{"/?"}, 0, "norvalume.ini", "", false},
+        {{"--version"}, 0, std::string("norvalume ") + NORVALUME_VERSION + "\n", "", false},
+        {{"--identfy=3"}, EXIT_BAD_COMMAND_LINE, "", "not understood: --identfy=3\nusage:",
+         true},
+        {{"--identify=0"}, EXIT_BAD_COMMAND_LINE, "", "1 to 3600\nusage:", true},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        std::remove(ini.c_str());
+        std::vector<const char*> argv{"norvalume.exe"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(runFromCommandLine(static_cast<int>(argv.size()), argv.data()), c.code);
+        const std::string out = testing::internal::GetCapturedStdout();
+        const std::string err = testing::internal::GetCapturedStderr();
+        SCOPED_TRACE(c.args[0]);
+        EXPECT_EQ(out.empty(), c.out.empty()) << out;
+        EXPECT_NE(out.find(c.out), std::string::npos) << out;
+        EXPECT_NE(err.find(c.err), std::string::npos) << err;
+        EXPECT_EQ(fake::beeps.size(), c.beeps ? 1u : 0u);
+        EXPECT_EQ(fake::consoleAttaches, 1);
+        // Nothing started: no library, no window class, no claim, no settings file.
+        EXPECT_TRUE(fake::dlLoadAttempts.empty());
+        EXPECT_TRUE(fake::registeredClass.empty());
+        EXPECT_TRUE(fake::claimedPath.empty());
+        EXPECT_EQ(fake::profileReads + fake::profileWrites, 0);
+        std::FILE* created = std::fopen(ini.c_str(), "rb");
+        EXPECT_EQ(created, nullptr);
+        if (created) std::fclose(created);
+    }
+}
+
+TEST_F(Program, ASecondCopyAndIdentifyEndBeforeTouchingThePanelsOrTheFile) {
+    const std::string text = "[GF Connections]\r\nGFDev=DLL found\r\n[GFMCP.0]\r\nD0=1\r\n";
+    for (bool identify : {false, true}) {
+        SetUp();
+        fake::writeFile(ini, text);
+        fake::profileWrites = 0;
+        fake::claimAnswer = platform::CLAIM_HELD;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(identify ? runIdentify(3) : runNorvalume(), EXIT_ALREADY_RUNNING);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(fake::claimedPath, ini);
+        EXPECT_NE(err.find("Norvalume already runs for " + ini), std::string::npos) << err;
+        EXPECT_EQ(err.find("close Norvalume first") != std::string::npos, identify) << err;
+        EXPECT_EQ(fake::beeps, std::vector<uint32_t>{platform::BEEP_EXCLAMATION});
+        EXPECT_EQ(fake::consoleAttaches, 1);
+        EXPECT_TRUE(fake::dlLoadAttempts.empty());
+        EXPECT_EQ(fake::createCalls, 0);
+        EXPECT_EQ(fake::profileWrites, 0);
+        EXPECT_EQ(fake::readFile(ini), text);
+    }
+
+    // A system that cannot tell starts as it always did; the claim goes with the end.
+    for (platform::SettingsClaim claim : {platform::CLAIM_UNAVAILABLE, platform::CLAIM_TAKEN}) {
+        SetUp();
+        fake::claimAnswer = claim;
+        fake::loopHook = [] {
+            EXPECT_EQ(fake::claimHeld, fake::claimAnswer == platform::CLAIM_TAKEN);
+            fake::closeWindow();
+        };
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(runNorvalume(), 0);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.find("cannot tell") != std::string::npos,
+                  claim == platform::CLAIM_UNAVAILABLE) << err;
+        EXPECT_EQ(fake::loopRuns, 1);
+        EXPECT_FALSE(fake::claimHeld);
+    }
 }
 
 TEST_F(Program, ExitCodeIsWhatTheLoopEndedWith) {

@@ -1,7 +1,12 @@
 // The watch's recordings: each set line gives back exactly the bytes read, in the form
-// the settings file reads them where it can; blocks, waits and the full first block.
+// the settings file reads them where it can; blocks, waits and the full first block; a
+// disk that fills up ends the recording on a whole line, with the place it failed.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -100,6 +105,67 @@ TEST(Recording, FirstBlockSetsEverythingLaterOnesTheChangesAfterTheirWait) {
               "set 0BEC u32 16383\n"
               "wait 560\n");
     std::remove(path.c_str());
+}
+
+// The same flight, every scan changing a value: into `path`, until the recording fails.
+void recordFlight(watch::Recording& r, const std::string& path, int scans) {
+    ASSERT_TRUE(watch::startRecording(r, path.c_str(), "demo.ini", "2024-05-01 10:00:00"));
+    for (int n = 0; n < scans && !r.failed; ++n) {
+        std::vector<uint8_t> altitude = {uint8_t(n), uint8_t(n >> 8), 0, 0};
+        watch::recordScan(r, {{0x0570, &altitude, ValueForm::U32}}, 1000 + 220 * n);
+    }
+}
+
+// A disk that fills up mid-flight, played by a limit on the file's size: the recording
+// stops at the first write that fails, says what failed and where, and keeps exactly the
+// whole lines that reached the file before it.
+TEST(Recording, AFullDiskEndsTheRecordingOnAWholeLineAndSaysWhere) {
+    const std::string whole = ::testing::TempDir() + "recording_whole.script";
+    const std::string cut = ::testing::TempDir() + "recording_cut.script";
+    watch::Recording unlimited;
+    recordFlight(unlimited, whole, 40);
+    ASSERT_TRUE(watch::finishRecording(unlimited, 20000));
+    const std::string all = tools::readFile(whole.c_str());
+
+    void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 300;  // the header and a few blocks; one ends in the middle of a line
+    watch::Recording r;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    recordFlight(r, cut, 40);
+    const bool finished = watch::finishRecording(r, 20000);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(finished);
+    EXPECT_TRUE(r.failed);
+    const std::string kept = tools::readFile(cut.c_str());
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(kept.back(), '\n');
+    EXPECT_EQ(kept.size(), r.keptBytes);
+    EXPECT_EQ(uint64_t(std::count(kept.begin(), kept.end(), '\n')), r.keptLines);
+    EXPECT_EQ(all.compare(0, kept.size(), kept), 0) << "not the flight's first lines";
+    EXPECT_LT(kept.size(), 300u);
+    const std::string line = std::to_string(r.keptLines + 1);
+    EXPECT_NE(r.failure.find("recording " + cut + ": "), std::string::npos) << r.failure;
+    EXPECT_NE(r.failure.find(" failed at line " + line), std::string::npos) << r.failure;
+    EXPECT_NE(r.failure.find(std::strerror(EFBIG)), std::string::npos) << r.failure;
+    EXPECT_NE(r.failure.find("keeps the first " + std::to_string(r.keptLines) + " lines"),
+              std::string::npos)
+        << r.failure;
+    std::remove(whole.c_str());
+    std::remove(cut.c_str());
+}
+
+TEST(Recording, AFileThatCannotBeOpenedSaysSo) {
+    const std::string path = ::testing::TempDir() + "no/such/folder/flight.script";
+    watch::Recording r;
+    EXPECT_FALSE(watch::startRecording(r, path.c_str(), "demo.ini", "today"));
+    EXPECT_NE(r.failure.find("recording " + path + ": opening failed"), std::string::npos)
+        << r.failure;
+    EXPECT_FALSE(watch::finishRecording(r, 0));
 }
 
 }  // namespace
