@@ -10,8 +10,11 @@
 // (R items read directly, F of them holding the new value after that one read) and exits,
 // so that valgrind can count; otherwise Google Benchmark times one scan and, as the floor
 // any exchange pays, one copy of the whole block.
-// Without --ini it scans the demo cockpit (examples/demo.ini) with a few values moving,
-// as bench/check-scan-cost budgets it.
+// Without --ini it scans the demo cockpit (examples/demo.ini) with a few values moving
+// (none with --still), as bench/check-scan-cost budgets it. --move FROM-TO (hex offsets)
+// adds 1 to every 16-bit value in that range before each scan. With --calls N it runs N
+// scans and prints every call the panel library received, each scan's after a line
+// "tick", for scripts/bench to count the device writes.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -60,10 +63,15 @@ struct Options {
     const char* units = nullptr;
     const char* sim = nullptr;
     long scans = -1;  // -1: run as a benchmark
+    long calls = -1;  // scans whose library calls are printed; -1: none
+    bool still = false;
+    uint32_t moveFrom = 0, moveTo = 0;  // 16-bit values moved by each scan
 };
 
-// Whether the demo cockpit's few values move between scans.
+// Whether the demo cockpit's few values move between scans, and which range of 16-bit
+// values every scan moves.
 bool moving = false;
+uint32_t moveFrom = 0, moveTo = 0;
 
 bool readWhole(const char* path, std::string* text) {
     std::ifstream in(path, std::ios::binary);
@@ -158,6 +166,8 @@ void oneScan(uint32_t n) {
         fake::setU16(0x07E2, static_cast<uint16_t>(n % 400));
         fake::setU32(0x07D4, (n % 1000) * 65536u);
     }
+    for (uint32_t at = moveFrom; at + 1 < moveTo; at += 2)
+        fake::setU16(at, static_cast<uint16_t>(fake::getU16(at) + 1));
     scanTick();
 }
 
@@ -212,6 +222,18 @@ std::pair<int32_t, int32_t> freshnessOfOneRead() {
     return {fresh, read};
 }
 
+// N scans from the load on, each followed by the calls the panel library received.
+void printCalls(long scans) {
+    fake::dlLogEnabled = true;
+    fake::clearDlLog();
+    for (long i = 0; i < scans; ++i) {
+        oneScan(static_cast<uint32_t>(i));
+        std::printf("tick\n");
+        for (const std::string& line : fake::dlLog) std::printf("%s\n", line.c_str());
+        fake::clearDlLog();
+    }
+}
+
 // Takes this program's options out of argv and leaves the rest for Google Benchmark.
 bool parseOptions(int* argc, char** argv, Options* o) {
     int kept = 1;
@@ -222,14 +244,26 @@ bool parseOptions(int* argc, char** argv, Options* o) {
                              : std::strcmp(arg, "--units") == 0 ? &o->units
                              : std::strcmp(arg, "--sim") == 0   ? &o->sim
                                                                  : nullptr;
-        if (field || std::strcmp(arg, "--scans") == 0) {
+        if (std::strcmp(arg, "--still") == 0) {
+            o->still = true;
+            continue;
+        }
+        long* count = std::strcmp(arg, "--scans") == 0   ? &o->scans
+                      : std::strcmp(arg, "--calls") == 0 ? &o->calls
+                                                          : nullptr;
+        if (field || count || std::strcmp(arg, "--move") == 0) {
             if (!value) return false;
+            char* end = nullptr;
             if (field) {
                 *field = value;
+            } else if (count) {
+                *count = std::strtol(value, &end, 10);
+                if (*end || *count < 0) return false;
             } else {
-                char* end = nullptr;
-                o->scans = std::strtol(value, &end, 10);
-                if (*end || o->scans < 0) return false;
+                o->moveFrom = static_cast<uint32_t>(std::strtoul(value, &end, 16));
+                if (*end != '-') return false;
+                o->moveTo = static_cast<uint32_t>(std::strtoul(end + 1, &end, 16));
+                if (*end || o->moveTo > 0x10000 || o->moveTo < o->moveFrom) return false;
             }
             ++i;
             continue;
@@ -246,11 +280,18 @@ int main(int argc, char** argv) {
     Options o;
     if (!parseOptions(&argc, argv, &o)) {
         std::fprintf(stderr,
-                     "usage: scan_bench [--ini FILE --units LIST --sim SCRIPT] [--scans N]\n");
+                     "usage: scan_bench [--ini FILE --units LIST --sim SCRIPT] [--still]\n"
+                     "                  [--move FROM-TO] [--scans N | --calls N]\n");
         return 2;
     }
-    moving = o.ini == nullptr;
+    moving = o.ini == nullptr && !o.still;
+    moveFrom = o.moveFrom;
+    moveTo = o.moveTo;
     if (!setUp(o)) return 2;
+    if (o.calls >= 0) {
+        printCalls(o.calls);
+        return 0;
+    }
     if (o.scans >= 0) {
         for (long i = 0; i < o.scans; ++i) oneScan(static_cast<uint32_t>(i));
         const int32_t exchanges = lastScanExchanges();

@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const LoadObserver readOnly{nullptr, nullptr, true};
-    loadConfigurationOnce(LoadInputs{ini, deviceCounts, false, false, false}, &readOnly);
+    loadConfigurationOnce(LoadInputs{ini, deviceCounts(), false, false, false}, &readOnly);
     adoptItemTable();
     for (int attempt = 0; attempt < 50 && !linkStatus().connected; ++attempt) {
         linkSupervisionTick();

@@ -4,13 +4,8 @@
 #include <atomic>
 #include <cstring>
 
-#include "devices/devices.h"
+#include "devices/state.h"
 #include "platform/platform.h"
-
-DeviceLibrary deviceLibrary = {};
-uint16_t deviceCounts[DEVICE_COUNT_SLOTS] = {};
-bool connectCallbackRefused = false;
-LibraryFailure libraryFailure = LIBRARY_BOUND;
 
 namespace {
 
@@ -20,55 +15,25 @@ const char APP_PATHS_KEY[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\GFConfig.exe";
 constexpr uint32_t REGISTRY_PATH_BYTES = 260;
 
-// Every optional entry point, looked up by name into its typed reference in one loop.
+// Every entry point of the list, looked up by name into its typed reference.
 struct EntryPoint {
     const char* name;
-    void (*store)(void* address);
+    void (*store)(DeviceLibrary& library, void* address);
 };
-#define ENTRY(NAME)                                                              \
-    {                                                                            \
-        #NAME, [](void* address) {                                               \
-            deviceLibrary.NAME = reinterpret_cast<decltype(deviceLibrary.NAME)>(address); \
-        }                                                                        \
-    }
-const EntryPoint optionalEntryPoints[] = {
-    ENTRY(GFDev_RegisterConnectCallback), ENTRY(GFDev_UnregisterConnectCallback),
-    ENTRY(GF45_GetNumDevices), ENTRY(GFP8_GetNumDevices), ENTRY(GFT8_GetNumDevices),
-    ENTRY(GFLGT_GetNumDevices), ENTRY(GF166_GetNumDevices), ENTRY(GFMCP_GetNumDevices),
-    ENTRY(GFRP48_GetNumDevices), ENTRY(GF46_GetNumDevices), ENTRY(GFATC_GetNumDevices),
-    ENTRY(GFMCPPro_GetNumDevices),
-    ENTRY(GF45_SetBrightness), ENTRY(GFP8_SetBrightness), ENTRY(GFT8_SetBrightness),
-    ENTRY(GFLGT_SetBrightness), ENTRY(GF166_SetBrightness), ENTRY(GFMCP_SetBrightness),
-    ENTRY(GFRP48_SetBrightness), ENTRY(GF46_SetBrightness), ENTRY(GFATC_SetBrightness),
-    ENTRY(GFMCPPro_SetBrightness),
-    ENTRY(GFP8_GetIndicators), ENTRY(GFT8_GetIndicators), ENTRY(GFLGT_GetIndicators),
-    ENTRY(GF166_GetIndicators), ENTRY(GFMCP_GetIndicators), ENTRY(GFRP48_GetIndicators),
-    ENTRY(GFMCPPro_GetIndicators),
-    ENTRY(GFP8_SetIndicators), ENTRY(GFT8_SetIndicators), ENTRY(GFLGT_SetIndicators),
-    ENTRY(GF166_SetIndicators), ENTRY(GFMCP_SetIndicators), ENTRY(GFRP48_SetIndicators),
-    ENTRY(GFMCPPro_SetIndicators),
-    ENTRY(GF45_SetAlpha), ENTRY(GF46_SetAlpha), ENTRY(GF45_SetNumeric), ENTRY(GF46_SetNumeric),
-    ENTRY(GFMCPPro_SetADisplayText), ENTRY(GFMCPPro_SetBDisplayText),
-    ENTRY(GFMCPPro_SetCDisplayText), ENTRY(GFMCPPro_SetDDisplayText),
-    ENTRY(GFMCPPro_SetEDisplayText), ENTRY(GFMCPPro_SetFDisplayText),
-    ENTRY(GF45_SetNumericSegments), ENTRY(GF46_SetNumericSegments),
-    ENTRY(GF166_SetLDisplaySegments), ENTRY(GF166_SetRDisplaySegments),
-    ENTRY(GFMCP_SetADisplaySegments), ENTRY(GFMCP_SetBDisplaySegments),
-    ENTRY(GFMCP_SetCDisplaySegments), ENTRY(GFMCP_SetDDisplaySegments),
-    ENTRY(GFMCP_SetEDisplaySegments), ENTRY(GFATC_SetDigitSegments),
-};
-#undef ENTRY
+#define GF_LOOKUP(NAME, KIND)                                              \
+    {#NAME, [](DeviceLibrary& library, void* address) {                     \
+         library.NAME = reinterpret_cast<Gf##KIND##Fn>(address);            \
+     }},
+const EntryPoint entryPoints[] = {GF_ENTRY_POINTS(GF_LOOKUP)};
+#undef GF_LOOKUP
 
 // Set while a recount is queued on the loop thread, so that a burst of plug events from
 // the library's thread queues one recount, not one per event.
 std::atomic<bool> recountQueued{false};
-// What the program does once the units are recounted after a plug event (a reload).
-void (*pluggedHandler)() = nullptr;
-
 void recountOnLoop() {
     recountQueued.store(false);
     countDevices();
-    if (pluggedHandler) pluggedHandler();
+    if (void (*handler)() = devicesState().pluggedHandler) handler();
 }
 
 // The library tried by name first, then from the directory the vendor's configuration
@@ -87,15 +52,12 @@ void* loadFromRegistryPath(bool* otherBitness) {
     return platform::loadLibrary(path, otherBitness);
 }
 
-// Looks the two required entry points up and initialises the library; on failure says why.
-LibraryFailure initialiseLibrary(void* module) {
-    deviceLibrary.GFDev_Init =
-        reinterpret_cast<GfInitFn>(platform::librarySymbol(module, "GFDev_Init"));
-    deviceLibrary.GFDev_Terminate =
-        reinterpret_cast<GfVoidFn>(platform::librarySymbol(module, "GFDev_Terminate"));
-    if (!deviceLibrary.GFDev_Init || !deviceLibrary.GFDev_Terminate)
-        return LIBRARY_LACKS_ENTRY_POINT;
-    if (deviceLibrary.GFDev_Init(platform::programInstance()) != 0) return LIBRARY_INIT_FAILED;
+// Looks every entry point up; the two that are required must be there, and the library
+// must initialise. On failure says why.
+LibraryFailure initialiseLibrary(void* module, DeviceLibrary& library) {
+    for (const EntryPoint& e : entryPoints) e.store(library, platform::librarySymbol(module, e.name));
+    if (!library.GFDev_Init || !library.GFDev_Terminate) return LIBRARY_LACKS_ENTRY_POINT;
+    if (library.GFDev_Init(platform::programInstance()) != 0) return LIBRARY_INIT_FAILED;
     return LIBRARY_BOUND;
 }
 
@@ -105,55 +67,70 @@ LibraryFailure initialiseLibrary(void* module) {
 static int deviceConnectCallback(int model, int unit, int event);
 
 bool bindDeviceLibrary(void (*onPlugged)()) {
-    pluggedHandler = onPlugged;
-    deviceLibrary = DeviceLibrary{};
-    connectCallbackRefused = false;
-    std::memset(deviceCounts, 0, sizeof deviceCounts);
+    DevicesState& s = devicesState();
+    s.pluggedHandler = onPlugged;
+    s.library = DeviceLibrary{};
+    s.callbackRefused = false;
+    std::memset(s.counts, 0, sizeof s.counts);
+    forgetShownOutputs();
 
     bool otherBitness = false;
     bool registryOtherBitness = false;
     void* module = platform::loadLibrary(LIBRARY_NAME, &otherBitness);
     if (!module) module = loadFromRegistryPath(&registryOtherBitness);
     if (!module) {
-        libraryFailure = otherBitness || registryOtherBitness ? LIBRARY_OTHER_BITNESS
-                                                              : LIBRARY_NOT_FOUND;
+        s.failure = otherBitness || registryOtherBitness ? LIBRARY_OTHER_BITNESS
+                                                         : LIBRARY_NOT_FOUND;
         return false;
     }
 
-    deviceLibrary.deviceLibraryHandle = module;
-    libraryFailure = initialiseLibrary(module);
-    if (libraryFailure != LIBRARY_BOUND) {
+    s.library.deviceLibraryHandle = module;
+    s.failure = initialiseLibrary(module, s.library);
+    if (s.failure != LIBRARY_BOUND) {
+        // Nothing else is bound: no callback, no counts.
         platform::freeLibrary(module);
-        deviceLibrary = DeviceLibrary{};
-    } else {
-        for (const EntryPoint& e : optionalEntryPoints)
-            e.store(platform::librarySymbol(module, e.name));
+        s.library = DeviceLibrary{};
     }
 
-    if (deviceLibrary.GFDev_RegisterConnectCallback) {
-        if (deviceLibrary.GFDev_RegisterConnectCallback(deviceConnectCallback) == 0)
-            connectCallbackRefused = true;
+    if (s.library.GFDev_RegisterConnectCallback) {
+        if (s.library.GFDev_RegisterConnectCallback(deviceConnectCallback) == 0)
+            s.callbackRefused = true;
     } else {
         // Nothing was registered, so exit must not unregister either.
-        deviceLibrary.GFDev_UnregisterConnectCallback = nullptr;
+        s.library.GFDev_UnregisterConnectCallback = nullptr;
     }
 
     countDevices();
-    return deviceLibrary.deviceLibraryHandle != nullptr;
+    return s.library.deviceLibraryHandle != nullptr;
 }
 
 void countDevices() {
-    std::memset(deviceCounts, 0, sizeof deviceCounts);
+    DevicesState& s = devicesState();
+    std::memset(s.counts, 0, sizeof s.counts);
+    forgetShownOutputs();
     for (int32_t code : deviceCountOrder) {
-        GfCountFn count = deviceLibrary.*(findDeviceType(code)->count);
+        GfCountFn count = s.library.*(findDeviceType(code)->count);
         if (!count) continue;
         // The library answers 16 bits, but unit numbers are 8-bit: more units than
         // that could never be addressed, and a faulty count must not make the loader
         // read tens of thousands of sections.
         uint16_t units = count();
-        deviceCounts[code] = units > MAX_UNITS_PER_MODEL ? MAX_UNITS_PER_MODEL : units;
+        s.counts[code] = units > MAX_UNITS_PER_MODEL ? MAX_UNITS_PER_MODEL : units;
     }
 }
+
+uint16_t deviceCount(int32_t type) {
+    if (type < 1 || type >= DEVICE_COUNT_SLOTS) return 0;
+    return devicesState().counts[type];
+}
+
+const uint16_t* deviceCounts() { return devicesState().counts; }
+
+bool connectCallbackRefused() { return devicesState().callbackRefused; }
+
+LibraryFailure libraryFailure() { return devicesState().failure; }
+
+bool deviceLibraryBound() { return devicesState().library.deviceLibraryHandle != nullptr; }
 
 static int deviceConnectCallback(int, int, int) {
     // Possibly on the library's own thread: the recount and the reload belong to the loop.
@@ -165,22 +142,18 @@ static int deviceConnectCallback(int, int, int) {
 
 void unbindDeviceLibrary() {
     blankAllOutputs();
-    void* module = deviceLibrary.deviceLibraryHandle;
+    DevicesState& s = devicesState();
+    void* module = s.library.deviceLibraryHandle;
     if (!module) return;
-    if (deviceLibrary.GFDev_UnregisterConnectCallback)
-        deviceLibrary.GFDev_UnregisterConnectCallback();
-    if (deviceLibrary.GFDev_Terminate) deviceLibrary.GFDev_Terminate();
+    if (s.library.GFDev_UnregisterConnectCallback) s.library.GFDev_UnregisterConnectCallback();
+    if (s.library.GFDev_Terminate) s.library.GFDev_Terminate();
     platform::freeLibrary(module);
-    deviceLibrary = DeviceLibrary{};
-    std::memset(deviceCounts, 0, sizeof deviceCounts);
+    s.library = DeviceLibrary{};
+    std::memset(s.counts, 0, sizeof s.counts);
+    forgetShownOutputs();
 }
 
 void resetDevices() {
-    deviceLibrary = DeviceLibrary{};
-    std::memset(deviceCounts, 0, sizeof deviceCounts);
-    connectCallbackRefused = false;
-    libraryFailure = LIBRARY_BOUND;
-    pluggedHandler = nullptr;
+    std::memset(&devicesState(), 0, sizeof(DevicesState));
     recountQueued.store(false);
-    resetLightsAndRecord();
 }

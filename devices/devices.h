@@ -1,7 +1,9 @@
 // Output to the GoFlight panels through the vendor's device library: binding and
 // counting units, indicator lights and brightness, and the displays with their
 // seven-segment font. The devices layer also remembers every output it has written,
-// so that it can make them all dark again without knowing what drove them.
+// so that it can make them all dark again without knowing what drove them, and what
+// each unit shows, so that nothing is sent that the unit already shows.
+// Its state is its own (devices/state.h); the others read it through the functions here.
 #pragma once
 
 #include <cstddef>
@@ -10,40 +12,69 @@
 #include "devices/library.h"
 #include "devices/models.h"
 
-// --- Binding and counting (state owned here, read by the others)
-constexpr int DEVICE_COUNT_SLOTS = 14;  // indexed by DeviceType code, slot 0 unused
+// --- Binding and counting
 constexpr uint16_t MAX_UNITS_PER_MODEL = 256;  // unit numbers are 8-bit
-extern DeviceLibrary deviceLibrary;
-extern uint16_t deviceCounts[DEVICE_COUNT_SLOTS];
-extern bool connectCallbackRefused;
-// Why the last bindDeviceLibrary failed; LIBRARY_BOUND after a success.
-extern LibraryFailure libraryFailure;
 
 // Loads the library, binds its entry points and registers the connect callback. A plug
 // event recounts the units on the loop thread and then calls `onPlugged` there (may be
-// nullptr). False when no library could be loaded and initialised; libraryFailure says why.
+// nullptr). False when no library could be loaded and initialised; libraryFailure() says
+// why.
 bool bindDeviceLibrary(void (*onPlugged)());
 // Makes every output dark, then unregisters and releases the library.
 void unbindDeviceLibrary();
+// Counts the units of every model again. A unit may have been replaced meanwhile, so
+// what the layer knew the units show is forgotten: every output goes out again when next
+// written.
 void countDevices();
-// Back to the state at program start: nothing bound, counted, gathered or written.
+// Connected units of a model; 0 for any code that is no model.
+uint16_t deviceCount(int32_t type);
+// The counts by DeviceType code, DEVICE_COUNT_SLOTS of them (slot 0 is always 0).
+const uint16_t* deviceCounts();
+// Whether the library answered 0 to the registration of the connect callback.
+bool connectCallbackRefused();
+// Why the last bindDeviceLibrary failed; LIBRARY_BOUND after a success.
+LibraryFailure libraryFailure();
+// Whether a library is loaded and initialised.
+bool deviceLibraryBound();
+// Back to the state at program start: nothing bound, counted, gathered, known or
+// written. For tests and tools.
 void resetDevices();
 
 // --- Lights and brightness
-extern uint32_t onMask;
-extern uint32_t offMask;
-constexpr int MCP_PRO_SHADOW_UNITS = 16;
-extern uint32_t mcpProIndicatorShadow[MCP_PRO_SHADOW_UNITS];
+// The light bits marked since the last flush: bit n is light n modulo 32.
+struct LightMasks {
+    uint32_t on;
+    uint32_t off;
+};
+LightMasks lightMasks();
+// A scan begins with no marks.
+void clearLightMasks();
+// Units whose last lights are kept for a model that may report none (shadowsLights).
+constexpr int SHADOWED_UNITS = 16;
 constexpr int32_t BLANK_BRIGHTNESS = 8;
+// Sends a level unless the unit is known to show it already.
 void setBrightness(int32_t value, int32_t type, uint8_t unit);
+// Sends a level whatever the unit is known to show: the scan's once-a-second refresh.
+void resendBrightness(int32_t value, int32_t type, uint8_t unit);
 void markLight(uint16_t bit, bool on);
 void flushLights(uint8_t unit, int32_t type);
+// Switches the lights of `offMaskArg` off and of `onMaskArg` on (on wins), keeping the
+// others as the unit reports them. Nothing is read or written when the unit is known to
+// show the result already, and nothing written when it reports that it does.
 void writeIndicators(int32_t type, uint8_t unit, uint32_t offMaskArg, uint32_t onMaskArg);
 // Makes every output written since start (or since the last blanking) dark: lights off,
 // displays blank, brightness at BLANK_BRIGHTNESS; each once. Needs no item table.
 void blankAllOutputs();
 // Whether any output is remembered as written; for tests and the watchdog's callers.
 bool anyOutputWritten();
+
+// The record of written outputs: one byte per unit, a bit for its lights, one for its
+// brightness and one per display.
+constexpr uint8_t WRITTEN_LIGHTS = 0x01;
+constexpr uint8_t WRITTEN_BRIGHTNESS = 0x02;
+constexpr uint8_t WRITTEN_DISPLAY0 = 0x04;  // display n is WRITTEN_DISPLAY0 << n
+static_assert((WRITTEN_DISPLAY0 << (MAX_DISPLAYS - 1)) <= 0xFF,
+              "every display of the widest model has its bit in the record's byte");
 
 // What a table of items drives on one unit: its light bits, and WRITTEN_BRIGHTNESS and
 // WRITTEN_DISPLAY0 << n for its brightness and displays.
@@ -61,12 +92,13 @@ void darkenUndrivenOutputs(const DrivenTable& driven);
 extern const uint8_t segmentFont[36];  // '0'..'9' then 'A'..'Z'
 extern const char testPattern[];  // "8.8.8.8.8.8."
 extern const char blankText[];    // six blanks
-void textToSegments(const char* text, uint8_t out[15]);
+void textToSegments(const char* text, uint8_t out[SEGMENT_POSITIONS]);
 
 // How a display text is shown: as given (too wide: the test pattern), the test pattern
 // whatever the text, or as given even when too wide (without its leading blanks).
 enum DisplayMode : int { DISPLAY_FIT = 0, DISPLAY_TEST_PATTERN = 1, DISPLAY_OVERFLOW = -1 };
-// `mode` is a DisplayMode; any positive value shows the test pattern.
+// `mode` is a DisplayMode; any positive value shows the test pattern. Nothing is sent
+// when the display is known to show the same text or segments already.
 void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display, int mode);
 
 // --- Identify mode
@@ -77,6 +109,7 @@ void identifyUnits();
 // "GF166.1 D0" when that fits the display, else "1 D0", "1D0", "D0" or just the unit
 // number, the first that fits. Always terminated.
 void identifyLabel(int32_t type, uint8_t unit, uint16_t display, char* out, size_t size);
+
 // --- What leaves for the panels, told to a tool that shows it (norvalume-watch) whether
 // or not a library is bound: with an observer set, every output counts as written even
 // where the library lacks its entry point. nullptr (the program): nobody is told.
@@ -89,14 +122,5 @@ struct OutputObserver {
     void (*display)(int32_t type, uint8_t unit, uint16_t display, const char* text,
                     const uint8_t* segments);
 };
-// Every member must be set. Read by lights.cpp and display.cpp.
-extern const OutputObserver* outputObserver;
+// Every member must be set.
 void setOutputObserver(const OutputObserver* observer);
-
-// --- The record of written outputs, kept by lights.cpp and display.cpp.
-void noteOutputWritten(int32_t type, uint8_t unit, uint8_t bit);
-// Clears the light masks, the GFMCPPRO shadow and the record; part of resetDevices.
-void resetLightsAndRecord();
-constexpr uint8_t WRITTEN_LIGHTS = 0x01;
-constexpr uint8_t WRITTEN_BRIGHTNESS = 0x02;
-constexpr uint8_t WRITTEN_DISPLAY0 = 0x04;  // display n is WRITTEN_DISPLAY0 << n

@@ -1,9 +1,10 @@
 // Display output: routing a text to the right display entry point of a panel model,
 // right-aligning it within the display's width (or showing the test pattern when it does
 // not fit), and encoding it into seven-segment bytes for the displays driven by segment.
+// What a display is known to show is not sent to it again.
 #include <cstring>
 
-#include "devices/devices.h"
+#include "devices/state.h"
 
 // Segment bits: a=0 top, b=1 top right, c=2 bottom right, d=3 bottom, e=4 bottom left,
 // f=5 top left, g=6 middle, 7 the decimal point. K, M, V, W and X have no glyph.
@@ -18,8 +19,7 @@ const char blankText[] = "      ";
 
 namespace {
 
-constexpr int SEGMENT_POSITIONS = 15;
-constexpr int SEGMENT_BUFFER = 16;
+constexpr int SEGMENT_BUFFER = SEGMENT_POSITIONS + 1;
 // Longest text passed on; display texts are far shorter, this only bounds odd input.
 constexpr size_t MAX_TEXT = 255;
 
@@ -53,8 +53,9 @@ bool findRoute(int32_t type, uint16_t& display, Route* r) {
         display = static_cast<uint16_t>(t->displays - 1);
     }
     const DisplaySpec& d = t->display[display];
-    *r = {d.form, d.width, d.segments ? deviceLibrary.*(d.segments) : nullptr,
-          d.text ? deviceLibrary.*(d.text) : nullptr};
+    const DeviceLibrary& library = devicesState().library;
+    *r = {d.form, d.width, d.segments ? library.*(d.segments) : nullptr,
+          d.text ? library.*(d.text) : nullptr};
     return true;
 }
 
@@ -65,29 +66,54 @@ struct Target {
     uint16_t display;
 };
 
+// Whether the display is known to show these bytes already; if not, they are what it
+// shows from now on (as far as the record holds them: a longer text leaves it unknown).
+bool alreadyShown(const Target& to, bool text, const void* bytes, size_t length) {
+    DevicesState& s = devicesState();
+    uint8_t& known = s.known[to.type][to.unit];
+    const uint8_t bit = static_cast<uint8_t>(WRITTEN_DISPLAY0 << to.display);
+    SentDisplay& sent = s.displays[firstDisplaySlot[to.type] + to.display][to.unit];
+    if ((known & bit) && sent.text == text && sent.length == length &&
+        std::memcmp(sent.bytes, bytes, length) == 0)
+        return true;
+    if (length > sizeof sent.bytes) {
+        known = static_cast<uint8_t>(known & ~bit);
+        return false;
+    }
+    sent.text = text;
+    sent.length = static_cast<uint8_t>(length);
+    std::memcpy(sent.bytes, bytes, length);
+    known |= bit;
+    return false;
+}
+
 void sendSegments(GfSegmentsFn fn, const Target& to, const char* text) {
-    if (!fn && !outputObserver) return;
+    const OutputObserver* observer = devicesState().observer;
+    if (!fn && !observer) return;
     uint8_t buffer[SEGMENT_BUFFER];
     textToSegments(text, buffer);
     buffer[SEGMENT_POSITIONS] = 0;
-    if (outputObserver) outputObserver->display(to.type, to.unit, to.display, text, buffer);
+    if (alreadyShown(to, false, buffer, sizeof buffer)) return;
+    if (observer) observer->display(to.type, to.unit, to.display, text, buffer);
     if (fn) fn(to.unit, buffer);
 }
 
 void sendText(GfTextFn fn, const Target& to, const char* text) {
-    if (!fn && !outputObserver) return;
+    const OutputObserver* observer = devicesState().observer;
+    if (!fn && !observer) return;
     // The library takes a writable text; it gets a copy, never the caller's or a constant.
     char copy[MAX_TEXT + 1];
     size_t n = boundedLength(text);
     std::memcpy(copy, text, n);
     copy[n] = '\0';
-    if (outputObserver) outputObserver->display(to.type, to.unit, to.display, copy, nullptr);
+    if (alreadyShown(to, true, copy, n)) return;
+    if (observer) observer->display(to.type, to.unit, to.display, copy, nullptr);
     if (fn) fn(to.unit, copy);
 }
 
 }  // namespace
 
-void textToSegments(const char* text, uint8_t out[15]) {
+void textToSegments(const char* text, uint8_t out[SEGMENT_POSITIONS]) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text ? text : "");
     int pos = 0;
     while (pos < SEGMENT_POSITIONS) {

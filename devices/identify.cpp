@@ -50,7 +50,7 @@ void identifyLabel(int32_t type, uint8_t unit, uint16_t display, char* out, size
 void identifyUnits() {
     for (int32_t code : deviceCountOrder) {
         const DeviceType* t = findDeviceType(code);
-        for (uint32_t u = 0; u < deviceCounts[code]; ++u) {
+        for (uint32_t u = 0; u < deviceCount(code); ++u) {
             const uint8_t unit = static_cast<uint8_t>(u);
             setBrightness(FULL_BRIGHTNESS, code, unit);
             writeIndicators(code, unit, 0, EVERY_LIGHT);

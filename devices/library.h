@@ -6,10 +6,13 @@
 // Every entry point is cdecl (the compilers' default for free functions on every target
 // we build), exported under its plain name; units are int. Results that the program
 // ignores are declared void, which is safe under cdecl whatever the library returns.
+// One type per kind of entry point (the second column of GF_ENTRY_POINTS); kinds with the
+// same signature stay apart so that a stand-in library can give each its own behaviour.
 typedef int (*GfConnectCallbackFn)(int model, int unit, int event);
 typedef int (*GfInitFn)(void* instance);
-typedef void (*GfVoidFn)();
+typedef void (*GfTerminateFn)();
 typedef int (*GfRegisterFn)(GfConnectCallbackFn callback);
+typedef void (*GfUnregisterFn)();
 typedef unsigned short (*GfCountFn)();
 typedef void (*GfBrightnessFn)(int unit, int level);
 typedef void (*GfGetIndicatorsFn)(int unit, unsigned char* state);
@@ -18,6 +21,71 @@ typedef void (*GfGetIndicators32Fn)(int unit, unsigned long* state);
 typedef void (*GfSetIndicators32Fn)(int unit, unsigned long state);
 typedef void (*GfTextFn)(int unit, char* text);
 typedef void (*GfSegmentsFn)(int unit, unsigned char* segments);
+
+// Every entry point the program may call, once: X(name, kind), the kind naming its type
+// Gf<kind>Fn. From this list come the members of DeviceLibrary, the binding's look-ups
+// by name, and the exports of the unit tests' fake library and of the virtual library.
+// Which model uses an entry point, and for what, is the model table's business
+// (devices/models.h): a new model is a row there and its entry points here.
+#define GF_ENTRY_POINTS(X)                                                              \
+    X(GFDev_Init, Init)                                                                 \
+    X(GFDev_Terminate, Terminate)                                                       \
+    X(GFDev_RegisterConnectCallback, Register)                                          \
+    X(GFDev_UnregisterConnectCallback, Unregister)                                      \
+    X(GF45_GetNumDevices, Count)                                                        \
+    X(GF45_SetBrightness, Brightness)                                                   \
+    X(GF45_SetAlpha, Text)                                                              \
+    X(GF45_SetNumeric, Text)                                                            \
+    X(GF45_SetNumericSegments, Segments)                                                \
+    X(GFP8_GetNumDevices, Count)                                                        \
+    X(GFP8_SetBrightness, Brightness)                                                   \
+    X(GFP8_GetIndicators, GetIndicators)                                                \
+    X(GFP8_SetIndicators, SetIndicators)                                                \
+    X(GFT8_GetNumDevices, Count)                                                        \
+    X(GFT8_SetBrightness, Brightness)                                                   \
+    X(GFT8_GetIndicators, GetIndicators)                                                \
+    X(GFT8_SetIndicators, SetIndicators)                                                \
+    X(GFLGT_GetNumDevices, Count)                                                       \
+    X(GFLGT_SetBrightness, Brightness)                                                  \
+    X(GFLGT_GetIndicators, GetIndicators)                                               \
+    X(GFLGT_SetIndicators, SetIndicators)                                               \
+    X(GF166_GetNumDevices, Count)                                                       \
+    X(GF166_SetBrightness, Brightness)                                                  \
+    X(GF166_GetIndicators, GetIndicators)                                               \
+    X(GF166_SetIndicators, SetIndicators)                                               \
+    X(GF166_SetLDisplaySegments, Segments)                                              \
+    X(GF166_SetRDisplaySegments, Segments)                                              \
+    X(GFMCP_GetNumDevices, Count)                                                       \
+    X(GFMCP_SetBrightness, Brightness)                                                  \
+    X(GFMCP_GetIndicators, GetIndicators)                                               \
+    X(GFMCP_SetIndicators, SetIndicators)                                               \
+    X(GFMCP_SetADisplaySegments, Segments)                                              \
+    X(GFMCP_SetBDisplaySegments, Segments)                                              \
+    X(GFMCP_SetCDisplaySegments, Segments)                                              \
+    X(GFMCP_SetDDisplaySegments, Segments)                                              \
+    X(GFMCP_SetEDisplaySegments, Segments)                                              \
+    X(GFRP48_GetNumDevices, Count)                                                      \
+    X(GFRP48_SetBrightness, Brightness)                                                 \
+    X(GFRP48_GetIndicators, GetIndicators)                                              \
+    X(GFRP48_SetIndicators, SetIndicators)                                              \
+    X(GF46_GetNumDevices, Count)                                                        \
+    X(GF46_SetBrightness, Brightness)                                                   \
+    X(GF46_SetAlpha, Text)                                                              \
+    X(GF46_SetNumeric, Text)                                                            \
+    X(GF46_SetNumericSegments, Segments)                                                \
+    X(GFATC_GetNumDevices, Count)                                                       \
+    X(GFATC_SetBrightness, Brightness)                                                  \
+    X(GFATC_SetDigitSegments, Segments)                                                 \
+    X(GFMCPPro_GetNumDevices, Count)                                                    \
+    X(GFMCPPro_SetBrightness, Brightness)                                               \
+    X(GFMCPPro_GetIndicators, GetIndicators32)                                          \
+    X(GFMCPPro_SetIndicators, SetIndicators32)                                          \
+    X(GFMCPPro_SetADisplayText, Text)                                                   \
+    X(GFMCPPro_SetBDisplayText, Text)                                                   \
+    X(GFMCPPro_SetCDisplayText, Text)                                                   \
+    X(GFMCPPro_SetDDisplayText, Text)                                                   \
+    X(GFMCPPro_SetEDisplayText, Text)                                                   \
+    X(GFMCPPro_SetFDisplayText, Text)
 
 // Why a start could not bind the library, for the report in the settings file.
 enum LibraryFailure : int {
@@ -32,29 +100,7 @@ enum LibraryFailure : int {
 // The loaded library and one optional reference per entry point (nullptr = not bound).
 struct DeviceLibrary {
     void* deviceLibraryHandle;
-    GfInitFn GFDev_Init;
-    GfVoidFn GFDev_Terminate;
-    GfRegisterFn GFDev_RegisterConnectCallback;
-    GfVoidFn GFDev_UnregisterConnectCallback;
-
-    GfCountFn GF45_GetNumDevices, GFP8_GetNumDevices, GFT8_GetNumDevices,
-        GFLGT_GetNumDevices, GF166_GetNumDevices, GFMCP_GetNumDevices, GFRP48_GetNumDevices,
-        GF46_GetNumDevices, GFATC_GetNumDevices, GFMCPPro_GetNumDevices;
-    GfBrightnessFn GF45_SetBrightness, GFP8_SetBrightness, GFT8_SetBrightness,
-        GFLGT_SetBrightness, GF166_SetBrightness, GFMCP_SetBrightness, GFRP48_SetBrightness,
-        GF46_SetBrightness, GFATC_SetBrightness, GFMCPPro_SetBrightness;
-    GfGetIndicatorsFn GFP8_GetIndicators, GFT8_GetIndicators, GFLGT_GetIndicators,
-        GF166_GetIndicators, GFMCP_GetIndicators, GFRP48_GetIndicators;
-    GfSetIndicatorsFn GFP8_SetIndicators, GFT8_SetIndicators, GFLGT_SetIndicators,
-        GF166_SetIndicators, GFMCP_SetIndicators, GFRP48_SetIndicators;
-    GfGetIndicators32Fn GFMCPPro_GetIndicators;
-    GfSetIndicators32Fn GFMCPPro_SetIndicators;
-
-    GfTextFn GF45_SetAlpha, GF46_SetAlpha, GF45_SetNumeric, GF46_SetNumeric;
-    GfTextFn GFMCPPro_SetADisplayText, GFMCPPro_SetBDisplayText, GFMCPPro_SetCDisplayText,
-        GFMCPPro_SetDDisplayText, GFMCPPro_SetEDisplayText, GFMCPPro_SetFDisplayText;
-    GfSegmentsFn GF45_SetNumericSegments, GF46_SetNumericSegments, GF166_SetLDisplaySegments,
-        GF166_SetRDisplaySegments, GFMCP_SetADisplaySegments, GFMCP_SetBDisplaySegments,
-        GFMCP_SetCDisplaySegments, GFMCP_SetDDisplaySegments, GFMCP_SetEDisplaySegments,
-        GFATC_SetDigitSegments;
+#define GF_LIBRARY_MEMBER(NAME, KIND) Gf##KIND##Fn NAME;
+    GF_ENTRY_POINTS(GF_LIBRARY_MEMBER)
+#undef GF_LIBRARY_MEMBER
 };

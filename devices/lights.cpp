@@ -1,101 +1,169 @@
 // Indicator lights and brightness: light bits gathered per scan into two masks and
 // written to a unit in one read-modify-write, brightness sent straight through, and the
-// record of every output written, from which blanking makes them all dark.
+// record of every output written, from which blanking makes them all dark. A unit that is
+// known to show an output already is not sent it again.
 #include <cstring>
 
-#include "devices/devices.h"
-
-uint32_t onMask = 0;
-uint32_t offMask = 0;
-uint32_t mcpProIndicatorShadow[MCP_PRO_SHADOW_UNITS] = {};
-const OutputObserver* outputObserver = nullptr;
-
-// WRITTEN_* bits per model and unit: what has been sent since start or the last blanking.
-// It outlives every reload, so nothing a deleted or changed line lit can stay lit.
-static uint8_t writtenOutputs[DEVICE_COUNT_SLOTS][MAX_UNITS_PER_MODEL];
-// The light bits the program has switched on and not off since, per model and unit.
-static uint32_t litLights[DEVICE_COUNT_SLOTS][MAX_UNITS_PER_MODEL];
-static bool anyWritten = false;
+#include "devices/state.h"
 
 void noteOutputWritten(int32_t type, uint8_t unit, uint8_t bit) {
     if (type < 1 || type >= DEVICE_COUNT_SLOTS) return;
-    writtenOutputs[type][unit] |= bit;
-    anyWritten = true;
+    DevicesState& s = devicesState();
+    s.written[type][unit] |= bit;
+    s.anyWritten = true;
 }
 
-bool anyOutputWritten() { return anyWritten; }
+void forgetShownOutputs() {
+    DevicesState& s = devicesState();
+    std::memset(s.known, 0, sizeof s.known);
+}
 
-void setOutputObserver(const OutputObserver* observer) { outputObserver = observer; }
+bool anyOutputWritten() { return devicesState().anyWritten; }
 
-void setBrightness(int32_t value, int32_t type, uint8_t unit) {
+void setOutputObserver(const OutputObserver* observer) { devicesState().observer = observer; }
+
+namespace {
+
+void sendBrightness(int32_t value, int32_t type, uint8_t unit, bool always) {
     const DeviceType* t = findDeviceType(type);
     if (!t || !t->brightness) return;
-    GfBrightnessFn fn = deviceLibrary.*(t->brightness);
-    if (!fn && !outputObserver) return;
+    DevicesState& s = devicesState();
+    GfBrightnessFn fn = s.library.*(t->brightness);
+    if (!fn && !s.observer) return;
     noteOutputWritten(type, unit, WRITTEN_BRIGHTNESS);
-    if (outputObserver) outputObserver->brightness(type, unit, value);
+    uint8_t& known = s.known[type][unit];
+    int32_t& shown = s.brightness[type][unit];
+    if (!always && (known & WRITTEN_BRIGHTNESS) && shown == value) return;
+    known |= WRITTEN_BRIGHTNESS;
+    shown = value;
+    if (s.observer) s.observer->brightness(type, unit, value);
     if (fn) fn(unit, value);
 }
 
+uint32_t mergeIndicators(uint32_t current, uint32_t off, uint32_t on, uint32_t mask) {
+    // A bit named in both masks ends up on; bits named in neither keep the unit's state.
+    return ((current & ~(off | on)) | on) & mask;
+}
+
+// A model's indicator entry points as bound: 8 or 32 bits of state.
+struct Indicators {
+    GfGetIndicatorsFn get8;
+    GfSetIndicatorsFn set8;
+    GfGetIndicators32Fn get32;
+    GfSetIndicators32Fn set32;
+
+    bool bound() const { return (get8 && set8) || (get32 && set32); }
+    // The unit's state as it reports it; 0 when it writes nothing.
+    uint32_t read(uint8_t unit) const {
+        if (get32) {
+            unsigned long state = 0;
+            get32(unit, &state);
+            return static_cast<uint32_t>(state);
+        }
+        unsigned char state = 0;
+        get8(unit, &state);
+        return state;
+    }
+    void write(uint8_t unit, uint32_t state) const {
+        if (set32)
+            set32(unit, state);
+        else
+            set8(unit, static_cast<unsigned char>(state));
+    }
+};
+
+Indicators indicatorsOf(const DeviceType& t, const DeviceLibrary& library) {
+    Indicators io = {};
+    if (t.lightBits == 32) {
+        io.get32 = library.*(t.getIndicators32);
+        io.set32 = library.*(t.setIndicators32);
+    } else {
+        io.get8 = library.*(t.getIndicators);
+        io.set8 = library.*(t.setIndicators);
+    }
+    return io;
+}
+
+// One read of the unit and, when that changes anything, one write; remembers what it
+// shows then.
+void readModifyWrite(const DeviceType& t, uint8_t unit, uint32_t off, uint32_t on) {
+    DevicesState& s = devicesState();
+    const Indicators io = indicatorsOf(t, s.library);
+    uint32_t& shown = s.lights[t.code][unit];
+    uint8_t& known = s.known[t.code][unit];
+    if (!io.bound()) {
+        // Only a tool watches: what it was told is what the unit shows.
+        shown = mergeIndicators(known & WRITTEN_LIGHTS ? shown : 0, off, on, t.indicatorWriteMask);
+        known |= WRITTEN_LIGHTS;
+        return;
+    }
+    const uint32_t reported = io.read(unit);
+    uint32_t current = reported;
+    // A model that may report no lights at all keeps those the program last set; only
+    // the first units have a remembered state.
+    const bool shadowed = t.shadowsLights && unit < SHADOWED_UNITS;
+    if (current == 0 && shadowed) current = s.shadow[t.code][unit];
+    const uint32_t next = mergeIndicators(current, off, on, t.indicatorWriteMask);
+    if (next != reported) io.write(unit, next);
+    if (shadowed) s.shadow[t.code][unit] = next;
+    shown = next;
+    known |= WRITTEN_LIGHTS;
+}
+
+}  // namespace
+
+void setBrightness(int32_t value, int32_t type, uint8_t unit) {
+    sendBrightness(value, type, unit, false);
+}
+
+void resendBrightness(int32_t value, int32_t type, uint8_t unit) {
+    sendBrightness(value, type, unit, true);
+}
+
+LightMasks lightMasks() { return devicesState().marked; }
+
+void clearLightMasks() { devicesState().marked = LightMasks{0, 0}; }
+
 void markLight(uint16_t bit, bool on) {
+    LightMasks& marked = devicesState().marked;
     uint32_t b = 1u << (bit % 32);
     if (on)
-        onMask |= b;
+        marked.on |= b;
     else
-        offMask |= b;
+        marked.off |= b;
 }
 
 void flushLights(uint8_t unit, int32_t type) {
-    if (type != -1 && (onMask | offMask) != 0) writeIndicators(type, unit, offMask, onMask);
-    onMask = 0;
-    offMask = 0;
-}
-
-static uint32_t mergeIndicators(uint32_t current, uint32_t off, uint32_t on, uint32_t mask) {
-    // A bit named in both masks ends up on; bits named in neither keep the panel's state.
-    return ((current & ~(off | on)) | on) & mask;
+    LightMasks& marked = devicesState().marked;
+    if (type != -1 && (marked.on | marked.off) != 0)
+        writeIndicators(type, unit, marked.off, marked.on);
+    marked = LightMasks{0, 0};
 }
 
 void writeIndicators(int32_t type, uint8_t unit, uint32_t offMaskArg, uint32_t onMaskArg) {
     const DeviceType* t = findDeviceType(type);
     if (!t || t->indicatorWriteMask == 0) return;
+    DevicesState& s = devicesState();
+    const uint32_t mask = t->indicatorWriteMask;
     noteOutputWritten(type, unit, WRITTEN_LIGHTS);
-    uint32_t& lit = litLights[type][unit];
-    lit = ((lit & ~offMaskArg) | onMaskArg) & t->indicatorWriteMask;
-    if (outputObserver) outputObserver->lights(type, unit, lit);
-
-    if (type == DEV_GFMCPPRO) {
-        GfGetIndicators32Fn get = deviceLibrary.GFMCPPro_GetIndicators;
-        GfSetIndicators32Fn set = deviceLibrary.GFMCPPro_SetIndicators;
-        if (!get || !set) return;
-        unsigned long read = 0;
-        get(unit, &read);
-        uint32_t current = static_cast<uint32_t>(read);
-        // This panel may report no lights at all; it then keeps those the program last
-        // set. Only the first sixteen units have a remembered state.
-        bool shadowed = unit < MCP_PRO_SHADOW_UNITS;
-        if (current == 0 && shadowed) current = mcpProIndicatorShadow[unit];
-        uint32_t next = mergeIndicators(current, offMaskArg, onMaskArg, t->indicatorWriteMask);
-        set(unit, next);
-        if (shadowed) mcpProIndicatorShadow[unit] = next;
+    uint32_t& lit = s.lit[type][unit];
+    lit = ((lit & ~offMaskArg) | onMaskArg) & mask;
+    // Nothing changes on a unit whose lights are known: no read, no write.
+    const uint32_t shown = s.lights[type][unit];
+    if ((s.known[type][unit] & WRITTEN_LIGHTS) &&
+        mergeIndicators(shown, offMaskArg, onMaskArg, mask) == shown)
         return;
-    }
-
-    if (!t->getIndicators || !t->setIndicators) return;
-    GfGetIndicatorsFn get = deviceLibrary.*(t->getIndicators);
-    GfSetIndicatorsFn set = deviceLibrary.*(t->setIndicators);
-    if (!get || !set) return;
-    unsigned char current = 0;
-    get(unit, &current);
-    uint32_t next = mergeIndicators(current, offMaskArg, onMaskArg, t->indicatorWriteMask);
-    set(unit, static_cast<unsigned char>(next));
+    if (s.observer) s.observer->lights(type, unit, lit);
+    if (indicatorsOf(*t, s.library).bound() || s.observer)
+        readModifyWrite(*t, unit, offMaskArg, onMaskArg);
 }
 
 void blankAllOutputs() {
-    if (!anyWritten) return;
+    DevicesState& s = devicesState();
+    if (!s.anyWritten) return;
     for (int32_t type = 1; type < DEVICE_COUNT_SLOTS; ++type) {
         for (uint32_t u = 0; u < MAX_UNITS_PER_MODEL; ++u) {
-            const uint8_t written = writtenOutputs[type][u];
+            const uint8_t written = s.written[type][u];
             if (!written) continue;
             const uint8_t unit = static_cast<uint8_t>(u);
             if (written & WRITTEN_BRIGHTNESS) setBrightness(BLANK_BRIGHTNESS, type, unit);
@@ -106,18 +174,18 @@ void blankAllOutputs() {
         }
     }
     // Everything is dark now: the next blanking has nothing to do until something is lit.
-    std::memset(writtenOutputs, 0, sizeof writtenOutputs);
-    std::memset(litLights, 0, sizeof litLights);
-    anyWritten = false;
+    std::memset(s.written, 0, sizeof s.written);
+    std::memset(s.lit, 0, sizeof s.lit);
+    s.anyWritten = false;
 }
 
 void darkenUndrivenOutputs(const DrivenTable& driven) {
-    if (!anyWritten) return;
+    DevicesState& s = devicesState();
+    if (!s.anyWritten) return;
     for (int32_t type = 1; type < DEVICE_COUNT_SLOTS; ++type) {
         for (uint32_t u = 0; u < MAX_UNITS_PER_MODEL; ++u) {
-            const uint8_t stray =
-                writtenOutputs[type][u] & ~(driven[type][u].others | WRITTEN_LIGHTS);
-            const uint32_t strayLights = litLights[type][u] & ~driven[type][u].lights;
+            const uint8_t stray = s.written[type][u] & ~(driven[type][u].others | WRITTEN_LIGHTS);
+            const uint32_t strayLights = s.lit[type][u] & ~driven[type][u].lights;
             if (!stray && !strayLights) continue;
             const uint8_t unit = static_cast<uint8_t>(u);
             if (stray & WRITTEN_BRIGHTNESS) setBrightness(BLANK_BRIGHTNESS, type, unit);
@@ -126,16 +194,7 @@ void darkenUndrivenOutputs(const DrivenTable& driven) {
                 if (stray & (WRITTEN_DISPLAY0 << d)) writeDisplay(blankText, type, unit, d, DISPLAY_FIT);
             }
             // Dark now and driven by nothing: the watchdog need not blank them again.
-            writtenOutputs[type][u] &= static_cast<uint8_t>(~stray);
+            s.written[type][u] &= static_cast<uint8_t>(~stray);
         }
     }
-}
-
-void resetLightsAndRecord() {
-    onMask = 0;
-    offMask = 0;
-    std::memset(mcpProIndicatorShadow, 0, sizeof mcpProIndicatorShadow);
-    std::memset(writtenOutputs, 0, sizeof writtenOutputs);
-    std::memset(litLights, 0, sizeof litLights);
-    anyWritten = false;
 }

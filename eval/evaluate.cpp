@@ -197,7 +197,7 @@ static int32_t brightnessLevel(const ItemState& item) {
 // A brightness level goes out again every second, changed or not.
 static void refreshBrightness(ItemState& item, uint32_t now) {
     if (now - item.lastToggleMs < BRIGHTNESS_REFRESH_MS) return;
-    setBrightness(brightnessLevel(item), keyType(item.key), keyUnit(item.key));
+    resendBrightness(brightnessLevel(item), keyType(item.key), keyUnit(item.key));
     item.lastToggleMs = now;
 }
 

@@ -92,8 +92,7 @@ bool readIndirect(EvalTable& t) {
 }
 
 void evaluationWalk(EvalTable& t, uint32_t now) {
-    onMask = 0;
-    offMask = 0;
+    clearLightMasks();
     t.gates = gatesNow();
     const ItemState* const states = t.states;
     const int32_t count = t.count;

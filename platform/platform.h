@@ -79,9 +79,9 @@ uint32_t profileGet(const char* path, const char* section, const char* key, char
 bool profilePut(const char* path, const char* section, const char* key, const char* value);
 
 // A batch of calls on one settings file that belong together (a whole load). Until
-// profileEnd, reads of `path` may be answered from one reading of the file taken at
-// profileBegin, and writes to it may be held back; either way a write reaches the file
-// only while nobody else has changed it since that reading. One batch at a time.
+// profileEnd, reads of `path` are answered from one reading of the file taken at
+// profileBegin, and writes to it are held back; at profileEnd they replace the file in one
+// step, only while it is still byte for byte that reading. One batch at a time.
 void profileBegin(const char* path);
 enum ProfileOutcome : int {
     PROFILE_NOTHING_WRITTEN = 0,  // no write was needed; the file is as it was read
@@ -105,7 +105,8 @@ constexpr uint32_t FILE_ATTR_NORMAL = 0x80;
 constexpr uint32_t FILE_ATTR_INVALID = 0xFFFFFFFFu;
 
 // The file's attribute bits; FILE_ATTR_INVALID when it does not exist. The archive bit
-// is set by any write to the file and cleared only by setFileAttributes(NORMAL).
+// is set by any write to the file and cleared only by setFileAttributes(NORMAL). Where the
+// system has no such bit (Linux) or never clears it (Wine), the platform keeps it itself.
 uint32_t fileAttributes(const char* path);
 bool setFileAttributes(const char* path, uint32_t attrs);
 

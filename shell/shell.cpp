@@ -139,7 +139,7 @@ void loadConfiguration(LoadRequest request) {
     beepWhenTheFileIsGone(path);
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
-        const LoadInputs inputs{path, deviceCounts, connectCallbackRefused,
+        const LoadInputs inputs{path, deviceCounts(), connectCallbackRefused(),
                                 linkStatus().versionTooOld, linkStatus().accessDenied};
         loadConfigurationOnce(inputs, nullptr);
         adoptItemTable();
@@ -225,7 +225,7 @@ int runNorvalume() {
     setLinkWaitHook(keepWaitingForLink);
     if (!bindDeviceLibrary(onPanelsPlugged)) {
         // The beep alone does not say why; the settings file is where the user looks.
-        reportLibraryFailure(settings.iniPath, libraryFailure);
+        reportLibraryFailure(settings.iniPath, libraryFailure());
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }

@@ -7,9 +7,11 @@ NORVALUME_LAUNCH=wine runs the Windows build under Wine, started through NORVALU
 folder that holds the programs and the virtual device library side by side. run-wine sets
 a few more for the tests of the Windows product alone (below).
 """
+import ctypes
 import json
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
@@ -128,6 +130,52 @@ def report(scenario, done, outcome, **figures):
 def file_arg(path):
     """A path as the programs under test see it (Wine maps the Unix root to drive Z:)."""
     return "Z:" + path.replace("/", "\\") if WINE else path
+
+
+class FileOpens:
+    """Counts the opens of one file by any process, through inotify on its folder, so the
+    program under test (native or under Wine) need not cooperate: every load reads the
+    settings file, while a check whether it changed only looks at its attributes.
+    The kernel merges opens in a row that nobody has counted yet: zero is exact, any other
+    count a floor. `available` is false where the system offers no inotify."""
+
+    IN_OPEN = 0x20
+    IN_NONBLOCK = 0o4000
+
+    def __init__(self, path):
+        self.name = os.path.basename(path).encode()
+        self.opens = 0
+        self.fd = -1
+        try:
+            libc = ctypes.CDLL(None, use_errno=True)
+            self.fd = libc.inotify_init1(self.IN_NONBLOCK)
+            if self.fd >= 0 and libc.inotify_add_watch(
+                    self.fd, os.path.dirname(path).encode(), self.IN_OPEN) < 0:
+                os.close(self.fd)
+                self.fd = -1
+        except (OSError, AttributeError):
+            self.fd = -1
+        self.available = self.fd >= 0
+
+    def count(self):
+        """Opens of the file since the watch began."""
+        while self.available:
+            try:
+                data = os.read(self.fd, 65536)
+            except BlockingIOError:
+                break
+            at = 0
+            while at < len(data):
+                _, _, _, length = struct.unpack_from("iIII", data, at)
+                if data[at + 16:at + 16 + length].rstrip(b"\0") == self.name:
+                    self.opens += 1
+                at += 16 + length
+        return self.opens
+
+    def close(self):
+        if self.fd >= 0:
+            os.close(self.fd)
+            self.fd = -1
 
 
 def typed(name):

@@ -1,9 +1,12 @@
-"""Our settings-file engine (the Linux build's) against Windows' own profile functions as
-Wine implements them: the same calls on the same files, run by norvalume-profile built
-twice, once on GetPrivateProfileStringA / WritePrivateProfileStringA and once on our INI
-engine. Reads must agree; writes must agree wherever Wine behaves as Windows does. Each
-remaining difference is listed below with its reason, and there ours must give what
-Windows gives. Runs under run-wine, which builds both probes."""
+"""Our settings-file engine against Windows' own profile functions as Wine implements them:
+the same calls on the same files, run by norvalume-profile: the Windows build on
+GetPrivateProfileStringA / WritePrivateProfileStringA (the reference), the Windows build
+on our engine (--ours, the program's own file access on Windows, each case a load's batch
+where it can be), and the Linux build on our engine. Our two builds must agree exactly;
+with the reference, reads must agree, and writes wherever Wine behaves as Windows does.
+Each remaining difference is listed below with its reason, and there ours must give what
+Windows gives, or what we give on purpose. Covers every read and write the loader makes.
+Runs under run-wine, which builds the Linux probe too."""
 import os
 import subprocess
 import sys
@@ -12,6 +15,24 @@ import unittest
 import harness
 
 NATIVE_PROBE = os.path.join(harness.NATIVE_BIN, "norvalume-profile")
+
+WIDE = 16384  # the loader reads item lines this wide, to find a line's whole length
+
+
+def utf16(text, order):
+    """The bytes of a file saved as UTF-16 with its byte-order mark."""
+    return (b"\xff\xfe" + text.encode("utf-16-le") if order == "le"
+            else b"\xfe\xff" + text.encode("utf-16-be"))
+
+
+# A settings file as the loader walks it: conditions, a unit's section, the report.
+LOADER_FILE = ("[Config]\r\nRevisionTime=1\r\n[Conditions]\r\n0=X0100 U8 =1\r\n254=C0\r\n"
+               "007=X0101 U8 =1\r\n255=C1\r\n[GF45.0]\r\nNeeds=A V24\r\nB=X0102 U8\r\n"
+               "L3.1=X0103 U8 =1\r\nD0=X0BC4 D7 <<< Bad Display format\r\nD0.2=X0BC4\r\n"
+               "[GF Connections]\r\nGFDev=DLL found\r\nGF45=1\r\n")
+# A file saved as UTF-16: a character of every code page, and one that no 8-bit one has.
+UTF16_TEXT = ("; r\u00e9glages\r\n[S]\r\nk=v \u00e9t\u00e9\r\nk2=a\u2192b\r\n"
+              "L1=X0104 D7 ; \u2192 flaps\r\n[T]\r\nt=1\r\n")
 
 # (name, file content or None for no file, [(section, key, buffer size)]).
 READS = [
@@ -43,6 +64,19 @@ READS = [
     ("a byte-order mark", "\xef\xbb\xbf[S]\r\nk=v\r\n", [("S", "k", 255)]),
     ("a NUL and ^Z", "[S]\r\nk=ab\0cd\r\nj=x\x1a\r\n", [("S", "k", 255), ("S", "j", 255)]),
     ("keys above every section", "k0=top\r\n[S]\r\nk=v\r\n", [("", "k0", 255), ("S", "k0", 255)]),
+    # The loader's own reads: item lines with the wide limit, Needs, the report, [Config].
+    ("the loader's keys", LOADER_FILE,
+     [("Conditions", "0", WIDE), ("Conditions", "254", WIDE), ("Conditions", "7", WIDE),
+      ("GF45.0", "Needs", 255), ("GF45.0", "B", WIDE), ("GF45.0", "L3", WIDE),
+      ("GF45.0", "L3.1", WIDE), ("GF45.0", "D0", WIDE), ("GF45.0", "D0.1", WIDE),
+      ("GF45.0", "D0.2", WIDE), ("GF Connections", "GFDev", 255),
+      ("GF Connections", "Ombrex", 255), ("Config", "RevisionTime", 255),
+      ("Config", "ScanInterval", 255)]),
+    ("a value wider than the widest read", "[S]\r\nL1=" + "y" * 20000 + "\r\n",
+     [("S", "L1", WIDE), ("S", "L1", 255)]),
+    ("UTF-16 with its byte-order mark", utf16(UTF16_TEXT, "le"),
+     [("S", "k", 255), ("S", "k2", 255), ("S", "L1", WIDE), ("T", "t", 255)]),
+    ("UTF-16, big-endian", utf16(UTF16_TEXT, "be"), [("S", "k", 255), ("S", "k2", 255)]),
 ]
 
 # (name, file content or None, [("put", section, key, value) or ("get", section, key,
@@ -81,6 +115,34 @@ WRITES = [
     ("a new key in a section of comments", "[S]\r\n;c\r\n[T]\r\n", [("put", "S", "b", "2")]),
     ("names written with blanks", "[S]\r\nk=1\r\n",
      [("put", " T ", "k", "1"), ("put", "S", " j ", "1")]),
+    # The loader's own writes: verdicts put on and taken off, a line that keeps its quotes,
+    # a long line, and the report written, kept and cleaned.
+    ("verdicts written back", "[GF45.0]\r\nL0=X0100 U8 =1\r\nL1=X0104 D7\r\n"
+     "L2=X0104 U8 =1 <<< Bad Display format\r\n",
+     [("get", "GF45.0", "L1", WIDE), ("put", "GF45.0", "L1", "X0104 D7 <<< Bad Display format"),
+      ("get", "GF45.0", "L2", WIDE), ("put", "GF45.0", "L2", "X0104 U8 =1"),
+      ("put", "GF45.0", "L3", "\"\"X0104 U8\"\""), ("get", "GF45.0", "L3", WIDE)]),
+    ("a long line with a verdict", "[GF45.0]\r\nL1=" + "z" * 300 + "\r\n",
+     [("get", "GF45.0", "L1", WIDE),
+      ("put", "GF45.0", "L1", "z" * 300 + " <<< Bad Display format"),
+      ("get", "GF45.0", "L1", WIDE)]),
+    ("the first report", "[GF45.0]\r\nL1=X0104 U8 =1\r\n",
+     [("get", "GF Connections", "GFDev", 255), ("put", "GF Connections", "GFDev", "DLL found"),
+      ("put", "GF Connections", "Ombrex", None), ("put", "GF Connections", "GF45", "1"),
+      ("put", "GF Connections", "GFP8", None)]),
+    ("a report kept and cleaned", "[GF Connections]\r\nGFDev=DLL found\r\n"
+     "Ombrex=incorrect version, needs >= 3.465\r\nGFP8=2\r\n",
+     [("put", "GF Connections", "GFDev", "DLL found"), ("put", "GF Connections", "Ombrex", None),
+      ("put", "GF Connections", "GFP8", None), ("put", "GF Connections", "GF45", "1")]),
+    ("the same value leaves the file alone", "; notes\r\n\r\n[GF Connections]\r\n"
+     "GFDev = DLL found\r\n", [("put", "GF Connections", "GFDev", "DLL found")]),
+    ("a verdict in a mixed file", "[S]\nk=1\r\n\r\nL1 = X0104 D7\rm=2\n",
+     [("put", "S", "L1", "X0104 D7 <<< Bad Display format")]),
+    ("a verdict before a NUL tail", "[S]\r\nL1=X0104 D7\r\nk=1\r\n\0\0\0\0",
+     [("put", "S", "L1", "X0104 D7 <<< Bad Display format"), ("put", "R", "GFDev", "DLL found")]),
+    ("a verdict in a UTF-16 file", utf16(UTF16_TEXT, "le"),
+     [("get", "S", "L1", WIDE), ("put", "S", "L1", "X0104 D7 ; ? flaps <<< Bad Display format"),
+      ("put", "GF Connections", "GFDev", "DLL found")]),
 ]
 
 WINE_REWRITES = ("Wine rewrites the whole file on every write, with CRLF line ends, without "
@@ -109,6 +171,20 @@ DIFFERENCES = {
         "Wine keeps the trailing blanks of a new section or key name in the file; ours "
         "writes the name as every lookup sees it, trimmed (the program writes only fixed "
         "names without blanks)", b"[S]\r\nk=1\r\nj=1\r\n[T]\r\nk=1\r\n"),
+    "a verdict in a mixed file": (WINE_REWRITES, b"[S]\nk=1\r\n\r\nL1=X0104 D7 <<< Bad Display "
+                                  b"format\rm=2\n"),
+    "a verdict before a NUL tail": (
+        "Wine drops what follows a NUL when it rewrites the file; Windows keeps it",
+        b"[S]\r\nL1=X0104 D7 <<< Bad Display format\r\nk=1\r\n\0\0\0\0\r\n[R]\r\n"
+        b"GFDev=DLL found\r\n"),
+}
+# Where ours differs from Windows on purpose: name -> (why, the file ours leaves).
+ON_PURPOSE = {
+    "a verdict in a UTF-16 file": (
+        "a character the code page lacks reads as '?', and the profile functions write that "
+        "'?' back into the line they annotate; ours keeps the character the line had",
+        utf16(UTF16_TEXT.replace("flaps", "flaps <<< Bad Display format")
+              + "[GF Connections]\r\nGFDev=DLL found\r\n", "le")),
 }
 # Not a difference from Wine, but from Windows: deleting a key in a file that does not
 # exist creates an empty file on Windows and none here or under Wine. Harmless: the program
@@ -119,6 +195,13 @@ def encode(value):
     if value is None:
         return "-"
     return "x" + value.encode("latin-1").hex()
+
+
+def batched(calls):
+    """Whether a case can run as one batch: inside one, reads see the file as the batch
+    read it, so no read may follow a write."""
+    kinds = [call[0] for call in calls]
+    return "put" not in kinds or "get" not in kinds[kinds.index("put"):]
 
 
 def decode(result):
@@ -139,22 +222,32 @@ class ProfileFunctions(harness.Sandbox):
             path = os.path.join(folder, "case%d.ini" % n)
             if content is not None:
                 with open(path, "wb") as f:
-                    f.write(content.encode("latin-1"))
+                    f.write(content if isinstance(content, bytes) else content.encode("latin-1"))
+            batch = side == "ours under Wine" and batched(calls)
+            if batch:
+                commands.append("begin " + encode(path_of(path)))
             for call in calls:
                 kind, section, key, last = call
                 last = encode(last) if kind == "put" else str(last)
                 commands.append(" ".join((kind, encode(path_of(path)), encode(section),
                                           encode(key), last)))
+            if batch:
+                commands.append("end")
         script = os.path.join(folder, "calls")
         with open(script, "w") as f:
             f.write("\n".join(commands) + "\n")
-        probe = harness.exe("norvalume-profile") if side == "wine" else NATIVE_PROBE
-        run = harness.command(probe) if side == "wine" else [probe]
+        if side == "ours":
+            run = [NATIVE_PROBE]
+        else:
+            run = harness.command(harness.exe("norvalume-profile"))
+            if side == "ours under Wine":
+                run.append("--ours")
         r = subprocess.run(run + [path_of(script)], env=self.env, stdout=subprocess.PIPE,
                            stderr=subprocess.STDOUT, text=True, timeout=120)
         self.assertEqual(r.returncode, 0, r.stdout)
         results = [decode(line) for line in r.stdout.splitlines()]
         self.assertEqual(len(results), len(commands), r.stdout)
+        results = [line for line in results if line != "-"]  # the batches' own lines
         per_case, files = [], []
         for n, (_, _, calls) in enumerate(cases):
             per_case.append(results[:len(calls)])
@@ -170,22 +263,28 @@ class ProfileFunctions(harness.Sandbox):
                  for name, content, calls in READS] + WRITES
         names = [name for name, _, _ in cases]
         self.assertEqual(len(set(names)), len(names), "case names must be unique")
-        self.assertLessEqual(set(DIFFERENCES), set(names))
+        self.assertLessEqual(set(DIFFERENCES) | set(ON_PURPOSE), set(names))
         wine, wine_files = self.run_side("wine", harness.file_arg, cases)
         ours, our_files = self.run_side("ours", lambda p: p, cases)
+        # Our engine in the Windows build, on Windows' file access, gives what the Linux
+        # build gives, case by case: the same results and the same bytes in every file.
+        ours_wine, ours_wine_files = self.run_side("ours under Wine", harness.file_arg, cases)
+        for n, (name, _, _) in enumerate(cases):
+            self.assertEqual((ours_wine[n], ours_wine_files[n]), (ours[n], our_files[n]), name)
 
         unexplained, stale = [], []
         for n, (name, _, _) in enumerate(cases):
             writes = n >= len(READS)
             agree = wine[n] == ours[n] and (not writes or wine_files[n] == our_files[n])
-            if name not in DIFFERENCES:
+            listed = DIFFERENCES.get(name) or ON_PURPOSE.get(name)
+            if not listed:
                 if not agree:
                     unexplained.append("%s:\n  Wine %r %r\n  ours %r %r" % (
                         name, wine[n], wine_files[n], ours[n], our_files[n]))
                 continue
             if agree:
                 stale.append(name)
-            reason, windows = DIFFERENCES[name]
+            reason, windows = listed
             if writes:
                 # The calls' results still agree; the file is what Windows leaves.
                 self.assertEqual(ours[n], wine[n], name)

@@ -85,8 +85,7 @@ class Program(harness.ProgramSandbox):
         stopped_at = time.monotonic()
         self.stop_simulator(sim)
         self.wait_title(out, "Norvalume: waiting", 10)
-        # Also under Wine, where the file is loaded again every second (its archive mark
-        # never clears): what was written before a reload is still made dark.
+        # What was written before the last load is still made dark.
         self.assertTrue(harness.wait_for(
             lambda: self.logged_since(stop, "GFMCPPro_SetIndicators 0 0x0"), 15),
             self.log_lines()[stop:])

@@ -21,6 +21,43 @@ GFMCPPRO.0 D1=X0730 U16 D3
 """
 
 
+# The outputs in states that used to repeat writes: a flashing light that is off, a
+# display past its width, and every output after a load (evaluated twice as changed).
+QUIET_ITEMS = """\
+Conditions 0=X0700 U8 =1
+GFP8.0 B=X0710 U8
+GFP8.0 L0=X0720 U8
+GFP8.0 L1=C0 1
+GFP8.0 L3=X0722 U8 Ffast
+GFMCPPRO.0 L0=X0720 U8
+GFMCPPRO.0 D0=X0732 U16
+GFMCPPRO.0 D1=X0730 U16 D3
+"""
+
+
+class WriteCount:
+    """Per tick, from the library's call log: the writes, those that send an output
+    exactly what it was last sent, and among those the brightness refresh."""
+
+    def __init__(self):
+        self.last = {}
+
+    def tick(self, lines):
+        writes = repeats = refreshes = 0
+        for line in lines:
+            name, unit, sent = (line.split(" ", 2) + ["", ""])[:3]
+            if "_Set" not in name:
+                continue
+            writes += 1
+            if self.last.get((name, unit)) == sent:
+                if name.endswith("_SetBrightness"):
+                    refreshes += 1
+                else:
+                    repeats += 1
+            self.last[(name, unit)] = sent
+        return writes, repeats, refreshes
+
+
 class Process:
     """A program in the background whose output is read line by line."""
 
@@ -123,6 +160,40 @@ class ScanTest(harness.Sandbox):
 
         driver.send("quit")
         self.assertEqual(driver.process.wait(timeout=30), 0)
+
+    def test_no_write_repeats_what_the_panels_show(self):
+        self.set_sim("set 0700 u8 1", "set 0710 u8 7", "set 0720 u8 1", "set 0722 u8 0",
+                     "set 0730 u16 42", "set 0732 u16 12345")
+        with open(self.path("items.txt"), "w") as f:
+            f.write(QUIET_ITEMS)
+        driver = Process(self, self.driver_path, self.path("items.txt"), env=self.driver_env)
+        driver.wait_for("ready")
+        self.new_log_lines()  # binding and counting
+        count = WriteCount()
+
+        # Brightness, the GFP8's lights, the GFMCPPRO's light and both its displays; then
+        # nothing but the brightness refresh, whatever the flashing light's phase.
+        first = count.tick(self.scan(driver, 1))
+        self.assertEqual(first, (5, 0, 0), self.log_lines_so_far())
+        for n in range(5):
+            writes, repeats, refreshes = count.tick(self.scan(driver, 1))
+            self.assertEqual((writes - refreshes, repeats), (0, 0), self.log_lines_so_far())
+            self.assertLessEqual(refreshes, 1)
+
+        # Every value moves, the wide one stays too wide: per tick each unit's lights and
+        # the display that shows the number, no more.
+        for n in range(5):
+            self.set_sim("set 0720 u8 %d" % (n % 2), "set 0730 u16 %d" % (100 + n),
+                         "set 0732 u16 %d" % (20000 + n))
+            writes, repeats, refreshes = count.tick(self.scan(driver, 1))
+            self.assertEqual((writes - refreshes, repeats), (3, 0), self.log_lines_so_far())
+            self.assertLessEqual(refreshes, 1)
+
+        driver.send("quit")
+        self.assertEqual(driver.process.wait(timeout=30), 0)
+
+    def log_lines_so_far(self):
+        return harness.read_text(self.log).splitlines()[-20:]
 
 
 if __name__ == "__main__":

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "platform/posix/ini.h"
+#include "platform/common/ini.h"
 
 namespace {
 

@@ -5,11 +5,16 @@
 //   get PATH SECTION KEY SIZE   ->  COUNT TEXT   (TEXT: the buffer up to its first zero,
 //                                                  in the same encoding)
 //   put PATH SECTION KEY VALUE  ->  1 or 0
+//   begin PATH / end            ->  -            (a load's batch; only --ours has them)
+//
+// --ours runs the calls through the program's own settings-file services instead of the
+// build's reference (Windows' functions in the Windows build), batches included.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "tools/common/common.h"
 #include "tools/profile/profile.h"
 
@@ -17,11 +22,13 @@ namespace {
 
 constexpr uint32_t MAX_SIZE = 1 << 16;
 constexpr char USAGE[] =
-    "usage: norvalume-profile COMMANDS | --help | --version\n"
+    "usage: norvalume-profile [--ours] COMMANDS | --help | --version\n"
     "  runs the settings-file calls of the file COMMANDS, one result line each:\n"
     "    get PATH SECTION KEY SIZE   ->  COUNT TEXT\n"
     "    put PATH SECTION KEY VALUE  ->  1 or 0\n"
+    "    begin PATH, end             ->  -   (a batch, as a load makes one)\n"
     "  arguments are x and hexadecimal bytes, or - for a null pointer\n"
+    "  --ours: through the program's own settings-file engine, not the system's\n"
     "exit status: 0 ran, 2 no commands or a malformed one\n";
 
 struct Argument {
@@ -60,16 +67,43 @@ void printHex(const char* bytes, size_t n) {
     for (size_t i = 0; i < n; ++i) std::printf("%02x", static_cast<unsigned char>(bytes[i]));
 }
 
+// Through the program's own services rather than the reference ones.
+bool ours = false;
+
+uint32_t get(const char* path, const char* section, const char* key, char* buf, uint32_t size) {
+    if (ours) return platform::profileGet(path, section, key, buf, size);
+    return profileToolGet(path, section, key, buf, size);
+}
+
+bool put(const char* path, const char* section, const char* key, const char* value) {
+    if (ours) return platform::profilePut(path, section, key, value);
+    return profileToolPut(path, section, key, value);
+}
+
+// A batch: the reference functions have none, so there it changes nothing.
+bool batch(const std::vector<std::string>& fields) {
+    Argument path;
+    if (fields[0] == "begin") {
+        if (fields.size() != 2 || !decode(fields[1], &path) || path.null) return false;
+        if (ours) platform::profileBegin(path.text.c_str());
+    } else {
+        if (fields.size() != 1) return false;
+        if (ours) platform::profileEnd();
+    }
+    std::puts("-");
+    return true;
+}
+
 // One command line; false when it is malformed.
 bool run(const std::vector<std::string>& fields) {
+    if (fields[0] == "begin" || fields[0] == "end") return batch(fields);
     if (fields.size() != 5) return false;
     Argument args[4];
     for (int i = 0; i < 3; ++i)
         if (!decode(fields[i + 1], &args[i])) return false;
     if (fields[0] == "put") {
         if (!decode(fields[4], &args[3])) return false;
-        bool ok = profileToolPut(pointer(args[0]), pointer(args[1]), pointer(args[2]),
-                                 pointer(args[3]));
+        bool ok = put(pointer(args[0]), pointer(args[1]), pointer(args[2]), pointer(args[3]));
         std::printf("%d\n", ok ? 1 : 0);
         return true;
     }
@@ -79,8 +113,8 @@ bool run(const std::vector<std::string>& fields) {
     // A filled buffer shows whether the call terminated what it copied.
     std::vector<char> buf(size + 1, '\x55');
     buf[size] = '\0';
-    uint32_t n = profileToolGet(pointer(args[0]), pointer(args[1]), pointer(args[2]), buf.data(),
-                                static_cast<uint32_t>(size));
+    uint32_t n = get(pointer(args[0]), pointer(args[1]), pointer(args[2]), buf.data(),
+                     static_cast<uint32_t>(size));
     std::printf("%u ", n);
     printHex(buf.data(), std::strlen(buf.data()));
     std::putchar('\n');
@@ -91,7 +125,8 @@ bool run(const std::vector<std::string>& fields) {
 
 int main(int argc, char** argv) {
     if (argc == 2 && tools::answerInfoOption(argv[1], "norvalume-profile", USAGE)) return 0;
-    std::string text = argc == 2 ? tools::readFile(argv[1]) : std::string();
+    ours = argc == 3 && std::strcmp(argv[1], "--ours") == 0;
+    std::string text = argc == 2 + (ours ? 1 : 0) ? tools::readFile(argv[argc - 1]) : std::string();
     if (text.empty()) {
         std::fputs(USAGE, stderr);
         return 2;

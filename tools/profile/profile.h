@@ -1,6 +1,6 @@
 // norvalume-profile: one settings-file read or write, done by Windows' own private-profile
-// functions (profile_win32.cpp) or by our INI engine (profile_posix.cpp). The same
-// command file run through both shows where they differ.
+// functions (profile_win32.cpp) or, in the Linux build, by our INI engine
+// (profile_posix.cpp). The same command file run through both shows where they differ.
 #pragma once
 
 #include <cstdint>

@@ -275,19 +275,16 @@ unsigned short countOf(int model, const char* name) {
     return static_cast<unsigned short>(counts[model]);
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------------------
 // Library life cycle
 
-GFDEV_EXPORT int GFDev_Init(void* instance) {
-    (void)instance;
+int onInit(const char* name) {
     stopWatcher();
     int result = 0;
     if (const char* r = std::getenv("GFDEV_INIT_RESULT")) result = std::atoi(r);
     {
         std::lock_guard<std::mutex> guard(lock);
-        logLine("GFDev_Init");
+        logLine(name);
         if (result != 0) return result;
         parseUnits(std::getenv("GFDEV_UNITS"), counts);
         for (auto& model : units)
@@ -302,103 +299,89 @@ GFDEV_EXPORT int GFDev_Init(void* instance) {
     return 0;
 }
 
-GFDEV_EXPORT int GFDev_Terminate() {
+int onTerminate(const char* name) {
     stopWatcher();
     callback.store(nullptr);
-    record("GFDev_Terminate");
+    record(name);
     return 0;
 }
 
-GFDEV_EXPORT int GFDev_RegisterConnectCallback(ConnectCallback cb) {
-    record("GFDev_RegisterConnectCallback");
+int onRegister(const char* name, ConnectCallback cb) {
+    record(name);
     callback.store(cb);
     return 1;
 }
 
-GFDEV_EXPORT int GFDev_UnregisterConnectCallback() {
-    record("GFDev_UnregisterConnectCallback");
+int onUnregister(const char* name) {
+    record(name);
     callback.store(nullptr);
     return 1;
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
-// Per-model entry points
+// The exports: every entry point of the program's list, serving the model and display
+// that the program's model table says it drives.
 
-#define COUNT(PREFIX, M) \
-    GFDEV_EXPORT unsigned short PREFIX##_GetNumDevices() { return countOf(M, #PREFIX "_GetNumDevices"); }
-#define BRIGHTNESS(PREFIX, M)                                     \
-    GFDEV_EXPORT int PREFIX##_SetBrightness(int unit, int level) { \
-        setBrightness(M, #PREFIX "_SetBrightness", unit, level);   \
-        return 0;                                                  \
+#define USE_OF(NAME) constexpr EntryPointUse use = entryPointUse(&DeviceLibrary::NAME)
+#define VIRTUAL_Init(NAME) \
+    GFDEV_EXPORT int NAME(void*) { return onInit(#NAME); }
+#define VIRTUAL_Terminate(NAME) \
+    GFDEV_EXPORT int NAME() { return onTerminate(#NAME); }
+#define VIRTUAL_Register(NAME) \
+    GFDEV_EXPORT int NAME(ConnectCallback cb) { return onRegister(#NAME, cb); }
+#define VIRTUAL_Unregister(NAME) \
+    GFDEV_EXPORT int NAME() { return onUnregister(#NAME); }
+#define VIRTUAL_Count(NAME)                     \
+    GFDEV_EXPORT unsigned short NAME() {        \
+        USE_OF(NAME);                           \
+        return countOf(use.model, #NAME);       \
     }
-#define INDICATORS(PREFIX, M, T)                                              \
-    GFDEV_EXPORT int PREFIX##_GetIndicators(int unit, T* state) {             \
-        T value = static_cast<T>(getIndicators(M, #PREFIX "_GetIndicators", unit)); \
-        if (state) *state = value;                                            \
-        return 0;                                                             \
-    }                                                                         \
-    GFDEV_EXPORT int PREFIX##_SetIndicators(int unit, T state) {              \
-        setIndicators(M, #PREFIX "_SetIndicators", unit, state);              \
-        return 0;                                                             \
+#define VIRTUAL_Brightness(NAME)                       \
+    GFDEV_EXPORT int NAME(int unit, int level) {       \
+        USE_OF(NAME);                                  \
+        setBrightness(use.model, #NAME, unit, level);  \
+        return 0;                                      \
     }
-#define SEGMENTS(NAME, M, D)                                      \
-    GFDEV_EXPORT int NAME(int unit, unsigned char* segments) {    \
-        setDisplaySegments(M, #NAME, D, unit, segments);          \
-        return 0;                                                 \
+#define VIRTUAL_GetIndicators(NAME)                                      \
+    GFDEV_EXPORT int NAME(int unit, unsigned char* state) {              \
+        USE_OF(NAME);                                                    \
+        unsigned char value =                                            \
+            static_cast<unsigned char>(getIndicators(use.model, #NAME, unit)); \
+        if (state) *state = value;                                       \
+        return 0;                                                        \
     }
-#define TEXT(NAME, M, D)                                          \
-    GFDEV_EXPORT int NAME(int unit, char* text) {                 \
-        setDisplayText(M, #NAME, D, unit, text);                  \
-        return 0;                                                 \
+#define VIRTUAL_GetIndicators32(NAME)                                    \
+    GFDEV_EXPORT int NAME(int unit, unsigned long* state) {              \
+        USE_OF(NAME);                                                    \
+        unsigned long value = getIndicators(use.model, #NAME, unit);     \
+        if (state) *state = value;                                       \
+        return 0;                                                        \
     }
-
-COUNT(GF45, DEV_GF45)
-COUNT(GFP8, DEV_GFP8)
-COUNT(GFT8, DEV_GFT8)
-COUNT(GFLGT, DEV_GFLGT)
-COUNT(GF166, DEV_GF166)
-COUNT(GFMCP, DEV_GFMCP)
-COUNT(GFRP48, DEV_GFRP48)
-COUNT(GF46, DEV_GF46)
-COUNT(GFATC, DEV_GFATC)
-COUNT(GFMCPPro, DEV_GFMCPPRO)
-
-BRIGHTNESS(GF45, DEV_GF45)
-BRIGHTNESS(GFP8, DEV_GFP8)
-BRIGHTNESS(GFT8, DEV_GFT8)
-BRIGHTNESS(GFLGT, DEV_GFLGT)
-BRIGHTNESS(GF166, DEV_GF166)
-BRIGHTNESS(GFMCP, DEV_GFMCP)
-BRIGHTNESS(GFRP48, DEV_GFRP48)
-BRIGHTNESS(GF46, DEV_GF46)
-BRIGHTNESS(GFATC, DEV_GFATC)
-BRIGHTNESS(GFMCPPro, DEV_GFMCPPRO)
-
-INDICATORS(GFP8, DEV_GFP8, unsigned char)
-INDICATORS(GFT8, DEV_GFT8, unsigned char)
-INDICATORS(GFLGT, DEV_GFLGT, unsigned char)
-INDICATORS(GF166, DEV_GF166, unsigned char)
-INDICATORS(GFMCP, DEV_GFMCP, unsigned char)
-INDICATORS(GFRP48, DEV_GFRP48, unsigned char)
-INDICATORS(GFMCPPro, DEV_GFMCPPRO, unsigned long)
-
-TEXT(GF45_SetAlpha, DEV_GF45, 0)
-TEXT(GF45_SetNumeric, DEV_GF45, 1)
-SEGMENTS(GF45_SetNumericSegments, DEV_GF45, 1)
-TEXT(GF46_SetAlpha, DEV_GF46, 0)
-TEXT(GF46_SetNumeric, DEV_GF46, 1)
-SEGMENTS(GF46_SetNumericSegments, DEV_GF46, 1)
-SEGMENTS(GF166_SetLDisplaySegments, DEV_GF166, 0)
-SEGMENTS(GF166_SetRDisplaySegments, DEV_GF166, 1)
-SEGMENTS(GFMCP_SetADisplaySegments, DEV_GFMCP, 0)
-SEGMENTS(GFMCP_SetBDisplaySegments, DEV_GFMCP, 1)
-SEGMENTS(GFMCP_SetCDisplaySegments, DEV_GFMCP, 2)
-SEGMENTS(GFMCP_SetDDisplaySegments, DEV_GFMCP, 3)
-SEGMENTS(GFMCP_SetEDisplaySegments, DEV_GFMCP, 4)
-SEGMENTS(GFATC_SetDigitSegments, DEV_GFATC, 0)
-TEXT(GFMCPPro_SetADisplayText, DEV_GFMCPPRO, 0)
-TEXT(GFMCPPro_SetBDisplayText, DEV_GFMCPPRO, 1)
-TEXT(GFMCPPro_SetCDisplayText, DEV_GFMCPPRO, 2)
-TEXT(GFMCPPro_SetDDisplayText, DEV_GFMCPPRO, 3)
-TEXT(GFMCPPro_SetEDisplayText, DEV_GFMCPPRO, 4)
-TEXT(GFMCPPro_SetFDisplayText, DEV_GFMCPPRO, 5)
+#define VIRTUAL_SetIndicators(NAME)                          \
+    GFDEV_EXPORT int NAME(int unit, unsigned char state) {   \
+        USE_OF(NAME);                                        \
+        setIndicators(use.model, #NAME, unit, state);        \
+        return 0;                                            \
+    }
+#define VIRTUAL_SetIndicators32(NAME)                        \
+    GFDEV_EXPORT int NAME(int unit, unsigned long state) {   \
+        USE_OF(NAME);                                        \
+        setIndicators(use.model, #NAME, unit, state);        \
+        return 0;                                            \
+    }
+#define VIRTUAL_Text(NAME)                                             \
+    GFDEV_EXPORT int NAME(int unit, char* text) {                      \
+        USE_OF(NAME);                                                  \
+        setDisplayText(use.model, #NAME, use.display, unit, text);     \
+        return 0;                                                      \
+    }
+#define VIRTUAL_Segments(NAME)                                              \
+    GFDEV_EXPORT int NAME(int unit, unsigned char* segments) {              \
+        USE_OF(NAME);                                                       \
+        setDisplaySegments(use.model, #NAME, use.display, unit, segments);  \
+        return 0;                                                           \
+    }
+#define VIRTUAL_EXPORT(NAME, KIND) VIRTUAL_##KIND(NAME)
+GF_ENTRY_POINTS(VIRTUAL_EXPORT)

@@ -14,6 +14,7 @@
 #include "config/loader.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
+#include "fake_platform/fake_dl.h"
 #include "fake_platform/fake_ipc.h"
 #include "fake_platform/fake_loop.h"
 #include "fake_platform/fake_memory.h"
@@ -33,8 +34,9 @@ protected:
         fake::resetProfile();
         fake::resetLoop();
         path = fake::tempFilePath("loader.ini");
-        std::memset(deviceCounts, 0, sizeof deviceCounts);
-        connectCallbackRefused = false;
+        fake::installFakeLibrary();
+        resetDevices();
+        ASSERT_TRUE(bindDeviceLibrary(nullptr));
         fake::resetIpc();
         resetLinkStatus();
         resetScanState();
@@ -51,6 +53,13 @@ protected:
         resetLinkStatus();
         resetScanState();
         freeItemTable();
+        unbindDeviceLibrary();
+    }
+
+    // The units the panel library reports, counted as after a plug event.
+    static void setUnits(int32_t type, uint32_t count) {
+        fake::setFakeUnits(type, count);
+        countDevices();
     }
 
     void write(const std::string& text) { fake::writeFile(path, text); }
@@ -81,7 +90,7 @@ protected:
     }
 
     LoadInputs inputs() const {
-        return LoadInputs{path.c_str(), deviceCounts, connectCallbackRefused,
+        return LoadInputs{path.c_str(), deviceCounts(), connectCallbackRefused(),
                           linkStatus().versionTooOld, linkStatus().accessDenied};
     }
 
@@ -150,9 +159,9 @@ TEST_F(Loader, KeysReadAndTheirOrderInTheTable) {
     };
     for (const Case& c : cases) {
         write(c.settings);
-        deviceCounts[DEV_GF45] = c.gf45;
-        deviceCounts[DEV_GFP8] = c.gfp8;
-        deviceCounts[DEV_GF166] = c.gf166;
+        setUnits(DEV_GF45, c.gf45);
+        setUnits(DEV_GFP8, c.gfp8);
+        setUnits(DEV_GF166, c.gf166);
         loadConfiguration(LOAD_FORCED);
         EXPECT_EQ(records(), c.expected) << c.what;
     }
@@ -190,7 +199,7 @@ TEST(Needs, FirstLetterOfEachWordCounts) {
 TEST_F(Loader, NeedsOfASectionGateEveryItemOfItAndNoCondition) {
     write("[Conditions]\n0=X0100\n[GF166.0]\nNeeds=V24 E\nB=X0001\nL0.1=X0002\nD1=X0003\n"
           "[GF166.1]\nL0=X0004\n");
-    deviceCounts[DEV_GF166] = 2;
+    setUnits(DEV_GF166, 2);
     loadConfiguration(LOAD_FORCED);
     ASSERT_EQ(itemCount(), 5);
     EXPECT_EQ(itemTable()[0].flags & 0x1E00, 0u);
@@ -204,7 +213,7 @@ TEST_F(Loader, NeedsOfASectionGateEveryItemOfItAndNoCondition) {
 
 TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     write("[GF Connections]\nGFP8=7\nOmbrex=old\nGFMCP=1\n");
-    deviceCounts[DEV_GFP8] = 3;
+    setUnits(DEV_GFP8, 3);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found");
     EXPECT_EQ(get("GF Connections", "GFP8"), "3");
@@ -212,12 +221,13 @@ TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     EXPECT_EQ(get("GF Connections", "Ombrex"), "");
     EXPECT_EQ(fake::readFile(path).find("GFMCP"), std::string::npos);
 
-    connectCallbackRefused = true;
+    fake::setFakeRegisterResult(0);
+    fake::setFakeUnits(DEV_GFP8, 0);
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));  // started anew: the library refuses the callback
     fake::installModule("FS98MAIN");
     fake::setFault(sim::FAULT_OLD, sim::DEFAULT_OLD_INTERFACE_WORD);
     linkSupervisionTick();  // an interface module older than 3.465 is refused
     ASSERT_TRUE(linkStatus().versionTooOld);
-    deviceCounts[DEV_GFP8] = 0;
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found, but no Connect callback!");
     EXPECT_EQ(get("GF Connections", "Ombrex"), "incorrect version, needs >= 3.465");
@@ -256,7 +266,7 @@ TEST_F(Loader, ReportSaysWhenTheModuleRefusedUsForRightsUntilALinkIsMade) {
 
 TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
     write("[GFP8.0]\nL0=X0BC4 ; gear\n");
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount(), 1);
     EXPECT_TRUE(fake::profileWriteLog.size() > 0);
@@ -287,7 +297,7 @@ TEST_F(Loader, LoadOutOfMemoryRejectsWhatItCannotStoreAndLeavesNoRecords) {
     std::string text = "[GFP8.0]\nL0=X0100\n";
     for (int m = 1; m <= 1100; ++m) text += "L0." + std::to_string(m) + "=X0100\n";
     write(text);
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     const char memoryError[] = "X0100 <<< cannot obtain enough memory!";
 
     fake::failItemMemoryAt(1);  // the initial 1024 records
@@ -314,7 +324,7 @@ TEST_F(Loader, LongValueIsParsedCutButNeverCutInTheFile) {
     std::string tail(300, 'Z');
     std::string value = "X0BC4 =" + tail;  // the cut leaves "=ZZZ..." : a bad literal
     write("[GFP8.0]\nL0=" + value + "\n");
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount(), 0);
     const std::string annotated = value + " <<< Bad literal value";
@@ -339,7 +349,7 @@ TEST_F(Loader, OldAnnotationCutInTwoByTheReadLimitIsNotParsed) {
     // 251 and 252 characters of a good light line: the read limit then ends inside the
     // "<<<" of the old annotation, and a stray "<" or "<<" must not be taken as a
     // comparison without a number.
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     for (size_t length : {251u, 252u}) {
         std::string good = "X0BC4" + std::string(length - 5, ',');
         write("[GFP8.0]\nL0=" + good + " <<< Bad Display format\n");
@@ -359,7 +369,7 @@ TEST_F(Loader, WrittenBackLineReadsBackUnchangedEvenWhenQuoted) {
     // Annotated, this display line begins and ends with a double quote; a plain write
     // would lose that pair on the next read and turn the line into something else.
     write("[GF45.0]\nD0=\"HI\" A\n");
-    deviceCounts[DEV_GF45] = 1;
+    setUnits(DEV_GF45, 1);
     loadConfiguration(LOAD_FORCED);
     const std::string annotated = "\"HI\" A <<< Bad A: needs literal string \"\"";
     EXPECT_EQ(get("GF45.0", "D0"), annotated);
@@ -483,7 +493,7 @@ void editDuringLoad(const char* section, const char*, const char*) {
 
 TEST_F(Loader, FileSavedWhileALoadRunsWinsAndIsLoadedOnceSettled) {
     write("[Conditions]\n0=X0100\n[GFP8.0]\nL0=X01 D7\n");
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     editedPath = &path;
     LoadObserver observer{nullptr, editDuringLoad, false, nullptr};
     EXPECT_TRUE(loadConfigurationOnce(inputs(), &observer));
@@ -535,7 +545,7 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
         "[Conditions]\n0=X0100 D7\n1=X0200 =1 ; one\n"
         "[GFP8.0]\nL0=1 <<< Bad literal value\nL0.1=X01 D7\nL0.2=X0300\n";
     write(text);
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     rejected.clear();
     accepted.clear();
     LoadObserver observer{noteRejected, nullptr, true, noteAccepted};
@@ -559,7 +569,7 @@ void noteChange(const char* section, const char* key, const char* value) {
 TEST_F(Loader, VerdictsOnlyLeaveTheReportAndTheSaveMarkAlone) {
     // A report of panels the caller never saw, and a stale count it must not correct.
     const std::string report = "[GF Connections]\nGFDev=DLL not found\nGFMCP=2\n";
-    deviceCounts[DEV_GFP8] = 1;
+    setUnits(DEV_GFP8, 1);
     for (bool dryRun : {true, false}) {
         write(report + "[GFP8.0]\nL0=X01 D7\nL1=1\n");
         changes.clear();
@@ -577,8 +587,10 @@ TEST_F(Loader, VerdictsOnlyLeaveTheReportAndTheSaveMarkAlone) {
 
 TEST_F(Loader, UnitsBeyondWhatAUnitNumberHoldsAreNotAliasedToUnitZero) {
     write("[GFP8.255]\nL0=X0255\n[GFP8.256]\nL0=X0256\n");
-    deviceCounts[DEV_GFP8] = 300;
-    loadConfiguration(LOAD_FORCED);
+    // More than the devices layer ever counts: the loader must hold on its own.
+    uint16_t counts[DEVICE_COUNT_SLOTS] = {};
+    counts[DEV_GFP8] = 300;
+    loadConfigurationOnce(LoadInputs{path.c_str(), counts, false, false}, nullptr);
     ASSERT_EQ(itemCount(), 1);
     EXPECT_EQ(itemTable()[0].unit, 255);
     EXPECT_EQ(get("GF Connections", "GFP8"), "300");

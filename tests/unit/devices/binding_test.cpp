@@ -19,8 +19,8 @@ protected:
         fake::removeFakeLibrary();
     }
     static bool allCountsZero() {
-        for (uint16_t c : deviceCounts)
-            if (c) return false;
+        for (int32_t code = 0; code < DEVICE_COUNT_SLOTS; ++code)
+            if (deviceCount(code) || deviceCounts()[code]) return false;
         return true;
     }
 };
@@ -71,7 +71,7 @@ TEST_F(Binding, InitRefusedOrRequiredEntryMissingReleasesTheLibrary) {
         EXPECT_TRUE(allCountsZero());
         EXPECT_EQ(fake::registeredCallback(), nullptr);
         EXPECT_EQ(fake::dlLogText(), c.initResult ? "GFDev_Init" : "");
-        EXPECT_EQ(libraryFailure, c.failure);
+        EXPECT_EQ(libraryFailure(), c.failure);
         unbindDeviceLibrary();  // nothing left to release
         EXPECT_EQ(fake::dlFreeCount, 1);
     }
@@ -96,18 +96,18 @@ TEST_F(Binding, FailureToLoadSaysWhetherACopyOfTheOtherBitnessWasFound) {
         if (c.otherBitness) fake::otherBitnessPath = c.otherBitness;
         if (c.registry) fake::setFakeRegistryValue(APP_PATHS, "Path", value, sizeof value);
         EXPECT_FALSE(bindDeviceLibrary(nullptr));
-        EXPECT_EQ(libraryFailure, c.failure) << (c.otherBitness ? c.otherBitness : "none");
+        EXPECT_EQ(libraryFailure(), c.failure) << (c.otherBitness ? c.otherBitness : "none");
         EXPECT_EQ(fake::dlLoadAttempts.size(), c.registry ? 2u : 1u);
     }
     fake::installFakeLibrary();
     EXPECT_TRUE(bindDeviceLibrary(nullptr));
-    EXPECT_EQ(libraryFailure, LIBRARY_BOUND);
+    EXPECT_EQ(libraryFailure(), LIBRARY_BOUND);
 }
 
 TEST_F(Binding, WithoutRegisterEntryExitNeverUnregisters) {
     fake::withholdEntryPoint("GFDev_RegisterConnectCallback");
     EXPECT_TRUE(bindDeviceLibrary(nullptr));
-    EXPECT_FALSE(connectCallbackRefused);
+    EXPECT_FALSE(connectCallbackRefused());
     fake::clearDlLog();
     unbindDeviceLibrary();
     EXPECT_EQ(fake::dlLogText(), "GFDev_Terminate");
@@ -116,7 +116,7 @@ TEST_F(Binding, WithoutRegisterEntryExitNeverUnregisters) {
 TEST_F(Binding, RefusedCallbackIsReportedAndStillUnregisteredAtExit) {
     fake::setFakeRegisterResult(0);
     EXPECT_TRUE(bindDeviceLibrary(nullptr));
-    EXPECT_TRUE(connectCallbackRefused);
+    EXPECT_TRUE(connectCallbackRefused());
     fake::clearDlLog();
     unbindDeviceLibrary();
     EXPECT_EQ(fake::dlLogText(), "GFDev_UnregisterConnectCallback\nGFDev_Terminate");
@@ -130,13 +130,15 @@ TEST_F(Binding, CountsTakeLow16BitsCappedAtAddressableUnits) {
     fake::setFakeUnits(DEV_GFLGT2, 4);
     fake::setFakeUnits(DEV_GFEFIS, 4);
     ASSERT_TRUE(bindDeviceLibrary(nullptr));
-    EXPECT_EQ(deviceCounts[DEV_GF166], 3);
-    EXPECT_EQ(deviceCounts[DEV_GFP8], 256);
-    EXPECT_EQ(deviceCounts[DEV_GFT8], 256);
-    EXPECT_EQ(deviceCounts[DEV_GFTQ6], 0);
-    EXPECT_EQ(deviceCounts[DEV_GFLGT2], 0);
-    EXPECT_EQ(deviceCounts[DEV_GFEFIS], 0);
-    EXPECT_EQ(deviceCounts[0], 0);
+    EXPECT_EQ(deviceCount(DEV_GF166), 3);
+    EXPECT_EQ(deviceCount(DEV_GFP8), 256);
+    EXPECT_EQ(deviceCount(DEV_GFT8), 256);
+    EXPECT_EQ(deviceCount(DEV_GFTQ6), 0);
+    EXPECT_EQ(deviceCount(DEV_GFLGT2), 0);
+    EXPECT_EQ(deviceCount(DEV_GFEFIS), 0);
+    EXPECT_EQ(deviceCount(0), 0);
+    EXPECT_EQ(deviceCount(DEVICE_COUNT_SLOTS), 0);  // no model there: no slot is read
+    EXPECT_EQ(deviceCount(DEV_CONDITION), 0);
     // The models are asked in a fixed order, once each.
     EXPECT_EQ(fake::dlLogText(),
               "GFDev_Init\nGFDev_RegisterConnectCallback\nGF45_GetNumDevices\n"
@@ -160,12 +162,12 @@ TEST_F(Binding, CallbackAnswersAtOnceAndHandsRecountAndReloadToTheLoop) {
     fake::clearDlLog();
     EXPECT_EQ(cb(DEV_GFMCP, 0, 1), 1);
     EXPECT_EQ(cb(DEV_GFMCP, 0, 1), 1);  // a burst queues one recount
-    EXPECT_EQ(deviceCounts[DEV_GFMCP], 0);
+    EXPECT_EQ(deviceCount(DEV_GFMCP), 0);
     EXPECT_EQ(fake::dlLogText(), "");
     ASSERT_EQ(fake::posted.size(), 1u);
 
     fake::drainPosted();
-    EXPECT_EQ(deviceCounts[DEV_GFMCP], 1);
+    EXPECT_EQ(deviceCount(DEV_GFMCP), 1);
     EXPECT_EQ(pluggedCalls, 1);  // after the recount: the reload
 
     fake::postFails = true;  // a refused post must not block later ones
@@ -178,6 +180,7 @@ TEST_F(Binding, CallbackAnswersAtOnceAndHandsRecountAndReloadToTheLoop) {
 
 TEST_F(Binding, ExitBlanksThenUnregistersTerminatesAndFrees) {
     ASSERT_TRUE(bindDeviceLibrary(nullptr));
+    EXPECT_TRUE(deviceLibraryBound());
     setBrightness(5, DEV_GF45, 0);
     fake::clearDlLog();
     unbindDeviceLibrary();
@@ -185,7 +188,7 @@ TEST_F(Binding, ExitBlanksThenUnregistersTerminatesAndFrees) {
               "GF45_SetBrightness 0 8\nGFDev_UnregisterConnectCallback\nGFDev_Terminate");
     EXPECT_EQ(fake::dlFreeCount, 1);
     EXPECT_EQ(fake::dlLogLinesAtFree, 3u);
-    EXPECT_EQ(deviceLibrary.deviceLibraryHandle, nullptr);
+    EXPECT_FALSE(deviceLibraryBound());
     unbindDeviceLibrary();  // a second release is harmless
     EXPECT_EQ(fake::dlFreeCount, 1);
 }
@@ -202,6 +205,22 @@ TEST(DeviceTypeTable, SectionNamesAgreeWithTheItemCodes) {
     EXPECT_EQ(deviceDisplayCount(DEV_GFMCPPRO), 6);
     EXPECT_EQ(deviceDisplayCount(DEV_GFMCP), 5);
     EXPECT_EQ(deviceDisplayCount(0), 0);
+}
+
+// The stand-in libraries serve each listed entry point as the row that names it says.
+TEST(DeviceTypeTable, EntryPointsMapToTheModelAndDisplayTheirRowGivesThem) {
+    auto is = [](EntryPointUse use, int32_t model, int display) {
+        return use.model == model && use.display == display;
+    };
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GF45_SetAlpha), DEV_GF45, 0));
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GF45_SetNumeric), DEV_GF45, 1));
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GF46_SetNumericSegments), DEV_GF46, 1));
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GFMCPPro_SetFDisplayText), DEV_GFMCPPRO, 5));
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GFMCP_SetEDisplaySegments), DEV_GFMCP, 4));
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GFMCPPro_SetIndicators), DEV_GFMCPPRO, -1));
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GFRP48_GetIndicators), DEV_GFRP48, -1));
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GFATC_GetNumDevices), DEV_GFATC, -1));
+    EXPECT_TRUE(is(entryPointUse(&DeviceLibrary::GFDev_UnregisterConnectCallback), 0, -1));
 }
 
 }  // namespace

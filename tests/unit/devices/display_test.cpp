@@ -132,6 +132,49 @@ TEST_F(WriteDisplay, RoutesWidthsAlignmentAndModes) {
     }
 }
 
+// A display is sent a text only when what leaves for it (text or segments, the test
+// pattern too) differs from what it was last sent; a recount forgets what it shows.
+TEST_F(WriteDisplay, WhatADisplayShowsAlreadyIsNotSentAgain) {
+    struct Step {
+        int32_t type;
+        uint16_t display;
+        int mode;
+        const char* text;
+        bool sent;
+    } steps[] = {
+        {DEV_GFMCP, 0, 0, "12", true},
+        {DEV_GFMCP, 0, 0, "12", false},
+        {DEV_GFMCP, 0, 0, " 12", false},  // aligned alike: the same segments
+        {DEV_GFMCP, 1, 0, "12", true},    // another display
+        {DEV_GFMCP, 0, 0, "1234", true},  // too wide: the test pattern
+        {DEV_GFMCP, 0, 0, "5678", false},
+        {DEV_GFMCP, 0, 1, "9", false},
+        {DEV_GFMCPPRO, 1, 0, "42", true},
+        {DEV_GFMCPPRO, 1, 0, "42", false},
+        {DEV_GFMCPPRO, 1, 0, "43", true},
+        // A numeric display sends the test pattern as text, its numbers as segments.
+        {DEV_GF45, 1, 0, "123456", true},
+        {DEV_GF45, 1, 0, "12", true},
+        {DEV_GF45, 1, 0, "123456", true},
+        {DEV_GF45, 5, 0, "999999", false},  // any further index is its display 1
+        // Longer than what is remembered of a display: sent every time.
+        {DEV_GFMCPPRO, 4, -1, "12345678901234567", true},
+        {DEV_GFMCPPRO, 4, -1, "12345678901234567", true},
+        {DEV_GFMCPPRO, 4, 0, blankText, true},
+        {DEV_GFMCPPRO, 4, 0, "", false},
+    };
+    for (const Step& s : steps) {
+        fake::clearDlLog();
+        writeDisplay(s.text, s.type, 0, s.display, s.mode);
+        EXPECT_EQ(fake::dlLog.size(), s.sent ? 1u : 0u)
+            << "type " << s.type << " display " << s.display << " \"" << s.text << "\"";
+    }
+    countDevices();
+    fake::clearDlLog();
+    writeDisplay("43", DEV_GFMCPPRO, 0, 1, 0);
+    EXPECT_EQ(fake::dlLogText(), "GFMCPPro_SetBDisplayText 0 \"   43\"");
+}
+
 TEST_F(WriteDisplay, BlankTextClearsEachForm) {
     writeDisplay(blankText, DEV_GF166, 3, 1, 0);
     writeDisplay(blankText, DEV_GFMCPPRO, 0, 0, 0);

@@ -54,6 +54,16 @@ inline float lastOf(int32_t i) {
 }
 inline int outputCount(int32_t i) { return stateOf(i).outputCount; }
 
+// Evaluates item i after the devices layer forgot what the units show (as a recount
+// does, without its calls in the log): every output the evaluation sends reaches the
+// log, so a test sees the evaluation's own decisions.
+inline int evaluateSending(int32_t i, uint32_t now) {
+    fake::dlLogEnabled = false;
+    countDevices();
+    fake::dlLogEnabled = true;
+    return evaluateItem(i, now);
+}
+
 // The simulator's status as a running simulator gives it: power on, a healthy bus, no
 // failure, panels lit, an empty message.
 inline void setHealthyStatus() {
@@ -112,7 +122,7 @@ protected:
         setHealthyStatus();
         resetScanState();
         fake::clearDlLog();
-        onMask = offMask = 0;
+        clearLightMasks();
     }
     void TearDown() override {
         resetLinkStatus();

@@ -21,10 +21,10 @@ protected:
     // "on", "off", "both" or "-".
     std::string markOf(int32_t i) { return markAt(i, fake::nowMs); }
     std::string markAt(int32_t i, uint32_t now) {
-        onMask = offMask = 0;
+        clearLightMasks();
         evaluateItem(i, now);
         uint32_t bit = 1u << (itemTable()[i].index % 32);
-        bool on = onMask & bit, off = offMask & bit;
+        bool on = lightMasks().on & bit, off = lightMasks().off & bit;
         return on && off ? "both" : on ? "on" : off ? "off" : "-";
     }
 
@@ -234,7 +234,7 @@ TEST_F(Evaluate, BrightnessFromAStringOrRadioTypeIsClampedToo) {
                              c.valueType)});
         fake::clearDlLog();
         for (int n = 0; n < 3; ++n) {
-            evaluateItem(0, fake::nowMs);
+            evaluateSending(0, fake::nowMs);
             fake::advance(1100);
         }
         const std::string sent = "GFP8_SetBrightness 0 " + std::to_string(c.level);
@@ -302,10 +302,10 @@ TEST_F(Evaluate, FlashingAndBrightnessRefreshGoByTheScanTimeNotTheClock) {
     setLiteral(b, 6.0f);
     loadAndRead({b});
     fake::clearDlLog();
-    evaluateItem(0, 10000);
-    evaluateItem(0, 10220);  // the second evaluation sends, but no refresh yet
-    evaluateItem(0, 10440);
-    evaluateItem(0, 11220);  // a second after the last send, by the scan's time
+    evaluateSending(0, 10000);
+    evaluateSending(0, 10220);  // the second evaluation sends, but no refresh yet
+    evaluateSending(0, 10440);
+    evaluateSending(0, 11220);  // a second after the last send, by the scan's time
     EXPECT_EQ(fake::dlLog, (std::vector<std::string>{"GFP8_SetBrightness 0 6",
                                                      "GFP8_SetBrightness 0 6",
                                                      "GFP8_SetBrightness 0 6"}));
@@ -444,7 +444,7 @@ TEST_F(Evaluate, ByteTypesSendDisplaysOnAnyByteChangeAndLightsOnlyAtFirst) {
     light.valueType = 200;
     loadAndRead({display, light});
 
-    for (int n = 0; n < 3; ++n) evaluateItem(0, fake::nowMs);
+    for (int n = 0; n < 3; ++n) evaluateSending(0, fake::nowMs);
     EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
     fake::setU8(0x4000 + 7, 'Z');
     readValues();
@@ -531,9 +531,9 @@ TEST_F(Evaluate, SteadyF64DisplayIsSentOnceThoughAFloatCannotHoldIt) {
         evaluateItem(0, fake::nowMs);
         evaluateItem(0, fake::nowMs);
         fake::clearDlLog();
-        for (int n = 0; n < 50; ++n) evaluateItem(0, fake::nowMs);
+        for (int n = 0; n < 50; ++n) evaluateSending(0, fake::nowMs);
         simF64(0, c.next);
-        for (int n = 0; n < 50; ++n) evaluateItem(0, fake::nowMs);
+        for (int n = 0; n < 50; ++n) evaluateSending(0, fake::nowMs);
         EXPECT_EQ(fake::dlLog.size(), 1u) << c.value << ":\n" << fake::dlLogText();
     }
 }
@@ -548,7 +548,7 @@ TEST_F(Evaluate, ConstantTextOnANumericDisplayIsSentOnlyAfterALoad) {
     loadAndRead({text});
     for (int n = 0; n < 5; ++n) {
         fake::advance(220);
-        evaluateItem(0, fake::nowMs);
+        evaluateSending(0, fake::nowMs);
     }
     EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
     EXPECT_NE(fake::dlLogText().find("\"PLUG\""), std::string::npos) << fake::dlLogText();

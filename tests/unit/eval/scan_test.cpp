@@ -3,6 +3,7 @@
 // the control byte, link failure with the watchdog, and a full request block.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -270,12 +271,109 @@ TEST_F(Scan, FirstLightOfATableWithoutConditionsReachesItsPanelEveryTick) {
     tick();
     tick();
     tick();
-    EXPECT_EQ(count(fake::dlLogText(), "GFP8_SetIndicators"), 2);  // nothing marked on the third
+    // The second tick finds the unit showing what it marks; nothing marked on the third.
+    EXPECT_EQ(count(fake::dlLogText(), "GFP8_SetIndicators"), 1);
     EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x03u);
     fake::setU8(0x0800, 0);
     fake::clearDlLog();
     tick();
     EXPECT_EQ(fake::dlLogText(), "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x2");
+}
+
+// What one tick sent to the panels, from the library's call log: indicator reads, writes,
+// and the writes that send an output exactly what it was last sent. A repeated brightness
+// level is the once-a-second refresh, counted apart.
+struct TickWrites {
+    int reads, writes, repeats, refreshes;
+    bool operator==(const TickWrites& o) const {
+        return reads == o.reads && writes == o.writes && repeats == o.repeats &&
+               refreshes == o.refreshes;
+    }
+};
+std::ostream& operator<<(std::ostream& out, const TickWrites& t) {
+    return out << "{" << t.reads << " reads, " << t.writes << " writes, " << t.repeats
+               << " repeats, " << t.refreshes << " refreshes}";
+}
+
+class WriteCount {
+public:
+    TickWrites since() {
+        TickWrites t = {0, 0, 0, 0};
+        for (; seen < fake::dlLog.size(); ++seen) {
+            const std::string& line = fake::dlLog[seen];
+            const size_t name = line.find(' ');
+            const size_t unit = line.find(' ', name + 1);
+            if (line.find("_Get") != std::string::npos) ++t.reads;
+            if (line.find("_Set") == std::string::npos) continue;
+            ++t.writes;
+            const std::string output = line.substr(0, unit), sent = line.substr(unit);
+            auto was = last.find(output);
+            if (was != last.end() && was->second == sent)
+                ++(line.find("_SetBrightness") != std::string::npos ? t.refreshes : t.repeats);
+            last[output] = sent;
+        }
+        return t;
+    }
+
+private:
+    std::map<std::string, std::string> last;  // "NAME unit" -> what it was last sent
+    size_t seen = 0;
+};
+
+// A unit's outputs in the states that used to repeat writes: a flashing light that is
+// off, a timed light past its end, a display past its width, the first two evaluations
+// after a load. Nothing a unit shows is sent again, whatever the evaluation decides;
+// only the brightness refresh repeats, once a second.
+TEST_F(Scan, NoWriteRepeatsWhatTheUnitShowsSteadyOrChanging) {
+    ItemRecord flashingOff = constantLight(0, 1, 0.0f);
+    flashingOff.flags |= FLAG_FLASH_FAST;
+    ItemRecord flashingOn = constantLight(0, 2, 1.0f);
+    flashingOn.flags |= FLAG_FLASH_SLOW;
+    ItemRecord timed = constantLight(0, 3, 1.0f);
+    timed.flags |= FLAG_TIMED_OFF;
+    timed.timerPeriodMs = 1600;
+    loadTable({offsetItem(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, 0x0900, VT_U8),
+               offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0901, VT_U8), flashingOff, flashingOn,
+               timed, offsetItem(DEV_GFMCP, 0, KIND_LIGHT, 0, 0x0902, VT_U8),
+               offsetItem(DEV_GFMCP, 0, KIND_DISPLAY, 0, 0x0904, VT_U16),
+               offsetItem(DEV_GFMCP, 0, KIND_DISPLAY, 1, 0x0906, VT_U16)});
+    fake::setU8(0x0900, 5);
+    fake::setU8(0x0901, 1);
+    fake::setU16(0x0904, 7);
+    fake::setU16(0x0906, 1234);  // too wide: the test pattern
+    WriteCount count;
+    std::vector<TickWrites> steady;
+    for (int n = 0; n < 10; ++n) {
+        tick();
+        steady.push_back(count.since());
+    }
+    // First tick: brightness, the GFP8's lights (L0, L2, L3), both displays; the GFMCP's
+    // light is off, as the unit reports. Then the slow flash changes phase every second
+    // tick from the fourth (its period starts again at the second evaluation's send), the
+    // refresh comes a second after that send, and the timed light goes off once.
+    const TickWrites first = {2, 4, 0, 0}, quiet = {0, 0, 0, 0}, flash = {1, 1, 0, 0};
+    const TickWrites refresh = {0, 1, 0, 1}, timedOff = {1, 1, 0, 0};
+    EXPECT_EQ(steady, (std::vector<TickWrites>{first, quiet, quiet, flash, quiet, flash,
+                                               refresh, flash, timedOff, flash}));
+
+    std::vector<TickWrites> changing;
+    for (int n = 0; n < 10; ++n) {
+        fake::setU8(0x0901, static_cast<uint8_t>(n % 2));
+        fake::setU8(0x0902, static_cast<uint8_t>((n + 1) % 2));
+        fake::setU16(0x0904, static_cast<uint16_t>(100 + n));
+        fake::setU16(0x0906, static_cast<uint16_t>(2000 + n));  // still too wide
+        tick();
+        changing.push_back(count.since());
+    }
+    for (const TickWrites& t : changing) {
+        EXPECT_EQ(t.repeats, 0) << t;
+        EXPECT_LE(t.refreshes, 1) << t;
+    }
+    int writes = 0, refreshes = 0;
+    for (const TickWrites& t : changing) writes += t.writes, refreshes += t.refreshes;
+    // Each tick: both units' lights and the display that shows the value; two refreshes.
+    EXPECT_EQ(writes, 10 * 3 + 2);
+    EXPECT_EQ(refreshes, 2);
 }
 
 TEST_F(Scan, ControlByteBitThreeBlanksEverythingAndEvaluatesNothing) {
@@ -501,23 +599,25 @@ TEST_F(Scan, ALaterExchangeThatFailsOrAStopEndsTheTickUnevaluated) {
     EXPECT_EQ(outputCount(0), 1);
 }
 
-// A type byte from the simulator: the item is sent again when it changes, although its
-// value reads the same under the new type, and its next read takes the new type's size.
+// A type byte from the simulator: the item is sent again when it changes, although the
+// bytes read are the same, and its next read takes the new type's size.
 TEST_F(Scan, ANewTypeByteSendsTheItemAgainAndResizesItsRead) {
-    ItemRecord typed = offsetItem(DEV_GF166, 0, KIND_DISPLAY, 0, 0x0500, VT_U8, FLAG_TYPE_FROM_SIM);
+    ItemRecord typed = offsetItem(DEV_GF166, 0, KIND_DISPLAY, 0, 0x0500, VT_R0, FLAG_TYPE_FROM_SIM);
     typed.typeOffset = 0x0600;
     loadTable({typed, offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0700, VT_U8)});
-    fake::setU16(0x0500, 5);
-    fake::setU8(0x0600, VT_U8);
+    fake::setU16(0x0500, 0x2345);
+    fake::setU8(0x0600, VT_R0);
     for (int n = 0; n < 3; ++n) tick();  // the two sends after a load, then a quiet one
-    fake::clearDlLog();
-    fake::setU8(0x0600, VT_U16);
-    tick();  // the value still read as a U8, then the new type byte
-    EXPECT_EQ(count(fake::dlLogText(), "GF166_SetLDisplaySegments"), 1) << fake::dlLogText();
-    tick();
-    tick();
-    EXPECT_EQ(count(fake::dlLogText(), "GF166_SetLDisplaySegments"), 1) << fake::dlLogText();
-    EXPECT_EQ(exchangedReads.back()[4], std::make_pair(0x0500u, 2u));
+    const char* written = "GF166_SetLDisplaySegments";
+    for (const uint8_t type : {VT_R2, VT_STR}) {
+        fake::clearDlLog();
+        fake::setU8(0x0600, type);
+        tick();  // the value still read in the old type's size, then the new type byte
+        tick();
+        tick();
+        EXPECT_EQ(count(fake::dlLogText(), written), 1) << int(type) << ": " << fake::dlLogText();
+    }
+    EXPECT_EQ(exchangedReads.back()[4], std::make_pair(0x0500u, 8u));
     EXPECT_EQ(exchangedReads.back()[6], std::make_pair(0x0700u, 1u));
 }
 

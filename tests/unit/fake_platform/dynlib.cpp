@@ -53,163 +53,114 @@ void logName(const char* name) {
     if (dlLogEnabled) dlLog.emplace_back(name);
 }
 
-#define FAKE_COUNT(NAME, CODE)                      \
-    unsigned short NAME() {                                 \
-        logName(#NAME);                                     \
-        return static_cast<unsigned short>(units[CODE]);    \
-    }
-#define FAKE_BRIGHTNESS(NAME)                       \
-    void NAME(int unit, int level) {                        \
-        if (dlLogEnabled) {                                 \
-            std::string line(#NAME);                        \
-            gflog::addInt(line, unit);                      \
-            gflog::addInt(line, level);                     \
-            dlLog.push_back(line);                          \
-        }                                                   \
-    }
-#define FAKE_INDICATORS(GET, SET, CODE, T)          \
-    void GET(int unit, T* state) {                          \
-        if (dlLogEnabled) {                                 \
-            std::string line(#GET);                         \
-            gflog::addInt(line, unit);                      \
-            dlLog.push_back(line);                          \
-        }                                                   \
-        if (state) *state = static_cast<T>(stateOf(CODE, unit)); \
-    }                                                       \
-    void SET(int unit, T state) {                           \
-        if (dlLogEnabled) {                                 \
-            std::string line(#SET);                         \
-            gflog::addInt(line, unit);                      \
-            gflog::addState(line, state);                   \
-            dlLog.push_back(line);                          \
-        }                                                   \
-        stateOf(CODE, unit) = static_cast<uint32_t>(state); \
-    }
-#define FAKE_TEXT(NAME)                             \
-    void NAME(int unit, char* text) {                       \
-        if (dlLogEnabled) {                                 \
-            std::string line(#NAME);                        \
-            gflog::addInt(line, unit);                      \
-            gflog::addText(line, text);                     \
-            dlLog.push_back(line);                          \
-        }                                                   \
-    }
-#define FAKE_SEGMENTS(NAME)                         \
-    void NAME(int unit, unsigned char* segments) {          \
-        if (dlLogEnabled) {                                 \
-            std::string line(#NAME);                        \
-            gflog::addInt(line, unit);                      \
-            gflog::addSegments(line, segments);             \
-            dlLog.push_back(line);                          \
-        }                                                   \
-    }
-
-int GFDev_Init(void*) {
-    logName("GFDev_Init");
+// What each kind of entry point does; `name` is the export's own, `model` the code of the
+// model whose row names it.
+int onInit(const char* name, void*) {
+    logName(name);
     return initResult;
 }
-void GFDev_Terminate() { logName("GFDev_Terminate"); }
-int GFDev_RegisterConnectCallback(GfConnectCallbackFn fn) {
-    logName("GFDev_RegisterConnectCallback");
+void onTerminate(const char* name) { logName(name); }
+int onRegister(const char* name, GfConnectCallbackFn fn) {
+    logName(name);
     if (registerResult != 0) callback = fn;
     return registerResult;
 }
-void GFDev_UnregisterConnectCallback() {
-    logName("GFDev_UnregisterConnectCallback");
+void onUnregister(const char* name) {
+    logName(name);
     callback = nullptr;
 }
+unsigned short onCount(const char* name, int32_t model) {
+    logName(name);
+    return static_cast<unsigned short>(units[model]);
+}
+void onBrightness(const char* name, int unit, int level) {
+    if (!dlLogEnabled) return;
+    std::string line(name);
+    gflog::addInt(line, unit);
+    gflog::addInt(line, level);
+    dlLog.push_back(line);
+}
+template <typename T>
+void onGetIndicators(const char* name, int32_t model, int unit, T* state) {
+    if (dlLogEnabled) {
+        std::string line(name);
+        gflog::addInt(line, unit);
+        dlLog.push_back(line);
+    }
+    if (state) *state = static_cast<T>(stateOf(model, unit));
+}
+template <typename T>
+void onSetIndicators(const char* name, int32_t model, int unit, T state) {
+    if (dlLogEnabled) {
+        std::string line(name);
+        gflog::addInt(line, unit);
+        gflog::addState(line, state);
+        dlLog.push_back(line);
+    }
+    stateOf(model, unit) = static_cast<uint32_t>(state);
+}
+void onText(const char* name, int unit, char* text) {
+    if (!dlLogEnabled) return;
+    std::string line(name);
+    gflog::addInt(line, unit);
+    gflog::addText(line, text);
+    dlLog.push_back(line);
+}
+void onSegments(const char* name, int unit, unsigned char* segments) {
+    if (!dlLogEnabled) return;
+    std::string line(name);
+    gflog::addInt(line, unit);
+    gflog::addSegments(line, segments);
+    dlLog.push_back(line);
+}
 
-FAKE_COUNT(GF45_GetNumDevices, DEV_GF45)
-FAKE_COUNT(GFP8_GetNumDevices, DEV_GFP8)
-FAKE_COUNT(GFT8_GetNumDevices, DEV_GFT8)
-FAKE_COUNT(GFLGT_GetNumDevices, DEV_GFLGT)
-FAKE_COUNT(GF166_GetNumDevices, DEV_GF166)
-FAKE_COUNT(GFMCP_GetNumDevices, DEV_GFMCP)
-FAKE_COUNT(GFRP48_GetNumDevices, DEV_GFRP48)
-FAKE_COUNT(GF46_GetNumDevices, DEV_GF46)
-FAKE_COUNT(GFATC_GetNumDevices, DEV_GFATC)
-FAKE_COUNT(GFMCPPro_GetNumDevices, DEV_GFMCPPRO)
-// Models that have no count entry point in the program's table; exported anyway so a
+// One export per entry point of the program's list, of the type the program calls it by.
+#define MODEL_OF(NAME) entryPointUse(&DeviceLibrary::NAME).model
+#define FAKE_Init(NAME) \
+    int NAME(void* instance) { return onInit(#NAME, instance); }
+#define FAKE_Terminate(NAME) \
+    void NAME() { onTerminate(#NAME); }
+#define FAKE_Register(NAME) \
+    int NAME(GfConnectCallbackFn fn) { return onRegister(#NAME, fn); }
+#define FAKE_Unregister(NAME) \
+    void NAME() { onUnregister(#NAME); }
+#define FAKE_Count(NAME) \
+    unsigned short NAME() { return onCount(#NAME, MODEL_OF(NAME)); }
+#define FAKE_Brightness(NAME) \
+    void NAME(int unit, int level) { onBrightness(#NAME, unit, level); }
+#define FAKE_GetIndicators(NAME) \
+    void NAME(int unit, unsigned char* state) { onGetIndicators(#NAME, MODEL_OF(NAME), unit, state); }
+#define FAKE_SetIndicators(NAME) \
+    void NAME(int unit, unsigned char state) { onSetIndicators(#NAME, MODEL_OF(NAME), unit, state); }
+#define FAKE_GetIndicators32(NAME) \
+    void NAME(int unit, unsigned long* state) { onGetIndicators(#NAME, MODEL_OF(NAME), unit, state); }
+#define FAKE_SetIndicators32(NAME) \
+    void NAME(int unit, unsigned long state) { onSetIndicators(#NAME, MODEL_OF(NAME), unit, state); }
+#define FAKE_Text(NAME) \
+    void NAME(int unit, char* text) { onText(#NAME, unit, text); }
+#define FAKE_Segments(NAME) \
+    void NAME(int unit, unsigned char* segments) { onSegments(#NAME, unit, segments); }
+#define FAKE_EXPORT(NAME, KIND) FAKE_##KIND(NAME)
+GF_ENTRY_POINTS(FAKE_EXPORT)
+
+// Entry points of models that have none in the program's table; exported anyway so a
 // test can show that the program never asks for them.
-FAKE_COUNT(GFTQ6_GetNumDevices, DEV_GFTQ6)
-FAKE_COUNT(GFLGT2_GetNumDevices, DEV_GFLGT2)
-FAKE_COUNT(GFEFIS_GetNumDevices, DEV_GFEFIS)
-
-FAKE_BRIGHTNESS(GF45_SetBrightness)
-FAKE_BRIGHTNESS(GFP8_SetBrightness)
-FAKE_BRIGHTNESS(GFT8_SetBrightness)
-FAKE_BRIGHTNESS(GFLGT_SetBrightness)
-FAKE_BRIGHTNESS(GF166_SetBrightness)
-FAKE_BRIGHTNESS(GFMCP_SetBrightness)
-FAKE_BRIGHTNESS(GFRP48_SetBrightness)
-FAKE_BRIGHTNESS(GF46_SetBrightness)
-FAKE_BRIGHTNESS(GFATC_SetBrightness)
-FAKE_BRIGHTNESS(GFMCPPro_SetBrightness)
-FAKE_BRIGHTNESS(GFTQ6_SetBrightness)
-
-FAKE_INDICATORS(GFP8_GetIndicators, GFP8_SetIndicators, DEV_GFP8, unsigned char)
-FAKE_INDICATORS(GFT8_GetIndicators, GFT8_SetIndicators, DEV_GFT8, unsigned char)
-FAKE_INDICATORS(GFLGT_GetIndicators, GFLGT_SetIndicators, DEV_GFLGT, unsigned char)
-FAKE_INDICATORS(GF166_GetIndicators, GF166_SetIndicators, DEV_GF166, unsigned char)
-FAKE_INDICATORS(GFMCP_GetIndicators, GFMCP_SetIndicators, DEV_GFMCP, unsigned char)
-FAKE_INDICATORS(GFRP48_GetIndicators, GFRP48_SetIndicators, DEV_GFRP48, unsigned char)
-FAKE_INDICATORS(GFMCPPro_GetIndicators, GFMCPPro_SetIndicators, DEV_GFMCPPRO, unsigned long)
-
-FAKE_TEXT(GF45_SetAlpha)
-FAKE_TEXT(GF46_SetAlpha)
-FAKE_TEXT(GF45_SetNumeric)
-FAKE_TEXT(GF46_SetNumeric)
-FAKE_TEXT(GFMCPPro_SetADisplayText)
-FAKE_TEXT(GFMCPPro_SetBDisplayText)
-FAKE_TEXT(GFMCPPro_SetCDisplayText)
-FAKE_TEXT(GFMCPPro_SetDDisplayText)
-FAKE_TEXT(GFMCPPro_SetEDisplayText)
-FAKE_TEXT(GFMCPPro_SetFDisplayText)
-
-FAKE_SEGMENTS(GF45_SetNumericSegments)
-FAKE_SEGMENTS(GF46_SetNumericSegments)
-FAKE_SEGMENTS(GF166_SetLDisplaySegments)
-FAKE_SEGMENTS(GF166_SetRDisplaySegments)
-FAKE_SEGMENTS(GFMCP_SetADisplaySegments)
-FAKE_SEGMENTS(GFMCP_SetBDisplaySegments)
-FAKE_SEGMENTS(GFMCP_SetCDisplaySegments)
-FAKE_SEGMENTS(GFMCP_SetDDisplaySegments)
-FAKE_SEGMENTS(GFMCP_SetEDisplaySegments)
-FAKE_SEGMENTS(GFATC_SetDigitSegments)
+unsigned short GFTQ6_GetNumDevices() { return onCount("GFTQ6_GetNumDevices", DEV_GFTQ6); }
+unsigned short GFLGT2_GetNumDevices() { return onCount("GFLGT2_GetNumDevices", DEV_GFLGT2); }
+unsigned short GFEFIS_GetNumDevices() { return onCount("GFEFIS_GetNumDevices", DEV_GFEFIS); }
+void GFTQ6_SetBrightness(int unit, int level) { onBrightness("GFTQ6_SetBrightness", unit, level); }
 
 struct Export {
     const char* name;
     void* address;
 };
 
-#define EXPORT(NAME) {#NAME, reinterpret_cast<void*>(&NAME)}
+#define EXPORT(NAME) {#NAME, reinterpret_cast<void*>(&NAME)},
+#define LISTED_EXPORT(NAME, KIND) EXPORT(NAME)
 const Export exportsTable[] = {
-    EXPORT(GFDev_Init), EXPORT(GFDev_Terminate), EXPORT(GFDev_RegisterConnectCallback),
-    EXPORT(GFDev_UnregisterConnectCallback),
-    EXPORT(GF45_GetNumDevices), EXPORT(GFP8_GetNumDevices), EXPORT(GFT8_GetNumDevices),
-    EXPORT(GFLGT_GetNumDevices), EXPORT(GF166_GetNumDevices), EXPORT(GFMCP_GetNumDevices),
-    EXPORT(GFRP48_GetNumDevices), EXPORT(GF46_GetNumDevices), EXPORT(GFATC_GetNumDevices),
-    EXPORT(GFMCPPro_GetNumDevices), EXPORT(GFTQ6_GetNumDevices), EXPORT(GFLGT2_GetNumDevices),
-    EXPORT(GFEFIS_GetNumDevices),
-    EXPORT(GF45_SetBrightness), EXPORT(GFP8_SetBrightness), EXPORT(GFT8_SetBrightness),
-    EXPORT(GFLGT_SetBrightness), EXPORT(GF166_SetBrightness), EXPORT(GFMCP_SetBrightness),
-    EXPORT(GFRP48_SetBrightness), EXPORT(GF46_SetBrightness), EXPORT(GFATC_SetBrightness),
-    EXPORT(GFMCPPro_SetBrightness), EXPORT(GFTQ6_SetBrightness),
-    EXPORT(GFP8_GetIndicators), EXPORT(GFP8_SetIndicators), EXPORT(GFT8_GetIndicators),
-    EXPORT(GFT8_SetIndicators), EXPORT(GFLGT_GetIndicators), EXPORT(GFLGT_SetIndicators),
-    EXPORT(GF166_GetIndicators), EXPORT(GF166_SetIndicators), EXPORT(GFMCP_GetIndicators),
-    EXPORT(GFMCP_SetIndicators), EXPORT(GFRP48_GetIndicators), EXPORT(GFRP48_SetIndicators),
-    EXPORT(GFMCPPro_GetIndicators), EXPORT(GFMCPPro_SetIndicators),
-    EXPORT(GF45_SetAlpha), EXPORT(GF46_SetAlpha), EXPORT(GF45_SetNumeric),
-    EXPORT(GF46_SetNumeric), EXPORT(GFMCPPro_SetADisplayText),
-    EXPORT(GFMCPPro_SetBDisplayText), EXPORT(GFMCPPro_SetCDisplayText),
-    EXPORT(GFMCPPro_SetDDisplayText), EXPORT(GFMCPPro_SetEDisplayText),
-    EXPORT(GFMCPPro_SetFDisplayText),
-    EXPORT(GF45_SetNumericSegments), EXPORT(GF46_SetNumericSegments),
-    EXPORT(GF166_SetLDisplaySegments), EXPORT(GF166_SetRDisplaySegments),
-    EXPORT(GFMCP_SetADisplaySegments), EXPORT(GFMCP_SetBDisplaySegments),
-    EXPORT(GFMCP_SetCDisplaySegments), EXPORT(GFMCP_SetDDisplaySegments),
-    EXPORT(GFMCP_SetEDisplaySegments), EXPORT(GFATC_SetDigitSegments),
+    GF_ENTRY_POINTS(LISTED_EXPORT)
+    EXPORT(GFTQ6_GetNumDevices) EXPORT(GFLGT2_GetNumDevices) EXPORT(GFEFIS_GetNumDevices)
+    EXPORT(GFTQ6_SetBrightness)
 };
 
 }  // namespace

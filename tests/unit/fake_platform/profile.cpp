@@ -10,7 +10,7 @@
 
 #include "fake_profile.h"
 #include "platform/platform.h"
-#include "platform/posix/ini.h"
+#include "platform/common/file_access.h"
 
 namespace fake {
 Fault profileReadFails = {};

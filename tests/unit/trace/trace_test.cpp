@@ -131,11 +131,13 @@ TEST_F(Trace, KeepingATraceChangesNothingThatIsSent) {
         loadTable({condition(0, 1.0f), flashing, gated, display});
         setEvalTrace(nullptr);
         if (traced) traceTable(1);  // the last record lies beyond the trace
+        fake::setFakeIndicators(DEV_GFP8, 0, 0);
+        countDevices();  // both runs start on dark units the devices layer knows nothing of
         fake::clearDlLog();
         for (int n = 0; n < 6; ++n) {
             fake::setU8(STATUS_POWER_OFFSET, n % 3 ? 1 : 0);
             readValues();
-            onMask = offMask = 0;
+            clearLightMasks();
             evaluateAll();
             flushLights(0, DEV_GFP8);
             fake::advance(220);

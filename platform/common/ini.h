@@ -1,10 +1,9 @@
-// Our INI engine: reads and edits settings text exactly as the Windows private-profile
-// functions do, so a file moves between Windows and Linux without surprises. The text
-// engine works on a byte buffer; the file wrappers below it read and rewrite whole files.
-// Compiled into the Linux platform and into the unit tests' fake platform alike.
+// Our INI engine, the one both builds read and write the settings file with: lookups and
+// edits with the rules of the Windows private-profile functions, so a file moves between
+// Windows and Linux without surprises, and a load's batch that reads the file once and
+// replaces it in one step only while it is still what was read. The text functions work
+// on a byte buffer; the file work goes through the small per-OS layer of file_access.h.
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -28,11 +27,22 @@ uint32_t getValue(const char* text, size_t length, const char* section, const ch
 
 enum class Edit { UNCHANGED, CHANGED, REFUSED };
 
-// Applies one write to `text` and leaves the new text in `out`. A null `value` deletes
-// the key, a null `key` the whole section. Every byte the write does not concern is kept.
-// REFUSED when the names or the value would not read back as written (a line break
-// anywhere, '=' in the key, a key that would read as a section header); UNCHANGED when
-// the text already says the same (then `out` is not touched).
+// One write as a change of the text: `removed` bytes at `at` give way to `inserted`.
+struct Splice {
+    size_t at = 0;
+    size_t removed = 0;
+    std::string inserted;
+};
+
+// Works out one write on `text`. A null `value` deletes the key, a null `key` the whole
+// section. Every byte the write does not concern is kept. REFUSED when the names or the
+// value would not read back as written (a line break anywhere, '=' in the key, a key that
+// would read as a section header); UNCHANGED when the text already says the same. Only
+// CHANGED fills `splice`.
+Edit planPut(const std::string& text, const char* section, const char* key, const char* value,
+             Splice* splice);
+
+// planPut applied: the new text in `out` (not touched unless CHANGED).
 Edit applyPut(const std::string& text, const char* section, const char* key,
               const char* value, std::string* out);
 
@@ -47,32 +57,33 @@ void buildIndex(const char* text, size_t length, Index* index);
 uint32_t indexedValue(const Index& index, const char* text, const char* section,
                       const char* key, char* buf, uint32_t size);
 
-// What a file was when it was read: a later write goes out only while it still is.
+// What a file was when it was looked at: a later write goes out only while it still is.
+// Times are nanoseconds on the system's clock; fields the system cannot tell stay 0.
 struct FileState {
-    bool exists;
-    dev_t device;
-    ino_t inode;
-    off_t size;
-    int64_t modifiedNs;
-    int64_t changedNs;
-    mode_t mode;
-    uid_t owner;
-    gid_t group;
+    bool exists = false;
+    uint64_t volume = 0;
+    uint64_t fileId = 0;
+    uint64_t size = 0;
+    int64_t modified = 0;
+    int64_t changed = 0;  // the last change of content or metadata, where it is known
+    uint32_t links = 0;   // the names the file has
+    uint32_t mode = 0;    // permission bits, or the Windows attributes
+    uint32_t owner = 0;
+    uint32_t group = 0;
 };
 bool sameFileState(const FileState& a, const FileState& b);
 
-// Reads the whole file. False when it is missing, unreadable or larger than the cap.
-// `state`, when given, describes the file that was read (exists = false when missing).
-bool readFile(const char* path, std::string* out, FileState* state = nullptr);
+// How the file's text is stored. UTF-16 files (with their byte-order mark) are read and
+// edited as 8-bit text, each code unit one character of the system's code page, as the
+// ANSI profile functions read them; what is written goes back in UTF-16.
+enum class Encoding { BYTES, UTF16LE, UTF16BE };
 
 // getValue on the file at `path`; a missing or unreadable file reads as empty.
 uint32_t fileGet(const char* path, const char* section, const char* key, char* buf,
                  uint32_t size);
 
-// applyPut on the file at `path`, creating it when missing (not its directory). The new
-// text goes to a new file that is renamed over the old one only if the file is still what
-// was read, so neither a crash nor a save by someone else in between loses anything.
-// True when the file says what was asked for afterwards.
+// applyPut on the file at `path`, creating it when missing (not its directory): a batch of
+// one write. True when the file says what was asked for afterwards.
 bool filePut(const char* path, const char* section, const char* key, const char* value);
 
 // One reading of a file for a whole batch of lookups and writes (a load): lookups are
@@ -82,10 +93,13 @@ struct Session {
     bool open = false;
     std::string path;
     bool readable = false;  // the file exists and was read (or is missing: empty text)
-    bool writable = false;  // the user lets us write it
+    bool writable = false;  // the user lets us write it, in an encoding we can write back
     FileState state{};
-    std::string original;
-    std::string edited;
+    std::string original;   // the bytes as read
+    Encoding encoding = Encoding::BYTES;
+    std::string decoded;    // a UTF-16 file's text as 8-bit characters; else empty
+    std::string edited;     // the text with the batch's writes
+    std::u16string wide;    // a UTF-16 file's code units with the writes, one per character
     bool dirty = false;
     Index index;
 };
@@ -109,5 +123,8 @@ inline platform::ProfileOutcome profileOutcome(Commit commit) {
     }
     return platform::PROFILE_NOTHING_WRITTEN;
 }
+
+// FNV-1a over bytes: what the change marks remember of a file's content.
+uint64_t digest(const std::string& bytes);
 
 }  // namespace ini

@@ -1,6 +1,9 @@
 // The INI engine against the behaviour of the Windows private-profile functions: reads
 // and edits from tables of {file, call, expected}, and the file wrappers on real files.
-#include "platform/posix/ini.h"
+#include "platform/common/ini.h"
+
+#include "platform/common/change_mark.h"
+#include "platform/common/file_access.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -148,6 +151,10 @@ TEST(IniEdit, KeepsEveryByteTheWriteDoesNotConcern) {
          "S", "k", "2", ini::Edit::CHANGED, std::string("[S]\r\nk=2\0tail\r\n", 15)},
         {"byte-order mark stays in front", "\xEF\xBB\xBF[S]\r\nk=1\r\n", "S", "j", "2",
          ini::Edit::CHANGED, "\xEF\xBB\xBF[S]\r\nk=1\r\nj=2\r\n"},
+        {"mixed endings: the written line alone changes", "[S]\nk = 1\r\n\r\nL1=x\rm=2\n", "S",
+         "L1", "x <<< e", ini::Edit::CHANGED, "[S]\nk = 1\r\n\r\nL1=x <<< e\rm=2\n"},
+        {"a NUL tail stays before a new section", std::string("[S]\r\nk=1\r\n\0\0", 12), "R",
+         "g", "1", ini::Edit::CHANGED, std::string("[S]\r\nk=1\r\n\0\0\r\n[R]\r\ng=1\r\n", 24)},
         {"same value with the same trailing blanks does not touch", "[S]\r\nk=abc \r\n", "S", "k",
          "abc ", ini::Edit::UNCHANGED, ""},
         {"same value does not touch", "[S]\r\nk = v\r\n", "S", "k", "v", ini::Edit::UNCHANGED, ""},
@@ -327,6 +334,107 @@ TEST_F(IniFile, BatchWritesOnlyIntoTheFileItRead) {
         << "a temporary file was left behind";
 }
 
+// A second name must see what the batch writes: the file is written into, not replaced.
+TEST_F(IniFile, BatchWritesIntoAHardLinkedFileItself) {
+    write("[S]\r\nk=1\r\n");
+    const std::string other = dir + "/other.ini";
+    ASSERT_EQ(link(path.c_str(), other.c_str()), 0);
+    struct stat before;
+    ASSERT_EQ(stat(path.c_str(), &before), 0);
+    platform::profileBegin(path.c_str());
+    EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "k", "1 <<< error"));
+    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_WRITTEN);
+    std::string text;
+    ini::readFile(other.c_str(), &text);
+    EXPECT_EQ(text, "[S]\r\nk=1 <<< error\r\n");
+    struct stat after;
+    ASSERT_EQ(stat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_nlink, 2u);
+    std::string listing = "ls -A '" + dir + "' | grep -q '~' && exit 1 || exit 0";
+    EXPECT_EQ(std::system(listing.c_str()), 0) << "the copy beside it was left behind";
+}
+
+std::string utf16(const std::u16string& text, bool little) {
+    std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t unit : text) {
+        char lo = static_cast<char>(unit & 0xFF), hi = static_cast<char>(unit >> 8);
+        bytes += little ? lo : hi;
+        bytes += little ? hi : lo;
+    }
+    return bytes;
+}
+
+// A UTF-16 file reads as the 8-bit profile functions read it, and a write changes only the
+// code units of what it writes: the rest of the line it annotates keeps even a character
+// the code page lacks (read as '?').
+TEST_F(IniFile, Utf16FileKeepsItsEncodingAndEveryOtherUnit) {
+    const std::u16string text = u"; r\u00e9glages\r\n[S]\r\nk=v \u00e9t\u00e9\r\nk2=a\u2192b\r\n"
+                                u"L1=X ; \u2192 f\r\n[T]\r\nt=1\r\n";
+    const std::u16string after = u"; r\u00e9glages\r\n[S]\r\nk=v \u00e9t\u00e9\r\nk2=a\u2192b\r\n"
+                                 u"L1=X ; \u2192 f <<< e\r\n[T]\r\nt=1\r\n[R]\r\ng=1\r\n";
+    for (bool little : {true, false}) {
+        write(utf16(text, little));
+        char buf[64];
+        platform::profileBegin(path.c_str());
+        EXPECT_EQ(platform::profileGet(path.c_str(), "S", "k", buf, sizeof buf), 5u);
+        EXPECT_STREQ(buf, "v \xE9t\xE9") << little;
+        EXPECT_EQ(platform::profileGet(path.c_str(), "S", "k2", buf, sizeof buf), 3u);
+        EXPECT_STREQ(buf, "a?b") << little;
+        EXPECT_EQ(platform::profileGet(path.c_str(), "S", "L1", buf, sizeof buf), 7u);
+        EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "L1", "X ; ? f <<< e"));
+        EXPECT_TRUE(platform::profilePut(path.c_str(), "R", "g", "1"));
+        EXPECT_EQ(platform::profileEnd(), platform::PROFILE_WRITTEN);
+        EXPECT_EQ(read(), utf16(after, little)) << little;
+        EXPECT_EQ(platform::profileGet(path.c_str(), "T", "t", buf, sizeof buf), 1u) << little;
+    }
+    // Half a code unit at the end: read, but never written back.
+    const std::string odd = utf16(text, true) + "x";
+    write(odd);
+    EXPECT_FALSE(platform::profilePut(path.c_str(), "R", "g", "1"));
+    EXPECT_EQ(read(), odd);
+}
+
+TEST(ChangeMark, JudgesByStateThenByBytesWithinTheTimeGrain) {
+    const int64_t s = 1000000000;
+    ini::FileState file;
+    file.exists = true;
+    file.fileId = 7;
+    file.size = 100;
+    file.modified = 50 * s;
+    EXPECT_TRUE(changemark::withinGrain(file.modified, 51 * s));
+    EXPECT_FALSE(changemark::withinGrain(file.modified, 52 * s));
+    EXPECT_TRUE(changemark::withinGrain(file.modified, 49 * s));  // written "in the future"
+
+    struct Case {
+        const char* name;
+        bool compareBytes;
+        void (*change)(ini::FileState*);
+        changemark::Verdict verdict;
+    } cases[] = {
+        {"the same, settled", false, [](ini::FileState*) {}, changemark::Verdict::SAME},
+        {"the same, within the grain", true, [](ini::FileState*) {},
+         changemark::Verdict::COMPARE_BYTES},
+        {"another size", true, [](ini::FileState* f) { f->size = 101; },
+         changemark::Verdict::CHANGED},
+        {"another write time", false, [](ini::FileState* f) { f->modified += 1; },
+         changemark::Verdict::CHANGED},
+        {"another file", false, [](ini::FileState* f) { f->fileId = 8; },
+         changemark::Verdict::CHANGED},
+        {"a change of the metadata", false, [](ini::FileState* f) { f->changed = 1; },
+         changemark::Verdict::CHANGED},
+        {"gone", false, [](ini::FileState* f) { f->exists = false; },
+         changemark::Verdict::CHANGED},
+    };
+    for (const Case& c : cases) {
+        changemark::Mark mark{file, c.compareBytes, 0};
+        ini::FileState now = file;
+        c.change(&now);
+        EXPECT_EQ(static_cast<int>(changemark::judge(mark, now)), static_cast<int>(c.verdict))
+            << c.name;
+    }
+}
+
 TEST_F(IniFile, FileWithoutWritePermissionIsNeverRewritten) {
     const std::string text = "[S]\r\nk=1\r\n";
     write(text);
@@ -339,6 +447,20 @@ TEST_F(IniFile, FileWithoutWritePermissionIsNeverRewritten) {
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+// A file that is there but cannot be read (here: past the size cap; on Windows, locked by
+// another program) answers nothing, and the batch says so: the caller must read it again.
+TEST_F(IniFile, BatchOnAFileItCouldNotReadReportsItChanged) {
+    write("[S]\r\nk=1\r\n" + std::string(ini::MAX_FILE_SIZE, ';'));
+    platform::profileBegin(path.c_str());
+    char buf[16];
+    EXPECT_EQ(platform::profileGet(path.c_str(), "S", "k", buf, sizeof buf), 0u);
+    EXPECT_FALSE(platform::profilePut(path.c_str(), "S", "k", "2"));
+    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_FILE_CHANGED);
+    // A folder where the file should be is not a file that could change.
+    platform::profileBegin(dir.c_str());
+    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_NOTHING_WRITTEN);
 }
 
 TEST_F(IniFile, AttributesOfAMissingFileAreInvalid) {
