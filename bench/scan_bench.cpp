@@ -4,9 +4,12 @@
 // loads FILE through the program's loader with those units connected (LIST as
 // norvalume-check's --units takes it), plays SCRIPT (norvalume-sim commands: set, wait,
 // fault) into the module and connects. With --scans N it runs exactly N scans, nothing
-// changing between them, prints "items <records loaded> scans <N>" and exits, so that
-// valgrind can count; otherwise Google Benchmark times one scan and, as the floor any
-// exchange pays, one copy of the whole block.
+// changing between them, then changes every value the table reads directly and reads
+// once more, prints
+//   items <records loaded> scans <N> exchanges <of the last scan> fresh <F> of <R>
+// (R items read directly, F of them holding the new value after that one read) and exits,
+// so that valgrind can count; otherwise Google Benchmark times one scan and, as the floor
+// any exchange pays, one copy of the whole block.
 // Without --ini it scans the demo cockpit (examples/demo.ini) with a few values moving
 // (none with --still), as bench/check-scan-cost budgets it. --move FROM-TO (hex offsets)
 // adds 1 to every 16-bit value in that range before each scan. With --calls N it runs N
@@ -20,6 +23,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/items.h"
@@ -127,7 +131,10 @@ bool setUp(const Options& o) {
     if (!readWhole(o.ini ? o.ini : NORVALUME_DEMO_INI, &text)) return false;
     std::string path = fake::tempFilePath("bench.ini");
     fake::writeFile(path, text);
-    std::snprintf(shellSettings.iniPath, sizeof shellSettings.iniPath, "%s", path.c_str());
+    // The settings file lies beside the program, as the shell finds it.
+    std::snprintf(fake::programPathText, sizeof fake::programPathText, "%s",
+                  fake::tempFilePath("bench.exe").c_str());
+    readShellSettings();
 
     fake::resetTime();
     fake::nowMs = 100000;
@@ -143,9 +150,9 @@ bool setUp(const Options& o) {
     if (o.sim && !playScript(o.sim)) return false;
     if (!o.ini) demoValues();
     linkSupervisionTick();
-    if (!linkStatus.connected || itemCount <= 0) {
+    if (!linkStatus().connected || itemCount() <= 0) {
         std::fprintf(stderr, "scan_bench: %s\n",
-                     linkStatus.connected ? "no item loaded" : "the link did not come up");
+                     linkStatus().connected ? "no item loaded" : "the link did not come up");
         return false;
     }
     return true;
@@ -167,7 +174,7 @@ void oneScan(uint32_t n) {
 void BM_Scan(benchmark::State& state) {
     uint32_t n = 0;
     for (auto _ : state) oneScan(n++);
-    state.counters["items"] = itemCount;
+    state.counters["items"] = itemCount();
 }
 BENCHMARK(BM_Scan);
 
@@ -183,6 +190,37 @@ void BM_CopyBlockFloor(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * LINK_BLOCK_SIZE);
 }
 BENCHMARK(BM_CopyBlockFloor);
+
+// Whether item i's value is read straight from its offset, into its first bytes only.
+bool readDirectly(const ItemRecord& line) {
+    return (line.flags & (FLAG_HAS_OFFSET | FLAG_INDIRECT_OFFSET | FLAG_TYPE_FROM_SIM)) ==
+               FLAG_HAS_OFFSET &&
+           line.offset != RADIO_NAV_OFFSET && line.offset != RADIO_COM_OFFSET &&
+           line.valueType < VALUE_TYPE_COUNT;
+}
+
+// Every value the table reads directly changes (each offset once, though several items
+// read it), then one reading of the table: how many of those items hold the new value.
+std::pair<int32_t, int32_t> freshnessOfOneRead() {
+    const ItemRecord* lines = itemTable();
+    std::vector<bool> changed(0x10000, false);
+    for (int32_t i = 0; i < itemCount(); ++i) {
+        if (!readDirectly(lines[i]) || changed[lines[i].offset]) continue;
+        changed[lines[i].offset] = true;
+        fake::setU8(lines[i].offset, static_cast<uint8_t>(fake::getU8(lines[i].offset) ^ 0x5A));
+    }
+    if (!readItemValues()) return {0, 0};
+    int32_t fresh = 0, read = 0;
+    for (int32_t i = 0; i < itemCount(); ++i) {
+        if (!readDirectly(lines[i])) continue;
+        uint8_t now[8];
+        const uint32_t size = valueTypeBytes[lines[i].valueType];
+        fake::getBytes(lines[i].offset, now, size);
+        ++read;
+        if (std::memcmp(itemStates()[i].raw, now, size) == 0) ++fresh;
+    }
+    return {fresh, read};
+}
 
 // N scans from the load on, each followed by the calls the panel library received.
 void printCalls(long scans) {
@@ -256,7 +294,11 @@ int main(int argc, char** argv) {
     }
     if (o.scans >= 0) {
         for (long i = 0; i < o.scans; ++i) oneScan(static_cast<uint32_t>(i));
-        std::printf("items %d scans %ld\n", static_cast<int>(itemCount), o.scans);
+        const int32_t exchanges = lastScanExchanges();
+        const std::pair<int32_t, int32_t> fresh = freshnessOfOneRead();
+        std::printf("items %d scans %ld exchanges %d fresh %d of %d\n",
+                    static_cast<int>(itemCount()), o.scans, static_cast<int>(exchanges),
+                    static_cast<int>(fresh.first), static_cast<int>(fresh.second));
         return 0;
     }
     benchmark::Initialize(&argc, argv);

@@ -6,19 +6,27 @@
 #include <cstdlib>
 #include <cstring>
 
-ItemRecord* itemTable = nullptr;
-int32_t itemCount = 0;
-int32_t itemCapacity = 0;
-bool textMatchUsed = false;
-
 const uint8_t valueTypeBytes[VALUE_TYPE_COUNT] = {2, 1, 1, 2, 2, 4, 4, 4, 8, 8, 2, 2, 2};
 
 namespace {
 
+// The table and its companions; nobody else writes any of it.
+struct ItemTableState {
+    ItemRecord* records;
+    int32_t count;
+    int32_t capacity;
+    bool textMatch;
+    uint32_t generation;
+};
+ItemTableState table = {nullptr, 0, 0, false, 0};
+
+const ItemMemory C_LIBRARY_MEMORY = {std::calloc, std::realloc, std::free};
+const ItemMemory* memory = &C_LIBRARY_MEMORY;
+
 // The condition index: every reference of every item is looked up on every scan, so the
 // answer of a walk over the leading conditions is kept ready. It describes the whole
 // storage, zeroed slots included (a zeroed record reads as condition 0 with index 0), so
-// it agrees with the walk whatever itemCount says.
+// it agrees with the walk whatever table.count says.
 constexpr int32_t NO_CONDITION = INT32_MAX;
 int32_t conditionRun = 0;             // slots [0, conditionRun) all hold conditions
 int32_t firstCondition[256];          // per index low byte, its first slot in the run
@@ -30,7 +38,7 @@ uint8_t lowByte(const ItemRecord& r) { return static_cast<uint8_t>(r.index & 0xF
 // The storage was just obtained zeroed (or lost): a run of zeroed conditions, or nothing.
 void indexFreshStorage() {
     for (int32_t& slot : firstCondition) slot = NO_CONDITION;
-    conditionRun = itemTable ? itemCapacity : 0;
+    conditionRun = table.records ? table.capacity : 0;
     if (conditionRun > 0) firstCondition[0] = 0;
     conditionIndexStale = false;
 }
@@ -38,9 +46,9 @@ void indexFreshStorage() {
 void rebuildConditionIndex() {
     for (int32_t& slot : firstCondition) slot = NO_CONDITION;
     conditionRun = 0;
-    while (itemTable && conditionRun < itemCapacity &&
-           itemTable[conditionRun].kind == KIND_CONDITION) {
-        int32_t& first = firstCondition[lowByte(itemTable[conditionRun])];
+    while (table.records && conditionRun < table.capacity &&
+           table.records[conditionRun].kind == KIND_CONDITION) {
+        int32_t& first = firstCondition[lowByte(table.records[conditionRun])];
         if (first == NO_CONDITION) first = conditionRun;
         ++conditionRun;
     }
@@ -64,12 +72,12 @@ void indexStore(int32_t position, const ItemRecord& next) {
             if (slot >= position) slot = NO_CONDITION;
         return;
     }
-    const uint8_t before = lowByte(itemTable[position]);
+    const uint8_t before = lowByte(table.records[position]);
     const uint8_t after = lowByte(next);
     if (before == after) return;
     if (firstCondition[before] == position) {
         const int32_t following = position + 1;
-        if (following < conditionRun && lowByte(itemTable[following]) == before)
+        if (following < conditionRun && lowByte(table.records[following]) == before)
             firstCondition[before] = following;
         else
             conditionIndexStale = true;
@@ -80,7 +88,7 @@ void indexStore(int32_t position, const ItemRecord& next) {
 // Zeroed slots added behind the storage extend the run when it filled the storage.
 void indexGrowth(int32_t oldCapacity) {
     if (conditionIndexStale || conditionRun != oldCapacity) return;
-    conditionRun = itemCapacity;
+    conditionRun = table.capacity;
     if (firstCondition[0] == NO_CONDITION) firstCondition[0] = oldCapacity;
 }
 
@@ -94,58 +102,61 @@ uint8_t referenceSlotsOf(const ItemRecord& r) {
 }  // namespace
 
 void freeItemTable() {
-    std::free(itemTable);
-    itemTable = nullptr;
-    itemCount = 0;
-    itemCapacity = 0;
+    releaseItemMemory(table.records);
+    table.records = nullptr;
+    table.count = 0;
+    table.capacity = 0;
+    ++table.generation;
     indexFreshStorage();
 }
 
 void resetItemTable() {
     freeItemTable();
-    textMatchUsed = false;
-    itemTable = static_cast<ItemRecord*>(std::calloc(ITEM_TABLE_INITIAL, sizeof(ItemRecord)));
-    if (itemTable) itemCapacity = ITEM_TABLE_INITIAL;
+    table.textMatch = false;
+    table.records = static_cast<ItemRecord*>(obtainItemMemory(ITEM_TABLE_INITIAL, sizeof(ItemRecord)));
+    if (table.records) table.capacity = ITEM_TABLE_INITIAL;
     indexFreshStorage();
 }
 
 bool storeItem(int32_t position, const ItemRecord& record) {
     if (position < 0) return false;
-    if (position >= itemCapacity) {
+    if (position >= table.capacity) {
         // Growth is by a fixed step; a position further out than one step would leave a
         // gap of records nobody stored, so it is refused like a failed allocation.
-        if (position > itemCapacity) return false;
+        if (position > table.capacity) return false;
         // Neither the count nor the byte size may wrap (size_t is 32 bits on Win32).
-        if (itemCapacity > INT32_MAX - ITEM_TABLE_GROWTH) return false;
-        size_t bigger = static_cast<size_t>(itemCapacity) + ITEM_TABLE_GROWTH;
+        if (table.capacity > INT32_MAX - ITEM_TABLE_GROWTH) return false;
+        size_t bigger = static_cast<size_t>(table.capacity) + ITEM_TABLE_GROWTH;
         if (bigger > SIZE_MAX / sizeof(ItemRecord)) return false;
-        void* grown = std::realloc(itemTable, bigger * sizeof(ItemRecord));
+        void* grown = resizeItemMemory(table.records, bigger * sizeof(ItemRecord));
         if (!grown) {
-            std::free(itemTable);
-            itemTable = nullptr;
-            itemCapacity = 0;
+            releaseItemMemory(table.records);
+            table.records = nullptr;
+            table.capacity = 0;
+            ++table.generation;
             indexFreshStorage();
             return false;
         }
-        itemTable = static_cast<ItemRecord*>(grown);
-        std::memset(itemTable + itemCapacity, 0, ITEM_TABLE_GROWTH * sizeof(ItemRecord));
-        itemCapacity += ITEM_TABLE_GROWTH;
-        indexGrowth(itemCapacity - ITEM_TABLE_GROWTH);
+        table.records = static_cast<ItemRecord*>(grown);
+        std::memset(table.records + table.capacity, 0, ITEM_TABLE_GROWTH * sizeof(ItemRecord));
+        table.capacity += ITEM_TABLE_GROWTH;
+        indexGrowth(table.capacity - ITEM_TABLE_GROWTH);
     }
+    ++table.generation;
     indexStore(position, record);
-    itemTable[position] = record;
-    itemTable[position].referenceSlots = referenceSlotsOf(record);
-    if (record.flags & FLAG_TEXT_MATCH) textMatchUsed = true;
+    table.records[position] = record;
+    table.records[position].referenceSlots = referenceSlotsOf(record);
+    if (record.flags & FLAG_TEXT_MATCH) table.textMatch = true;
     return true;
 }
 
 int32_t findCondition(int32_t ref, int32_t limit) {
     if (ref < 0 || ref > 0xFF) return -1;
     if (conditionIndexStale) rebuildConditionIndex();
-    // The index holds slots inside the storage only. After a failed growth itemCount
+    // The index holds slots inside the storage only. After a failed growth table.count
     // still counts the records stored before it, so it is a bound of its own.
     const int32_t found = firstCondition[ref];
-    return found < limit && found < itemCount ? found : -1;
+    return found < limit && found < table.count ? found : -1;
 }
 
 namespace {
@@ -164,12 +175,12 @@ bool referencesWithin(const uint8_t* some, const uint8_t* all) {
 }  // namespace
 
 int32_t shadowingItem(int32_t position) {
-    if (!itemTable || position <= 0 || position >= itemCount || position >= itemCapacity)
+    if (!table.records || position <= 0 || position >= table.count || position >= table.capacity)
         return -1;
-    const ItemRecord& r = itemTable[position];
+    const ItemRecord& r = table.records[position];
     if (r.kind != KIND_LIGHT && r.kind != KIND_DISPLAY) return -1;
     for (int32_t i = position - 1; i >= 0; --i) {
-        const ItemRecord& e = itemTable[i];
+        const ItemRecord& e = table.records[i];
         if (e.deviceType != r.deviceType || e.unit != r.unit || e.kind != r.kind ||
             e.index != r.index)
             break;
@@ -180,8 +191,28 @@ int32_t shadowingItem(int32_t position) {
     return -1;
 }
 
-void acceptItem() { ++itemCount; }
+// Only a stored record is counted; the count runs ahead of the storage only after a
+// failed growth, until the load ends.
+void acceptItem() {
+    if (table.count < table.capacity) ++table.count;
+}
 
 void finishItemTable() {
-    if (itemCapacity == 0) itemCount = 0;
+    if (table.capacity == 0) table.count = 0;
+}
+
+const ItemRecord* itemTable() { return table.records; }
+int32_t itemCount() { return table.count; }
+int32_t itemCapacity() { return table.capacity; }
+bool textMatchUsed() { return table.textMatch; }
+uint32_t itemTableGeneration() { return table.generation; }
+
+void setItemMemory(const ItemMemory* replacement) {
+    memory = replacement ? replacement : &C_LIBRARY_MEMORY;
+}
+
+void* obtainItemMemory(size_t count, size_t size) { return memory->obtain(count, size); }
+void* resizeItemMemory(void* block, size_t bytes) { return memory->resize(block, bytes); }
+void releaseItemMemory(void* block) {
+    if (block) memory->release(block);
 }

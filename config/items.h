@@ -1,8 +1,11 @@
 // The item record and the item table: every accepted settings line becomes one
-// ItemRecord, and all records of the current configuration live in one growable array
-// in the fixed order the scan relies on (conditions, then device items by type and unit).
+// ItemRecord, what the grammar made of the line and nothing else, and all records of the
+// current configuration live in one growable array in the fixed order the scan relies on
+// (conditions, then device items by type and unit). The table is written only by a load;
+// what an item does at run time is the evaluation's own state, indexed alike.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "devices/models.h"
@@ -29,9 +32,6 @@ enum ItemFlags : uint32_t {
     FLAG_NEEDS_A = 0x400,
     FLAG_NEEDS_E = 0x800,
     FLAG_NEEDS_V = 0x1000,
-    FLAG_OUTPUT_COUNT_1 = 0x4000,
-    FLAG_OUTPUT_COUNT_2 = 0x8000,
-    FLAG_OUTPUT_COUNT = 0xC000,
     FLAG_TIMED_OFF = 0x10000,
     FLAG_TIMED_ON = 0x20000,
     FLAG_TEXT_MATCH = 0x40000,
@@ -84,23 +84,21 @@ struct ItemRecord {
     float multiplier;
     float divisor;
     uint8_t literal[8];
-    uint8_t raw[8];
-    uint8_t last[8];
     uint16_t typeOffset;
-    uint16_t typeOffsetSeen;
     uint16_t minVoltage;
-    int16_t flashPhase;
-    uint32_t lastToggleMs;
-    uint32_t timerDeadlineMs;
     uint32_t timerPeriodMs;
 };
 
-// The table (process-wide, owned by the configuration subsystem: written only through
-// the functions below).
-extern ItemRecord* itemTable;
-extern int32_t itemCount;
-extern int32_t itemCapacity;
-extern bool textMatchUsed;
+// The table, owned here and changed only by the functions below. Records 0 to
+// itemCount() - 1 are the configuration; nullptr while the table has no storage.
+const ItemRecord* itemTable();
+int32_t itemCount();
+int32_t itemCapacity();
+// Some stored record matches the simulator's message text: the scan reads that text.
+bool textMatchUsed();
+// Changes whenever the table does (a reset, a release, a store), so that whoever keeps
+// something built from the table can tell that it has to build it again.
+uint32_t itemTableGeneration();
 
 constexpr int32_t ITEM_TABLE_INITIAL = 1024;
 constexpr int32_t ITEM_TABLE_GROWTH = 128;
@@ -139,5 +137,20 @@ int32_t shadowingItem(int32_t position);
 
 // Bytes read from the simulator for each value type.
 extern const uint8_t valueTypeBytes[VALUE_TYPE_COUNT];
+
+// Where the item table (and what the evaluation builds beside it) gets its memory: the C
+// library's allocator unless a test installs another, such as one that fails its Nth
+// call. obtain gives zeroed memory; resize keeps the block when it fails, as realloc does.
+struct ItemMemory {
+    void* (*obtain)(size_t count, size_t size);
+    void* (*resize)(void* block, size_t bytes);
+    void (*release)(void* block);
+};
+// nullptr: the C library's calloc, realloc and free again. The memory in use must be
+// released before the allocator changes.
+void setItemMemory(const ItemMemory* memory);
+void* obtainItemMemory(size_t count, size_t size);
+void* resizeItemMemory(void* block, size_t bytes);
+void releaseItemMemory(void* block);
 
 

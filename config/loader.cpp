@@ -196,7 +196,7 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     uint32_t cut = parsedLength(length);
     std::memcpy(lineValue, wideValue, cut);
     lineValue[cut] = '\0';
-    const int32_t position = itemCount;
+    const int32_t position = itemCount();
     ParseResult result =
         parseItemLine(position, ctx.deviceType, ctx.kind, ctx.index, ctx.unit, lineValue,
                       ctx.minVoltage, ctx.needsFlags, lineNotesOf(walk));
@@ -214,7 +214,7 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     const bool rejected = result == PARSE_REJECTED;
     tellKey(walk, KeyRead{section, key, true, rejected, rejected ? -1 : position, length, cut});
     if (result != PARSE_REJECTED && walk.observer && walk.observer->lineAccepted)
-        walk.observer->lineAccepted(section, key, lineValue, itemCount - 1);
+        walk.observer->lineAccepted(section, key, lineValue, itemCount() - 1);
 
     const char* replacement = nullptr;
     if (length <= READ_LIMIT - 1) {

@@ -40,22 +40,22 @@ DisplayFormat decodeDisplayFormat(int16_t displayFormat) {
     return f;
 }
 
-static float lastAsFloat(const ItemRecord& item) {
+static float lastAsFloat(const ItemState& item) {
     float v;
     std::memcpy(&v, item.last, sizeof v);
     return v;
 }
 
 // The literal becomes what the display shows and what `last` remembers.
-static void showLiteral(ItemRecord& item) {
+static void showLiteral(ItemState& item) {
     std::memcpy(item.last, item.literal, 8);
     std::memcpy(workArea + TEXT_START, item.last, 8);
 }
 
 // Writes the number into the work area and returns where its text begins; sets *mode
 // to 1 when it does not fit.
-static char* formatNumber(const ItemRecord& item, int* mode) {
-    DisplayFormat f = decodeDisplayFormat(item.displayFormat);
+static char* formatNumber(const ItemState& item, int16_t displayFormat, int* mode) {
+    DisplayFormat f = decodeDisplayFormat(displayFormat);
     bool hex = (item.flags & FLAG_HEX_DISPLAY) != 0;
     double v = lastAsFloat(item);
     bool negative = false;
@@ -113,8 +113,7 @@ static char* formatNumber(const ItemRecord& item, int* mode) {
     return text;
 }
 
-const char* buildDisplayText(int32_t i, int* mode) {
-    ItemRecord& item = itemTable[i];
+const char* buildDisplayText(ItemState& item, int16_t displayFormat, int* mode) {
     std::memset(workArea, ' ', TEXT_START);
     std::memset(workArea + TEXT_START, 0, sizeof workArea - TEXT_START);
     *mode = 0;
@@ -150,7 +149,7 @@ const char* buildDisplayText(int32_t i, int* mode) {
         if ((item.flags & (FLAG_HAS_STRING | FLAG_HAS_OFFSET)) == FLAG_HAS_STRING)
             showLiteral(item);
         else
-            text = formatNumber(item, mode);
+            text = formatNumber(item, displayFormat, mode);
         break;
     }
     return text;

@@ -1,7 +1,7 @@
 // An optional record of what the evaluation did to each item, for a tool that explains
 // the outputs (norvalume-watch). The evaluation fills it as it goes, so the tool shows
-// what the evaluation did rather than reading the rules a second time. The program never
-// sets one: every hook is then the test of one pointer.
+// what the evaluation did rather than reading the rules a second time. The program's
+// build has no hooks at all.
 #pragma once
 
 #include <cstdint>
@@ -52,43 +52,18 @@ struct EvalTrace {
 // to the item table and sets it again after every load.
 void setEvalTrace(EvalTrace* trace);
 
-// nullptr: no trace is kept (the program).
-extern EvalTrace* evalTrace;
-// The record of the item under evaluation; nullptr when no trace is kept.
-extern ItemTrace* tracedItem;
-
-// Out of line, so the hooks below stay one test each when no trace is kept. They are
-// compiled in only where NORVALUME_EVAL_TRACE is set (norvalume_eval_traced, which the
-// watch links); the program's evaluation has none of them.
-void traceStart(int32_t i, const uint8_t raw[8]);
-void traceDisplayText(const char* text, int mode);
-
+// The hooks the evaluation calls as it goes. They are compiled in only where
+// NORVALUME_EVAL_TRACE is set (norvalume_eval_traced, which the watch links), out of line
+// there; the program's evaluation has none of them.
 #if NORVALUME_EVAL_TRACE
-inline void traceBegin(int32_t i, const uint8_t raw[8]) {
-    tracedItem = nullptr;
-    if (evalTrace) traceStart(i, raw);
-}
-inline void traceEnd(TraceStop stop, uint32_t closedGates = 0, uint8_t failedReference = 0,
-                     bool failedExcluded = false) {
-    if (tracedItem) tracedItem->end = TraceEnd{stop, closedGates, failedReference, failedExcluded};
-}
-inline void traceFlashing() {
-    if (tracedItem) tracedItem->flashing = true;
-}
-inline void traceDecoded(double decoded, double scaled) {
-    if (!tracedItem) return;
-    tracedItem->decoded = TraceNumber{true, decoded};
-    tracedItem->scaled = TraceNumber{true, scaled};
-}
-inline void traceValue(float value) {
-    if (tracedItem) tracedItem->value = TraceNumber{true, value};
-}
-inline void traceSent() {
-    if (tracedItem) tracedItem->sent = true;
-}
-inline void traceDisplay(const char* text, int mode) {
-    if (tracedItem) traceDisplayText(text, mode);
-}
+void traceBegin(int32_t i, const uint8_t raw[8]);
+void traceEnd(TraceStop stop, uint32_t closedGates = 0, uint8_t failedReference = 0,
+              bool failedExcluded = false);
+void traceFlashing();
+void traceDecoded(double decoded, double scaled);
+void traceValue(float value);
+void traceSent();
+void traceDisplay(const char* text, int mode);
 #else
 // The program's own build: no hook costs anything on its scan path.
 inline void traceBegin(int32_t, const uint8_t*) {}

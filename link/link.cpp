@@ -8,10 +8,11 @@
 
 #include "platform/platform.h"
 
+namespace {
+
+// The handshake words of the last open attempt.
 uint32_t interfaceVersion = 0;
 uint32_t simulatorVersion = 0;
-
-namespace {
 
 constexpr uint16_t CLIENT_VERSION = 1004;
 constexpr int HANDSHAKE_ATTEMPTS = 5;
@@ -35,6 +36,11 @@ uint32_t openCounter = 0;
 LinkPendingRead pendingReads[MAX_READS];
 uint32_t pendingOffsets[MAX_READS];  // what each read asked for, for the read observer
 uint32_t pendingCount = 0;
+// The batch the block holds exactly as built (its last reply came back whole and every
+// data area was zeroed again), so that sending it again needs no copy; nullptr when the
+// block holds anything else.
+const uint8_t* residentRecords = nullptr;
+uint32_t residentEdition = 0;
 bool (*waitHook)() = nullptr;
 bool sendRefused = false;  // the last exchange's sends were refused for want of rights
 LinkReadObserver readObserver = nullptr;
@@ -136,18 +142,109 @@ bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t read
 
 namespace {
 
-// After a good exchange every read's data is in its caller's buffer.
-// The offsets the reads asked for, taken from our own records before the module can
-// touch them; only for a read observer, so the program's queueing pays nothing.
-void noteAskedOffsets() {
-    for (uint32_t i = 0; i < pendingCount; ++i)
-        pendingOffsets[i] = readLe32(blockView + pendingReads[i].position + LINK_RECORD_OFFSET_AT);
+uint64_t load64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
 
-void tellReads() {
-    for (uint32_t i = 0; i < pendingCount; ++i)
-        readObserver(pendingOffsets[i], static_cast<const uint8_t*>(pendingReads[i].buffer),
-                     pendingReads[i].size);
+// A batch's records into the block, in 32-byte pieces the compiler keeps as a few vector
+// moves: a scan of a table too large for one block copies every batch on every tick,
+// and the library's copy of that size costs it an instruction a byte.
+void copyRecords(uint8_t* to, const uint8_t* from, uint32_t bytes) {
+    uint32_t i = 0;
+    for (; i + 32 <= bytes; i += 32) std::memcpy(to + i, from + i, 32);
+    for (; i < bytes; ++i) to[i] = from[i];
+}
+
+// Gives the caller its data and leaves the data area zeroed, as the batch was built.
+void takeData(void* to, uint8_t* from, uint32_t size) {
+    const uint64_t zero = 0;
+    switch (size) {
+        case 1: std::memcpy(to, from, 1); std::memcpy(from, &zero, 1); break;
+        case 2: std::memcpy(to, from, 2); std::memcpy(from, &zero, 2); break;
+        case 4: std::memcpy(to, from, 4); std::memcpy(from, &zero, 4); break;
+        case 8: std::memcpy(to, from, 8); std::memcpy(from, &zero, 8); break;
+        default: std::memcpy(to, from, size); std::memset(from, 0, size); break;
+    }
+}
+
+// The reply to a batch: while each record's header is still byte for byte the one we
+// built, the walk would visit exactly that record and copy it, so it is copied here and
+// its data area zeroed again. The places of the reads are the caller's, which the module
+// cannot change. True when the reply was whole and the block is the batch once more;
+// false leaves the rest to the checked walk, whose verdict `*whole` takes.
+bool takeBatchReplies(const LinkBatch& batch, bool* whole) {
+    uint32_t k = 0;
+    uint32_t pos = 0;
+    for (; k < batch.readCount; ++k) {
+        const LinkPendingRead& read = batch.reads[k];
+        pos = read.position;
+        const uint8_t* built = batch.records + pos;
+        uint8_t* rec = blockView + pos;
+        if (load64(rec) != load64(built) || load64(rec + 8) != load64(built + 8)) break;
+        takeData(read.buffer, rec + LINK_READ_HEADER, read.size);
+    }
+    if (k == batch.readCount) {
+        pos = batch.bytes;
+        if (readLe32(blockView + pos) == LINK_RECORD_END) {
+            *whole = true;
+            return true;
+        }
+    }
+    *whole = copyRepliesFrom(blockView, batch.reads, batch.readCount, pos, k);
+    return false;
+}
+
+// The offsets the reads asked for, taken from our own records before the module can
+// touch them; only for a read observer, so the program's queueing pays nothing.
+void noteAskedOffsets(const LinkPendingRead* reads, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        pendingOffsets[i] = reads[i].position + LINK_READ_HEADER <= LINK_BLOCK_SIZE
+                                ? readLe32(blockView + reads[i].position + LINK_RECORD_OFFSET_AT)
+                                : 0;
+}
+
+// After a good exchange every read's data is in its caller's buffer.
+void tellReads(const LinkPendingRead* reads, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i)
+        readObserver(pendingOffsets[i], static_cast<const uint8_t*>(reads[i].buffer),
+                     reads[i].size);
+}
+
+// Ends the block's records at `used` and has the module carry them out; then the reply is
+// checked and copied to `reads`. From here on the block counts as empty whatever the
+// outcome: nothing queued is ever sent twice.
+bool exchange(uint32_t used, const LinkPendingRead* reads, uint32_t count, LinkError* error,
+              const LinkBatch* batch = nullptr) {
+    writeLe32(blockView + used, LINK_RECORD_END);
+    blockUsed = 0;
+    pendingCount = 0;
+    residentRecords = nullptr;
+    if (readObserver) noteAskedOffsets(reads, count);
+    uint32_t answer = 0;
+    bool sent = sendBlock(&answer, error);
+    if (sent && answer != 1) {
+        *error = LINK_NOT_PROCESSED;
+        sent = false;
+    }
+    bool whole = false;
+    if (sent && batch) {
+        if (takeBatchReplies(*batch, &whole)) {
+            residentRecords = batch->records;
+            residentEdition = batch->edition;
+        }
+    } else if (sent) {
+        whole = linkCopyReplies(blockView, reads, count);
+    }
+    if (sent && !whole) {
+        *error = LINK_REPLY_DAMAGED;
+        sent = false;
+    }
+    if (!sent) return false;
+    if (readObserver) tellReads(reads, count);
+    *error = LINK_OK;
+    return true;
 }
 
 bool handshake(LinkError* error) {
@@ -171,6 +268,9 @@ bool handshake(LinkError* error) {
 }  // namespace
 
 void setLinkWaitHook(bool (*stillWaiting)()) { waitHook = stillWaiting; }
+
+uint32_t linkInterfaceVersion() { return interfaceVersion; }
+uint32_t linkSimulatorVersion() { return simulatorVersion; }
 
 bool linkSendRefused() { return sendRefused; }
 
@@ -248,6 +348,7 @@ bool linkOpen(uint32_t requiredSimVersion, LinkError* error) {
 }
 
 void linkClose() {
+    residentRecords = nullptr;
     interfaceWindow = 0;
     ipcMessage = 0;
     if (blockAtom) {
@@ -268,6 +369,7 @@ void linkClose() {
 bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* error) {
     if (!blockView) return fail(error, LINK_NOT_OPEN);
     if (!fits(size)) return fail(error, LINK_BLOCK_FULL);
+    residentRecords = nullptr;
     const uint32_t at = blockUsed;
     uint8_t* rec = blockView + at;
     blockUsed = at + LINK_READ_HEADER + size;
@@ -298,6 +400,7 @@ bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* erro
 bool linkWrite(uint32_t offset, uint32_t size, const void* source, LinkError* error) {
     if (!blockView) return fail(error, LINK_NOT_OPEN);
     if (!fits(size)) return fail(error, LINK_BLOCK_FULL);
+    residentRecords = nullptr;
     uint8_t* rec = blockView + blockUsed;
     writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_WRITE);
     writeLe32(rec + LINK_RECORD_OFFSET_AT, offset);
@@ -314,24 +417,16 @@ bool linkWrite(uint32_t offset, uint32_t size, const void* source, LinkError* er
 bool linkProcess(LinkError* error) {
     if (!blockView) return fail(error, LINK_NOT_OPEN);
     if (blockUsed == 0) return fail(error, LINK_NOTHING_QUEUED);
-    writeLe32(blockView + blockUsed, LINK_RECORD_END);
-    // From here the block counts as empty whatever happens: nothing is ever sent twice.
-    blockUsed = 0;
+    return exchange(blockUsed, pendingReads, pendingCount, error);
+}
 
-    if (readObserver) noteAskedOffsets();
-    uint32_t answer = 0;
-    bool sent = sendBlock(&answer, error);
-    if (sent && answer != 1) {
-        *error = LINK_NOT_PROCESSED;
-        sent = false;
-    }
-    if (sent && !linkCopyReplies(blockView, pendingReads, pendingCount)) {
-        *error = LINK_REPLY_DAMAGED;
-        sent = false;
-    }
-    if (sent && readObserver) tellReads();
-    pendingCount = 0;
-    if (!sent) return false;
-    *error = LINK_OK;
-    return true;
+bool linkSendBatch(const LinkBatch& batch, LinkError* error) {
+    if (!blockView) return fail(error, LINK_NOT_OPEN);
+    if (batch.bytes == 0) return fail(error, LINK_NOTHING_QUEUED);
+    if (blockUsed != 0 || batch.bytes > LINK_BLOCK_CAPACITY || batch.readCount > MAX_READS)
+        return fail(error, LINK_BLOCK_FULL);
+    // The block still holds the batch from its last exchange, or gets it anew.
+    if (residentRecords != batch.records || residentEdition != batch.edition)
+        copyRecords(blockView, batch.records, batch.bytes);
+    return exchange(batch.bytes, batch.reads, batch.readCount, error, &batch);
 }

@@ -67,9 +67,32 @@ bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t read
 typedef void (*LinkReadObserver)(uint32_t offset, const uint8_t* data, uint32_t size);
 void setLinkReadObserver(LinkReadObserver observer);
 
-// Handshake words of the last open attempt.
-extern uint32_t interfaceVersion;
-extern uint32_t simulatorVersion;
+// Reads prepared once and sent as often as wanted (the scan's plan): the records as they
+// go into the block, back to back, and where each read's data goes. The destination word
+// of the k-th read record holds k + 1, and reads[k] gives that record's place and size,
+// as writeReadRecord lays them out; the link relies on them as linkRead relies on its
+// destination, while it trusts nothing the module sends back.
+struct LinkBatch {
+    const uint8_t* records;
+    uint32_t bytes;  // at most LINK_BLOCK_CAPACITY
+    const LinkPendingRead* reads;
+    uint32_t readCount;
+    // Differs for every set of records the caller builds, even at the same address.
+    uint32_t edition;
+};
+// Puts `batch` into the empty block and has the module carry it out: one copy of the
+// records, one exchange, and the reply checked and copied as linkProcess does. While a
+// reply comes back whole with every header as built, the data areas are zeroed again as
+// they are copied, and the next exchange of the same batch (records and edition) needs
+// no copy. Refused with LINK_BLOCK_FULL when something is queued already or the batch
+// exceeds the block, and with LINK_NOTHING_QUEUED for an empty batch; nothing is sent
+// then.
+bool linkSendBatch(const LinkBatch& batch, LinkError* error);
+
+// Handshake words of the last open attempt: cleared when an attempt starts, and after a
+// successful open the simulator word keeps only its version (the low 16 bits).
+uint32_t linkInterfaceVersion();
+uint32_t linkSimulatorVersion();
 
 // Supervision: the link's state, owned here. Whoever finds the link failed calls
 // linkDrop; the next supervision tick opens it again.
@@ -78,7 +101,7 @@ struct LinkStatus {
     bool versionTooOld;  // the last open found an interface module older than 3.465
     bool accessDenied;   // the last open failed because the module refused us for rights
 };
-extern LinkStatus linkStatus;
+const LinkStatus& linkStatus();
 void linkSupervisionTick();
 void linkDrop();
 // Closes the link if open and forgets its state; for shutdown, tests and tools.

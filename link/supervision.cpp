@@ -5,30 +5,34 @@
 // every later open answer "already open".
 #include "link/link.h"
 
-LinkStatus linkStatus = {false, false, false};
+namespace {
+LinkStatus status = {false, false, false};
+}  // namespace
+
+const LinkStatus& linkStatus() { return status; }
 
 void linkSupervisionTick() {
-    if (linkStatus.connected) return;
-    linkStatus.versionTooOld = false;
-    linkStatus.accessDenied = false;
+    if (status.connected) return;
+    status.versionTooOld = false;
+    status.accessDenied = false;
     LinkError error = LINK_OK;
     if (!linkOpen(0, &error) || error != LINK_OK) {
-        linkStatus.accessDenied = error == LINK_SEND_FAILED && linkSendRefused();
+        status.accessDenied = error == LINK_SEND_FAILED && linkSendRefused();
     } else {
-        linkStatus.connected = true;
-        if (!interfaceVersionAccepted(interfaceVersion)) {
-            linkStatus.versionTooOld = true;
+        status.connected = true;
+        if (!interfaceVersionAccepted(linkInterfaceVersion())) {
+            status.versionTooOld = true;
             linkDrop();
         }
     }
 }
 
 void linkDrop() {
-    linkStatus.connected = false;
+    status.connected = false;
     linkClose();
 }
 
 void resetLinkStatus() {
-    if (linkStatus.connected) linkClose();
-    linkStatus = LinkStatus{false, false, false};
+    linkClose();
+    status = LinkStatus{false, false, false};
 }

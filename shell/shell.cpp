@@ -14,9 +14,9 @@
 #include "link/link.h"
 #include "platform/platform.h"
 
-ShellSettings shellSettings = {"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
-
 namespace {
+
+ShellSettings settings = {"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
 
 constexpr char WINDOW_CLASS[] = "NORVALUME";
 constexpr char WINDOW_TITLE[] = "Norvalume";
@@ -72,7 +72,7 @@ void linkTimer() {
 void scanTimer() {
     platform::killTimer(SCAN_TIMER_ID);
     scanTick();
-    platform::setTimer(SCAN_TIMER_ID, shellSettings.scanPeriod);
+    platform::setTimer(SCAN_TIMER_ID, settings.scanPeriod);
 }
 
 // After a plug event the units have been recounted: the table must follow them.
@@ -110,8 +110,10 @@ uint32_t parseRevisionTime(const char* value) {
 
 }  // namespace
 
+const ShellSettings& shellSettings() { return settings; }
+
 void readShellSettings() {
-    ShellSettings& s = shellSettings;
+    ShellSettings& s = settings;
     char program[INI_PATH_SIZE];
     platform::programPath(program, sizeof program);
     deriveIniPath(program, s.iniPath, sizeof s.iniPath);
@@ -127,25 +129,25 @@ void readShellSettings() {
 
 void loadConfiguration(LoadRequest request) {
     platform::killTimer(RELOAD_TIMER_ID);
-    if (loadBusy || scanBusy) {
+    if (loadBusy || scanBusy()) {
         if (request == LOAD_FORCED) reloadPending = true;
         platform::setTimer(RELOAD_TIMER_ID, RELOAD_RETRY_MS);
         return;
     }
     loadBusy = true;
-    const char* path = shellSettings.iniPath;
+    const char* path = settings.iniPath;
     beepWhenTheFileIsGone(path);
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
         const LoadInputs inputs{path, deviceCounts(), connectCallbackRefused(),
-                                linkStatus.versionTooOld, linkStatus.accessDenied,
+                                linkStatus().versionTooOld, linkStatus().accessDenied,
                                 serialsAvailable() ? unitIdentity : nullptr};
         loadConfigurationOnce(inputs, nullptr);
-        darkenWhatNoItemDrives();
+        adoptItemTable();
         reloadPending = false;
     }
     loadBusy = false;
-    platform::setTimer(RELOAD_TIMER_ID, shellSettings.revisionPeriod);
+    platform::setTimer(RELOAD_TIMER_ID, settings.revisionPeriod);
 }
 
 namespace {
@@ -196,6 +198,7 @@ void shutdownNorvalume() {
     setLinkWaitHook(nullptr);
     resetLinkStatus();
     unbindDeviceLibrary();
+    releaseItemStates();
     freeItemTable();
 }
 
@@ -210,7 +213,7 @@ int runNorvalume() {
     readShellSettings();
     // Before anything is written or driven: a second copy would drive the same panels
     // and write the same file.
-    if (!claimOrSayWhoHasIt(shellSettings.iniPath, START_NORMAL)) return EXIT_ALREADY_RUNNING;
+    if (!claimOrSayWhoHasIt(settings.iniPath, START_NORMAL)) return EXIT_ALREADY_RUNNING;
     // Before this run makes blocks of its own: a killed predecessor's are still there.
     platform::removeOrphanedSharedMemory();
 
@@ -223,7 +226,7 @@ int runNorvalume() {
     setLinkWaitHook(keepWaitingForLink);
     if (!bindDeviceLibrary(onPanelsPlugged)) {
         // The beep alone does not say why; the settings file is where the user looks.
-        reportLibraryFailure(shellSettings.iniPath, libraryFailure());
+        reportLibraryFailure(settings.iniPath, libraryFailure());
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }
@@ -243,7 +246,7 @@ int runNorvalume() {
 }
 
 void resetShell() {
-    shellSettings = ShellSettings{"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
+    settings = ShellSettings{"", DEFAULT_SCAN_PERIOD_MS, DEFAULT_REVISION_PERIOD_MS};
     loadBusy = false;
     reloadPending = false;
     handlerRunning = false;

@@ -17,7 +17,8 @@ struct ShellSettings {
     uint32_t scanPeriod;      // ms, [Config] ScanInterval
     uint32_t revisionPeriod;  // ms, [Config] RevisionTime
 };
-extern ShellSettings shellSettings;
+// As readShellSettings last filled them; the defaults before.
+const ShellSettings& shellSettings();
 
 // The three timers and their periods.
 constexpr uint32_t LINK_TIMER_ID = 1;

@@ -24,6 +24,21 @@ std::atomic<bool> consoleStop{false};
 // The session is ending: a wait of the loop thread gives up.
 std::atomic<bool> sessionEnding{false};
 
+// Every handler stops its timer on entry and arms it again at its end. Arming replaces a
+// running timer and restarts its period, so the stop need not reach the system: it is
+// kept here, a WM_TIMER of a stopped timer is dropped, and only a timer still stopped when
+// its next WM_TIMER comes is killed for real. Under Wine each timer call is a request to
+// the server, several times a second. Ids beyond the table go straight to the system.
+constexpr uint32_t LAZY_TIMER_IDS = 8;
+bool timerStopped[LAZY_TIMER_IDS] = {};
+
+// True when the timer's WM_TIMER is to be handled; a stopped timer is killed instead.
+bool timerRunning(HWND hwnd, uint32_t id) {
+    if (id >= LAZY_TIMER_IDS || !timerStopped[id]) return true;
+    KillTimer(hwnd, id);
+    return false;
+}
+
 // Ctrl-C, Ctrl-Break and the console closing become a stop request; the handler returns
 // at once, and the tool ends on its own thread (for a close, within the system's grace).
 BOOL WINAPI onConsoleControl(DWORD) {
@@ -52,7 +67,8 @@ LRESULT CALLBACK windowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
             if (windowHandlers && windowHandlers->onCreate) windowHandlers->onCreate();
             return 0;
         case WM_TIMER:
-            if (windowHandlers && windowHandlers->onTimer) {
+            if (windowHandlers && windowHandlers->onTimer &&
+                timerRunning(hwnd, static_cast<uint32_t>(wParam))) {
                 windowHandlers->onTimer(static_cast<uint32_t>(wParam));
             }
             return 0;
@@ -128,12 +144,17 @@ void setTitle(const char* title) {
 
 void setTimer(uint32_t id, uint32_t ms) {
     HWND hwnd = mainWindow;
-    if (hwnd) SetTimer(hwnd, id, ms, nullptr);
+    if (!hwnd || !SetTimer(hwnd, id, ms, nullptr)) return;
+    if (id < LAZY_TIMER_IDS) timerStopped[id] = false;
 }
 
 void killTimer(uint32_t id) {
     HWND hwnd = mainWindow;
-    if (hwnd) KillTimer(hwnd, id);
+    if (!hwnd) return;
+    if (id < LAZY_TIMER_IDS)
+        timerStopped[id] = true;
+    else
+        KillTimer(hwnd, id);
 }
 
 int runMainLoop() {

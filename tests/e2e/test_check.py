@@ -77,6 +77,20 @@ class CheckTool(harness.Sandbox):
         self.check("--units", "GF45=2,GFP8=1", file_arg(self.ini))
         self.assertEqual(harness.read_text(self.ini), written)
 
+    def test_the_exchanges_a_scan_takes_are_counted(self):
+        # 2,000 lights over one unit, 18 bytes of request each: more than one block holds.
+        lines = ["[GFP8.0]"] + ["L%d%s=X%04X U16" % (n % 8, "" if n < 8 else ".%d" % (n // 8),
+                                                     0x4000 + 2 * n) for n in range(2000)]
+        with open(self.ini, "w", newline="") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        r = self.check("--dry-run", "--units", "GFP8=1", file_arg(self.ini))
+        self.assertIn("scan: every item read in 2 exchanges a scan (36076 bytes of requests)",
+                      r.stdout)
+        with open(self.ini, "w", newline="") as f:
+            f.write(SETTINGS)
+        r = self.check("--dry-run", "--units", "GF45=1,GFP8=1", file_arg(self.ini))
+        self.assertIn("scan: every item read in 1 exchange a scan", r.stdout)
+
     def test_units_default_to_the_sections_in_the_file(self):
         r = self.check("--dry-run", file_arg(self.ini))
         self.assertIn("units: GF45=1 GFP8=1", r.stdout)

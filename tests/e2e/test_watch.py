@@ -97,6 +97,7 @@ class Watch(harness.ProgramSandbox):
         time.sleep(1.0)
         r = self.watch("--once")
         self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertIn("  1 exchange a scan", r.stdout)
         rows = table_rows(r.stdout)
         state = panel_state(harness.read_text(self.state))
 

@@ -22,7 +22,7 @@ void prepareTable() {
         r.index = static_cast<uint16_t>(key * 2 + 1);  // keys 0, 2, 4, ... with gaps
         storeItem(key, r);
     }
-    itemCount = STORED_CONDITIONS;
+    for (int32_t key = 0; key < STORED_CONDITIONS; ++key) acceptItem();
 }
 
 }  // namespace
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t keptLength = std::strlen(original);
 
     int32_t deviceType = kind == KIND_CONDITION ? DEV_CONDITION : DEV_GFMCPPRO;
-    int result = parseItemLine(itemCount, deviceType, kind, 5, 2, line, 0, 0);
+    int result = parseItemLine(itemCount(), deviceType, kind, 5, 2, line, 0, 0);
 
     const size_t after = strnlen(line, LINE_BUFFER_SIZE);
     FUZZ_CHECK(after < LINE_BUFFER_SIZE);
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(after == LINE_BUFFER_SIZE - 1 || std::strstr(line + keptLength, " <<< ") != nullptr);
     } else {
         FUZZ_CHECK(std::strstr(line, "<<<") == nullptr);
-        const ItemRecord& r = itemTable[itemCount];
+        const ItemRecord& r = itemTable()[itemCount()];
         uint32_t literals = r.flags & (FLAG_HAS_NUMBER | FLAG_HAS_STRING | FLAG_TEXT_MATCH);
         FUZZ_CHECK((literals & (literals - 1)) == 0);
         FUZZ_CHECK(r.kind == kind && r.index == 5 && r.unit == 2);

@@ -331,7 +331,7 @@ void lightWarning(const SettingsLine& line, std::vector<Warning>& out) {
 
 void readKeyWarnings(const SettingsLine& line, const Asked& a, std::vector<Warning>& out) {
     int kind = KIND_DISPLAY;
-    if (a.stored >= 0 && a.stored < itemCount) kind = itemTable[a.stored].kind;
+    if (a.stored >= 0 && a.stored < itemCount()) kind = itemTable()[a.stored].kind;
     if (line.quotePair)
         add(out, line, line.valueColumn - 1, true,
             "the quotes around the whole value are dropped when it is read: the program "
@@ -394,7 +394,7 @@ void shadowWarnings(std::vector<Warning>& out) {
         const SettingsLine* line = byName[entry.second];
         const SettingsLine* owner = byName[storedBy[earlier]];
         if (!line || !owner) continue;
-        const bool light = itemTable[entry.first].kind == KIND_LIGHT;
+        const bool light = itemTable()[entry.first].kind == KIND_LIGHT;
         add(out, *line, 0, true,
             "never used: " + owner->key + " (line " + std::to_string(owner->number) +
                 ") applies whenever this line does, and the first line that applies owns the " +
@@ -426,7 +426,7 @@ bool minusLost(const ItemRecord& r) {
 void signWarnings(std::vector<Warning>& out) {
     std::map<std::string, const SettingsLine*> byName = linesByName();
     for (const auto& entry : storedBy) {
-        if (entry.first >= itemCount || !minusLost(itemTable[entry.first])) continue;
+        if (entry.first >= itemCount() || !minusLost(itemTable()[entry.first])) continue;
         const SettingsLine* line = byName[entry.second];
         if (line)
             add(out, *line, 0, true,

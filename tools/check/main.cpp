@@ -11,6 +11,7 @@
 #include "config/loader.h"
 #include "config/profile_text.h"
 #include "devices/models.h"
+#include "eval/eval.h"
 #include "platform/platform.h"
 #include "tools/check/lint.h"
 #include "tools/common/common.h"
@@ -128,12 +129,27 @@ void dumpRecord(const ItemRecord& r) {
     printConditions("excludedConditions", r.excludedConditions);
     std::printf(" mask=0x%x multiplier=%g divisor=%g", r.mask, r.multiplier, r.divisor);
     printLiteral(r);
-    printHex("raw", r.raw, 8);
-    printHex("last", r.last, 8);
-    std::printf(" typeOffset=0x%x typeOffsetSeen=%u minVoltage=%u flashPhase=%d lastToggleMs=%u "
-                "timerDeadlineMs=%u timerPeriodMs=%u\n",
-                r.typeOffset, r.typeOffsetSeen, r.minVoltage, r.flashPhase, r.lastToggleMs,
-                r.timerDeadlineMs, r.timerPeriodMs);
+    std::printf(" typeOffset=0x%x minVoltage=%u timerPeriodMs=%u\n", r.typeOffset, r.minVoltage,
+                r.timerPeriodMs);
+}
+
+// How many exchanges with the simulator a scan of this table takes: every item is read
+// on every scan, in as many as its reads need.
+void printScanPlan() {
+    if (itemCount() <= 0) return;
+    if (!adoptItemTable()) {
+        std::printf("scan: no memory for the scan's plan\n");
+        return;
+    }
+    const ScanPlan plan = scanPlan();
+    std::printf("scan: every item read in %d exchange%s a scan (%u bytes of requests)",
+                static_cast<int>(plan.exchanges), plan.exchanges == 1 ? "" : "s",
+                static_cast<unsigned>(plan.bytes));
+    if (plan.indirectItems)
+        std::printf(", and %d more for the %d item%s read through an offset",
+                    static_cast<int>(plan.indirectExchanges), static_cast<int>(plan.indirectItems),
+                    plan.indirectItems == 1 ? "" : "s");
+    std::printf("\n");
 }
 
 // What the command line asks for.
@@ -215,16 +231,18 @@ int main(int argc, char** argv) {
     }
 
     int perKind[4] = {0, 0, 0, 0};
-    for (int32_t i = 0; i < itemCount; ++i)
-        if (itemTable[i].kind < 4) ++perKind[itemTable[i].kind];
+    for (int32_t i = 0; i < itemCount(); ++i)
+        if (itemTable()[i].kind < 4) ++perKind[itemTable()[i].kind];
     std::printf("items: %d conditions, %d brightness, %d lights, %d displays; %d lines rejected",
                 perKind[KIND_CONDITION], perKind[KIND_BRIGHTNESS], perKind[KIND_LIGHT],
                 perKind[KIND_DISPLAY], rejectedLines);
     if (lint) std::printf("; %zu warning%s", warnings, warnings == 1 ? "" : "s");
     std::printf("\n");
+    printScanPlan();
     if (o.dump)
-        for (int32_t i = 0; i < itemCount; ++i) dumpRecord(itemTable[i]);
+        for (int32_t i = 0; i < itemCount(); ++i) dumpRecord(itemTable()[i]);
 
+    releaseItemStates();
     freeItemTable();
     if (!o.dryRun && lastLoadWriteFailed()) {
         std::fprintf(stderr, "norvalume-check: %s: the verdicts could not be written into it\n",

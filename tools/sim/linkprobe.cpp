@@ -25,14 +25,15 @@ struct Client {
     bool (*write)(uint32_t, uint32_t, const void*, LinkError*);
     bool (*process)(LinkError*);
     bool (*queue)(uint32_t, LinkError*);  // nullptr: no `bad` step
-    const uint32_t* interfaceWord;
-    const uint32_t* simulatorWord;
+    uint32_t (*interfaceWord)();
+    uint32_t (*simulatorWord)();
 };
-const Client LINK_CLIENT = {linkOpen,  linkClose,         linkRead,         linkWrite,
-                            linkProcess, nullptr,         &interfaceVersion, &simulatorVersion};
-const Client LAYOUT64_CLIENT = {probe64Open,    probe64Close,          probe64Read,
-                                probe64Write,   probe64Process,        probe64Queue,
-                                &probe64InterfaceWord, &probe64SimulatorWord};
+const Client LINK_CLIENT = {linkOpen,    linkClose, linkRead,             linkWrite,
+                            linkProcess, nullptr,   linkInterfaceVersion, linkSimulatorVersion};
+const Client LAYOUT64_CLIENT = {probe64Open,    probe64Close,   probe64Read,
+                                probe64Write,   probe64Process, probe64Queue,
+                                [] { return probe64InterfaceWord; },
+                                [] { return probe64SimulatorWord; }};
 const Client* client = &LINK_CLIENT;
 
 struct Pending {
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
     LinkError e;
     bool opened = client->open(uint32_t(required), &e);
     std::printf("open %u interface=%08X simulator=%04X\n", unsigned(e),
-                unsigned(*client->interfaceWord), unsigned(*client->simulatorWord & 0xFFFF));
+                unsigned(client->interfaceWord()), unsigned(client->simulatorWord() & 0xFFFF));
     if (!opened) return 1;
     bool queued = false;
     for (; i < argc; i++) {

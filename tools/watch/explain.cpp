@@ -25,11 +25,12 @@ bool sameOutput(const ItemRecord& a, const ItemRecord& b) {
            a.index == b.index;
 }
 
-// A radio or text value as the bytes hold it.
-std::string bytesValue(const ItemRecord& item, const uint8_t* raw) {
+// A radio or text value as the bytes hold it, by the type the item has now (the type
+// byte from the simulator, where it reads one).
+std::string bytesValue(uint8_t valueType, const uint8_t* raw) {
     char text[32];
-    if (item.valueType == VT_STR) return quoted(reinterpret_cast<const char*>(raw), 8);
-    if (item.valueType >= VT_R0 && item.valueType <= VT_R2) {
+    if (valueType == VT_STR) return quoted(reinterpret_cast<const char*>(raw), 8);
+    if (valueType >= VT_R0 && valueType <= VT_R2) {
         std::snprintf(text, sizeof text, "0x%02X%02X", raw[1], raw[0]);
         return text;
     }
@@ -39,6 +40,12 @@ std::string bytesValue(const ItemRecord& item, const uint8_t* raw) {
 }
 
 }  // namespace
+
+const ItemState& itemState(int32_t i) {
+    static const ItemState none = {};
+    const ItemState* states = itemStates();
+    return states && i >= 0 && i < itemStateCount() ? states[i] : none;
+}
 
 float floatOf(const uint8_t* bytes) {
     float v;
@@ -72,7 +79,7 @@ std::string quoted(const char* text, size_t size) {
 
 int32_t outputEnd(int32_t first) {
     int32_t end = first + 1;
-    while (end < itemCount && sameOutput(itemTable[end], itemTable[first])) ++end;
+    while (end < itemCount() && sameOutput(itemTable()[end], itemTable()[first])) ++end;
     return end;
 }
 
@@ -103,14 +110,14 @@ std::string notApplyingReason(int32_t i) {
     }
     std::string closed = "Needs closed:";
     if (t.end.closedGates & FLAG_NEEDS_V) {
-        std::snprintf(text, sizeof text, " V%u (volts %.2f)", itemTable[i].minVoltage,
-                      simStatus.busVoltage);
+        std::snprintf(text, sizeof text, " V%u (volts %.2f)", itemTable()[i].minVoltage,
+                      simStatus().busVoltage);
         closed += text;
     }
     if (t.end.closedGates & FLAG_NEEDS_B) closed += " Battery (off)";
     if (t.end.closedGates & FLAG_NEEDS_A) closed += " Avionics (off)";
     if (t.end.closedGates & FLAG_NEEDS_E)
-        closed += " E (failure " + number(simStatus.failureByte) + ")";
+        closed += " E (failure " + number(simStatus().failureByte) + ")";
     return closed;
 }
 
@@ -118,14 +125,14 @@ namespace {
 
 // The value of record `i` as the evaluation traced in `t`.
 std::string tracedValue(int32_t i, const ItemTrace& t) {
-    const ItemRecord& item = itemTable[i];
+    const ItemRecord& item = itemTable()[i];
     if (item.flags & FLAG_TEXT_MATCH)
         return "text " + quoted(reinterpret_cast<const char*>(item.literal), 8) +
                (t.value.value != 0 ? " found" : " not found");
     if ((item.flags & (FLAG_HAS_STRING | FLAG_HAS_OFFSET)) == FLAG_HAS_STRING)
         return quoted(reinterpret_cast<const char*>(item.literal), 8);
     if (!t.value.known) {
-        if (item.flags & FLAG_HAS_OFFSET) return bytesValue(item, t.raw);
+        if (item.flags & FLAG_HAS_OFFSET) return bytesValue(itemState(i).valueType, t.raw);
         return number(floatOf(item.literal));
     }
     const std::string value =
@@ -139,9 +146,9 @@ std::string tracedValue(int32_t i, const ItemTrace& t) {
 }  // namespace
 
 bool flashShows(int32_t i) {
-    const ItemRecord& item = itemTable[i];
+    const ItemRecord& item = itemTable()[i];
     return session.traces[static_cast<size_t>(i)].flashing &&
-           (item.kind == KIND_DISPLAY || floatOf(item.last) != 0);
+           (item.kind == KIND_DISPLAY || floatOf(itemState(i).last) != 0);
 }
 
 std::string valueText(int32_t i) {
@@ -154,8 +161,8 @@ std::string valueText(int32_t i) {
 }
 
 std::string shownText(int32_t first) {
-    const ItemRecord& item = itemTable[first];
-    if (item.kind == KIND_CONDITION) return floatOf(item.last) != 0 ? "true" : "false";
+    const ItemRecord& item = itemTable()[first];
+    if (item.kind == KIND_CONDITION) return floatOf(itemState(first).last) != 0 ? "true" : "false";
     const UnitShown& unit = unitShown(item.deviceType, item.unit);
     if (item.kind == KIND_BRIGHTNESS)
         return unit.brightnessSent ? "level " + std::to_string(unit.brightness) : "-";
@@ -181,19 +188,22 @@ std::string lineText(int32_t i) {
 }
 
 std::string simulatorLine() {
-    if (!linkStatus.connected)
-        return linkStatus.versionTooOld ? "simulator: interface too old, needs 3.465 or later"
+    if (!linkStatus().connected)
+        return linkStatus().versionTooOld ? "simulator: interface too old, needs 3.465 or later"
                                         : "simulator: not connected";
-    if (itemCount <= 0) return "simulator: connected";
+    if (itemCount() <= 0) return "simulator: connected";
     if (!session.scanRead) return "simulator: connected, no answer to the last scan";
     char text[160];
-    std::snprintf(text, sizeof text, "simulator: volts %.2f  battery %s  avionics %s  failure %u",
-                  simStatus.busVoltage, simStatus.powerBytes[0] ? "on" : "off",
-                  simStatus.powerBytes[1] ? "on" : "off", simStatus.failureByte);
+    const int32_t exchanges = lastScanExchanges();
+    std::snprintf(text, sizeof text,
+                  "simulator: volts %.2f  battery %s  avionics %s  failure %u  %d exchange%s a scan",
+                  simStatus().busVoltage, simStatus().powerBytes[0] ? "on" : "off",
+                  simStatus().powerBytes[1] ? "on" : "off", simStatus().failureByte,
+                  static_cast<int>(exchanges), exchanges == 1 ? "" : "s");
     std::string line = text;
-    if (simStatus.controlByte & CONTROL_BLANK_BIT) line += "  panels dark (control byte)";
-    if (textMatchUsed)
-        line += "  message " + quoted(simStatus.messageText, sizeof simStatus.messageText);
+    if (simStatus().controlByte & CONTROL_BLANK_BIT) line += "  panels dark (control byte)";
+    if (textMatchUsed())
+        line += "  message " + quoted(simStatus().messageText, sizeof simStatus().messageText);
     return line;
 }
 

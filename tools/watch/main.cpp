@@ -118,8 +118,8 @@ std::map<watch::Place, watch::ValueForm> recordedForms() {
     forms[{STATUS_POWER_OFFSET, 2}] = watch::ValueForm::HEX;
     forms[{RADIO_NAV_EXTRA_OFFSET, 2}] = watch::ValueForm::PACKED;
     forms[{RADIO_COM_EXTRA_OFFSET, 2}] = watch::ValueForm::PACKED;
-    for (int32_t i = 0; i < itemCount; ++i) {
-        const ItemRecord& item = itemTable[i];
+    for (int32_t i = 0; i < itemCount(); ++i) {
+        const ItemRecord& item = itemTable()[i];
         if (item.flags & FLAG_TYPE_FROM_SIM) forms[{item.typeOffset, 1}] = watch::ValueForm::U8;
         if (!(item.flags & FLAG_HAS_OFFSET)) continue;
         if (item.flags & FLAG_INDIRECT_OFFSET) {

@@ -74,13 +74,14 @@ bool loadSettings() {
     // A dry run: the loader reports what it would write back, and writes nothing.
     const LoadObserver observer{onRejected, nullptr, true, onAccepted};
     loadConfigurationOnce(LoadInputs{path, session.units, false, false}, &observer);
-    session.lines.resize(static_cast<size_t>(itemCount));
-    session.traces.assign(static_cast<size_t>(itemCount), ItemTrace{});
-    session.looked.assign(static_cast<size_t>(itemCount), ItemTrace{});
-    session.trace = EvalTrace{session.traces.data(), itemCount, session.trace.scan};
+    session.lines.resize(static_cast<size_t>(itemCount()));
+    session.traces.assign(static_cast<size_t>(itemCount()), ItemTrace{});
+    session.looked.assign(static_cast<size_t>(itemCount()), ItemTrace{});
+    session.trace = EvalTrace{session.traces.data(), itemCount(), session.trace.scan};
     setEvalTrace(&session.trace);
-    // As after the program's own loads: what no line drives any more goes dark.
-    darkenWhatNoItemDrives();
+    // As after the program's own loads: the state and plan of the new table, and what no
+    // line drives any more goes dark.
+    adoptItemTable();
     ++session.loads;
     return true;
 }
@@ -110,13 +111,14 @@ void stopWatching() {
     resetLinkStatus();
     setOutputObserver(nullptr);
     setEvalTrace(nullptr);
+    releaseItemStates();
     freeItemTable();
 }
 
 bool scanOnce(uint32_t now, uint32_t retryMs) {
     static bool tried = false;
     static uint32_t lastTry = 0;
-    if (!linkStatus.connected && (!tried || now - lastTry >= retryMs)) {
+    if (!linkStatus().connected && (!tried || now - lastTry >= retryMs)) {
         tried = true;
         lastTry = now;
         linkSupervisionTick();
@@ -130,7 +132,7 @@ bool scanOnce(uint32_t now, uint32_t retryMs) {
     }
     session.scanRead = !session.reads.empty();
     // A file without a line the units read has nothing to ask for.
-    return session.scanRead || (linkStatus.connected && itemCount <= 0);
+    return session.scanRead || (linkStatus().connected && itemCount() <= 0);
 }
 
 const UnitShown& unitShown(int32_t type, uint8_t unit) {

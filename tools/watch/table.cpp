@@ -56,7 +56,7 @@ std::string padded(const std::string& text, size_t width) {
 std::string tableFrame(const std::string& filter) {
     std::vector<Row> rows;
     const std::string wanted = lower(filter);
-    for (int32_t i = 0; i < itemCount; i = outputEnd(i)) {
+    for (int32_t i = 0; i < itemCount(); i = outputEnd(i)) {
         Row row = rowFor(i);
         const std::string all = row.section + " " + row.key + " " + row.line + " " +
                                 session.lines[static_cast<size_t>(i)].text;

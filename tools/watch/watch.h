@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devices/models.h"
+#include "eval/eval.h"
 #include "eval/trace.h"
 #include "platform/platform.h"
 #include "tools/common/units.h"
@@ -98,6 +99,8 @@ const UnitShown& unitShown(int32_t type, uint8_t unit);
 const std::vector<uint8_t>* bytesRead(uint32_t offset, uint32_t size);
 
 // --- explain.cpp: the words both views use
+// The evaluation's state of record `i`; all zero when there is none.
+const ItemState& itemState(int32_t i);
 // Position of the record that applied for the output of `first` this scan, -1 none.
 int32_t applyingLine(int32_t first);
 // One past the last record of the output `first` belongs to.

@@ -42,24 +42,24 @@ const ItemTrace& traceOf(int32_t i) { return session.traces[static_cast<size_t>(
 
 // The Needs gates of a line: each against the simulator's value, open or closed.
 std::string needsText(int32_t i) {
-    const ItemRecord& item = itemTable[i];
+    const ItemRecord& item = itemTable()[i];
     const uint32_t closed = traceOf(i).end.closedGates;
     auto verdict = [&](uint32_t gate) { return (closed & gate) ? " closed" : " open"; };
     std::string out;
     char text[96];
     if (item.flags & FLAG_NEEDS_V) {
         std::snprintf(text, sizeof text, "; V%u: volts %.2f,%s", item.minVoltage,
-                      simStatus.busVoltage, verdict(FLAG_NEEDS_V));
+                      simStatus().busVoltage, verdict(FLAG_NEEDS_V));
         out += text;
     }
     if (item.flags & FLAG_NEEDS_B)
-        out += std::string("; Battery: ") + (simStatus.powerBytes[0] ? "on," : "off,") +
+        out += std::string("; Battery: ") + (simStatus().powerBytes[0] ? "on," : "off,") +
                verdict(FLAG_NEEDS_B);
     if (item.flags & FLAG_NEEDS_A)
-        out += std::string("; Avionics: ") + (simStatus.powerBytes[1] ? "on," : "off,") +
+        out += std::string("; Avionics: ") + (simStatus().powerBytes[1] ? "on," : "off,") +
                verdict(FLAG_NEEDS_A);
     if (item.flags & FLAG_NEEDS_E)
-        out += "; E: failure " + std::to_string(simStatus.failureByte) + "," +
+        out += "; E: failure " + std::to_string(simStatus().failureByte) + "," +
                verdict(FLAG_NEEDS_E);
     return out.empty() ? out : "Needs" + out.substr(1);
 }
@@ -68,7 +68,7 @@ void explainLine(int32_t i, int depth, std::string& out);
 
 // What a light's or condition's value stands for when the line compares nothing.
 std::string truthText(int32_t i) {
-    const ItemRecord& item = itemTable[i];
+    const ItemRecord& item = itemTable()[i];
     const bool compares =
         (item.flags & (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER)) == (FLAG_HAS_OFFSET | FLAG_HAS_NUMBER);
     if (compares || (item.kind != KIND_LIGHT && item.kind != KIND_CONDITION)) return "";
@@ -103,7 +103,7 @@ void explainReference(int32_t i, uint8_t ref, bool excluded, bool* stopped, int 
 }
 
 void explainReferences(int32_t i, int depth, std::string& out) {
-    const ItemRecord& item = itemTable[i];
+    const ItemRecord& item = itemTable()[i];
     bool stopped = traceOf(i).end.stop == TRACE_GATE_CLOSED;
     for (int slot = 0; slot < 8; ++slot) {
         if (item.requiredConditions[slot])
@@ -116,7 +116,7 @@ void explainReferences(int32_t i, int depth, std::string& out) {
 // Where the value came from: the bytes read (through a pointer, with a type from the
 // simulator), or the constant.
 void explainSource(int32_t i, int depth, std::string& out) {
-    const ItemRecord& item = itemTable[i];
+    const ItemRecord& item = itemTable()[i];
     const ItemTrace& t = traceOf(i);
     if (!(item.flags & FLAG_HAS_OFFSET)) {
         if (item.flags & FLAG_HAS_STRING)
@@ -134,20 +134,22 @@ void explainSource(int32_t i, int depth, std::string& out) {
                (pointer ? hex4(to) : std::string("(not read yet)")) + "\n";
         place = "X" + hex4(to);
     }
+    // The type the evaluation went by: the line's, or the byte the simulator gave.
+    const uint8_t type = itemState(i).valueType;
     if (item.flags & FLAG_TYPE_FROM_SIM)
         out += indent(depth) + "I" + hex4(item.typeOffset) + " gives the type: code " +
-               std::to_string(item.valueType) + ", " + typeName(item.valueType) + "\n";
+               std::to_string(type) + ", " + typeName(type) + "\n";
     // An ADF frequency takes its thousands and tenths from the two bytes behind.
-    const size_t size = item.valueType == VT_R1                 ? 4
-                        : item.valueType < VALUE_TYPE_COUNT ? valueTypeBytes[item.valueType]
-                                                            : 8;
-    out += indent(depth) + "read " + place + " as " + typeName(item.valueType) + ": " +
+    const size_t size = type == VT_R1                 ? 4
+                        : type < VALUE_TYPE_COUNT ? valueTypeBytes[type]
+                                                  : 8;
+    out += indent(depth) + "read " + place + " as " + typeName(type) + ": " +
            hexBytes(t.raw, size) + "\n";
 }
 
 // From the decoded number to what the line stands for.
 void explainValue(int32_t i, int depth, std::string& out) {
-    const ItemRecord& item = itemTable[i];
+    const ItemRecord& item = itemTable()[i];
     const ItemTrace& t = traceOf(i);
     if (t.end.stop == TRACE_FLASH_DARK) {
         out += indent(depth) + "dark phase of its flash: the value is looked at in the lit phase\n";
@@ -156,7 +158,7 @@ void explainValue(int32_t i, int depth, std::string& out) {
     explainSource(i, depth, out);
     if (t.decoded.known) {
         std::string step = "decoded " + number(t.decoded.value);
-        if (item.mask && item.valueType < VT_F32) step = "mask M" + hex4(item.mask) + ": " + step;
+        if (item.mask && itemState(i).valueType < VT_F32) step = "mask M" + hex4(item.mask) + ": " + step;
         if (item.multiplier != 0 || item.divisor != 0)
             step += ", scaled" + (item.multiplier != 0 ? " *" + number(item.multiplier) : "") +
                     (item.divisor != 0 ? " /" + number(item.divisor) : "") + ": " +
@@ -165,7 +167,7 @@ void explainValue(int32_t i, int depth, std::string& out) {
     }
     if (item.flags & FLAG_TEXT_MATCH)
         out += indent(depth) + "message " +
-               quoted(simStatus.messageText, sizeof simStatus.messageText) + " has " +
+               quoted(simStatus().messageText, sizeof simStatus().messageText) + " has " +
                quoted(reinterpret_cast<const char*>(item.literal), 8) +
                ((item.flags & FLAG_TEXT_MATCH_ANYWHERE) ? " anywhere: " : " at a line start: ") +
                (t.value.value != 0 ? "yes" : "no") + "\n";
@@ -175,19 +177,20 @@ void explainValue(int32_t i, int depth, std::string& out) {
 
 // The flash and timed state of a light or display, from its record.
 void explainTiming(int32_t i, int depth, std::string& out) {
-    const ItemRecord& item = itemTable[i];
+    const ItemRecord& item = itemTable()[i];
     const ItemTrace& t = traceOf(i);
     if (item.flags & (FLAG_FLASH_FAST | FLAG_FLASH_SLOW)) {
         const std::string state = t.flashing ? std::string(": running, ") +
-                                                   (item.flashPhase ? "dark" : "lit") + " phase"
+                                                   (itemState(i).flashPhase ? "dark" : "lit") + " phase"
                                              : ": not running";
         out += indent(depth) + ((item.flags & FLAG_FLASH_FAST) ? "flash fast" : "flash slow") +
                state + "\n";
     }
     if ((item.flags & (FLAG_TIMED_ON | FLAG_TIMED_OFF)) == 0) return;
     std::string state = "no period running";
-    if (item.timerDeadlineMs != 0) {
-        const int32_t left = static_cast<int32_t>(item.timerDeadlineMs - platform::tickCount());
+    const uint32_t deadline = itemState(i).timerDeadlineMs;
+    if (deadline != 0) {
+        const int32_t left = static_cast<int32_t>(deadline - platform::tickCount());
         state = left > 0 ? "ends in " + number(left / 1000.0) + " s" : "period ended";
     }
     out += indent(depth) + "timed " + number(item.timerPeriodMs / 1000.0) + " s, then " +
@@ -214,18 +217,18 @@ void explainLine(int32_t i, int depth, std::string& out) {
     const ItemTrace& t = traceOf(i);
     // The display drops the blanks a text is built with in front before it aligns it.
     const char* built = t.displayText + std::strspn(t.displayText, " ");
-    if (itemTable[i].kind == KIND_DISPLAY && t.displayText[0])
+    if (itemTable()[i].kind == KIND_DISPLAY && t.displayText[0])
         out += indent(depth) + "text built when last sent: " +
                quoted(built, sizeof t.displayText - static_cast<size_t>(built - t.displayText)) +
                (t.displayMode > 0 ? " (too wide: the test pattern)" : "") + "\n";
-    out += indent(depth) + "=> applies" + (itemTable[i].kind == KIND_CONDITION
+    out += indent(depth) + "=> applies" + (itemTable()[i].kind == KIND_CONDITION
                                                 ? std::string(": ") + shownText(i)
                                                 : std::string()) + "\n";
 }
 
 // What the output shows: the light bit, the level, or the text and segments sent.
 std::string explainShown(int32_t first) {
-    const ItemRecord& item = itemTable[first];
+    const ItemRecord& item = itemTable()[first];
     std::string out = "shows: " + shownText(first) + "\n";
     if (item.kind != KIND_DISPLAY || item.index >= MAX_DISPLAYS) return out;
     const DisplayShown& d = unitShown(item.deviceType, item.unit).displays[item.index];
@@ -252,7 +255,7 @@ std::string whyFrame(const std::string& section, const std::string& key, bool* f
     const std::string base = key.substr(0, key.find('.'));
     std::string out = "[" + section + "] " + base + "\n" + simulatorLine() + "\n";
     int32_t first = -1;
-    for (int32_t i = 0; i < itemCount && first < 0; i = outputEnd(i)) {
+    for (int32_t i = 0; i < itemCount() && first < 0; i = outputEnd(i)) {
         const Line& line = session.lines[static_cast<size_t>(i)];
         const std::string lineBase = line.key.substr(0, line.key.find('.'));
         if (sameName(line.section, section) && sameName(lineBase, base))

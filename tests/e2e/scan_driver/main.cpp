@@ -77,7 +77,7 @@ bool loadItems(const char* path) {
         }
         char line[LINE_BUFFER_SIZE] = {};
         std::snprintf(line, sizeof line, "%s", equals + 1);
-        int result = parseItemLine(itemCount, type, kind, index, unit, line, 0, 0);
+        int result = parseItemLine(itemCount(), type, kind, index, unit, line, 0, 0);
         if (result != PARSE_REJECTED) acceptItem();
         std::printf("item %s %s %d %s\n", text, space + 1, result, line);
     }
@@ -88,7 +88,7 @@ bool loadItems(const char* path) {
 bool openLink() {
     for (int attempt = 0; attempt < 50; ++attempt) {
         linkSupervisionTick();
-        if (linkStatus.connected) return true;
+        if (linkStatus().connected) return true;
         platform::sleepMs(100);
     }
     return false;
@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
         std::printf("cannot read %s\n", argv[1]);
         return 2;
     }
-    std::printf("items %d\n", static_cast<int>(itemCount));
+    std::printf("items %d\n", static_cast<int>(itemCount()));
     std::printf("library %s\n", bindDeviceLibrary(nullptr) ? "bound" : "missing");
     if (!openLink()) {
         std::printf("link down\n");
@@ -130,10 +130,11 @@ int main(int argc, char** argv) {
             scanTick();
             ++scans;
         }
-        std::printf("scanned %d link %s\n", scans, linkStatus.connected ? "up" : "down");
+        std::printf("scanned %d link %s\n", scans, linkStatus().connected ? "up" : "down");
     }
     resetLinkStatus();
     unbindDeviceLibrary();
+    releaseItemStates();
     freeItemTable();
     return 0;
 }

@@ -74,7 +74,8 @@ TEST(LineParserRandom, AnyLineGivesAVerdictAndStaysInsideItsBuffer) {
         ItemRecord r{};
         r.deviceType = DEV_CONDITION;
         r.index = static_cast<uint16_t>(key + 1);
-        ASSERT_TRUE(storeItem(itemCount++, r));
+        ASSERT_TRUE(storeItem(itemCount(), r));
+        acceptItem();
     }
     uint32_t state = 0x2545F491u;
     for (int i = 0; i < 20000; ++i) {
@@ -90,15 +91,15 @@ TEST(LineParserRandom, AnyLineGivesAVerdictAndStaysInsideItsBuffer) {
         parsedLength = std::string(buffer, length).find("<<<");
         if (parsedLength > length) parsedLength = strnlen(buffer, length);
         const LineObserver observer{checkNote};
-        int withNotes = parseItemLine(itemCount, kind == 0 ? DEV_CONDITION : DEV_GF166, kind,
+        int withNotes = parseItemLine(itemCount(), kind == 0 ? DEV_CONDITION : DEV_GF166, kind,
                                       0, 0, observed, 0, 0, &observer);
         ASSERT_TRUE(notesInside) << "iteration " << i;
-        const ItemRecord noted = itemTable[itemCount];
-        int result = parseItemLine(itemCount, kind == 0 ? DEV_CONDITION : DEV_GF166, kind, 0,
+        const ItemRecord noted = itemTable()[itemCount()];
+        int result = parseItemLine(itemCount(), kind == 0 ? DEV_CONDITION : DEV_GF166, kind, 0,
                                    0, buffer, 0, 0);
         ASSERT_EQ(result, withNotes) << "iteration " << i;
         ASSERT_STREQ(buffer, observed) << "iteration " << i;
-        ASSERT_EQ(std::memcmp(&noted, &itemTable[itemCount], sizeof noted), 0) << "iteration " << i;
+        ASSERT_EQ(std::memcmp(&noted, &itemTable()[itemCount()], sizeof noted), 0) << "iteration " << i;
         delete[] observed;
         size_t after = strnlen(buffer, LINE_BUFFER_SIZE);
         ASSERT_LT(after, static_cast<size_t>(LINE_BUFFER_SIZE)) << "iteration " << i;
@@ -112,7 +113,7 @@ TEST(LineParserRandom, AnyLineGivesAVerdictAndStaysInsideItsBuffer) {
         } else {
             ASSERT_TRUE(result == 1 || result == -1) << "iteration " << i;
             ASSERT_EQ(std::strstr(buffer, "<<<"), nullptr) << "iteration " << i;
-            const ItemRecord& r = itemTable[itemCount];
+            const ItemRecord& r = itemTable()[itemCount()];
             uint32_t literals = r.flags & (FLAG_HAS_NUMBER | FLAG_HAS_STRING | FLAG_TEXT_MATCH);
             ASSERT_EQ(literals & (literals - 1), 0u) << "iteration " << i;  // at most one
         }
@@ -165,7 +166,8 @@ TEST(LineParserRandom, VerdictsRecordsAndNotesAreThoseRecorded) {
         ItemRecord r{};
         r.deviceType = DEV_CONDITION;
         r.index = static_cast<uint16_t>(key * 2 + 1);  // keys 0, 2, 4, ...
-        ASSERT_TRUE(storeItem(itemCount++, r));
+        ASSERT_TRUE(storeItem(itemCount(), r));
+        acceptItem();
     }
     const LineObserver observer{foldNote};
     std::string got;
@@ -180,11 +182,11 @@ TEST(LineParserRandom, VerdictsRecordsAndNotesAreThoseRecorded) {
             text.copy(buffer, LINE_BUFFER_SIZE - 1);
             const uint8_t kind = static_cast<uint8_t>(nextRandom(state) % 4);
             const uint16_t needs = static_cast<uint16_t>((nextRandom(state) % 16) << 9);
-            const int result = parseItemLine(itemCount, kind == 0 ? DEV_CONDITION : DEV_GF166,
+            const int result = parseItemLine(itemCount(), kind == 0 ? DEV_CONDITION : DEV_GF166,
                                              kind, 7, 1, buffer, 24, needs, &observer);
             f.add(result);
             f.bytes(buffer, sizeof buffer);
-            if (result != 0) foldRecord(f, itemTable[itemCount]);
+            if (result != 0) foldRecord(f, itemTable()[itemCount()]);
         }
         char hex[24];
         std::snprintf(hex, sizeof hex, "0x%016llxull, ", static_cast<unsigned long long>(f.value));

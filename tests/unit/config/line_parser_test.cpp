@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/line_parser.h"
+#include "fake_platform/fake_memory.h"
 
 namespace {
 
@@ -41,20 +42,20 @@ protected:
             r.deviceType = DEV_CONDITION;
             r.kind = KIND_CONDITION;
             r.index = static_cast<uint16_t>(key + 1);
-            ASSERT_TRUE(storeItem(itemCount, r));
-            ++itemCount;
+            ASSERT_TRUE(storeItem(itemCount(), r));
+            acceptItem();
         }
     }
 
     Parsed parse(const std::string& text, uint8_t kind, int32_t position = -1) {
-        if (position < 0) position = itemCount;
+        if (position < 0) position = itemCount();
         std::vector<char> buffer(LINE_BUFFER_SIZE, '\0');
         std::memcpy(buffer.data(), text.data(), text.size());
         int32_t deviceType = kind == KIND_CONDITION ? DEV_CONDITION : DEV_GFMCP;
         Parsed p{};
         p.result = parseItemLine(position, deviceType, kind, 3, 1, buffer.data(), 0, 0);
         p.line = buffer.data();
-        if (p.result != 0 && position < itemCapacity) p.record = itemTable[position];
+        if (p.result != 0 && position < itemCapacity()) p.record = itemTable()[position];
         return p;
     }
 };
@@ -183,8 +184,8 @@ TEST_F(LineParser, RejectedLinesGetTheirErrorTextAtTheEnd) {
         EXPECT_EQ(p.result, 0);
         EXPECT_EQ(p.line, std::string(c.line) + c.error);
     }
-    EXPECT_EQ(itemTable[0].kind, 0);  // nothing was stored
-    EXPECT_EQ(itemTable[0].flags, 0u);
+    EXPECT_EQ(itemTable()[0].kind, 0);  // nothing was stored
+    EXPECT_EQ(itemTable()[0].flags, 0u);
 }
 
 TEST_F(LineParser, FlashAndTimedSuffixes) {
@@ -294,7 +295,7 @@ TEST_F(LineParser, TextMatchOnTruthItemsAndEachLiteralClearsTheOthers) {
     ASSERT_EQ(p.result, 1) << p.line;
     EXPECT_EQ(p.record.flags, FLAG_TEXT_MATCH);
     EXPECT_EQ(literalText(p.record), "GEAR");
-    EXPECT_TRUE(textMatchUsed);
+    EXPECT_TRUE(textMatchUsed());
 
     p = parse("aa\"STALL WARNING\"", KIND_CONDITION);
     ASSERT_EQ(p.result, 1) << p.line;
@@ -444,23 +445,29 @@ TEST_F(LineParser, RecordCarriesTheLoaderValuesAndLandsAtItsPosition) {
     ASSERT_EQ(parseItemLine(1, DEV_GFEFIS, KIND_LIGHT, 23, 4, line, 24,
                             FLAG_NEEDS_A | FLAG_NEEDS_V),
               1);
-    const ItemRecord& r = itemTable[1];
+    const ItemRecord& r = itemTable()[1];
     EXPECT_EQ(r.deviceType, DEV_GFEFIS);
     EXPECT_EQ(r.kind, KIND_LIGHT);
     EXPECT_EQ(r.index, 23);
     EXPECT_EQ(r.unit, 4);
     EXPECT_EQ(r.minVoltage, 24);
     EXPECT_EQ(r.flags, FLAG_NEEDS_A | FLAG_NEEDS_V | FLAG_HAS_OFFSET);
-    EXPECT_EQ(itemTable[0].kind, KIND_CONDITION);  // the condition before it is untouched
-    EXPECT_EQ(itemCount, 1);                        // counting is the loader's job
+    EXPECT_EQ(itemTable()[0].kind, KIND_CONDITION);  // the condition before it is untouched
+    EXPECT_EQ(itemCount(), 1);                        // counting is the loader's job
 }
 
 TEST_F(LineParser, LineThatCannotBeStoredIsRejectedForLackOfMemory) {
-    // A position the table cannot reach in one growth step stands in for a failed
-    // allocation: the line is rejected like any other and nothing is written anywhere.
-    Parsed p = parse("X10", KIND_LIGHT, itemCapacity + 5);
-    EXPECT_EQ(p.result, 0);
-    EXPECT_EQ(p.line, "X10 <<< cannot obtain enough memory!");
+    // A table that cannot grow, and a position it cannot reach in one growth step: the
+    // line is rejected like any other and nothing is written anywhere.
+    fake::failItemMemoryAt(1);
+    Parsed grown = parse("X10", KIND_LIGHT, itemCapacity());
+    fake::restoreItemMemory();
+    EXPECT_EQ(grown.result, 0);
+    EXPECT_EQ(grown.line, "X10 <<< cannot obtain enough memory!");
+    resetItemTable();
+    Parsed far = parse("X10", KIND_LIGHT, itemCapacity() + 5);
+    EXPECT_EQ(far.result, 0);
+    EXPECT_EQ(far.line, "X10 <<< cannot obtain enough memory!");
 }
 
 TEST_F(LineParser, NothingIsWrittenPastTheLineBuffer) {

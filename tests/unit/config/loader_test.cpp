@@ -1,7 +1,9 @@
 // The loader against the real INI engine on temp files: which keys it reads, in which
 // order the records land, what it writes back, the report, and when it loads at all.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -15,6 +17,7 @@
 #include "fake_platform/fake_dl.h"
 #include "fake_platform/fake_ipc.h"
 #include "fake_platform/fake_loop.h"
+#include "fake_platform/fake_memory.h"
 #include "fake_platform/fake_profile.h"
 #include "fake_platform/fake_time.h"
 #include "link/link.h"
@@ -34,14 +37,21 @@ protected:
         fake::installFakeLibrary();
         resetDevices();
         ASSERT_TRUE(bindDeviceLibrary(nullptr));
+        fake::resetIpc();
         resetLinkStatus();
-        scanBusy = false;
+        resetScanState();
         resetShell();
         resetLoader();
-        std::strcpy(shellSettings.iniPath, path.c_str());
+        // The settings file lies beside the program, as the shell derives its path.
+        std::snprintf(fake::programPathText, sizeof fake::programPathText, "%s",
+                      fake::tempFilePath("loader.exe").c_str());
+        readShellSettings();
         freeItemTable();
     }
     void TearDown() override {
+        fake::ipcBlockObserver = nullptr;
+        resetLinkStatus();
+        resetScanState();
         freeItemTable();
         unbindDeviceLibrary();
     }
@@ -54,6 +64,23 @@ protected:
 
     void write(const std::string& text) { fake::writeFile(path, text); }
 
+    // The names in the settings file's folder that start with its own, sorted.
+    std::string filesBeside() const {
+        const size_t slash = path.rfind('/');
+        const std::string folder = path.substr(0, slash), name = path.substr(slash + 1);
+        std::vector<std::string> names;
+        if (DIR* dir = opendir(folder.c_str())) {
+            while (const dirent* entry = readdir(dir))
+                if (std::string(entry->d_name).compare(0, name.size(), name) == 0)
+                    names.push_back(entry->d_name);
+            closedir(dir);
+        }
+        std::sort(names.begin(), names.end());
+        std::string out;
+        for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
+        return out;
+    }
+
     // The reload ticks after a save: the first only sees the file settle, the next loads.
     void reloadSettled() {
         const int reads = fake::profileReads;
@@ -64,20 +91,33 @@ protected:
 
     LoadInputs inputs() const {
         return LoadInputs{path.c_str(), deviceCounts(), connectCallbackRefused(),
-                          linkStatus.versionTooOld, linkStatus.accessDenied};
+                          linkStatus().versionTooOld, linkStatus().accessDenied};
+    }
+
+    // A load asked for while a scan runs: from inside the scan's exchange with the
+    // simulator, which must be connected and have a table to read.
+    static void loadWhileScanning(LoadRequest request) {
+        static LoadRequest duringScan;
+        duringScan = request;
+        fake::ipcBlockObserver = [](const uint8_t*, uint32_t) {
+            fake::ipcBlockObserver = nullptr;
+            loadConfiguration(duringScan);
+        };
+        scanTick();
+        ASSERT_EQ(fake::ipcBlockObserver, nullptr) << "the scan made no exchange";
     }
 
     std::string get(const char* section, const char* key) {
         char buf[LINE_BUFFER_SIZE];
-        platform::profileGet(shellSettings.iniPath, section, key, buf, sizeof buf);
+        platform::profileGet(shellSettings().iniPath, section, key, buf, sizeof buf);
         return buf;
     }
 
     // Every stored record as "<section> <kind letter><index>:<offset>", in table order.
     std::string records() {
         std::string out;
-        for (int i = 0; i < itemCount; ++i) {
-            const ItemRecord& r = itemTable[i];
+        for (int i = 0; i < itemCount(); ++i) {
+            const ItemRecord& r = itemTable()[i];
             char one[64];
             if (r.kind == KIND_CONDITION)
                 std::snprintf(one, sizeof one, "C%u:%x ", r.index, r.offset);
@@ -161,14 +201,14 @@ TEST_F(Loader, NeedsOfASectionGateEveryItemOfItAndNoCondition) {
           "[GF166.1]\nL0=X0004\n");
     setUnits(DEV_GF166, 2);
     loadConfiguration(LOAD_FORCED);
-    ASSERT_EQ(itemCount, 5);
-    EXPECT_EQ(itemTable[0].flags & 0x1E00, 0u);
+    ASSERT_EQ(itemCount(), 5);
+    EXPECT_EQ(itemTable()[0].flags & 0x1E00, 0u);
     for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(itemTable[i].flags & 0x1E00, uint32_t(FLAG_NEEDS_V | FLAG_NEEDS_E)) << i;
-        EXPECT_EQ(itemTable[i].minVoltage, 24) << i;
+        EXPECT_EQ(itemTable()[i].flags & 0x1E00, uint32_t(FLAG_NEEDS_V | FLAG_NEEDS_E)) << i;
+        EXPECT_EQ(itemTable()[i].minVoltage, 24) << i;
     }
-    EXPECT_EQ(itemTable[4].flags & 0x1E00, 0u);  // the next section starts afresh
-    EXPECT_EQ(itemTable[4].minVoltage, 0);
+    EXPECT_EQ(itemTable()[4].flags & 0x1E00, 0u);  // the next section starts afresh
+    EXPECT_EQ(itemTable()[4].minVoltage, 0);
 }
 
 TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
@@ -184,7 +224,10 @@ TEST_F(Loader, ReportWritesCountsAndDeletesWhatDoesNotApply) {
     fake::setFakeRegisterResult(0);
     fake::setFakeUnits(DEV_GFP8, 0);
     ASSERT_TRUE(bindDeviceLibrary(nullptr));  // started anew: the library refuses the callback
-    linkStatus.versionTooOld = true;
+    fake::installModule("FS98MAIN");
+    fake::setFault(sim::FAULT_OLD, sim::DEFAULT_OLD_INTERFACE_WORD);
+    linkSupervisionTick();  // an interface module older than 3.465 is refused
+    ASSERT_TRUE(linkStatus().versionTooOld);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found, but no Connect callback!");
     EXPECT_EQ(get("GF Connections", "Ombrex"), "incorrect version, needs >= 3.465");
@@ -214,7 +257,7 @@ TEST_F(Loader, ReportSaysWhenTheModuleRefusedUsForRightsUntilALinkIsMade) {
         EXPECT_EQ(get("GF Connections", "Ombrex"), c.report);
         fake::ipcFail.sendError = 0;
         linkSupervisionTick();
-        ASSERT_TRUE(linkStatus.connected);
+        ASSERT_TRUE(linkStatus().connected);
         loadConfiguration(LOAD_FORCED);
         EXPECT_EQ(get("GF Connections", "Ombrex"), "");
         resetLinkStatus();
@@ -225,14 +268,14 @@ TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
     write("[GFP8.0]\nL0=X0BC4 ; gear\n");
     setUnits(DEV_GFP8, 1);
     loadConfiguration(LOAD_FORCED);
-    EXPECT_EQ(itemCount, 1);
+    EXPECT_EQ(itemCount(), 1);
     EXPECT_TRUE(fake::profileWriteLog.size() > 0);
     for (const fake::ProfileWrite& w : fake::profileWriteLog)
         EXPECT_EQ(w.section, "GF Connections") << "an accepted line was rewritten";
 
     write("[GFP8.0]\nL0=X0BC4 D7 ; gear\n");
     reloadSettled();
-    EXPECT_EQ(itemCount, 0);
+    EXPECT_EQ(itemCount(), 0);
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D7 ; gear <<< Bad Display format");
 
     fake::profileWrites = 0;
@@ -242,8 +285,39 @@ TEST_F(Loader, RejectedLineGetsItsErrorAndACorrectedLineLosesIt) {
 
     write("[GFP8.0]\nL0=X0BC4 D5 ; gear <<< Bad Display format\n");
     reloadSettled();
-    EXPECT_EQ(itemCount, 1);
+    EXPECT_EQ(itemCount(), 1);
     EXPECT_EQ(get("GFP8.0", "L0"), "X0BC4 D5 ; gear");
+}
+
+// Out of memory during a load: without its first storage the table obtains room at the
+// first line and loads everything; a growth that fails rejects that line and every later
+// one with the memory error, written back, and leaves no record to scan. With memory back,
+// the next load takes every line and the errors go.
+TEST_F(Loader, LoadOutOfMemoryRejectsWhatItCannotStoreAndLeavesNoRecords) {
+    std::string text = "[GFP8.0]\nL0=X0100\n";
+    for (int m = 1; m <= 1100; ++m) text += "L0." + std::to_string(m) + "=X0100\n";
+    write(text);
+    setUnits(DEV_GFP8, 1);
+    const char memoryError[] = "X0100 <<< cannot obtain enough memory!";
+
+    fake::failItemMemoryAt(1);  // the initial 1024 records
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(itemCount(), 1101);
+    EXPECT_EQ(get("GFP8.0", "L0.1100"), "X0100");
+
+    fake::failItemMemoryAt(2);  // the growth for the 1025th record
+    loadConfiguration(LOAD_FORCED);
+    fake::restoreItemMemory();
+    EXPECT_EQ(itemCount(), 0);
+    EXPECT_EQ(itemStateCount(), 0);
+    EXPECT_EQ(get("GFP8.0", "L0.1023"), "X0100");
+    EXPECT_EQ(get("GFP8.0", "L0.1024"), memoryError);
+    EXPECT_EQ(get("GFP8.0", "L0.1100"), memoryError);
+
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(itemCount(), 1101);
+    EXPECT_EQ(itemStateCount(), 1101);
+    EXPECT_EQ(fake::readFile(path).find("<<<"), std::string::npos);
 }
 
 TEST_F(Loader, LongValueIsParsedCutButNeverCutInTheFile) {
@@ -252,22 +326,22 @@ TEST_F(Loader, LongValueIsParsedCutButNeverCutInTheFile) {
     write("[GFP8.0]\nL0=" + value + "\n");
     setUnits(DEV_GFP8, 1);
     loadConfiguration(LOAD_FORCED);
-    EXPECT_EQ(itemCount, 0);
+    EXPECT_EQ(itemCount(), 0);
     const std::string annotated = value + " <<< Bad literal value";
     char buf[1024];
-    platform::profileGet(shellSettings.iniPath, "GFP8.0", "L0", buf, sizeof buf);
+    platform::profileGet(shellSettings().iniPath, "GFP8.0", "L0", buf, sizeof buf);
     EXPECT_EQ(std::string(buf), annotated);
 
     loadConfiguration(LOAD_FORCED);  // the annotation beyond the read limit does not pile up
-    platform::profileGet(shellSettings.iniPath, "GFP8.0", "L0", buf, sizeof buf);
+    platform::profileGet(shellSettings().iniPath, "GFP8.0", "L0", buf, sizeof buf);
     EXPECT_EQ(std::string(buf), annotated);
 
     // Accepted as cut: the file keeps all of it, an old annotation far out is dropped.
     std::string good = "X0BC4 ;" + tail;
     write("[GFP8.0]\nL0=" + good + " <<< Bad literal value\n");
     reloadSettled();
-    EXPECT_EQ(itemCount, 1);
-    platform::profileGet(shellSettings.iniPath, "GFP8.0", "L0", buf, sizeof buf);
+    EXPECT_EQ(itemCount(), 1);
+    platform::profileGet(shellSettings().iniPath, "GFP8.0", "L0", buf, sizeof buf);
     EXPECT_EQ(std::string(buf), good);
 }
 
@@ -280,13 +354,13 @@ TEST_F(Loader, OldAnnotationCutInTwoByTheReadLimitIsNotParsed) {
         std::string good = "X0BC4" + std::string(length - 5, ',');
         write("[GFP8.0]\nL0=" + good + " <<< Bad Display format\n");
         loadConfiguration(LOAD_FORCED);
-        EXPECT_EQ(itemCount, 1) << length;
+        EXPECT_EQ(itemCount(), 1) << length;
         EXPECT_EQ(get("GFP8.0", "L0"), good) << length;
 
         std::string bad = "X0BC4 D7" + std::string(length - 8, ',');
         write("[GFP8.0]\nL0=" + bad + " <<< Bad literal value\n");
         loadConfiguration(LOAD_FORCED);
-        EXPECT_EQ(itemCount, 0) << length;
+        EXPECT_EQ(itemCount(), 0) << length;
         EXPECT_EQ(get("GFP8.0", "L0"), bad + " <<< Bad Display format") << length;
     }
 }
@@ -308,17 +382,17 @@ TEST_F(Loader, FailingFileCallsLoseOnlyWhatTheyFailedOn) {
     write(text);
     fake::profileWriteFails = true;  // the verdict cannot be written: the file stays
     loadConfiguration(LOAD_FORCED);
-    EXPECT_EQ(itemCount, 2);
+    EXPECT_EQ(itemCount(), 2);
     EXPECT_EQ(fake::readFile(path), text);
 
     fake::profileWriteFails = false;
     // After the report's three reads (GFDev, Ombrex, Units), condition 0 reads as missing, once.
     fake::failNthCall(fake::profileReadFails, 4);
     loadConfiguration(LOAD_FORCED);
-    EXPECT_EQ(itemCount, 1);
+    EXPECT_EQ(itemCount(), 1);
     EXPECT_NE(fake::readFile(path).find("1=X0200 D7 <<< Bad Display format"), std::string::npos);
     loadConfiguration(LOAD_FORCED);
-    EXPECT_EQ(itemCount, 2);
+    EXPECT_EQ(itemCount(), 2);
 
     // A file whose attributes cannot be read is not taken for a saved one.
     fake::touchFile(path);
@@ -347,36 +421,39 @@ TEST_F(Loader, ArchiveAttributeIsClearAfterALoadThatWroteTheFile) {
 
 TEST_F(Loader, BusyScanPostponesTheLoadAndAForcedRequestIsCarried) {
     write("[Conditions]\n0=X0100\n");
-    platform::setFileAttributes(shellSettings.iniPath, platform::FILE_ATTR_NORMAL);
-    scanBusy = true;
-    fake::resetProfile();
     loadConfiguration(LOAD_FORCED);
+    fake::installModule("FS98MAIN");
+    linkSupervisionTick();
+    ASSERT_TRUE(linkStatus().connected);
+
+    write("[Conditions]\n0=X0100\n1=X0200\n");
+    platform::setFileAttributes(path.c_str(), platform::FILE_ATTR_NORMAL);
+    fake::resetProfile();
+    fake::resetLoop();
+    loadWhileScanning(LOAD_FORCED);
     EXPECT_EQ(fake::profileReads, 0);
-    EXPECT_EQ(itemCount, 0);
+    EXPECT_EQ(itemCount(), 1);
     ASSERT_EQ(fake::timerOps.size(), 2u);  // stopped on entry, retried soon
     EXPECT_FALSE(fake::timerOps[0].set);
     EXPECT_EQ(fake::timerOps[0].id, RELOAD_TIMER_ID);
     EXPECT_EQ(fake::armedTimers[RELOAD_TIMER_ID].period, 100u);
 
-    scanBusy = false;
     loadConfiguration(LOAD_IF_CHANGED);  // the unchanged file is still loaded: the force was carried
-    EXPECT_EQ(itemCount, 1);
+    EXPECT_EQ(itemCount(), 2);
     EXPECT_EQ(fake::armedTimers[RELOAD_TIMER_ID].period, 2500u);
 
     // An unforced request postponed by a busy scan carries nothing over.
-    write("[Conditions]\n0=X0100\n1=X0200\n");
-    platform::setFileAttributes(shellSettings.iniPath, platform::FILE_ATTR_NORMAL);
-    scanBusy = true;
+    write("[Conditions]\n0=X0100\n1=X0200\n2=X0300\n");
+    platform::setFileAttributes(path.c_str(), platform::FILE_ATTR_NORMAL);
+    loadWhileScanning(LOAD_IF_CHANGED);
     loadConfiguration(LOAD_IF_CHANGED);
-    scanBusy = false;
-    loadConfiguration(LOAD_IF_CHANGED);
-    EXPECT_EQ(itemCount, 1);
+    EXPECT_EQ(itemCount(), 2);
 }
 
 TEST_F(Loader, MissingFileKeepsTheTableWithOneBeepUnlessForcedThenTheReportCreatesIt) {
     write("[Conditions]\n0=X0100\n");
     loadConfiguration(LOAD_FORCED);
-    ASSERT_EQ(itemCount, 1);
+    ASSERT_EQ(itemCount(), 1);
     fake::beeps.clear();
     // Gone for a moment, as while an editor replaces it: no beep.
     std::remove(path.c_str());
@@ -387,13 +464,21 @@ TEST_F(Loader, MissingFileKeepsTheTableWithOneBeepUnlessForcedThenTheReportCreat
 
     std::remove(path.c_str());
     for (int tick = 0; tick < 3; ++tick) loadConfiguration(LOAD_IF_CHANGED);
-    EXPECT_EQ(itemCount, 1);
+    EXPECT_EQ(itemCount(), 1);
     EXPECT_EQ(fake::readFile(path), "");
     EXPECT_EQ(fake::beeps, std::vector<uint32_t>{platform::BEEP_EXCLAMATION});
 
     loadConfiguration(LOAD_FORCED);
-    EXPECT_EQ(itemCount, 0);
+    EXPECT_EQ(itemCount(), 0);
     EXPECT_EQ(get("GF Connections", "GFDev"), "DLL found");
+    EXPECT_EQ(filesBeside(), "loader.ini") << "a load left a file behind";
+
+    // Nor does a load that rewrites the file, or one that changes nothing in it.
+    write("[Conditions]\n0=X0100 D7\n");
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(get("Conditions", "0"), "X0100 D7 <<< Bad Display format");
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(filesBeside(), "loader.ini");
 }
 
 // Saves the file as an editor would, once, while the load is writing back a device line:
@@ -413,19 +498,37 @@ TEST_F(Loader, FileSavedWhileALoadRunsWinsAndIsLoadedOnceSettled) {
     editedPath = &path;
     LoadObserver observer{nullptr, editDuringLoad, false, nullptr};
     EXPECT_TRUE(loadConfigurationOnce(inputs(), &observer));
-    EXPECT_EQ(itemCount, 1);
+    EXPECT_EQ(itemCount(), 1);
     // The user's save is kept whole; the load's verdicts, made for the older text, are not.
     std::string text = fake::readFile(path);
     EXPECT_EQ(text, "[Conditions]\n0=X0100\n1=X0200\n[GFP8.0]\nL0=X01 D7\n");
     EXPECT_TRUE(fake::archiveSet(path));
 
     reloadSettled();
-    EXPECT_EQ(itemCount, 2);
+    EXPECT_EQ(itemCount(), 2);
     EXPECT_NE(fake::readFile(path).find("L0=X01 D7 <<< Bad Display format"), std::string::npos);
     fake::profileReads = 0;
     loadConfiguration(LOAD_IF_CHANGED);  // and only once
     EXPECT_EQ(fake::profileReads, 0);
     EXPECT_FALSE(fake::archiveSet(path));
+}
+
+// An editor that saves by writing a new file and renaming it over the old one can leave
+// a file of the same size and write time as the last tick saw: it is still another file,
+// and it is loaded only once it has looked the same at two ticks.
+TEST_F(Loader, SaveByRenameOfTheSameSizeAndTimeIsLoadedOnceSettled) {
+    write("[Conditions]\n0=X0100\n");
+    loadConfiguration(LOAD_FORCED);
+    write("[Conditions]\n0=X0200\n1=X0300\n");
+    loadConfiguration(LOAD_IF_CHANGED);  // seen changed for the first time
+    fake::writeFile(path + ".new", "[Conditions]\n0=X0200\n1=X0400\n");
+    ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+    const int reads = fake::profileReads;
+    loadConfiguration(LOAD_IF_CHANGED);
+    EXPECT_EQ(fake::profileReads, reads) << "a file not yet seen settled was loaded";
+    loadConfiguration(LOAD_IF_CHANGED);
+    ASSERT_EQ(itemCount(), 2);
+    EXPECT_EQ(itemTable()[1].offset, 0x400);
 }
 
 std::string rejected;
@@ -453,8 +556,8 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
     // Each accepted line names its record; an old annotation is not part of the line.
     EXPECT_EQ(accepted, "0 [Conditions] 1=X0200 =1 ; one\n1 [GFP8.0] L0=1\n"
                         "2 [GFP8.0] L0.2=X0300\n");
-    ASSERT_EQ(itemCount, 3);
-    EXPECT_EQ(itemTable[2].offset, 0x300);
+    ASSERT_EQ(itemCount(), 3);
+    EXPECT_EQ(itemTable()[2].offset, 0x300);
     EXPECT_EQ(fake::readFile(path), text);
     EXPECT_TRUE(fake::archiveSet(path));
 }
@@ -489,8 +592,8 @@ TEST_F(Loader, UnitsBeyondWhatAUnitNumberHoldsAreNotAliasedToUnitZero) {
     uint16_t counts[DEVICE_COUNT_SLOTS] = {};
     counts[DEV_GFP8] = 300;
     loadConfigurationOnce(LoadInputs{path.c_str(), counts, false, false}, nullptr);
-    ASSERT_EQ(itemCount, 1);
-    EXPECT_EQ(itemTable[0].unit, 255);
+    ASSERT_EQ(itemCount(), 1);
+    EXPECT_EQ(itemTable()[0].unit, 255);
     EXPECT_EQ(get("GF Connections", "GFP8"), "300");
 }
 

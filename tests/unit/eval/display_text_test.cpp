@@ -1,5 +1,6 @@
 // The text and mode a display item gets from its value and format, as one table, plus
-// the string cases that also rewrite the item's `last`.
+// the string cases that also rewrite the item's `last`. Each builds the text of a display
+// whose state shows `last`, as the evaluation leaves it after a send.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -22,9 +23,13 @@ struct NumberCase {
 
 const char* const FIVE = "     ";  // blanks in front of a text, or all of an overflow
 
-std::string textFor(const ItemRecord& r, int* mode) {
-    loadTable({r});
-    return buildDisplayText(0, mode);
+// The text of display `r` showing `last`; `state` (when given) keeps what it became.
+std::string textFor(const ItemRecord& r, const void* last, int* mode, ItemState* state = nullptr) {
+    ItemState shown = freshItemState(r);
+    if (last) std::memcpy(shown.last, last, sizeof shown.last);
+    const std::string text = buildDisplayText(shown, r.displayFormat, mode);
+    if (state) *state = shown;
+    return text;
 }
 
 TEST(DisplayText, NumbersFollowFormatSignAndRounding) {
@@ -65,9 +70,9 @@ TEST(DisplayText, NumbersFollowFormatSignAndRounding) {
         ItemRecord r = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET | c.flags);
         r.valueType = VT_F32;
         r.displayFormat = c.format;
-        setLast(r, c.value);
+        const float last[2] = {c.value, 0};
         int mode = 99;
-        EXPECT_EQ(textFor(r, &mode), c.text) << c.name;
+        EXPECT_EQ(textFor(r, last, &mode), c.text) << c.name;
         EXPECT_EQ(mode, c.mode) << c.name;
     }
 }
@@ -93,9 +98,8 @@ TEST(DisplayText, RadioAndStringLayoutsFromRawBytes) {
     for (const BytesCase& c : cases) {
         ItemRecord r = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
         r.valueType = c.valueType;
-        std::memcpy(r.last, c.last, 8);
         int mode = 99;
-        EXPECT_EQ(textFor(r, &mode), c.text) << c.name;
+        EXPECT_EQ(textFor(r, c.last, &mode), c.text) << c.name;
         EXPECT_EQ(mode, c.mode) << c.name;
     }
 }
@@ -105,9 +109,10 @@ TEST(DisplayText, StrWithStringLiteralShowsItAndKeepsItInLast) {
     r.valueType = VT_STR;
     setLiteralText(r, "HELLO WO");
     int mode = 0;
-    EXPECT_EQ(textFor(r, &mode), "     HELLO WO");
+    ItemState state;
+    EXPECT_EQ(textFor(r, nullptr, &mode, &state), "     HELLO WO");
     EXPECT_EQ(mode, -1);
-    EXPECT_EQ(std::memcmp(itemTable[0].last, "HELLO WO", 8), 0);
+    EXPECT_EQ(std::memcmp(state.last, "HELLO WO", 8), 0);
 }
 
 TEST(DisplayText, StrWithNumericLiteralShowsNothing) {
@@ -115,9 +120,10 @@ TEST(DisplayText, StrWithNumericLiteralShowsNothing) {
     r.valueType = VT_STR;
     setLiteral(r, 5.0f);
     int mode = 0;
-    EXPECT_EQ(textFor(r, &mode), FIVE);
+    ItemState state;
+    EXPECT_EQ(textFor(r, nullptr, &mode, &state), FIVE);
     EXPECT_EQ(mode, -1);
-    EXPECT_EQ(std::memcmp(itemTable[0].last, itemTable[0].literal, 8), 0);
+    EXPECT_EQ(std::memcmp(state.last, r.literal, 8), 0);
 }
 
 TEST(DisplayText, NumericTypeWithStringLiteralShowsLiteralInModeZero) {
@@ -126,28 +132,25 @@ TEST(DisplayText, NumericTypeWithStringLiteralShowsLiteralInModeZero) {
     r.displayFormat = 3;
     setLiteralText(r, "ON");
     int mode = 99;
-    EXPECT_EQ(textFor(r, &mode), "     ON");
+    EXPECT_EQ(textFor(r, nullptr, &mode), "     ON");
     EXPECT_EQ(mode, 0);
 }
 
 TEST(DisplayText, WorkAreaIsClearedBetweenCalls) {
     ItemRecord longer = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
     longer.valueType = VT_STR;
-    std::memcpy(longer.last, "ABCDEFGH", 8);
     int mode;
-    textFor(longer, &mode);
-    ItemRecord shorter = longer;
-    std::memcpy(shorter.last, "XY\0\0\0\0\0\0", 8);
-    EXPECT_EQ(textFor(shorter, &mode), "     XY");
+    textFor(longer, "ABCDEFGH", &mode);
+    EXPECT_EQ(textFor(longer, "XY\0\0\0\0\0\0", &mode), "     XY");
 }
 
 TEST(DisplayText, StrayFormatDigitsAboveSixStayInBounds) {
     ItemRecord r = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
     r.valueType = VT_F32;
     r.displayFormat = 999;  // nine digits, nine decimals, nine blanks: clamped to six each
-    setLast(r, 1.5f);
+    const float last[2] = {1.5f, 0};
     int mode;
-    EXPECT_EQ(textFor(r, &mode), "000001.500000      ");
+    EXPECT_EQ(textFor(r, last, &mode), "000001.500000      ");
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ protected:
     std::string markAt(int32_t i, uint32_t now) {
         clearLightMasks();
         evaluateItem(i, now);
-        uint32_t bit = 1u << (itemTable[i].index % 32);
+        uint32_t bit = 1u << (itemTable()[i].index % 32);
         bool on = lightMasks().on & bit, off = lightMasks().off & bit;
         return on && off ? "both" : on ? "on" : off ? "off" : "-";
     }
@@ -44,11 +44,17 @@ ItemRecord constantLight(uint16_t index, float value, uint32_t extraFlags = 0) {
     return r;
 }
 
+// A light reading an F32 at an offset of its own, where the simulator holds `raw`.
 ItemRecord f32Light(uint16_t index, float raw, uint32_t extraFlags = 0) {
-    ItemRecord r = record(DEV_GFP8, 0, KIND_LIGHT, index, FLAG_HAS_OFFSET | extraFlags);
-    r.valueType = VT_F32;
-    setRawF32(r, raw);
-    return r;
+    const uint16_t offset = static_cast<uint16_t>(0x4000 + 8 * index);
+    fake::setF32(offset, raw);
+    return reading(record(DEV_GFP8, 0, KIND_LIGHT, index, extraFlags), offset, VT_F32);
+}
+
+// A record reading `valueType` at 0x4000, where the simulator holds these bytes.
+ItemRecord holding(ItemRecord r, uint16_t valueType, const void* bytes, uint32_t size) {
+    fake::setBytes(0x4000, bytes, size);
+    return reading(r, 0x4000, valueType);
 }
 
 ItemRecord condition(int number, uint32_t flags) {
@@ -76,11 +82,11 @@ TEST_F(Evaluate, GatesPassOrFailByPowerVoltageAndFailureState) {
     for (const Case& c : cases) {
         ItemRecord light = constantLight(3, 1.0f, c.needs);
         light.minVoltage = c.minVoltage;
-        loadTable({light});
-        simStatus.busVoltage = c.bus;
-        simStatus.powerBytes[0] = c.power0;
-        simStatus.powerBytes[1] = c.power1;
-        simStatus.failureByte = c.failure;
+        fake::setF64(STATUS_VOLTAGE_OFFSET, c.bus);
+        fake::setU8(STATUS_POWER_OFFSET, c.power0);
+        fake::setU8(STATUS_POWER_OFFSET + 1, c.power1);
+        fake::setU8(STATUS_FAILURE_OFFSET, c.failure);
+        loadAndRead({light});
         EXPECT_EQ(evaluateItem(0, fake::nowMs), c.applies) << c.name;
     }
 }
@@ -89,18 +95,18 @@ TEST_F(Evaluate, FailedGateBlanksOnEveryScanButAFailedConditionOnlyAfterOutput) 
     ItemRecord gated = constantLight(2, 1.0f, FLAG_NEEDS_B);
     ItemRecord unmetCondition = constantLight(4, 1.0f);
     unmetCondition.requiredConditions[0] = 9;  // no such condition
-    loadTable({gated, unmetCondition});
-    simStatus.powerBytes[0] = 0;
+    fake::setU8(STATUS_POWER_OFFSET, 0);
+    loadAndRead({gated, unmetCondition});
     EXPECT_EQ(markOf(0), "off");
     EXPECT_EQ(markOf(0), "off");
-    EXPECT_EQ(outputCount(itemTable[0]), 0);
+    EXPECT_EQ(outputCount(0), 0);
     EXPECT_EQ(markOf(1), "-");  // never sent, so nothing to blank
 
     ItemRecord brightness = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER | FLAG_NEEDS_B);
     setLiteral(brightness, 5.0f);
-    loadTable({brightness});
+    loadAndRead({brightness});
     EXPECT_EQ(evaluateItem(0, fake::nowMs), 0);
-    EXPECT_EQ(outputCount(itemTable[0]), 3);  // brightness keeps the failed-gate count
+    EXPECT_EQ(outputCount(0), 3);  // brightness keeps the failed-gate count
     EXPECT_TRUE(fake::dlLog.empty());
 }
 
@@ -120,34 +126,32 @@ TEST_F(Evaluate, ComparisonsUseHalfUnitBandsOnlyForEqualityAndNaNIsFalse) {
         {CMP_NONE, 5, NAN, 0},   {CMP_GE, 5, NAN, 0},
     };
     for (const Case& c : cases) {
-        ItemRecord cond = condition(0, FLAG_HAS_OFFSET | FLAG_HAS_NUMBER);
-        cond.valueType = VT_F64;
+        ItemRecord cond = holding(condition(0, FLAG_HAS_NUMBER), VT_F64, &c.value, 8);
         cond.compareOp = c.op;
         setLiteral(cond, c.literal);
-        setRawF64(cond, c.value);
-        loadTable({cond});
+        loadAndRead({cond});
         EXPECT_EQ(evaluateItem(0, fake::nowMs), 1);
-        EXPECT_EQ(lastOf(itemTable[0]), c.truth) << "op " << int(c.op) << " value " << c.value;
+        EXPECT_EQ(lastOf(0), c.truth) << "op " << int(c.op) << " value " << c.value;
     }
 }
 
 TEST_F(Evaluate, ConditionThatStopsApplyingIsFalseForLaterItems) {
-    ItemRecord base = condition(0, FLAG_HAS_OFFSET);
-    base.valueType = VT_U8;
-    base.raw[0] = 1;
+    const uint8_t one = 1;
+    ItemRecord base = holding(condition(0, 0), VT_U8, &one, 1);
     ItemRecord dependent = condition(1, FLAG_HAS_NUMBER);
     setLiteral(dependent, 1.0f);
     dependent.requiredConditions[0] = 1;  // C0
     ItemRecord light = constantLight(0, 1.0f);
     light.requiredConditions[0] = 2;  // C1
-    loadTable({base, dependent, light});
+    loadAndRead({base, dependent, light});
 
     evaluateItem(0, fake::nowMs);
     evaluateItem(1, fake::nowMs);
     EXPECT_EQ(conditionTrue(2, 2), 1);
     EXPECT_EQ(evaluateItem(2, fake::nowMs), 1);
 
-    itemTable[0].raw[0] = 0;
+    fake::setU8(0x4000, 0);
+    readValues();
     evaluateItem(0, fake::nowMs);
     EXPECT_EQ(evaluateItem(1, fake::nowMs), 0);
     EXPECT_EQ(conditionTrue(2, 2), 0);
@@ -161,7 +165,7 @@ TEST_F(Evaluate, ReferencesDownwardOrToMissingConditionsAreFalse) {
     setLiteral(second, 1.0f);
     ItemRecord excludedMissing = constantLight(1, 1.0f);
     excludedMissing.excludedConditions[0] = 9;
-    loadTable({first, second, excludedMissing});
+    loadAndRead({first, second, excludedMissing});
     evaluateItem(0, fake::nowMs);
     evaluateItem(1, fake::nowMs);
     EXPECT_EQ(conditionTrue(2, 1), 0);  // C1 stands below the asker at position 1
@@ -179,7 +183,7 @@ TEST_F(Evaluate, AReferenceInAnySlotOfEitherListIsChecked) {
             setLiteral(held, 1.0f);
             ItemRecord light = constantLight(1, 1.0f);
             (excluded ? light.excludedConditions : light.requiredConditions)[slot] = 1;  // C0
-            loadTable({held, light});
+            loadAndRead({held, light});
             evaluateItem(0, fake::nowMs);
             EXPECT_EQ(evaluateItem(1, fake::nowMs), excluded ? 0 : 1)
                 << "slot " << slot << (excluded ? " excluded" : " required");
@@ -199,7 +203,7 @@ TEST_F(Evaluate, BrightnessIsClampedAndRounded) {
     for (const Case& c : cases) {
         ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER);
         setLiteral(b, c.value);
-        loadTable({b});
+        loadAndRead({b});
         fake::clearDlLog();
         evaluateItem(0, fake::nowMs);
         // The level itself, never first the 0 a fresh record starts at: the panel would blink.
@@ -211,7 +215,8 @@ TEST_F(Evaluate, BrightnessIsClampedAndRounded) {
 TEST_F(Evaluate, BrightnessFromAStringOrRadioTypeIsClampedToo) {
     // The type byte from the simulator makes the value raw bytes; whatever they read as,
     // the level stays within 0..15: sent by the two evaluations after a load, and by the
-    // refresh a second after the last.
+    // refresh a second after the last. Read at the NAV radio offset, whose further bytes
+    // complete the float whatever size the type reads.
     const struct {
         uint16_t valueType;
         float raw;
@@ -221,10 +226,12 @@ TEST_F(Evaluate, BrightnessFromAStringOrRadioTypeIsClampedToo) {
         {VT_R2, 7.6f, 8},      {VT_STR, NAN, 0},  {200, 16.0f, 15},
     };
     for (const auto& c : cases) {
-        ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_OFFSET);
-        b.valueType = c.valueType;
-        setRawF32(b, c.raw);
-        loadTable({b});
+        uint8_t bytes[4];
+        std::memcpy(bytes, &c.raw, 4);
+        fake::setBytes(RADIO_NAV_OFFSET, bytes, 2);
+        fake::setBytes(RADIO_NAV_EXTRA_OFFSET, bytes + 2, 2);
+        loadAndRead({reading(record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, 0), RADIO_NAV_OFFSET,
+                             c.valueType)});
         fake::clearDlLog();
         for (int n = 0; n < 3; ++n) {
             evaluateSending(0, fake::nowMs);
@@ -239,7 +246,7 @@ TEST_F(Evaluate, BrightnessFromAStringOrRadioTypeIsClampedToo) {
 TEST_F(Evaluate, UnchangedBrightnessIsSentAgainAfterASecond) {
     ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER);
     setLiteral(b, 6.0f);
-    loadTable({b});
+    loadAndRead({b});
     evaluateItem(0, fake::nowMs);
     fake::advance(220);
     evaluateItem(0, fake::nowMs);  // second completed evaluation still sends
@@ -255,24 +262,45 @@ TEST_F(Evaluate, UnchangedBrightnessIsSentAgainAfterASecond) {
 }
 
 TEST_F(Evaluate, FastFlashTogglesEveryScanAndSlowEverySecond) {
-    loadTable({constantLight(5, 1.0f, FLAG_FLASH_FAST)});
+    loadAndRead({constantLight(5, 1.0f, FLAG_FLASH_FAST)});
     EXPECT_EQ(marksEvery(0, 6, 220),
               (std::vector<std::string>{"on", "off", "on", "off", "on", "off"}));
-    loadTable({constantLight(5, 1.0f, FLAG_FLASH_SLOW)});
+    loadAndRead({constantLight(5, 1.0f, FLAG_FLASH_SLOW)});
     EXPECT_EQ(marksEvery(0, 10, 220), (std::vector<std::string>{"on", "on", "-", "off", "-",
                                                                "on", "-", "off", "-", "on"}));
 }
 
+// A flashing light that stops applying in its dark phase starts afresh when it applies
+// again: lit for a whole period first, not for two.
+TEST_F(Evaluate, FlashThatAppliesAgainStartsWithOneLitPhase) {
+    const uint8_t holds = 1;
+    ItemRecord gate = holding(condition(0, 0), VT_U8, &holds, 1);
+    ItemRecord light = constantLight(5, 1.0f, FLAG_FLASH_FAST);
+    light.requiredConditions[0] = 1;  // C0
+    loadAndRead({gate, light});
+    auto scan = [this](uint8_t condition) {
+        fake::setU8(0x4000, condition);
+        readValues();
+        evaluateItem(0, fake::nowMs);
+        const std::string mark = markOf(1);
+        fake::advance(220);
+        return mark;
+    };
+    std::vector<std::string> marks;
+    for (uint8_t condition : {1, 1, 0, 1, 1, 1}) marks.push_back(scan(condition));
+    EXPECT_EQ(marks, (std::vector<std::string>{"on", "off", "off", "on", "off", "on"}));
+}
+
 TEST_F(Evaluate, FlashingAndBrightnessRefreshGoByTheScanTimeNotTheClock) {
     fake::nowMs = 50000;  // the clock says something else throughout
-    loadTable({constantLight(5, 1.0f, FLAG_FLASH_FAST)});
+    loadAndRead({constantLight(5, 1.0f, FLAG_FLASH_FAST)});
     EXPECT_EQ(markAt(0, 10000), "on");
     EXPECT_EQ(markAt(0, 10220), "off");
     EXPECT_EQ(markAt(0, 10440), "on");
 
     ItemRecord b = record(DEV_GFP8, 0, KIND_BRIGHTNESS, 0, FLAG_HAS_NUMBER);
     setLiteral(b, 6.0f);
-    loadTable({b});
+    loadAndRead({b});
     fake::clearDlLog();
     evaluateSending(0, 10000);
     evaluateSending(0, 10220);  // the second evaluation sends, but no refresh yet
@@ -286,7 +314,7 @@ TEST_F(Evaluate, FlashingAndBrightnessRefreshGoByTheScanTimeNotTheClock) {
 TEST_F(Evaluate, SteadyTimedOffLightGoesOffAfterItsPeriodAndRestartsWhenSwitchedAgain) {
     ItemRecord light = f32Light(1, 1.0f, FLAG_TIMED_OFF);
     light.timerPeriodMs = 5000;
-    loadTable({light});
+    loadAndRead({light});
     EXPECT_EQ(markOf(0), "on");
     fake::advance(220);
     EXPECT_EQ(markOf(0), "on");
@@ -297,11 +325,11 @@ TEST_F(Evaluate, SteadyTimedOffLightGoesOffAfterItsPeriodAndRestartsWhenSwitched
     fake::advance(220);
     EXPECT_EQ(markOf(0), "off");
 
-    setRawF32(itemTable[0], 0.0f);
+    simF32(0, 0.0f);
     fake::advance(220);
     EXPECT_EQ(markOf(0), "off");
-    EXPECT_EQ(itemTable[0].timerDeadlineMs, 0u);
-    setRawF32(itemTable[0], 1.0f);
+    EXPECT_EQ(stateOf(0).timerDeadlineMs, 0u);
+    simF32(0, 1.0f);
     fake::advance(220);
     EXPECT_EQ(markOf(0), "on");
     fake::advance(4900);
@@ -313,15 +341,15 @@ TEST_F(Evaluate, SteadyTimedOffLightGoesOffAfterItsPeriodAndRestartsWhenSwitched
 TEST_F(Evaluate, TimedLightBackOnAfterItsDeadlineExpiresAtTheNextQuietScan) {
     ItemRecord light = f32Light(1, 1.0f, FLAG_TIMED_OFF);
     light.timerPeriodMs = 2000;
-    loadTable({light});
+    loadAndRead({light});
     markOf(0);
     fake::advance(220);
     markOf(0);
-    setRawF32(itemTable[0], 0.0f);
+    simF32(0, 0.0f);
     fake::advance(220);
     EXPECT_EQ(markOf(0), "off");
     fake::advance(3000);  // past the deadline while off
-    setRawF32(itemTable[0], 1.0f);
+    simF32(0, 1.0f);
     EXPECT_EQ(markOf(0), "on");
     fake::advance(220);
     EXPECT_EQ(markOf(0), "off");  // not a new period: the old deadline has passed
@@ -344,24 +372,24 @@ TEST_F(Evaluate, TimedOffLightKeepsItsPeriodAcrossTheTickCounterWrap) {
     for (const auto& c : cases) {
         ItemRecord light = f32Light(1, 1.0f, FLAG_TIMED_OFF);
         light.timerPeriodMs = 5000;
-        loadTable({light});
+        loadAndRead({light});
         std::vector<std::string> marks;
         for (uint32_t at : {0u, 220u, 440u, 4780u, 5220u})
             marks.push_back(markAt(0, c.start + at));
         EXPECT_EQ(marks, (std::vector<std::string>{"on", "on", "-", "-", "off"})) << c.name;
-        setRawF32(itemTable[0], 0.0f);
+        simF32(0, 0.0f);
         EXPECT_EQ(markAt(0, c.start + 5440), "off") << c.name;
-        EXPECT_EQ(itemTable[0].timerDeadlineMs, 0u) << c.name;
+        EXPECT_EQ(stateOf(0).timerDeadlineMs, 0u) << c.name;
     }
 }
 
 TEST_F(Evaluate, FlashThenSteadyOnStopsFlashingAtTheDeadline) {
     ItemRecord light = constantLight(1, 1.0f, FLAG_TIMED_ON | FLAG_FLASH_FAST);
     light.timerPeriodMs = 1000;
-    loadTable({light});
+    loadAndRead({light});
     EXPECT_EQ(marksEvery(0, 9, 220), (std::vector<std::string>{"on", "off", "on", "off", "on",
                                                               "off", "on", "on", "on"}));
-    EXPECT_EQ(itemTable[0].lastToggleMs, 0u);
+    EXPECT_EQ(stateOf(0).lastToggleMs, 0u);
 }
 
 TEST_F(Evaluate, TextMatchAtLineStartAfterControlCharOrAnywhere) {
@@ -383,46 +411,50 @@ TEST_F(Evaluate, TextMatchAtLineStartAfterControlCharOrAnywhere) {
     for (const Case& c : cases) {
         ItemRecord r = condition(0, FLAG_TEXT_MATCH | (c.anywhere ? uint32_t(FLAG_TEXT_MATCH_ANYWHERE) : 0u));
         setLiteralText(r, c.word);
-        loadTable({r});
-        std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
-        std::strcpy(simStatus.messageText, c.message);
+        char message[STATUS_MESSAGE_SIZE] = {};
+        std::strcpy(message, c.message);
+        fake::setBytes(STATUS_MESSAGE_OFFSET, message, sizeof message);
+        loadAndRead({r});
         evaluateItem(0, fake::nowMs);
-        EXPECT_EQ(lastOf(itemTable[0]), c.truth) << c.message;
+        EXPECT_EQ(lastOf(0), c.truth) << c.message;
     }
 }
 
 TEST_F(Evaluate, TextMatchStaysInsideUnterminatedLiteralAndMessage) {
     ItemRecord r = condition(0, FLAG_TEXT_MATCH | FLAG_TEXT_MATCH_ANYWHERE);
     std::memcpy(r.literal, "ABCDEFGH", 8);  // eight characters, no terminator
-    loadTable({r});
-    std::memset(simStatus.messageText, 'x', sizeof simStatus.messageText);
-    std::memcpy(simStatus.messageText + 120, "ABCDEFGH", 8);  // ends at the last byte
+    char message[STATUS_MESSAGE_SIZE];
+    std::memset(message, 'x', sizeof message);
+    std::memcpy(message + 120, "ABCDEFGH", 8);  // ends at the last byte
+    fake::setBytes(STATUS_MESSAGE_OFFSET, message, sizeof message);
+    loadAndRead({r});
     evaluateItem(0, fake::nowMs);
-    EXPECT_EQ(lastOf(itemTable[0]), 1.0f);
-    std::memcpy(simStatus.messageText + 120, "xABCDEFG", 8);  // would need a 129th byte
+    EXPECT_EQ(lastOf(0), 1.0f);
+    fake::setBytes(STATUS_MESSAGE_OFFSET + 120, "xABCDEFG", 8);  // would need a 129th byte
+    readValues();
     evaluateItem(0, fake::nowMs);
-    EXPECT_EQ(lastOf(itemTable[0]), 0.0f);
+    EXPECT_EQ(lastOf(0), 0.0f);
 }
 
 TEST_F(Evaluate, ByteTypesSendDisplaysOnAnyByteChangeAndLightsOnlyAtFirst) {
-    ItemRecord display = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
-    display.valueType = VT_STR;
-    std::memcpy(display.raw, "ABCDEFGH", 8);
-    ItemRecord light = record(DEV_GFP8, 0, KIND_LIGHT, 2, FLAG_HAS_OFFSET);
-    light.valueType = 200;  // a type byte from the simulator beyond the table
-    setRawF32(light, 2.0f);
-    loadTable({display, light});
+    ItemRecord display =
+        holding(record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, 0), VT_STR, "ABCDEFGH", 8);
+    // A type byte from the simulator beyond the table.
+    ItemRecord light = f32Light(2, 2.0f);
+    light.valueType = 200;
+    loadAndRead({display, light});
 
     for (int n = 0; n < 3; ++n) evaluateSending(0, fake::nowMs);
     EXPECT_EQ(fake::dlLog.size(), 2u) << fake::dlLogText();
-    itemTable[0].raw[7] = 'Z';
+    fake::setU8(0x4000 + 7, 'Z');
+    readValues();
     fake::clearDlLog();
     evaluateItem(0, fake::nowMs);
     EXPECT_NE(fake::dlLogText().find("ABCDEFGZ"), std::string::npos) << fake::dlLogText();
 
     EXPECT_EQ(markOf(1), "on");
     EXPECT_EQ(markOf(1), "on");
-    setRawF32(itemTable[1], 0.0f);
+    simF32(1, 0.0f);
     EXPECT_EQ(markOf(1), "-");  // never found changed after the first two
 }
 
@@ -446,39 +478,35 @@ TEST_F(Evaluate, DecodingMasksAndScaling) {
         {"zero multiplier is none", VT_U8, 10, 0, 0, 2, 5.0f},
     };
     for (const Case& c : cases) {
-        ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
-        d.valueType = c.valueType;
+        ItemRecord d = holding(record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, 0), c.valueType, &c.raw, 4);
         d.mask = c.mask;
         d.multiplier = c.multiplier;
         d.divisor = c.divisor;
-        setRawU32(d, c.raw);
-        loadTable({d});
+        loadAndRead({d});
         evaluateItem(0, fake::nowMs);
-        EXPECT_EQ(lastOf(itemTable[0]), c.shown) << c.name;
+        EXPECT_EQ(lastOf(0), c.shown) << c.name;
     }
 }
 
 TEST_F(Evaluate, DisplayLeavesNaNWhenTheValueReturns) {
-    ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
-    d.valueType = VT_F32;
-    setRawF32(d, NAN);
-    loadTable({d});
+    const float nan = NAN;
+    ItemRecord d = holding(record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, 0), VT_F32, &nan, 4);
+    loadAndRead({d});
     evaluateItem(0, fake::nowMs);
     evaluateItem(0, fake::nowMs);
-    setRawF32(itemTable[0], 42.0f);
+    simF32(0, 42.0f);
     fake::clearDlLog();
     evaluateItem(0, fake::nowMs);
-    EXPECT_EQ(lastOf(itemTable[0]), 42.0f);
+    EXPECT_EQ(lastOf(0), 42.0f);
     EXPECT_NE(fake::dlLogText().find("42"), std::string::npos) << fake::dlLogText();
 }
 
 TEST_F(Evaluate, HugeF64OnADisplayOverflowsWithoutUndefinedConversion) {
-    ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
-    d.valueType = VT_F64;
-    setRawF64(d, 1e300);
-    loadTable({d});
+    const double huge = 1e300;
+    ItemRecord d = holding(record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, 0), VT_F64, &huge, 8);
+    loadAndRead({d});
     evaluateItem(0, fake::nowMs);
-    EXPECT_TRUE(std::isinf(lastOf(itemTable[0])));
+    EXPECT_TRUE(std::isinf(lastOf(0)));
     EXPECT_NE(fake::dlLogText().find(testPattern), std::string::npos) << fake::dlLogText();
 }
 
@@ -497,16 +525,14 @@ TEST_F(Evaluate, SteadyF64DisplayIsSentOnceThoughAFloatCannotHoldIt) {
         {-1e300, 0, 42.0},
     };
     for (const auto& c : cases) {
-        ItemRecord d = record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, FLAG_HAS_OFFSET);
-        d.valueType = VT_F64;
+        ItemRecord d = holding(record(DEV_GFMCPPRO, 0, KIND_DISPLAY, 0, 0), VT_F64, &c.value, 8);
         d.displayFormat = c.displayFormat;
-        setRawF64(d, c.value);
-        loadTable({d});
+        loadAndRead({d});
         evaluateItem(0, fake::nowMs);
         evaluateItem(0, fake::nowMs);
         fake::clearDlLog();
         for (int n = 0; n < 50; ++n) evaluateSending(0, fake::nowMs);
-        setRawF64(itemTable[0], c.next);
+        simF64(0, c.next);
         for (int n = 0; n < 50; ++n) evaluateSending(0, fake::nowMs);
         EXPECT_EQ(fake::dlLog.size(), 1u) << c.value << ":\n" << fake::dlLogText();
     }
@@ -519,7 +545,7 @@ TEST_F(Evaluate, ConstantTextOnANumericDisplayIsSentOnlyAfterALoad) {
     // the value 0 that the text gives, which must not count as a change on every scan.
     ItemRecord text = record(DEV_GF45, 0, KIND_DISPLAY, 0, FLAG_HAS_STRING);
     setLiteralText(text, "PLUG");
-    loadTable({text});
+    loadAndRead({text});
     for (int n = 0; n < 5; ++n) {
         fake::advance(220);
         evaluateSending(0, fake::nowMs);

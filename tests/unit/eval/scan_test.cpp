@@ -12,6 +12,7 @@
 #include "fake_platform/fake_dl.h"
 #include "fake_platform/fake_ipc.h"
 #include "fake_platform/fake_loop.h"
+#include "fake_platform/fake_memory.h"
 #include "fake_platform/fake_time.h"
 #include "link/link.h"
 #include "shell/shell.h"
@@ -56,11 +57,12 @@ protected:
         fake::installModule("FS98MAIN");
         fake::installFakeLibrary();
         fake::setFakeUnits(DEV_GFP8, 2);
+        fake::setFakeUnits(DEV_GF166, 1);
         ASSERT_TRUE(bindDeviceLibrary(nullptr));
         countDevices();
         resetScanState();
-        std::memset(simStatus.messageText, 0, sizeof simStatus.messageText);
-        shellSettings.scanPeriod = 220;
+        resetShell();
+        resetLinkStatus();
         connect();
         exchangedReads.clear();
         fake::module().exchanges = 0;  // the handshake is not ours to count
@@ -69,15 +71,14 @@ protected:
     }
     void TearDown() override {
         fake::ipcBlockObserver = nullptr;
-        linkClose();
-        linkStatus.connected = false;
+        resetLinkStatus();
+        resetScanState();
         freeItemTable();
         unbindDeviceLibrary();
     }
     void connect() {
-        LinkError error;
-        ASSERT_TRUE(linkOpen(0, &error)) << error;
-        linkStatus.connected = true;
+        linkSupervisionTick();
+        ASSERT_TRUE(linkStatus().connected);
     }
     void tick(uint32_t advanceMs = 220) {
         scanTick();
@@ -87,10 +88,17 @@ protected:
 
 ItemRecord offsetItem(int32_t type, uint8_t unit, uint8_t kind, uint16_t index, uint16_t offset,
                       uint16_t valueType, uint32_t extraFlags = 0) {
-    ItemRecord r = record(type, unit, kind, index, FLAG_HAS_OFFSET | extraFlags);
-    r.offset = offset;
-    r.valueType = valueType;
-    return r;
+    return reading(record(type, unit, kind, index, extraFlags), offset, valueType);
+}
+
+// Fills the table with `count` condition records reading an F64 at 0x1000 each.
+void loadConditions(int32_t count) {
+    resetItemTable();
+    for (int32_t i = 0; i < count; ++i) {
+        storeItem(i, offsetItem(DEV_CONDITION, 0, KIND_CONDITION, static_cast<uint16_t>(i % 255 + 1),
+                                0x1000, VT_F64));
+        acceptItem();
+    }
 }
 
 ItemRecord constantLight(uint8_t unit, uint16_t index, float value) {
@@ -100,22 +108,22 @@ ItemRecord constantLight(uint8_t unit, uint16_t index, float value) {
 }
 
 TEST_F(Scan, LinkDownOnlySetsTitleAndWatchdogBlanksAfterFiveSeconds) {
-    linkClose();
-    linkStatus.connected = false;
     loadTable({constantLight(0, 1, 1.0f)});
-    itemTable[0].flags |= FLAG_OUTPUT_COUNT_1;  // as if it had been sent earlier
-    writeIndicators(DEV_GFP8, 0, 0, 0x2);
+    const uint32_t lastGood = fake::nowMs;
+    tick(0);  // sent while the link was up
+    ASSERT_EQ(outputCount(0), 1);
+    linkDrop();
     fake::clearDlLog();
-    resetScanState();
-    fake::nowMs = 4000;
+    fake::titles.clear();
+    exchangedReads.clear();
     tick();
     tick();
     EXPECT_EQ(fake::titles, (std::vector<std::string>{"Norvalume: waiting"}));
-    EXPECT_TRUE(fake::dlLog.empty());  // still within the first 5 s
-    fake::nowMs = 5001;
+    EXPECT_TRUE(fake::dlLog.empty());  // still within 5 s of the last exchange
+    fake::nowMs = lastGood + 5001;
     onMainWindowTimer(SCAN_TIMER_ID);  // the shell's tick: the scan, then the timer again
     EXPECT_EQ(fake::dlLogText(), "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x0");
-    EXPECT_EQ(outputCount(itemTable[0]), 0);  // sent again once the link is back
+    EXPECT_EQ(outputCount(0), 0);  // sent again once the link is back
     EXPECT_TRUE(exchangedReads.empty());
     ASSERT_FALSE(fake::timerOps.empty());
     EXPECT_TRUE(fake::timerOps.back().set);
@@ -135,7 +143,7 @@ TEST_F(Scan, OneExchangePerTickWithoutIndirectItemsAndTheLinkStaysUp) {
     tick();
     tick();
     EXPECT_EQ(fake::module().exchanges, 2u);
-    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_TRUE(linkStatus().connected);
     const std::vector<std::pair<uint32_t, uint32_t>> expected = {
         {0x330C, 1}, {0x2834, 8}, {0x3102, 2}, {0x0B6A, 1}, {0x0BC4, 1}};
     EXPECT_EQ(exchangedReads[0], expected);
@@ -145,17 +153,17 @@ TEST_F(Scan, MessageTextIsReadOnlyWhileATextMatchIsLoaded) {
     ItemRecord match = record(DEV_GFP8, 0, KIND_LIGHT, 0, FLAG_TEXT_MATCH);
     setLiteralText(match, "GEAR");
     loadTable({match});
-    ASSERT_TRUE(textMatchUsed);
+    ASSERT_TRUE(textMatchUsed());
     fake::setText(0x3380, "GEAR UNSAFE");
     tick();
-    EXPECT_EQ(exchangedReads[0].back(), std::make_pair(0x3380u, 128u));
-    EXPECT_STREQ(simStatus.messageText, "GEAR UNSAFE");
+    EXPECT_EQ(exchangedReads[0][4], std::make_pair(0x3380u, 128u));
+    EXPECT_STREQ(simStatus().messageText, "GEAR UNSAFE");
 
     loadTable({constantLight(0, 0, 1.0f)});
     fake::setText(0x3380, "OTHER");
     tick();
     EXPECT_EQ(exchangedReads[1].size(), 4u);
-    EXPECT_STREQ(simStatus.messageText, "GEAR UNSAFE");  // kept, not reset
+    EXPECT_STREQ(simStatus().messageText, "GEAR UNSAFE");  // kept, not reset
 }
 
 TEST_F(Scan, RadioOffsetsGetTheirExtraBytesAndTypeBytesComeFromTheSimulator) {
@@ -172,9 +180,10 @@ TEST_F(Scan, RadioOffsetsGetTheirExtraBytesAndTypeBytesComeFromTheSimulator) {
     tick();
     const uint8_t navRaw[4] = {0x45, 0x23, 0x05, 0x01};
     const uint8_t comRaw[4] = {0x90, 0x11, 0x02, 0x03};
-    EXPECT_EQ(std::memcmp(itemTable[0].raw, navRaw, 4), 0);
-    EXPECT_EQ(std::memcmp(itemTable[1].raw, comRaw, 4), 0);
-    EXPECT_EQ(itemTable[2].valueType, VT_F32);
+    EXPECT_EQ(std::memcmp(stateOf(0).raw, navRaw, 4), 0);
+    EXPECT_EQ(std::memcmp(stateOf(1).raw, comRaw, 4), 0);
+    EXPECT_EQ(stateOf(2).valueType, VT_F32);
+    EXPECT_EQ(itemTable()[2].valueType, VT_U8);  // the line stays as loaded
     EXPECT_EQ(exchangedReads[0].back(), std::make_pair(0x0600u, 1u));
 }
 
@@ -191,10 +200,9 @@ TEST_F(Scan, IndirectItemsReadThroughTheOffsetInASecondExchange) {
     fake::setU16(0x0104, 0x0C00);
     tick();
     EXPECT_EQ(fake::module().exchanges, 1u + 1u);
-    EXPECT_TRUE(linkStatus.connected);
-    uint32_t value = u32At(itemTable[0].raw);
-    EXPECT_EQ(value, 0xDEADBEEFu);
-    EXPECT_EQ(u32At(itemTable[1].raw), 0x01052345u);
+    EXPECT_TRUE(linkStatus().connected);
+    EXPECT_EQ(u32At(stateOf(0).raw), 0xDEADBEEFu);
+    EXPECT_EQ(u32At(stateOf(1).raw), 0x01052345u);
     const std::vector<std::pair<uint32_t, uint32_t>> second = {
         {0x0ABC, 4}, {0x034C, 2}, {0x0356, 2}, {0x0C00, 8}};  // a type past the table reads 8
     EXPECT_EQ(exchangedReads[1], second);
@@ -226,21 +234,21 @@ TEST_F(Scan, SameKeyLinesAreAlternativesAndTheFirstThatAppliesWins) {
     fake::setU8(0x0700, 1);
     fake::setU8(0x0701, 1);
     tick();
-    EXPECT_EQ(outputCount(itemTable[2]), 1);
-    EXPECT_EQ(outputCount(itemTable[3]), 0);
-    EXPECT_EQ(outputCount(itemTable[4]), 0);
+    EXPECT_EQ(outputCount(2), 1);
+    EXPECT_EQ(outputCount(3), 0);
+    EXPECT_EQ(outputCount(4), 0);
     EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x08u);
 
     fake::setU8(0x0700, 0);  // the first stops applying: the second takes over
     tick();
-    EXPECT_EQ(outputCount(itemTable[2]), 0);
-    EXPECT_EQ(outputCount(itemTable[3]), 1);
-    EXPECT_EQ(outputCount(itemTable[4]), 0);
+    EXPECT_EQ(outputCount(2), 0);
+    EXPECT_EQ(outputCount(3), 1);
+    EXPECT_EQ(outputCount(4), 0);
     EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x00u);
 
     fake::setU8(0x0701, 0);
     tick();
-    EXPECT_EQ(outputCount(itemTable[4]), 1);
+    EXPECT_EQ(outputCount(4), 1);
     EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x08u);
 }
 
@@ -375,7 +383,6 @@ TEST_F(Scan, ControlByteBitThreeBlanksEverythingAndEvaluatesNothing) {
     } cases[] = {{0x08, true}, {0x0C, true}, {0x04, false}, {0x00, false}};
     for (const Case& c : cases) {
         ItemRecord light = constantLight(0, 0, 1.0f);
-        light.flags |= FLAG_OUTPUT_COUNT_2;  // sent in earlier scans
         ItemRecord indirect = offsetItem(DEV_GFP8, 1, KIND_LIGHT, 1, 0x0100, VT_U8, FLAG_INDIRECT_OFFSET);
         loadTable({light, indirect});
         writeIndicators(DEV_GFP8, 0, 0, 0x1);
@@ -387,10 +394,10 @@ TEST_F(Scan, ControlByteBitThreeBlanksEverythingAndEvaluatesNothing) {
         if (c.blanks) {
             EXPECT_EQ(log, "GFP8_GetIndicators 0\nGFP8_SetIndicators 0 0x0") << int(c.control);
             EXPECT_EQ(fake::module().exchanges, 1u);  // no indirect pass either
-            EXPECT_EQ(outputCount(itemTable[1]), 0);
+            EXPECT_EQ(outputCount(1), 0);
         } else {
             EXPECT_EQ(fake::module().exchanges, 2u) << int(c.control);
-            EXPECT_EQ(outputCount(itemTable[1]), 1) << int(c.control);
+            EXPECT_EQ(outputCount(1), 1) << int(c.control);
         }
     }
 }
@@ -406,7 +413,7 @@ TEST_F(Scan, FailedExchangeClosesTheLinkAndTheWatchdogBlanksFiveSecondsAfterTheL
     fake::setFault(sim::FAULT_RESULT, 0);
     fake::clearDlLog();
     tick(0);
-    EXPECT_FALSE(linkStatus.connected);
+    EXPECT_FALSE(linkStatus().connected);
     EXPECT_EQ(fake::ipcViewsLive, 0u);
     EXPECT_TRUE(fake::dlLog.empty());  // no evaluation in the failed tick
 
@@ -445,7 +452,7 @@ TEST_F(Scan, DamagedOrSilentRepliesCountForNothingAndTheWatchdogRunsWhileBlocked
         fake::nowMs = lastGood + t;
         tick(0);
     }
-    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_TRUE(linkStatus().connected);
     EXPECT_TRUE(fake::dlLog.empty()) << "evaluated on a damaged reply";
     fake::nowMs = lastGood + 5060;
     tick(0);
@@ -462,7 +469,7 @@ TEST_F(Scan, DamagedOrSilentRepliesCountForNothingAndTheWatchdogRunsWhileBlocked
     silentFrom = fake::nowMs;
     darkAfter = 0;
     tick(0);
-    EXPECT_FALSE(linkStatus.connected);
+    EXPECT_FALSE(linkStatus().connected);
     EXPECT_GT(darkAfter, 5000u);
     EXPECT_LT(darkAfter, 7000u);
 
@@ -473,57 +480,180 @@ TEST_F(Scan, DamagedOrSilentRepliesCountForNothingAndTheWatchdogRunsWhileBlocked
     setLinkWaitHook(nullptr);
 }
 
-TEST_F(Scan, FullBlockLeavesLaterItemsOnTheirOldValues) {
-    // 76 bytes of status reads, then 24 per F64 item: 1351 items fit below 0x7F00.
-    resetItemTable();
-    const int32_t total = 1400;
-    for (int32_t i = 0; i < total; ++i) {
-        ItemRecord r = record(DEV_CONDITION, 0, KIND_CONDITION, static_cast<uint16_t>(i % 255 + 1),
-                              FLAG_HAS_OFFSET);
-        r.offset = 0x1000;
-        r.valueType = VT_F64;
-        std::memset(r.raw, 0xEE, sizeof r.raw);
-        storeItem(i, r);
+// Every item is read on every tick, whatever the table's size: the first pass goes out in
+// as many exchanges as its reads need, the status reads in the first, each exchange as
+// full as the block's limit allows (76 bytes of status, then 24 per F64 read: 1351 fit).
+TEST_F(Scan, EveryItemIsReadInAsManyExchangesAsItTakes) {
+    const struct {
+        int32_t items;
+        std::vector<size_t> reads;  // per exchange
+    } cases[] = {
+        {1351, {4 + 1351}},
+        {1352, {4 + 1351, 1}},
+        {4000, {4 + 1351, 1354, 1295}},
+    };
+    const double value = 1234.5;
+    fake::setF64(0x1000, value);
+    for (const auto& c : cases) {
+        loadConditions(c.items);
+        exchangedReads.clear();
+        tick();
+        EXPECT_TRUE(linkStatus().connected);
+        std::vector<size_t> reads;
+        for (const auto& exchange : exchangedReads) reads.push_back(exchange.size());
+        EXPECT_EQ(reads, c.reads) << c.items;
+        EXPECT_EQ(lastScanExchanges(), static_cast<int32_t>(c.reads.size()));
+        EXPECT_EQ(scanPlan().exchanges, static_cast<int32_t>(c.reads.size()));
+        int32_t fresh = 0;
+        for (int32_t i = 0; i < c.items; ++i)
+            fresh += std::memcmp(stateOf(i).raw, &value, 8) == 0 && outputCount(i) == 1;
+        EXPECT_EQ(fresh, c.items) << "items read and evaluated";
     }
-    itemCount = total;
-    tick();
-    EXPECT_TRUE(linkStatus.connected);
-    EXPECT_EQ(exchangedReads[0].size(), 4u + 1351u);
-    EXPECT_EQ(itemTable[1350].raw[0], 0x00);
-    EXPECT_EQ(itemTable[1351].raw[0], 0xEE);
-    EXPECT_EQ(outputCount(itemTable[total - 1]), 1);  // still evaluated
 }
 
-TEST_F(Scan, IndirectItemCutOffByAFullBlockKeepsItsValueInsteadOfFollowingIt) {
-    // Past the cut, raw still holds last tick's value, not an offset to follow.
+// A table of 5,000 lights over 209 units, each reading a value of its own: a change at the
+// far end shows on its panel in the very next tick.
+TEST_F(Scan, FiveThousandItemsAcrossUnitsAreAllFreshEveryTick) {
+    const int32_t total = 5000;
+    resetItemTable();
+    for (int32_t i = 0; i < total; ++i) {
+        const auto unit = static_cast<uint8_t>(i / 24);
+        const auto light = static_cast<uint16_t>(i % 24);
+        storeItem(i, offsetItem(DEV_GFP8, unit, KIND_LIGHT, light,
+                                static_cast<uint16_t>(0x4000 + 2 * i), VT_U16));
+        acceptItem();
+    }
+    const uint16_t farEnd = 0x4000 + 2 * (total - 1);
+    tick();
+    EXPECT_EQ(lastScanExchanges(), 3);  // 18 bytes a read
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 208), 0u);
+    fake::setU16(farEnd, 1);
+    tick();
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 208), 1u << 7);
+    fake::setU16(farEnd, 0);
+    tick();
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 208), 0u);
+}
+
+// The items read through an offset are followed wherever their first read went, and their
+// own pass takes as many exchanges as it needs too.
+TEST_F(Scan, IndirectItemsBeyondOneBlockAreFollowedAll) {
     resetItemTable();
     const int32_t fillers = 1351;
     for (int32_t i = 0; i < fillers; ++i) {
-        ItemRecord r = record(DEV_CONDITION, 0, KIND_CONDITION, static_cast<uint16_t>(i % 255 + 1),
-                              FLAG_HAS_OFFSET);
-        r.offset = 0x1000;
-        r.valueType = VT_F64;
-        storeItem(i, r);
+        storeItem(i, offsetItem(DEV_CONDITION, 0, KIND_CONDITION, 1, 0x1000, VT_F64));
+        acceptItem();
     }
-    ItemRecord indirect = offsetItem(DEV_GFP8, 0, KIND_DISPLAY, 0, 0x0100, VT_U32, FLAG_INDIRECT_OFFSET);
-    setRawU32(indirect, 0x00000A00u);  // the value it showed last tick
-    storeItem(fillers, indirect);
-    itemCount = fillers + 1;
+    // 2,000 items reading U32 through 0x0100: 18 bytes each in the first pass (two more
+    // exchanges after the fillers'), 20 in the second (1,625 fit in a block).
+    const int32_t indirect = 2000;
+    for (int32_t i = 0; i < indirect; ++i) {
+        storeItem(fillers + i, offsetItem(DEV_GFP8, static_cast<uint8_t>(i / 8), KIND_DISPLAY,
+                                          static_cast<uint16_t>(i % 8), 0x0100, VT_U32,
+                                          FLAG_INDIRECT_OFFSET));
+        acceptItem();
+    }
+    fake::setU16(0x0100, 0x0A00);
     fake::setU32(0x0A00, 0x12345678u);
     tick();
-    EXPECT_TRUE(linkStatus.connected);
-    EXPECT_EQ(u32At(itemTable[fillers].raw), 0x00000A00u);
-    ASSERT_EQ(exchangedReads.size(), 1u);  // nothing left for a second exchange
+    EXPECT_TRUE(linkStatus().connected);
+    ASSERT_EQ(exchangedReads.size(), 3u + 2u);
+    EXPECT_EQ(exchangedReads[3].size(), 1625u);
+    EXPECT_EQ(exchangedReads[4].size(), size_t(indirect - 1625));
+    EXPECT_EQ(exchangedReads[4].back(), std::make_pair(0x0A00u, 4u));
+    EXPECT_EQ(u32At(stateOf(fillers).raw), 0x12345678u);
+    EXPECT_EQ(u32At(stateOf(fillers + indirect - 1).raw), 0x12345678u);
+    EXPECT_EQ(scanPlan().indirectItems, indirect);
+    EXPECT_EQ(scanPlan().indirectExchanges, 2);
 }
 
-TEST_F(Scan, BusyScanRunsOnlyTheWatchdog) {
-    loadTable({constantLight(0, 0, 1.0f)});
-    scanBusy = true;
+uint32_t exchangesSeen = 0;
+void failFromTheSecondExchange(const uint8_t*, uint32_t) {
+    if (++exchangesSeen == 2) fake::setFault(sim::FAULT_TYPE, 0);
+}
+void stopAfterTheFirstExchange(const uint8_t*, uint32_t) {
+    if (++exchangesSeen == 1) fake::stopPending = true;
+}
+
+// The rules of one exchange hold for each: a damaged reply in a later exchange keeps the
+// link but nothing of the tick is evaluated; a request to stop ends the reading between
+// two exchanges.
+TEST_F(Scan, ALaterExchangeThatFailsOrAStopEndsTheTickUnevaluated) {
+    loadConditions(2000);
+    exchangesSeen = 0;
+    fake::ipcBlockObserver = failFromTheSecondExchange;
     tick();
-    scanBusy = false;
+    EXPECT_TRUE(linkStatus().connected);
+    EXPECT_EQ(exchangesSeen, 2u);
+    EXPECT_EQ(outputCount(0), 0) << "evaluated after a damaged reply";
+
+    fake::setFault(sim::FAULT_NONE, 0);
+    exchangesSeen = 0;
+    fake::ipcBlockObserver = stopAfterTheFirstExchange;
+    tick();
+    EXPECT_EQ(exchangesSeen, 1u);
+    EXPECT_EQ(outputCount(0), 0) << "evaluated while stopping";
+    fake::stopPending = false;
+    fake::ipcBlockObserver = nullptr;
+    tick();
+    EXPECT_EQ(outputCount(0), 1);
+}
+
+// A type byte from the simulator: the item is sent again when it changes, although the
+// bytes read are the same, and its next read takes the new type's size.
+TEST_F(Scan, ANewTypeByteSendsTheItemAgainAndResizesItsRead) {
+    ItemRecord typed = offsetItem(DEV_GF166, 0, KIND_DISPLAY, 0, 0x0500, VT_R0, FLAG_TYPE_FROM_SIM);
+    typed.typeOffset = 0x0600;
+    loadTable({typed, offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0700, VT_U8)});
+    fake::setU16(0x0500, 0x2345);
+    fake::setU8(0x0600, VT_R0);
+    for (int n = 0; n < 3; ++n) tick();  // the two sends after a load, then a quiet one
+    const char* written = "GF166_SetLDisplaySegments";
+    for (const uint8_t type : {VT_R2, VT_STR}) {
+        fake::clearDlLog();
+        fake::setU8(0x0600, type);
+        tick();  // the value still read in the old type's size, then the new type byte
+        tick();
+        tick();
+        EXPECT_EQ(count(fake::dlLogText(), written), 1) << int(type) << ": " << fake::dlLogText();
+    }
+    EXPECT_EQ(exchangedReads.back()[4], std::make_pair(0x0500u, 8u));
+    EXPECT_EQ(exchangedReads.back()[6], std::make_pair(0x0700u, 1u));
+}
+
+// Without memory for a table's run-time state and plan, the table is not scanned (its
+// outputs go dark by the watchdog, as on a dead link) and not tried again on every tick;
+// the next load that gets its memory is scanned.
+TEST_F(Scan, NoMemoryForTheRunTimeStateLeavesTheTableUnscanned) {
+    loadTable({offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0800, VT_U8)});
+    fake::failItemMemoryAt(1, true);
+    tick();
+    tick();
+    EXPECT_EQ(fake::memoryCountdown.calls, 1);
     EXPECT_EQ(fake::module().exchanges, 0u);
+    EXPECT_EQ(itemStateCount(), 0);
+    fake::restoreItemMemory();
+    loadTable({offsetItem(DEV_GFP8, 0, KIND_LIGHT, 0, 0x0800, VT_U8)});
     tick();
     EXPECT_EQ(fake::module().exchanges, 1u);
+    EXPECT_EQ(itemStateCount(), 1);
+}
+
+void scanAgain(const uint8_t*, uint32_t) {
+    fake::ipcBlockObserver = nullptr;
+    scanTick();
+}
+
+// A scan asked for while one runs (here from inside its exchange) runs only the watchdog.
+TEST_F(Scan, BusyScanRunsOnlyTheWatchdog) {
+    loadTable({constantLight(0, 0, 1.0f)});
+    fake::ipcBlockObserver = scanAgain;
+    tick();
+    EXPECT_EQ(fake::ipcBlockObserver, nullptr);
+    EXPECT_EQ(fake::module().exchanges, 1u);
+    EXPECT_FALSE(scanBusy());
+    tick();
+    EXPECT_EQ(fake::module().exchanges, 2u);
 }
 
 }  // namespace

@@ -316,7 +316,7 @@ TEST_F(LinkTest, SimulatorVersionKeepsItsLowWordAndIsCheckedWhenRequired) {
     fake::setU32(0x3308, 0xFADE0123);
     LinkError e;
     ASSERT_TRUE(linkOpen(0, &e));
-    EXPECT_EQ(simulatorVersion, 0x0123u);
+    EXPECT_EQ(linkSimulatorVersion(), 0x0123u);
     linkClose();
     EXPECT_TRUE(linkOpen(0x0123, &e));
     linkClose();
@@ -583,3 +583,77 @@ TEST_F(LinkTest, RandomlyScrambledRepliesNeverMisdirectData) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two reads as the scan prepares them once per load: the records and where each lands.
+struct PreparedReads {
+    uint8_t records[64];
+    LinkPendingRead reads[2];
+    uint8_t first[4];
+    uint8_t second[4];
+    LinkBatch batch;
+
+    void build(uint32_t firstOffset, uint32_t secondOffset, uint32_t edition) {
+        const uint32_t second_at = writeReadRecord(records, firstOffset, 4, 1);
+        const uint32_t end = second_at + writeReadRecord(records + second_at, secondOffset, 4, 2);
+        reads[0] = LinkPendingRead{first, 0, 4};
+        reads[1] = LinkPendingRead{second, second_at, 4};
+        batch = LinkBatch{records, end, reads, 2, edition};
+    }
+    // The block as the module got it last, up to the batch's end, is the batch as built.
+    bool blockWasTheBatch() const {
+        return lastBlock.size() >= batch.bytes &&
+               std::memcmp(lastBlock.data(), records, batch.bytes) == 0;
+    }
+};
+
+void moveFirstOffset(uint8_t* block, uint32_t) { writeLe32(block + LINK_RECORD_OFFSET_AT, 0x0300); }
+
+}  // namespace
+
+// A prepared batch goes out as built and its data lands where it was told. Its reply is
+// zeroed again as it is copied, so the next exchange of the same batch finds it in the
+// block as built; a header the module changed, a request queued between, or a new
+// edition of the records puts the batch in afresh.
+TEST_F(LinkTest, PreparedBatchGoesOutAsBuiltEveryTime) {
+    openOk();
+    PreparedReads p;
+    p.build(0x0100, 0x0200, 1);
+    LinkError e;
+    for (uint32_t n = 1; n <= 3; ++n) {
+        fake::setU32(0x0100, n);
+        fake::setU32(0x0200, 0x100 + n);
+        if (n == 3) fake::ipcReplyTamper = moveFirstOffset;  // offsets are not checked
+        ASSERT_TRUE(linkSendBatch(p.batch, &e)) << n;
+        fake::ipcReplyTamper = nullptr;
+        EXPECT_TRUE(p.blockWasTheBatch()) << n;
+        EXPECT_EQ(readLe32(p.first), n);
+        EXPECT_EQ(readLe32(p.second), 0x100 + n);
+    }
+    ASSERT_TRUE(linkSendBatch(p.batch, &e));
+    EXPECT_TRUE(p.blockWasTheBatch()) << "the moved offset went out again";
+
+    uint32_t other = 0;
+    ASSERT_TRUE(linkRead(0x0400, 4, &other, &e));
+    EXPECT_FALSE(linkSendBatch(p.batch, &e));  // never behind what is queued
+    EXPECT_EQ(e, LINK_BLOCK_FULL);
+    ASSERT_TRUE(linkProcess(&e));
+    ASSERT_TRUE(linkSendBatch(p.batch, &e));
+    EXPECT_TRUE(p.blockWasTheBatch()) << "after another exchange";
+
+    p.build(0x0200, 0x0100, 2);  // the same place, other records
+    ASSERT_TRUE(linkSendBatch(p.batch, &e));
+    EXPECT_TRUE(p.blockWasTheBatch()) << "a new edition";
+    EXPECT_EQ(readLe32(p.first), 0x103u);
+
+    const LinkBatch empty{p.records, 0, p.reads, 0, 3};
+    EXPECT_FALSE(linkSendBatch(empty, &e));
+    EXPECT_EQ(e, LINK_NOTHING_QUEUED);
+    const LinkBatch huge{p.records, LINK_BLOCK_CAPACITY + 1, p.reads, 2, 4};
+    EXPECT_FALSE(linkSendBatch(huge, &e));
+    EXPECT_EQ(e, LINK_BLOCK_FULL);
+    linkClose();
+    EXPECT_FALSE(linkSendBatch(p.batch, &e));
+    EXPECT_EQ(e, LINK_NOT_OPEN);
+}

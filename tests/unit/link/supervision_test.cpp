@@ -13,10 +13,9 @@ namespace {
 class SupervisionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        linkClose();
+        resetLinkStatus();
         fake::resetIpc();
         fake::resetTime();
-        resetLinkStatus();
     }
     void TearDown() override { resetLinkStatus(); }
 };
@@ -24,8 +23,8 @@ protected:
 TEST_F(SupervisionTest, NoModuleLeavesBothFlagsClearOnEveryTick) {
     for (int i = 0; i < 3; i++) {
         linkSupervisionTick();
-        EXPECT_FALSE(linkStatus.connected);
-        EXPECT_FALSE(linkStatus.versionTooOld);
+        EXPECT_FALSE(linkStatus().connected);
+        EXPECT_FALSE(linkStatus().versionTooOld);
     }
     EXPECT_EQ(fake::ipcWindowLookups, 9u);  // all three classes tried each time
     EXPECT_EQ(fake::ipcMappingsCreated, 0u);
@@ -34,12 +33,12 @@ TEST_F(SupervisionTest, NoModuleLeavesBothFlagsClearOnEveryTick) {
 TEST_F(SupervisionTest, AcceptedModuleConnectsOnceAndLaterTicksDoNotOpen) {
     fake::installModule("FS98MAIN");
     linkSupervisionTick();
-    EXPECT_TRUE(linkStatus.connected);
-    EXPECT_FALSE(linkStatus.versionTooOld);
+    EXPECT_TRUE(linkStatus().connected);
+    EXPECT_FALSE(linkStatus().versionTooOld);
     uint32_t lookups = fake::ipcWindowLookups, sends = fake::ipcSends;
     linkSupervisionTick();
     linkSupervisionTick();
-    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_TRUE(linkStatus().connected);
     EXPECT_EQ(fake::ipcWindowLookups, lookups);
     EXPECT_EQ(fake::ipcSends, sends);
     EXPECT_EQ(fake::ipcMappingsLive, 1u);
@@ -63,8 +62,8 @@ TEST_F(SupervisionTest, OldInterfaceIsRefusedOnEveryTickUnderANewName) {
     std::string previous;
     for (int i = 0; i < 3; i++) {
         linkSupervisionTick();
-        EXPECT_FALSE(linkStatus.connected);
-        EXPECT_TRUE(linkStatus.versionTooOld);
+        EXPECT_FALSE(linkStatus().connected);
+        EXPECT_TRUE(linkStatus().versionTooOld);
         EXPECT_EQ(fake::ipcMappingsLive, 0u);  // closed again
         EXPECT_NE(previous, fake::ipcLastAtomName);
         previous = fake::ipcLastAtomName;
@@ -72,8 +71,8 @@ TEST_F(SupervisionTest, OldInterfaceIsRefusedOnEveryTickUnderANewName) {
     // The module is upgraded: the next tick connects and clears the flag.
     fake::setFault(sim::FAULT_NONE);
     linkSupervisionTick();
-    EXPECT_TRUE(linkStatus.connected);
-    EXPECT_FALSE(linkStatus.versionTooOld);
+    EXPECT_TRUE(linkStatus().connected);
+    EXPECT_FALSE(linkStatus().versionTooOld);
 }
 
 // A window that exists but does not take the message: the attempt fails, says whether
@@ -97,23 +96,23 @@ TEST_F(SupervisionTest, AWindowThatDoesNotAnswerIsTriedAgainAtTheNextTick) {
         fake::setFault(c.fault);
         fake::ipcFail.sendError = c.sendError;
         linkSupervisionTick();
-        EXPECT_FALSE(linkStatus.connected);
-        EXPECT_EQ(linkStatus.accessDenied, c.accessDenied);
+        EXPECT_FALSE(linkStatus().connected);
+        EXPECT_EQ(linkStatus().accessDenied, c.accessDenied);
         EXPECT_EQ(fake::ipcSends, 9u);
         EXPECT_EQ(fake::ipcMappingsLive, 0u);
         // Still failing, but for another reason: no window at all.
         fake::removeModule("UIPCMAIN");
         linkSupervisionTick();
-        EXPECT_FALSE(linkStatus.accessDenied);
+        EXPECT_FALSE(linkStatus().accessDenied);
         fake::installModule("UIPCMAIN");  // and back to the first reason
         linkSupervisionTick();
-        EXPECT_EQ(linkStatus.accessDenied, c.accessDenied);
+        EXPECT_EQ(linkStatus().accessDenied, c.accessDenied);
         // The module answers again: the next tick connects and the reason is gone.
         fake::setFault(sim::FAULT_NONE);
         fake::ipcFail.sendError = 0;
         linkSupervisionTick();
-        EXPECT_TRUE(linkStatus.connected);
-        EXPECT_FALSE(linkStatus.accessDenied);
+        EXPECT_TRUE(linkStatus().connected);
+        EXPECT_FALSE(linkStatus().accessDenied);
         EXPECT_STREQ(fake::ipcLastSendClass, "UIPCMAIN");
     }
 }
@@ -121,13 +120,14 @@ TEST_F(SupervisionTest, AWindowThatDoesNotAnswerIsTriedAgainAtTheNextTick) {
 TEST_F(SupervisionTest, ReconnectsAfterTheScanDroppedTheLink) {
     fake::installModule("FS98MAIN");
     linkSupervisionTick();
-    ASSERT_TRUE(linkStatus.connected);
+    ASSERT_TRUE(linkStatus().connected);
     std::string first = fake::ipcLastAtomName;
     // What the scan cycle does when an exchange fails.
-    linkStatus.connected = false;
-    linkClose();
+    linkDrop();
+    EXPECT_FALSE(linkStatus().connected);
+    EXPECT_EQ(fake::ipcMappingsLive, 0u);
     linkSupervisionTick();
-    EXPECT_TRUE(linkStatus.connected);
+    EXPECT_TRUE(linkStatus().connected);
     EXPECT_NE(first, fake::ipcLastAtomName);
 }
 

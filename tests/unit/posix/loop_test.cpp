@@ -53,6 +53,14 @@ protected:
         output += testing::internal::GetCapturedStdout();
         return code;
     }
+    // run(), and the process's CPU time it took, in milliseconds.
+    double runCpuMs() {
+        timespec before, after;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
+        run();
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
+        return (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
+    }
     std::vector<uint32_t> ids() const {
         std::vector<uint32_t> out;
         for (const Fired& f : fired) out.push_back(f.id);
@@ -207,13 +215,26 @@ TEST_F(Loop, IdleLoopSleepsInsteadOfPolling) {
         if (id == 1) raise(SIGTERM);
         closeOnSafetyNet(id);
     };
-    timespec before, after;
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &before);
-    run();
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &after);
-    double cpuMs = (after.tv_sec - before.tv_sec) * 1e3 + (after.tv_nsec - before.tv_nsec) / 1e6;
+    const double cpuMs = runCpuMs();
     EXPECT_EQ(ids(), (std::vector<uint32_t>{1}));
     EXPECT_LT(cpuMs, 50.0);
+}
+
+int expiries = 0;
+
+// A timer falls due in the very tick its period ends: the loop fires it then, instead of
+// polling without a pause until the next tick comes round, at every expiry.
+TEST_F(Loop, TimerFiresInItsDueTickWithoutSpinningUntilTheNext) {
+    create();
+    platform::setTimer(1, 10);
+    expiries = 0;
+    timerScript = [](uint32_t id) {
+        if (id == 1 && ++expiries == 60) raise(SIGTERM);
+        closeOnSafetyNet(id);
+    };
+    const double cpuMs = runCpuMs();
+    EXPECT_EQ(expiries, 60);
+    EXPECT_LT(cpuMs, 15.0) << "the loop polled without pausing between expiries";
 }
 
 }  // namespace

@@ -174,12 +174,11 @@ TEST_F(Program, ConfigKeysParsedFromTheSettingsFile) {
         } else {
             std::remove(ini.c_str());
         }
-        shellSettings.scanPeriod = 1;
-        shellSettings.revisionPeriod = 1;
+        // Each case reads over what the one before left, so a default must be put back.
         readShellSettings();
-        EXPECT_EQ(std::string(shellSettings.iniPath), ini);
-        EXPECT_EQ(shellSettings.scanPeriod, c.scan) << (c.file ? c.file : "no file");
-        EXPECT_EQ(shellSettings.revisionPeriod, c.revision) << (c.file ? c.file : "no file");
+        EXPECT_EQ(std::string(shellSettings().iniPath), ini);
+        EXPECT_EQ(shellSettings().scanPeriod, c.scan) << (c.file ? c.file : "no file");
+        EXPECT_EQ(shellSettings().revisionPeriod, c.revision) << (c.file ? c.file : "no file");
     }
 }
 
@@ -301,12 +300,12 @@ TEST_F(Program, ShutdownClosesTheLinkBeforeReleasingTheLibrary) {
     fake::writeFile(ini, "[Conditions]\r\n0=0x3304,U8\r\n");
     fake::loopHook = [] {
         // The creation handlers opened the link; the user closes the window.
-        EXPECT_TRUE(linkStatus.connected);
+        EXPECT_TRUE(linkStatus().connected);
         EXPECT_EQ(fake::ipcViewsLive, 1u);
         fake::closeWindow();
     };
     fake::dlOnFree = [] {
-        linkUpAtRelease = linkStatus.connected;
+        linkUpAtRelease = linkStatus().connected;
         viewsAtRelease = fake::ipcViewsLive;
     };
     fake::loopExitCode = 0;
@@ -317,8 +316,8 @@ TEST_F(Program, ShutdownClosesTheLinkBeforeReleasingTheLibrary) {
     EXPECT_EQ(fake::dlFreeCount, 1);
     ASSERT_FALSE(fake::dlLog.empty());
     EXPECT_EQ(fake::dlLog.back(), "GFDev_Terminate");
-    EXPECT_EQ(itemCount, 0);
-    EXPECT_EQ(itemCapacity, 0);
+    EXPECT_EQ(itemCount(), 0);
+    EXPECT_EQ(itemCapacity(), 0);
 
     // A second shutdown finds everything released and does nothing.
     shutdownNorvalume();
@@ -366,12 +365,12 @@ void lightTheLampThenEndTheSession(bool whileWaiting) {
             fake::stopAskedHook = nullptr;
             fake::endSession();
             fake::stopPending = true;  // what the ending session makes of the wait
-            atSessionEnd = AtSessionEnd{fake::dlLogText(), fake::ipcViewsLive, itemCount};
+            atSessionEnd = AtSessionEnd{fake::dlLogText(), fake::ipcViewsLive, itemCount()};
         };
         fake::fireTimer(SCAN_TIMER_ID);
         return;
     }
-    atSessionEnd = AtSessionEnd{fake::dlLogText(), fake::ipcViewsLive, itemCount};
+    atSessionEnd = AtSessionEnd{fake::dlLogText(), fake::ipcViewsLive, itemCount()};
 }
 
 TEST_F(Program, SessionEndLeavesEveryOutputDarkBeforeItReturnsAlsoDuringAScan) {
@@ -396,7 +395,7 @@ TEST_F(Program, SessionEndLeavesEveryOutputDarkBeforeItReturnsAlsoDuringAScan) {
         EXPECT_EQ(atSessionEnd.views, whileWaiting ? 1u : 0u);
         EXPECT_EQ(atSessionEnd.items == 0, !whileWaiting);
         EXPECT_EQ(fake::ipcViewsLive, 0u);
-        EXPECT_EQ(itemCount, 0);
+        EXPECT_EQ(itemCount(), 0);
     }
 }
 

@@ -23,13 +23,13 @@ protected:
     }
     // Traces the table as it stands, all but the last `untraced` records.
     void traceTable(int32_t untraced = 0) {
-        items.assign(static_cast<size_t>(itemCount), ItemTrace{});
-        trace = EvalTrace{items.data(), itemCount - untraced, 1};
+        items.assign(static_cast<size_t>(itemCount()), ItemTrace{});
+        trace = EvalTrace{items.data(), itemCount() - untraced, 1};
         setEvalTrace(&trace);
     }
     void evaluateAll() {
         ++trace.scan;
-        for (int32_t i = 0; i < itemCount; ++i) evaluateItem(i, fake::nowMs);
+        for (int32_t i = 0; i < itemCount(); ++i) evaluateItem(i, fake::nowMs);
     }
 };
 
@@ -54,26 +54,23 @@ TEST_F(Trace, NamesWhereEachEvaluationEndedAndWithWhatValues) {
     ItemRecord excluded = light(2, FLAG_HAS_NUMBER);
     excluded.requiredConditions[0] = 2;  // C1, true
     excluded.excludedConditions[1] = 2;  // !C1
-    ItemRecord compared = light(3, FLAG_HAS_OFFSET | FLAG_HAS_NUMBER);
-    compared.valueType = VT_U16;
+    ItemRecord compared = reading(light(3, FLAG_HAS_NUMBER), 0x4000, VT_U16);
     compared.mask = 0x0F00;
     compared.multiplier = 2;
     compared.divisor = 4;
     compared.compareOp = CMP_EQ;
     setLiteral(compared, 1536.0f);
-    compared.raw[0] = 0x34;
-    compared.raw[1] = 0x0C;
+    fake::setU16(0x4000, 0x0C34);
     ItemRecord matched = light(4, FLAG_TEXT_MATCH | FLAG_TEXT_MATCH_ANYWHERE);
     setLiteralText(matched, "STALL");
-    ItemRecord display = record(DEV_GFMCP, 0, KIND_DISPLAY, 1, FLAG_HAS_OFFSET);
-    display.valueType = VT_U16;
+    ItemRecord display = reading(record(DEV_GFMCP, 0, KIND_DISPLAY, 1, 0), 0x4002, VT_U16);
     display.displayFormat = 4;
-    display.raw[0] = 250;
-    loadTable({condition(0, 0.0f), condition(1, 1.0f), gated, required, excluded, compared,
-               matched, display});
-    std::strcpy(simStatus.messageText, "** STALL **");
-    simStatus.busVoltage = 22.0;
-    simStatus.powerBytes[1] = 0;
+    fake::setU16(0x4002, 250);
+    fake::setText(STATUS_MESSAGE_OFFSET, "** STALL **");
+    fake::setF64(STATUS_VOLTAGE_OFFSET, 22.0);
+    fake::setU8(STATUS_POWER_OFFSET + 1, 0);
+    loadAndRead({condition(0, 0.0f), condition(1, 1.0f), gated, required, excluded, compared,
+                 matched, display});
     traceTable();
     evaluateAll();
 
@@ -111,7 +108,7 @@ TEST_F(Trace, FlashPhasesAndTimedEndsAreNamed) {
     ItemRecord flashing = light(0, FLAG_HAS_NUMBER | FLAG_FLASH_FAST);
     ItemRecord timed = light(1, FLAG_HAS_NUMBER | FLAG_TIMED_OFF);
     timed.timerPeriodMs = 500;
-    loadTable({flashing, timed});
+    loadAndRead({flashing, timed});
     traceTable();
     std::vector<std::string> seen;
     for (int n = 0; n < 4; ++n) {
@@ -138,7 +135,8 @@ TEST_F(Trace, KeepingATraceChangesNothingThatIsSent) {
         countDevices();  // both runs start on dark units the devices layer knows nothing of
         fake::clearDlLog();
         for (int n = 0; n < 6; ++n) {
-            simStatus.powerBytes[0] = n % 3 ? 1 : 0;
+            fake::setU8(STATUS_POWER_OFFSET, n % 3 ? 1 : 0);
+            readValues();
             clearLightMasks();
             evaluateAll();
             flushLights(0, DEV_GFP8);

@@ -1,0 +1,169 @@
+// The scan tick as the program runs it on Linux, against this machine's floor, measured
+// in one run:
+//   tick_bench --ini FILE [--ticks N] [--period MS]
+// with norvalume-sim serving in the run folder (NORVALUME_RUNDIR) and the virtual panel
+// library beside this program (its units from GFDEV_UNITS). Loads FILE with the program's
+// loader (writing nothing into it), connects through the real platform layer, and times N
+// ticks spaced the scan period apart, as the program runs them, and N back to back. The
+// floor is what no tick can go below: a round trip of the same sizes on an open socket to
+// another process, plus copying the bytes one tick exchanges into the block and out,
+// measured the same two ways (after a pause the other process has to be woken, which back
+// to back it does not). Prints the least time of each in microseconds (what it costs,
+// without what else the machine did meanwhile), one figure a line:
+//   items <records> exchanges <per tick> bytes <of requests per tick>
+//   tick-as-run <us>
+//   floor-as-run <us>
+//   tick-back-to-back <us>
+//   floor-back-to-back <us>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "config/items.h"
+#include "config/loader.h"
+#include "devices/devices.h"
+#include "eval/eval.h"
+#include "link/link.h"
+#include "platform/platform.h"
+
+namespace {
+
+double nowUs() {
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1e6 + ts.tv_nsec / 1e3;
+}
+
+double least(const std::vector<double>& v) {
+    return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
+}
+
+// Microseconds of one scan tick, the least of `ticks` of them `periodMs` apart.
+double tickTime(int ticks, uint32_t periodMs) {
+    std::vector<double> times;
+    for (int n = 0; n < ticks; ++n) {
+        if (periodMs) platform::sleepMs(periodMs);
+        const double begin = nowUs();
+        scanTick();
+        times.push_back(nowUs() - begin);
+    }
+    return least(times);
+}
+
+// The other end of the floor's socket: answers every line with four bytes, as the
+// emulator answers a block's name.
+void echoLines(int fd) {
+    char buffer[256];
+    const uint8_t answer[4] = {1, 0, 0, 0};
+    for (;;) {
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) _exit(0);
+        if (std::memchr(buffer, '\n', static_cast<size_t>(n)) &&
+            write(fd, answer, sizeof answer) != sizeof answer)
+            _exit(0);
+    }
+}
+
+// The other process of the floor, answering on `socket`.
+struct Echo {
+    int socket;
+    pid_t child;
+};
+
+Echo startEcho() {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return Echo{-1, -1};
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pair[0]);
+        echoLines(pair[1]);
+    }
+    close(pair[1]);
+    return Echo{pair[0], child};
+}
+
+void stopEcho(const Echo& echo) {
+    close(echo.socket);
+    if (echo.child > 0) waitpid(echo.child, nullptr, 0);
+}
+
+// Microseconds of a round trip with the link's message sizes on an open socket, with
+// `bytes` copied into a block before it and out after it; the least of `trips` made
+// `periodMs` apart.
+double floorTime(const Echo& echo, uint32_t bytes, int trips, uint32_t periodMs) {
+    if (echo.socket < 0) return 0;
+    std::vector<uint8_t> prepared(LINK_BLOCK_SIZE, 1), block(LINK_BLOCK_SIZE), out(LINK_BLOCK_SIZE);
+    const char line[] = "FsasmLib:IPC:1A2C:1\n";  // what the link sends: the block's name
+    std::vector<double> times;
+    for (int n = 0; n < trips; ++n) {
+        if (periodMs) platform::sleepMs(periodMs);
+        const double begin = nowUs();
+        std::memcpy(block.data(), prepared.data(), bytes);
+        uint8_t answer[4];
+        if (write(echo.socket, line, sizeof line - 1) != static_cast<ssize_t>(sizeof line - 1) ||
+            read(echo.socket, answer, sizeof answer) != sizeof answer)
+            break;
+        std::memcpy(out.data(), block.data(), bytes);
+        times.push_back(nowUs() - begin);
+    }
+    return least(times);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const char* ini = nullptr;
+    int ticks = 25;
+    uint32_t period = 220;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--ini") == 0) ini = argv[i + 1];
+        if (std::strcmp(argv[i], "--ticks") == 0) ticks = std::atoi(argv[i + 1]);
+        if (std::strcmp(argv[i], "--period") == 0) period = static_cast<uint32_t>(std::atoi(argv[i + 1]));
+    }
+    if (!ini || ticks <= 0) {
+        std::fprintf(stderr, "usage: tick_bench --ini FILE [--ticks N] [--period MS]\n");
+        return 2;
+    }
+    if (!bindDeviceLibrary(nullptr)) {
+        std::fprintf(stderr, "tick_bench: no panel library beside the program\n");
+        return 2;
+    }
+    const LoadObserver readOnly{nullptr, nullptr, true};
+    loadConfigurationOnce(LoadInputs{ini, deviceCounts(), false, false, false}, &readOnly);
+    adoptItemTable();
+    for (int attempt = 0; attempt < 50 && !linkStatus().connected; ++attempt) {
+        linkSupervisionTick();
+        if (!linkStatus().connected) platform::sleepMs(100);
+    }
+    if (!linkStatus().connected || itemCount() <= 0) {
+        std::fprintf(stderr, "tick_bench: %s\n",
+                     linkStatus().connected ? "no item loaded" : "the emulator did not answer");
+        return 2;
+    }
+    scanTick();  // the two sends after a load
+    scanTick();
+    const ScanPlan plan = scanPlan();
+    const Echo echo = startEcho();
+    const double asRun = tickTime(ticks, period);
+    const double floorAsRun = floorTime(echo, plan.bytes, ticks, period);
+    const double backToBack = tickTime(ticks, 0);
+    const double floorBackToBack = floorTime(echo, plan.bytes, 1000, 0);
+    stopEcho(echo);
+    std::printf("items %d exchanges %d bytes %u\n", static_cast<int>(itemCount()),
+                static_cast<int>(lastScanExchanges()), static_cast<unsigned>(plan.bytes));
+    std::printf("tick-as-run %.1f\nfloor-as-run %.1f\ntick-back-to-back %.1f\n"
+                "floor-back-to-back %.1f\n",
+                asRun, floorAsRun, backToBack, floorBackToBack);
+    resetLinkStatus();
+    unbindDeviceLibrary();
+    releaseItemStates();
+    freeItemTable();
+    return 0;
+}
