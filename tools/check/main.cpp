@@ -54,7 +54,7 @@ constexpr char USAGE[] =
 
 void usage() { std::fputs(USAGE, stderr); }
 
-void onRejected(const char* section, const char* key, const char* errorText) {
+void onRejected(const char*, const char* section, const char* key, const char* errorText) {
     ++rejectedLines;
     std::printf("[%s] %s:%s\n", section, key, errorText);
 }
@@ -73,7 +73,7 @@ const char* readBackText(const char* value, char* out, size_t size) {
 
 // Only what would really change the file: the loader deletes every report key that does
 // not apply and rewrites the ones that do, most of them no-ops.
-void onDryRunChange(const char* section, const char* key, const char* value) {
+void onDryRunChange(const char*, const char* section, const char* key, const char* value) {
     static char present[DRY_RUN_READ_SIZE];
     static char after[DRY_RUN_READ_SIZE];
     platform::profileGet(checkPath, section, key, present, sizeof present);

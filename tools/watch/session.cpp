@@ -15,14 +15,14 @@ Session session;
 
 namespace {
 
-void onAccepted(const char* section, const char* key, const char* line, int32_t item) {
+void onAccepted(const char*, const char* section, const char* key, const char* line, int32_t item) {
     if (item < 0) return;
     if (session.lines.size() <= static_cast<size_t>(item))
         session.lines.resize(static_cast<size_t>(item) + 1);
     session.lines[static_cast<size_t>(item)] = Line{section, key, line};
 }
 
-void onRejected(const char* section, const char* key, const char* error) {
+void onRejected(const char*, const char* section, const char* key, const char* error) {
     session.rejected.push_back(Rejected{section, key, error});
 }
 

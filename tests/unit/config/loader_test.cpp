@@ -386,7 +386,7 @@ TEST_F(Loader, FailingFileCallsLoseOnlyWhatTheyFailedOn) {
     EXPECT_EQ(fake::readFile(path), text);
 
     fake::profileWriteFails = false;
-    fake::failNthCall(fake::profileReadFails, 3);  // condition 2 reads as missing, once
+    fake::failNthCall(fake::profileReadFails, 5);  // past the report: condition 0, once
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount(), 1);
     EXPECT_NE(fake::readFile(path).find("1=X0200 D7 <<< Bad Display format"), std::string::npos);
@@ -483,7 +483,7 @@ TEST_F(Loader, MissingFileKeepsTheTableWithOneBeepUnlessForcedThenTheReportCreat
 // Saves the file as an editor would, once, while the load is writing back a device line:
 // condition 1 is added after the conditions have been read.
 std::string* editedPath = nullptr;
-void editDuringLoad(const char* section, const char*, const char*) {
+void editDuringLoad(const char*, const char* section, const char*, const char*) {
     if (!editedPath || std::strcmp(section, "GFP8.0") != 0) return;
     std::string text = fake::readFile(*editedPath);
     text.insert(text.find("[GFP8.0]"), "1=X0200\n");
@@ -531,12 +531,12 @@ TEST_F(Loader, SaveByRenameOfTheSameSizeAndTimeIsLoadedOnceSettled) {
 }
 
 std::string rejected;
-void noteRejected(const char* section, const char* key, const char* error) {
+void noteRejected(const char*, const char* section, const char* key, const char* error) {
     rejected += std::string("[") + section + "] " + key + ":" + error + "\n";
 }
 
 std::string accepted;
-void noteAccepted(const char* section, const char* key, const char* line, int32_t item) {
+void noteAccepted(const char*, const char* section, const char* key, const char* line, int32_t item) {
     accepted += std::to_string(item) + " [" + section + "] " + key + "=" + line + "\n";
 }
 
@@ -562,7 +562,7 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
 }
 
 std::string changes;
-void noteChange(const char* section, const char* key, const char* value) {
+void noteChange(const char*, const char* section, const char* key, const char* value) {
     changes += std::string("[") + section + "] " + key + "=" + (value ? value : "(deleted)") + "\n";
 }
 
