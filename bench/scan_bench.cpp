@@ -56,7 +56,7 @@ bool stopRequested() { return false; }
 namespace {
 
 constexpr uint32_t SCAN_PERIOD_MS = 220;
-const char DEMO_UNITS[] = "GF45=1,GFP8=1,GF166=1,GFMCP=1,GFMCPPRO=1";
+const char DEMO_UNITS[] = "GF45=1,GFP8=1,GF166=1,GFMCP=1,GFLGT2=1,GFMCPPRO=1";
 
 struct Options {
     const char* ini = nullptr;

@@ -24,6 +24,9 @@ constexpr uint32_t MAX_UNITS = 256;     // unit numbers are 8-bit; more would al
 
 const char CONDITIONS_SECTION[] = "Conditions";
 const char REPORT_SECTION[] = "GF Connections";
+const char SERIAL_KEY[] = "Serial";
+const char UNITS_KEY[] = "Units";  // the report's word on serials when there are none
+const char SERIALS_NOT_AVAILABLE[] = "serials not available";
 
 // Static because the loader runs on the loop thread only and is never re-entered.
 char wideValue[VALUE_ROOM];
@@ -31,6 +34,16 @@ char lineValue[LINE_BUFFER_SIZE];
 char needsValue[LINE_BUFFER_SIZE];
 char longText[VALUE_ROOM];
 char quotedText[VALUE_ROOM + 2];
+
+// The Serial= keys of the model being walked, and what they bind.
+struct ModelSerials {
+    char serials[UNIT_SECTIONS][SECTION_SERIAL_ROOM];
+    const char* ofSections[UNIT_SECTIONS];  // nullptr: the section has no Serial= key
+    const char* ofUnits[UNIT_SECTIONS];
+    UnitBinding binding;
+};
+ModelSerials modelSerials;
+char serialLine[READ_LIMIT + 64];  // a Serial= line with its verdict
 
 // Set when the file changed while the last load was running, so the next tick loads it.
 bool changedDuringLoad = false;
@@ -304,6 +317,7 @@ void writeReportHead(const Walk& walk) {
     putReport(walk, "GFDev", libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
     putReport(walk, "Ombrex", interfaceReportText(*walk.in));
     writeProfileReport(walk);
+    putReport(walk, UNITS_KEY, walk.in->identity ? nullptr : SERIALS_NOT_AVAILABLE);
 }
 
 // A model's count in the report; absent for none.
@@ -340,33 +354,136 @@ bool writesReport(const Walk& walk) {
     return !walk.verify && !(walk.observer && walk.observer->verdictsOnly);
 }
 
-void walkDevices(Walk& walk) {
+void sectionName(char* out, size_t size, int32_t type, int number) {
+    std::snprintf(out, size, "%s.%d", deviceTypeName(type), number);
+}
+
+// The Serial= keys of a model's first `sections` sections.
+void readSerials(Walk& walk, int32_t type, int sections) {
+    ModelSerials& m = modelSerials;
     char section[48];
+    for (int n = 0; n < UNIT_SECTIONS; ++n) {
+        m.ofSections[n] = nullptr;
+        if (n >= sections) continue;
+        sectionName(section, sizeof section, type, n);
+        const char* file = sectionFile(walk, section);
+        if (!platform::profileGet(file, section, SERIAL_KEY, needsValue, READ_LIMIT)) {
+            tellKey(walk, file, KeyRead{section, SERIAL_KEY, false, false, -1, 0, 0});
+            continue;
+        }
+        serialOfValue(needsValue, m.serials[n], sizeof m.serials[n]);
+        m.ofSections[n] = m.serials[n];
+    }
+}
+
+// What a Serial= line should read after this load: the old verdict gone, and the new one
+// for a serial an earlier section named. Written back when it differs; returns what the
+// file holds then. A line the read limit cut is left alone: its end is unknown.
+const char* settleSerialLine(const Walk& walk, const char* file, const char* section,
+                             int32_t type, int n, uint32_t length) {
+    const UnitBinding& b = modelSerials.binding;
+    const bool taken = b.fate[n] == SECTION_SERIAL_TAKEN;
+    size_t keep = length;
+    if (const char* mark = std::strstr(needsValue, "<<<")) keep = size_t(mark - needsValue);
+    while (keep > 0 && (needsValue[keep - 1] == ' ' || needsValue[keep - 1] == '\t')) --keep;
+    std::memcpy(serialLine, needsValue, keep);
+    serialLine[keep] = '\0';
+    char verdict[64] = "";
+    if (taken)
+        std::snprintf(verdict, sizeof verdict, " <<< serial already claimed by [%s.%d]",
+                      deviceTypeName(type), b.first[n]);
+    std::strcat(serialLine, verdict);
+    if (taken && walk.observer && walk.observer->lineRejected)
+        walk.observer->lineRejected(file, section, SERIAL_KEY, verdict);
+    if (length >= READ_LIMIT - 1 || std::strcmp(serialLine, needsValue) == 0) return needsValue;
+    return putLine(walk, file, section, SERIAL_KEY, serialLine) ? serialLine : needsValue;
+}
+
+// Each Serial= line once more, now that the binding is known: its verdict written back
+// (a load), its value folded into the fingerprint (a load and a verify alike).
+void settleSerials(Walk& walk, int32_t type, int sections) {
+    char section[48];
+    for (int n = 0; n < sections; ++n) {
+        if (!modelSerials.ofSections[n]) continue;
+        sectionName(section, sizeof section, type, n);
+        const char* file = sectionFile(walk, section);
+        uint32_t length = platform::profileGet(file, section, SERIAL_KEY, needsValue, READ_LIMIT);
+        const bool taken = modelSerials.binding.fate[n] == SECTION_SERIAL_TAKEN;
+        const char* held =
+            walk.verify ? needsValue : settleSerialLine(walk, file, section, type, n, length);
+        foldKey(walk, file, section, SERIAL_KEY, held);
+        tellKey(walk, file, KeyRead{section, SERIAL_KEY, true, taken, -1, length, length});
+    }
+}
+
+// One key per section of a model in the report: the unit it drives, or the serial it
+// names that no connected unit has; no key for the others, nor without serials.
+void reportUnits(const Walk& walk, int32_t type) {
+    const UnitBinding& b = modelSerials.binding;
+    char key[48];
+    char value[sizeof(UnitIdentity) + 32];
+    for (int n = 0; n < UNIT_SECTIONS; ++n) {
+        sectionName(key, sizeof key, type, n);
+        const char* text = nullptr;
+        const UnitIdentity* id =
+            walk.in->identity && b.fate[n] == SECTION_BOUND ? walk.in->identity(type, b.unit[n])
+                                                            : nullptr;
+        if (id) {
+            describeUnit(*id, value, sizeof value);
+            text = value;
+        } else if (walk.in->identity && b.fate[n] == SECTION_SERIAL_ABSENT) {
+            std::snprintf(value, sizeof value, "serial %s not connected", modelSerials.ofSections[n]);
+            text = value;
+        }
+        putReport(walk, key, text);
+    }
+}
+
+// Which section drives which unit of a model, from the Serial= keys and who the units
+// are; the report's keys of the model's units with it.
+const UnitBinding& bindModel(Walk& walk, int32_t type, uint32_t units) {
+    ModelSerials& m = modelSerials;
+    const bool counted = findDeviceType(type)->count != nullptr;
+    const bool known = counted && unitSerials(walk.in->identity, type, units, m.ofUnits);
+    const int sections = counted ? sectionsLookedAt(units, known) : 0;
+    readSerials(walk, type, sections);
+    bindUnitSections(units, known ? m.ofUnits : nullptr, m.ofSections, &m.binding);
+    settleSerials(walk, type, sections);
+    if (writesReport(walk) && counted) reportUnits(walk, type);
+    return m.binding;
+}
+
+// One section, for the unit it drives: its Needs, brightness, lights and displays.
+void walkSection(Walk& walk, int32_t type, int number, uint8_t unit) {
+    char section[48];
+    sectionName(section, sizeof section, type, number);
+    // A section of the profile in force replaces the settings file's of that name, whole.
+    const char* file = sectionFile(walk, section);
+    ItemContext ctx{type, KIND_BRIGHTNESS, 0, unit, 0, 0};
+    uint32_t n = platform::profileGet(file, section, "Needs", needsValue, READ_LIMIT);
+    if (n >= sizeof needsValue) n = sizeof needsValue - 1;
+    needsValue[n] = '\0';
+    if (n) foldKey(walk, file, section, "Needs", needsValue);
+    parseNeeds(needsValue, &ctx.needsFlags, &ctx.minVoltage, lineNotesOf(walk));
+    tellKey(walk, file, KeyRead{section, "Needs", n != 0, false, -1, n, n});
+
+    visitItem(walk, file, section, "B", ctx);
+    ctx.kind = KIND_LIGHT;
+    for (int light = 0; light < LIGHTS_PER_UNIT; ++light)
+        visitRun(walk, file, section, 'L', light, ctx);
+    ctx.kind = KIND_DISPLAY;
+    for (int display = 0; display < deviceDisplayCount(type); ++display)
+        visitRun(walk, file, section, 'D', display, ctx);
+}
+
+void walkDevices(Walk& walk) {
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
-        const char* name = deviceTypeName(type);
         uint32_t units = walk.in->unitCounts ? walk.in->unitCounts[type] : 0;
         if (writesReport(walk)) writeUnitCount(walk, type, units);
         if (units > MAX_UNITS) units = MAX_UNITS;
-        int displays = deviceDisplayCount(type);
-        for (uint32_t u = 0; u < units; ++u) {
-            std::snprintf(section, sizeof section, "%s.%u", name, static_cast<unsigned>(u));
-            const char* file = sectionFile(walk, section);
-            ItemContext ctx{type, KIND_BRIGHTNESS, 0, static_cast<uint8_t>(u), 0, 0};
-            uint32_t n = platform::profileGet(file, section, "Needs", needsValue, READ_LIMIT);
-            if (n >= sizeof needsValue) n = sizeof needsValue - 1;
-            needsValue[n] = '\0';
-            if (n) foldKey(walk, file, section, "Needs", needsValue);
-            parseNeeds(needsValue, &ctx.needsFlags, &ctx.minVoltage, lineNotesOf(walk));
-            tellKey(walk, file, KeyRead{section, "Needs", n != 0, false, -1, n, n});
-
-            visitItem(walk, file, section, "B", ctx);
-            ctx.kind = KIND_LIGHT;
-            for (int light = 0; light < LIGHTS_PER_UNIT; ++light)
-                visitRun(walk, file, section, 'L', light, ctx);
-            ctx.kind = KIND_DISPLAY;
-            for (int display = 0; display < displays; ++display)
-                visitRun(walk, file, section, 'D', display, ctx);
-        }
+        const UnitBinding& binding = bindModel(walk, type, units);
+        for (int n = 0; n < UNIT_SECTIONS; ++n)
+            if (binding.fate[n] == SECTION_BOUND) walkSection(walk, type, n, binding.unit[n]);
     }
 }
 
@@ -654,7 +771,11 @@ bool reportLibraryFailure(const char* path, LibraryFailure failure) {
     platform::profileBegin(path);
     putReport(walk, "GFDev", libraryReportText(failure, false));
     putReport(walk, "Ombrex", nullptr);
-    for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) writeUnitCount(walk, type, 0);
+    putReport(walk, UNITS_KEY, nullptr);
+    for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
+        writeUnitCount(walk, type, 0);
+        if (findDeviceType(type)->count) reportUnits(walk, type);
+    }
     platform::ProfileOutcome outcome = platform::profileEnd(path);
     return outcome == platform::PROFILE_WRITTEN || outcome == platform::PROFILE_NOTHING_WRITTEN;
 }

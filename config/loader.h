@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "config/line_parser.h"
+#include "config/unit_binding.h"
 #include "devices/library.h"
 
 constexpr int32_t PROFILE_BY_AIRCRAFT = -1;
@@ -21,6 +22,11 @@ struct LoadInputs {
     // The last link attempt was refused for want of rights: the interface module runs as
     // administrator and the program does not.
     bool accessDenied = false;
+    // Who each connected unit is (the devices layer's unitIdentity): a section that names
+    // a unit's serial (Serial=) drives that unit wherever it is plugged in, and the report
+    // lists every unit. nullptr when the library tells no serials: section n drives unit
+    // n, and the report says the serials are not available.
+    UnitIdentityFn identity = nullptr;
     // The aircraft the simulator has loaded, as the scan settled it (nullptr or "" while
     // none is known): its title, and the path of its aircraft file. The first rule of
     // [Profiles] that matches it names the profile that overlays the settings file.

@@ -61,6 +61,44 @@ LibraryFailure initialiseLibrary(void* module, DeviceLibrary& library) {
     return LIBRARY_BOUND;
 }
 
+// Copies a text field the library filled into `out` (room for `size` bytes): up to the
+// field's first zero or its end, trimmed of blanks, control characters replaced, since
+// it goes into the settings file's report, where a line break would make a line.
+void keepText(char* out, size_t size, const char* field, size_t fieldSize) {
+    size_t end = 0;
+    while (end < fieldSize && field[end] != '\0') ++end;
+    size_t begin = 0;
+    while (begin < end && field[begin] == ' ') ++begin;
+    while (end > begin && field[end - 1] == ' ') --end;
+    if (end - begin > size - 1) end = begin + size - 1;
+    for (size_t i = begin; i < end; ++i) {
+        const unsigned char c = static_cast<unsigned char>(field[i]);
+        out[i - begin] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+    }
+    out[end - begin] = '\0';
+}
+
+// Asks the library who each counted unit is; a unit it says nothing of has empty texts.
+void identifyCountedUnits(DevicesState& s) {
+    GfDeviceInfoFn info = s.library.GFDev_GetDeviceInfo2;
+    if (!info) return;
+    for (int32_t code : deviceCountOrder) {
+        for (uint32_t u = 0; u < s.counts[code]; ++u) {
+            UnitIdentity& id = s.identities[code][u];
+            GfDeviceInfo2 record;
+            std::memset(&record, 0, sizeof record);
+            record.bLength = sizeof record;
+            if (info(code, static_cast<int>(u), &record) != 0) {
+                id.serial[0] = id.location[0] = '\0';
+                continue;
+            }
+            keepText(id.serial, sizeof id.serial, record.szSerialNum, sizeof record.szSerialNum);
+            keepText(id.location, sizeof id.location, record.szLocationID,
+                     sizeof record.szLocationID);
+        }
+    }
+}
+
 }  // namespace
 
 // Handed to the library; may be called on the library's own thread. Returns 1.
@@ -117,6 +155,14 @@ void countDevices() {
         uint16_t units = count();
         s.counts[code] = units > MAX_UNITS_PER_MODEL ? MAX_UNITS_PER_MODEL : units;
     }
+    identifyCountedUnits(s);
+}
+
+bool serialsAvailable() { return devicesState().library.GFDev_GetDeviceInfo2 != nullptr; }
+
+const UnitIdentity* unitIdentity(int32_t type, uint8_t unit) {
+    if (!serialsAvailable() || unit >= deviceCount(type)) return nullptr;
+    return &devicesState().identities[type][unit];
 }
 
 uint16_t deviceCount(int32_t type) {

@@ -22,10 +22,16 @@ constexpr uint16_t MAX_UNITS_PER_MODEL = 256;  // unit numbers are 8-bit
 bool bindDeviceLibrary(void (*onPlugged)());
 // Makes every output dark, then unregisters and releases the library.
 void unbindDeviceLibrary();
-// Counts the units of every model again. A unit may have been replaced meanwhile, so
-// what the layer knew the units show is forgotten: every output goes out again when next
-// written.
+// Counts the units of every model again, and asks the library who each unit is. A unit
+// may have been replaced meanwhile, so what the layer knew the units show is forgotten:
+// every output goes out again when next written.
 void countDevices();
+// Whether the library tells its units apart by serial number (it exports
+// GFDev_GetDeviceInfo2). Older installations do not.
+bool serialsAvailable();
+// What the library said of a unit at the last count: its serial number and USB location,
+// each possibly empty. nullptr for a unit not counted, or when serials are not available.
+const UnitIdentity* unitIdentity(int32_t type, uint8_t unit);
 // Connected units of a model; 0 for any code that is no model.
 uint16_t deviceCount(int32_t type);
 // The counts by DeviceType code, DEVICE_COUNT_SLOTS of them (slot 0 is always 0).
@@ -102,13 +108,28 @@ enum DisplayMode : int { DISPLAY_FIT = 0, DISPLAY_TEST_PATTERN = 1, DISPLAY_OVER
 void writeDisplay(const char* text, int32_t type, uint8_t unit, uint16_t display, int mode);
 
 // --- Identify mode
-// Lights every light of every counted unit, sets full brightness, and shows on every
-// display its label; blankAllOutputs makes all of it dark again.
-void identifyUnits();
-// What display `display` of a unit shows in identify mode: its section and key, as
-// "GF166.1 D0" when that fits the display, else "1 D0", "1D0", "D0" or just the unit
-// number, the first that fits. Always terminated.
-void identifyLabel(int32_t type, uint8_t unit, uint16_t display, char* out, size_t size);
+// Identify mode alternates: for a phase each, every display shows its label, then the
+// unit's serial number (when the library tells it), and so on.
+constexpr uint32_t IDENTIFY_PHASE_MS = 2500;
+// A serial wider than a text display moves along it by one character per step.
+constexpr uint32_t IDENTIFY_SCROLL_MS = 400;
+// What identify mode shows `elapsedMs` after it began: every light of every counted unit
+// on, full brightness, and on every display its label or the unit's serial. Called again
+// and again; nothing is sent that a unit already shows. `sectionOf` names the section
+// that drives a unit (-1: none); nullptr takes the unit's number. blankAllOutputs makes
+// all of it dark again.
+void identifyUnits(uint32_t elapsedMs, int (*sectionOf)(int32_t type, uint8_t unit));
+// What display `display` of a model shows in identify mode for section `section` (-1:
+// none, shown as "-"): the section and key, as "GF166.1 D0" when that fits the display,
+// else "1 D0", "1D0", "D0" or just the section number, the first that fits. Always
+// terminated.
+void identifyLabel(int32_t type, int section, uint16_t display, char* out, size_t size);
+// What display `display` of a model shows of a unit's serial number: a seven-segment
+// display its last letters and digits, as many as it has positions; a text display the
+// whole serial, moving along it `elapsedMs` into the phase when it is wider. Always
+// terminated.
+void identifySerial(int32_t type, const char* serial, uint16_t display, uint32_t elapsedMs,
+                    char* out, size_t size);
 
 // --- What leaves for the panels, told to a tool that shows it (norvalume-watch) whether
 // or not a library is bound: with an observer set, every output counts as written even

@@ -12,6 +12,13 @@ const FaceLamp gearLamps[] = {
     {5, "right green", 4, 1, LAMP_GREEN}, {4, "right red", 5, 1, LAMP_RED},
 };
 
+// The GF-LGT II: the same lamps in the same places, on other bits.
+const FaceLamp gear2Lamps[] = {
+    {4, "nose green", 2, 0, LAMP_GREEN}, {5, "nose red", 3, 0, LAMP_RED},
+    {6, "left green", 0, 1, LAMP_GREEN}, {7, "left red", 1, 1, LAMP_RED},
+    {2, "right green", 4, 1, LAMP_GREEN}, {3, "right red", 5, 1, LAMP_RED},
+};
+
 }  // namespace
 
 const PanelFace panelFaces[] = {
@@ -21,6 +28,7 @@ const PanelFace panelFaces[] = {
     {DEV_GFMCP, {"course", "speed", "heading", "altitude", "vertical speed"}, nullptr, 0},
     {DEV_GF46, {"alphanumeric display", "numeric display"}, nullptr, 0},
     {DEV_GFATC, {"digit"}, nullptr, 0},
+    {DEV_GFLGT2, {}, gear2Lamps, int(sizeof gear2Lamps / sizeof gear2Lamps[0])},
     {DEV_GFMCPPRO,
      {"course (left)", "speed", "heading", "altitude", "vertical speed", "course (right)"},
      nullptr, 0},

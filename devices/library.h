@@ -3,6 +3,8 @@
 // Pure declarations, so the model table and the tools can name entry points too.
 #pragma once
 
+#include <cstddef>
+
 // Every entry point is cdecl (the compilers' default for free functions on every target
 // we build), exported under its plain name; units are int. Results that the program
 // ignores are declared void, which is safe under cdecl whatever the library returns.
@@ -22,6 +24,32 @@ typedef void (*GfSetIndicators32Fn)(int unit, unsigned long state);
 typedef void (*GfTextFn)(int unit, char* text);
 typedef void (*GfSegmentsFn)(int unit, unsigned char* segments);
 
+// What the library tells of one unit, in the vendor's binary layout: packed to single
+// bytes, 329 in all. The library fills it; nothing in it is trusted to be terminated.
+#pragma pack(push, 1)
+struct GfDeviceInfo2 {
+    unsigned short bLength;       // the record's size, set by the caller
+    char szLocationID[260];       // where the unit is plugged in (its USB location)
+    unsigned short wDeviceVersion;
+    char szSerialNum[65];         // zero-terminated, up to 64 characters
+};
+#pragma pack(pop)
+static_assert(sizeof(GfDeviceInfo2) == 329, "the vendor's record is 329 bytes");
+static_assert(offsetof(GfDeviceInfo2, szLocationID) == 2 &&
+                  offsetof(GfDeviceInfo2, wDeviceVersion) == 262 &&
+                  offsetof(GfDeviceInfo2, szSerialNum) == 264,
+              "the vendor's record is packed to single bytes");
+// Model code (the library's hardware type, equal to ours), unit, the record to fill.
+// 0 = filled.
+typedef int (*GfDeviceInfoFn)(int model, int unit, GfDeviceInfo2* info);
+
+// A unit's identity as the program keeps it: what the library said, cut to the fields'
+// sizes, terminated, with control characters replaced. Empty texts when it said nothing.
+struct UnitIdentity {
+    char serial[sizeof(GfDeviceInfo2::szSerialNum)];
+    char location[sizeof(GfDeviceInfo2::szLocationID)];
+};
+
 // Every entry point the program may call, once: X(name, kind), the kind naming its type
 // Gf<kind>Fn. From this list come the members of DeviceLibrary, the binding's look-ups
 // by name, and the exports of the unit tests' fake library and of the virtual library.
@@ -32,6 +60,7 @@ typedef void (*GfSegmentsFn)(int unit, unsigned char* segments);
     X(GFDev_Terminate, Terminate)                                                       \
     X(GFDev_RegisterConnectCallback, Register)                                          \
     X(GFDev_UnregisterConnectCallback, Unregister)                                      \
+    X(GFDev_GetDeviceInfo2, DeviceInfo)                                                 \
     X(GF45_GetNumDevices, Count)                                                        \
     X(GF45_SetBrightness, Brightness)                                                   \
     X(GF45_SetAlpha, Text)                                                              \
@@ -76,6 +105,10 @@ typedef void (*GfSegmentsFn)(int unit, unsigned char* segments);
     X(GFATC_GetNumDevices, Count)                                                       \
     X(GFATC_SetBrightness, Brightness)                                                  \
     X(GFATC_SetDigitSegments, Segments)                                                 \
+    X(GFLGT2_GetNumDevices, Count)                                                      \
+    X(GFLGT2_SetBrightness, Brightness)                                                 \
+    X(GFLGT2_GetIndicators, GetIndicators)                                              \
+    X(GFLGT2_SetIndicators, SetIndicators)                                              \
     X(GFMCPPro_GetNumDevices, Count)                                                    \
     X(GFMCPPro_SetBrightness, Brightness)                                               \
     X(GFMCPPro_GetIndicators, GetIndicators32)                                          \

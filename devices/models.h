@@ -111,7 +111,8 @@ inline constexpr DeviceType deviceTypes[] = {
     {DEV_GFTQ6, "GFTQ6", 0, {}, GF_NOT_COUNTED, GF_NO_LIGHTS},
     {DEV_GFATC, "GFATC", 1, {GF_SEG("digit", 1, GFATC_SetDigitSegments)},
      GF_COUNTED(10, GFATC_GetNumDevices, GFATC_SetBrightness), GF_NO_LIGHTS},
-    {DEV_GFLGT2, "GFLGT2", 0, {}, GF_NOT_COUNTED, GF_NO_LIGHTS},
+    {DEV_GFLGT2, "GFLGT2", 0, {}, GF_COUNTED(11, GFLGT2_GetNumDevices, GFLGT2_SetBrightness),
+     GF_LIGHTS8(GFLGT2_GetIndicators, GFLGT2_SetIndicators, 0xFC)},
     {DEV_GFMCPPRO, "GFMCPPRO", 6,
      {GF_TXT("A", 3, GFMCPPro_SetADisplayText), GF_TXT("B", 5, GFMCPPro_SetBDisplayText),
       GF_TXT("C", 3, GFMCPPro_SetCDisplayText), GF_TXT("D", 5, GFMCPPro_SetDDisplayText),
@@ -259,7 +260,8 @@ constexpr EntryPointUse entryPointUse(Fn DeviceLibrary::*member) {
 template <typename Fn>
 constexpr bool namedByTheTable(Fn DeviceLibrary::*member) {
     if constexpr (std::is_same_v<Fn, GfInitFn> || std::is_same_v<Fn, GfTerminateFn> ||
-                  std::is_same_v<Fn, GfRegisterFn> || std::is_same_v<Fn, GfUnregisterFn>)
+                  std::is_same_v<Fn, GfRegisterFn> || std::is_same_v<Fn, GfUnregisterFn> ||
+                  std::is_same_v<Fn, GfDeviceInfoFn>)
         return true;
     else
         return entryPointUse(member).model != 0;

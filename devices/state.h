@@ -31,6 +31,8 @@ constexpr int DISPLAY_SLOTS = firstDisplaySlot[DEVICE_COUNT_SLOTS];
 struct DevicesState {
     DeviceLibrary library;
     uint16_t counts[DEVICE_COUNT_SLOTS];
+    // What the library said of each unit at the last count; valid below the unit count.
+    UnitIdentity identities[DEVICE_COUNT_SLOTS][MAX_UNITS_PER_MODEL];
     bool callbackRefused;
     LibraryFailure failure;
     void (*pluggedHandler)();  // called on the loop after a plug event's recount

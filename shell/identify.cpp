@@ -1,6 +1,7 @@
 // Identify mode: started with --identify (/identify on Windows) the program drives no
-// panel from the simulator; it shows on every unit which section and key is which, for a
-// while, and then makes everything dark.
+// panel from the simulator; it shows on every unit which section and key is which, and
+// its serial number, for a while, and then makes everything dark.
+#include "config/unit_binding.h"
 #include "devices/devices.h"
 #include "platform/platform.h"
 #include "shell/shell.h"
@@ -10,6 +11,23 @@ namespace {
 constexpr char IDENTIFY_CLASS[] = "NORVALUME_IDENTIFY";
 constexpr uint32_t WAIT_STEP_MS = 100;
 const platform::WindowHandlers noHandlers{nullptr, nullptr, nullptr};
+
+// Which section drives each unit, as the settings file's Serial= keys bind them: a unit
+// shows the section that will drive it, not its place in the library's order.
+UnitBinding bindings[DEVICE_COUNT_SLOTS];
+
+void bindSections(const char* ini) {
+    const UnitIdentityFn identity = serialsAvailable() ? unitIdentity : nullptr;
+    platform::profileBegin(ini);  // the file read once, not once per key
+    for (int32_t type = 1; type < DEVICE_COUNT_SLOTS; ++type)
+        bindSectionsOfFile(ini, type, deviceCount(type), identity, &bindings[type]);
+    platform::profileEnd(ini);
+}
+
+int sectionOf(int32_t type, uint8_t unit) {
+    if (type < 1 || type >= DEVICE_COUNT_SLOTS) return -1;
+    return bindings[type].sectionOf[unit];
+}
 
 }  // namespace
 
@@ -27,10 +45,13 @@ int runIdentify(uint32_t seconds) {
         platform::beep(platform::BEEP_ASTERISK);
         return EXIT_NO_DEVICE_LIBRARY;
     }
-    identifyUnits();
+    bindSections(ini);
+    identifyUnits(0, sectionOf);
     const uint32_t start = platform::tickCount();
-    while (platform::tickCount() - start < seconds * 1000u && !platform::stopRequested())
+    while (platform::tickCount() - start < seconds * 1000u && !platform::stopRequested()) {
         platform::sleepMs(WAIT_STEP_MS);
+        identifyUnits(platform::tickCount() - start, sectionOf);
+    }
     unbindDeviceLibrary();  // every output goes dark before the library is let go
     platform::releaseSettingsFile();
     return 0;

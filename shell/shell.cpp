@@ -168,7 +168,8 @@ void loadConfiguration(LoadRequest request) {
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
         LoadInputs inputs{path, deviceCounts(), connectCallbackRefused(),
-                          linkStatus().versionTooOld, linkStatus().accessDenied};
+                          linkStatus().versionTooOld, linkStatus().accessDenied,
+                          serialsAvailable() ? unitIdentity : nullptr};
         const Aircraft aircraft = settledAircraft();
         inputs.aircraftTitle = aircraft.title;
         inputs.aircraftPath = aircraft.path;

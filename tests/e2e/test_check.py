@@ -95,6 +95,13 @@ class CheckTool(harness.Sandbox):
         r = self.check("--dry-run", file_arg(self.ini))
         self.assertIn("units: GF45=1 GFP8=1", r.stdout)
         self.assertIn("1 lights, 1 displays", r.stdout)
+        # A section that names its unit's serial is read whatever the units' order, so it
+        # is checked even behind a gap.
+        with open(self.ini, "a", newline="") as f:
+            f.write("[GF166.2]\r\nSerial=GF1660042\r\nD0=X034E R2\r\n")
+        r = self.check("--dry-run", file_arg(self.ini))
+        self.assertIn("units: GF45=1 GFP8=1 GF166=3", r.stdout)
+        self.assertIn("1 lights, 2 displays", r.stdout)
 
     def test_dump_prints_each_record_in_table_order(self):
         r = self.check("--dry-run", "--dump", "--units", "GFP8=1", file_arg(self.ini))

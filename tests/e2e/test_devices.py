@@ -1,11 +1,14 @@
 """The program against the virtual GoFlight library: units counted from GFDEV_UNITS,
 lights, brightness and a display reaching the call log and the panel viewer, a panel
-plugged in through GFDEV_PLUG reaching the program's loop, and the release at exit."""
+plugged in through GFDEV_PLUG reaching the program's loop, two radios that swap ports
+keeping their frequencies by serial, and the release at exit."""
 import os
 import signal
 import unittest
 
 import harness
+
+EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
 
 SETTINGS = (
     "[GFMCP.0]\r\n"
@@ -18,6 +21,28 @@ SETTINGS = (
 )
 
 DISPLAY_42 = "GFMCP_SetDDisplaySegments 0 00 00 00 00 66 5B" + " 00" * 10
+
+# Two radios bound by serial: COM1 123.45 and NAV1 110.80 (packed decimal).
+RADIOS = (
+    "[GF166.0]\r\nSerial=COM1RADIO ; the radio on the left\r\nD0=X034E R2\r\n"
+    "[GF166.1]\r\nSerial=NAV1RADIO\r\nD0=X0350 R2\r\n"
+)
+SHOWS_123_45 = "00 06 5B CF 66 6D" + " 00" * 10
+SHOWS_110_80 = "00 06 06 BF 7F 3F" + " 00" * 10
+
+
+def radios(state):
+    """[(serial, USB location, left display's segments)] of the GF166 units, in USB order."""
+    units = []
+    for line in state.splitlines():
+        words = line.split(" ", 3)
+        if words[0] == "unit":
+            units.append({"model": words[1]})
+        elif units and words[0] in ("serial", "usb"):
+            units[-1][words[0]] = line[len(words[0]) + 1:]
+        elif units and words[:3] == ["display", "L", "segments"]:
+            units[-1]["L"] = words[3]
+    return [(u.get("serial"), u.get("usb"), u.get("L")) for u in units if u["model"] == "GF166"]
 
 
 class VirtualPanels(harness.ProgramSandbox):
@@ -90,6 +115,64 @@ class VirtualPanels(harness.ProgramSandbox):
         self.assertIn("GFMCP_SetIndicators 0 0x0", tail)
         self.assertIn("GFMCP_SetDDisplaySegments 0" + " 00" * 16, tail)
 
+    def test_two_radios_swapping_ports_keep_their_frequencies(self):
+        self.install(RADIOS, "GF166=[COM1RADIO,NAV1RADIO]", plug=True, state=True)
+        sim = super().start_simulator(("set 034E u16 0x2345", "set 0350 u16 0x1080"))
+        self.start(self.program)
+        plugged = [("COM1RADIO", "1-5.1", SHOWS_123_45), ("NAV1RADIO", "1-5.2", SHOWS_110_80)]
+        self.assertTrue(harness.wait_for(
+            lambda: radios(harness.read_text(self.state)) == plugged, 20),
+            harness.read_text(self.state))
+        report = "GF166.0=serial COM1RADIO, USB 1-5.1\r\nGF166.1=serial NAV1RADIO, USB 1-5.2\r\n"
+        self.assertTrue(harness.wait_for(lambda: report in harness.read_text(self.ini), 10),
+                        harness.read_text(self.ini))
+
+        # Plugged in the other way round: the library numbers NAV1 first now, and each
+        # section follows its radio.
+        self.replug("GF166=[NAV1RADIO,COM1RADIO]")
+        swapped = [("NAV1RADIO", "1-5.1", SHOWS_110_80), ("COM1RADIO", "1-5.2", SHOWS_123_45)]
+        self.assertTrue(harness.wait_for(
+            lambda: radios(harness.read_text(self.state)) == swapped, 20),
+            harness.read_text(self.state))
+        report = "GF166.0=serial COM1RADIO, USB 1-5.2\r\nGF166.1=serial NAV1RADIO, USB 1-5.1\r\n"
+        self.assertTrue(harness.wait_for(lambda: report in harness.read_text(self.ini), 10),
+                        harness.read_text(self.ini))
+
+        # NAV1 unplugged: its section is not read, and the report says so.
+        self.replug("GF166=[COM1RADIO]")
+        self.assertTrue(harness.wait_for(
+            lambda: "GF166.1=serial NAV1RADIO not connected" in harness.read_text(self.ini), 20),
+            harness.read_text(self.ini))
+        self.assertTrue(harness.wait_for(
+            lambda: radios(harness.read_text(self.state)) == [plugged[0]], 10),
+            harness.read_text(self.state))
+        self.stop_simulator(sim)
+
+    def test_the_demos_gear_lights_the_gf_lgt_ii_lamps_from_the_gear_offsets(self):
+        with open(os.path.join(EXAMPLES, "demo.ini"), newline="") as f:
+            self.install(f.read(), "GFLGT2=1")
+        # Battery on; nose, right and left legs down and locked (16383).
+        sim = super().start_simulator(("set 3102 u8 1", "set 0BEC u32 16383",
+                                       "set 0BF0 u32 16383", "set 0BF4 u32 16383"))
+        self.start(self.program)
+        # Greens: right 0x04, nose 0x10, left 0x40.
+        self.assertTrue(harness.wait_for(
+            lambda: "GFLGT2_SetIndicators 0 0x54" in self.log_lines(), 20), self.log_lines())
+        self.assertIn("GFLGT2_SetBrightness 0 15", self.log_lines())
+        # The nose leg travels: its red (0x20) instead of its green.
+        sim.stdin.write("set 0BEC u32 8000\n")
+        sim.stdin.flush()
+        self.assertTrue(harness.wait_for(
+            lambda: "GFLGT2_SetIndicators 0 0x64" in self.log_lines(), 10),
+            self.log_lines()[-5:])
+        # All up: dark.
+        sim.stdin.write("set 0BEC u32 0\nset 0BF0 u32 0\nset 0BF4 u32 0\n")
+        sim.stdin.flush()
+        self.assertTrue(harness.wait_for(
+            lambda: "GFLGT2_SetIndicators 0 0x0" in self.log_lines(), 10),
+            self.log_lines()[-5:])
+        self.stop_simulator(sim)
+
     def test_library_refusing_init_ends_the_start(self):
         self.env["GFDEV_INIT_RESULT"] = "1"
         r = self.run_program(self.program, timeout=30)
@@ -115,17 +198,20 @@ class VirtualPanels(harness.ProgramSandbox):
 
     def test_viewer_draws_digits_points_text_and_lights(self):
         with open(self.state, "w") as f:
-            f.write("unit GF166 0\nbrightness 3\nlights 8 0x85\n"
+            f.write("unit GF166 0\nserial GF1660042\nusb 1-4.2\nbrightness 3\nlights 8 0x85\n"
                     "display L segments FF 06 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n"
                     "display R text HELLO\nend\n"
-                    "unit GFP8 0\nbrightness 8\nlights 8 0x0\nend\n"
+                    "unit GFP8 0\nserial \nusb 1-2.1\nbrightness 8\nlights 8 0x0\nend\n"
                     "unit GFMCPPRO 0\nbrightness -\nlights 32 0x200\n"
                     "display A text    \nend\n")
         frame = self.panels_frame()
-        # Lights by key, only those the model has; a unit with nothing lit is dark.
-        self.assertIn("== GF166.0 ==\n  brightness 3\n  L0-L2     * . *\n", frame)
+        # Who the unit is; lights by key, only those the model has; a unit with nothing
+        # lit is dark.
+        self.assertIn("== GF166.0 ==\n  serial GF1660042, USB 1-4.2\n  brightness 3\n"
+                      "  L0-L2     * . *\n", frame)
         self.assertIn("  D1        [HELLO]\n", frame)
-        self.assertIn("== GFP8.0 ==\n  dark\n  L0-L7     . . . . . . . .\n", frame)
+        self.assertIn("== GFP8.0 ==\n  no serial, USB 1-2.1\n  dark\n"
+                      "  L0-L7     . . . . . . . .\n", frame)
         self.assertIn("== GFMCPPRO.0 ==\n  brightness not set\n"
                       "  L0-L7     . . . . .     .\n  L9-L15    * .       . .\n"
                       "  L16-L23   . . . . . .   .\n  D0        [   ]\n", frame)

@@ -1,5 +1,6 @@
 """Identify mode against the virtual GoFlight library, with no simulator running: every
-light of every unit lit at full brightness, every display showing its section and key,
+light of every unit lit at full brightness, every display showing its section and key
+(the section the settings file's Serial= keys bind to the unit) and then its serial,
 then everything dark and exit status 0."""
 import time
 import unittest
@@ -10,7 +11,8 @@ UNITS = "GF45=1,GF46=1,GFP8=1,GFT8=1,GFLGT=1,GF166=2,GFMCP=1,GFRP48=1,GFATC=1,GF
 SETTINGS = "[GFP8.0]\r\nL0=1\r\n"
 
 # Segment bytes of the characters a label uses (the program's font: d for D).
-GLYPHS = {" ": "00", "0": "3F", "1": "06", "2": "5B", "3": "4F", "4": "66", "D": "5E"}
+GLYPHS = {" ": "00", "0": "3F", "1": "06", "2": "5B", "3": "4F", "4": "66", "D": "5E",
+          "A": "77", "B": "7C"}
 
 
 def segments(label, width):
@@ -76,8 +78,27 @@ class Identify(harness.ProgramSandbox):
                 self.assertIn(f"{model}_{entry} 0 {blank}", lines[dark:])
         self.assertIn("GF166_SetIndicators 1 0x0", lines[dark:])
         self.assertEqual(lines[-2:], ["GFDev_UnregisterConnectCallback", "GFDev_Terminate"])
-        # Nothing read or written in the settings file, and no report.
+        # Nothing written in the settings file, and no report.
         self.assertEqual(harness.read_text(self.ini), SETTINGS)
+
+    def test_units_show_the_section_their_serial_binds_then_the_serial(self):
+        settings = "[GF166.0]\r\nSerial=BBB2 ; NAV1\r\nD0=1\r\n"
+        self.install(settings, "GF166=[AAA1,BBB2],GF45=[XPDR9]")
+        switch = "/identify=4" if harness.WINE else "--identify=4"
+        r = self.run_program(self.program, switch, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stdout)
+        lines = self.log_lines()
+        dark = lines.index("GF45_SetBrightness 0 8")
+        labels = ["GF166_SetLDisplaySegments 1 " + segments("0 D0", 6),  # [GF166.0]: BBB2
+                  "GF166_SetLDisplaySegments 0 " + segments("1 D0", 6),
+                  'GF45_SetAlpha 0 "0 D0"']
+        serials = ["GF166_SetLDisplaySegments 0 " + segments("AAA1", 6),
+                   "GF166_SetRDisplaySegments 1 " + segments("BBB2", 6),
+                   'GF45_SetAlpha 0 "XPDR"', 'GF45_SetAlpha 0 "PDR9"']
+        for line in labels + serials:
+            self.assertIn(line, lines[:dark])
+        self.assertLess(lines.index(labels[0]), lines.index(serials[0]))
+        self.assertEqual(harness.read_text(self.ini), settings)
 
     def test_while_the_program_runs_identify_leaves_its_panels_as_they_were(self):
         self.install("[GFP8.0]\r\nL0=X0100 U8 =1\r\n[GF166.0]\r\nD0=X0102 S16 D-5\r\n",

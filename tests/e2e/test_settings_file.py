@@ -61,7 +61,8 @@ def after_load(text):
     eol = first_ending(text)
     if text[-1:] not in ("\r", "\n"):
         text += eol
-    return text + "[GF Connections]" + eol + "GFDev=DLL found" + eol + "GFP8=1" + eol
+    return (text + "[GF Connections]" + eol + "GFDev=DLL found" + eol + "GFP8=1" + eol +
+            "GFP8.0=serial GFP80001, USB 1-2.1" + eol)
 
 
 def encoded(shape):

@@ -12,7 +12,7 @@ import unittest
 import harness
 
 EXAMPLES = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "examples")
-UNITS = "GF45=1,GFP8=1,GF166=1,GFMCP=1,GFMCPPRO=1"
+UNITS = "GF45=1,GFP8=1,GF166=1,GFMCP=1,GFLGT2=1,GFMCPPRO=1"
 
 
 def example(name):
@@ -87,10 +87,13 @@ class Watch(harness.ProgramSandbox):
         before = (harness.read_text(self.watched), os.stat(self.watched).st_mtime_ns)
         self.start_demo()
         self.start_program()
-        # Settled: the gear down and the stall warning lit, which comes last.
-        self.assertTrue(harness.wait_for(
-            lambda: panel_state(harness.read_text(self.state)).get("GFP8.0", {})
-            .get("lights", 0) & 0x3F == 0x3F, 20), harness.read_text(self.state))
+        # Settled: the three greens of the gear lit, the reds dark, and the stall warning
+        # lit, which comes last.
+        def settled():
+            state = panel_state(harness.read_text(self.state))
+            return (state.get("GFLGT2.0", {}).get("lights") == 0x54 and
+                    state.get("GFP8.0", {}).get("lights", 0) & 0x38 == 0x38)
+        self.assertTrue(harness.wait_for(settled, 20), harness.read_text(self.state))
         time.sleep(1.0)
         r = self.watch("--once")
         self.assertEqual(r.returncode, 0, r.stdout)
@@ -98,10 +101,13 @@ class Watch(harness.ProgramSandbox):
         rows = table_rows(r.stdout)
         state = panel_state(harness.read_text(self.state))
 
-        for light in range(5):  # three gear lights, beacon and landing lights
+        for light in (3, 4):  # beacon and landing lights
             self.assertEqual(rows[("GFP8.0", "L%d" % light)][2], "lit", r.stdout)
             self.assertTrue(state["GFP8.0"]["lights"] >> light & 1)
-        self.assertEqual(rows[("GFP8.0", "L0")][0], "L0=1 C0")
+        for light in range(2, 8):  # the greens on the even bits, the reds dark
+            self.assertEqual(rows[("GFLGT2.0", "L%d" % light)][2],
+                             "off" if light % 2 else "lit", r.stdout)
+        self.assertEqual(rows[("GFLGT2.0", "L4")][0], "L4=1 C0")
         self.assertEqual(rows[("GFP8.0", "L6")][:2], ("(none)", "C4 is false"))
         self.assertEqual(rows[("GF166.0", "D0")][1:], ("0x2345", '"123.45"'))
         self.assertEqual(rows[("GF166.0", "D1")][2], '"121.50"')
@@ -126,7 +132,7 @@ class Watch(harness.ProgramSandbox):
         # A bare name is the file in the current folder, also for Windows' profile calls.
         r = self.run_program(harness.exe("norvalume-watch"), "--once", "watch.ini")
         self.assertEqual(r.returncode, 0, r.stdout)
-        self.assertIn("settings: %s (units: GF45=1 GFP8=1 GF166=1 GFMCP=1 GFMCPPRO=1)"
+        self.assertIn("settings: %s (units: GF45=1 GFP8=1 GF166=1 GFMCP=1 GFLGT2=1 GFMCPPRO=1)"
                       % harness.full_path(self.dir, "watch.ini"), r.stdout)
         self.assertEqual(
             (harness.read_text(self.watched), os.stat(self.watched).st_mtime_ns), before)
@@ -162,7 +168,7 @@ class Watch(harness.ProgramSandbox):
         out = self.path("why.out")
         with open(out, "w") as f:
             self.processes.append(subprocess.Popen(
-                harness.command(harness.exe("norvalume-watch"), "--why", "GFP8.0", "L0",
+                harness.command(harness.exe("norvalume-watch"), "--why", "GFLGT2.0", "L4",
                                 "--interval", "100", harness.file_arg(self.watched)),
                 env=self.env, cwd=self.dir, stdin=subprocess.DEVNULL, stdout=f,
                 stderr=subprocess.STDOUT))
@@ -181,7 +187,7 @@ class Watch(harness.ProgramSandbox):
         last = frames().split("settings: ")[-1]
         self.assertIn("Needs V24: volts 22.50, closed; Battery: on, open", last)
         self.assertIn("shows: off", last)
-        self.assertEqual(last.count(closed), 2, last)  # both lines of L0
+        self.assertEqual(last.count(closed), 1, last)  # the one line of L4
 
         # The file saved with a lower gate: the watch follows the save.
         with open(self.watched, "w", newline="") as f:

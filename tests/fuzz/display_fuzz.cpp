@@ -92,6 +92,7 @@ struct Symbol {
 #define FUZZ_Segments(NAME) {#NAME, reinterpret_cast<void*>(&captureSegments)},
 #define FUZZ_Register(NAME)
 #define FUZZ_Unregister(NAME)
+#define FUZZ_DeviceInfo(NAME)
 #define FUZZ_Count(NAME)
 #define FUZZ_Brightness(NAME)
 #define FUZZ_GetIndicators(NAME)

@@ -265,8 +265,11 @@ std::string neverReadReason(const SettingsLine& line) {
             return "never read: conditions are numbered 0 to 254";
         return "never read: the keys of [Conditions] are the numbers 0 to 254";
     }
-    if (modelOf(line.section)) return panelKeyReason(line);
-    return "never read";
+    if (!modelOf(line.section)) return "never read";
+    auto serial = asked.find(nameOf(line.section, "Serial"));
+    if (serial != asked.end() && serial->second.rejected)
+        return "never read: the section's Serial= names an earlier section's serial";
+    return panelKeyReason(line);
 }
 
 std::string unreadSectionReason(const std::string& section, const uint16_t* units) {

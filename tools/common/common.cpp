@@ -21,7 +21,13 @@ std::vector<UnitsEntry> splitUnitsList(const char* list) {
                          from};
         if (entry.hasCount) {
             const char* count = ++p;
-            while (*p && *p != ',') ++p;
+            // A list of serials in brackets keeps its commas.
+            bool inList = false;
+            while (*p && (inList || *p != ',')) {
+                if (*p == '[') inList = true;
+                if (*p == ']') inList = false;
+                ++p;
+            }
             entry.count = std::string_view(count, static_cast<size_t>(p - count));
         }
         entries.push_back(entry);
@@ -44,6 +50,34 @@ int leadingUnitCount(std::string_view text) {
     char* end = nullptr;
     long value = std::strtol(digits.c_str(), &end, 10);
     return end != digits.c_str() && value >= 0 && value <= 65535 ? static_cast<int>(value) : 0;
+}
+
+namespace {
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+    while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+    return text;
+}
+
+}  // namespace
+
+bool unitSerialList(std::string_view count, std::vector<std::string>* serials) {
+    serials->clear();
+    std::string_view list = trimmed(count);
+    if (list.empty() || list.front() != '[') return false;
+    list.remove_prefix(1);
+    const size_t close = list.find(']');
+    if (close != std::string_view::npos) list = list.substr(0, close);
+    if (trimmed(list).empty()) return true;  // "[]": no unit
+    for (;;) {
+        const size_t comma = list.find(',');
+        serials->emplace_back(trimmed(list.substr(0, comma)));
+        if (comma == std::string_view::npos) return true;
+        list.remove_prefix(comma + 1);
+    }
 }
 
 std::string readFile(const char* path) {

@@ -19,8 +19,9 @@ struct UnitsEntry {
     const char* from;        // the list from this entry on, for messages
 };
 
-// The entries of a units list in order; a comma at the very end adds no empty entry, and
-// nullptr is an empty list. Nothing is trimmed or checked: what a blank, a bad count or
+// The entries of a units list in order; a comma at the very end adds no empty entry, a
+// comma inside a count's brackets ("GF166=[AAA,BBB]") ends no entry, and nullptr is an
+// empty list. Nothing is trimmed or checked: what a blank, a bad count or
 // an unknown model means is each tool's decision.
 std::vector<UnitsEntry> splitUnitsList(const char* list);
 
@@ -29,6 +30,11 @@ bool wholeUnitCount(std::string_view text, unsigned long* count);
 // The decimal number a count starts with, as strtol reads it, the rest ignored; 0 when
 // there is none or it is outside 0..65535.
 int leadingUnitCount(std::string_view text);
+
+// A count given as the units' serial numbers in USB order, "[AAA,BBB]" (blanks around
+// the brackets and each serial dropped, an empty serial standing for a unit that has
+// none, "[]" for no unit): true, with the serials. False, with none, for any other count.
+bool unitSerialList(std::string_view count, std::vector<std::string>* serials);
 
 // The whole content of a file; empty when it cannot be read.
 std::string readFile(const char* path);

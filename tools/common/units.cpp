@@ -23,7 +23,9 @@ bool unitSectionPresent(const char* path, int32_t type, uint32_t unit) {
     char section[48];
     char key[16];
     std::snprintf(section, sizeof section, "%s.%u", deviceTypeName(type), unit);
-    if (present(path, section, "Needs") || present(path, section, "B")) return true;
+    if (present(path, section, "Needs") || present(path, section, "B") ||
+        present(path, section, "Serial"))
+        return true;
     for (int n = 0; n < LIGHTS_PER_UNIT; ++n) {
         std::snprintf(key, sizeof key, "L%d", n);
         if (present(path, section, key)) return true;
@@ -73,13 +75,20 @@ bool parseUnitsList(const char* program, const char* list, UnitCounts counts) {
 }
 
 void unitsFromSections(const char* path, UnitCounts counts) {
+    platform::profileBegin(path);  // the file read once for all the keys looked for
     for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type) {
         const DeviceType* model = findDeviceType(type);
         if (!model || !model->count) continue;
         uint32_t units = 0;
         while (units < PROBE_UNITS && unitSectionPresent(path, type, units)) ++units;
+        char section[48];
+        for (uint32_t n = units; n < PROBE_UNITS; ++n) {
+            std::snprintf(section, sizeof section, "%s.%u", model->sectionName, n);
+            if (present(path, section, "Serial")) units = n + 1;
+        }
         counts[type] = static_cast<uint16_t>(units);
     }
+    platform::profileEnd(path);
 }
 
 void printUnits(const UnitCounts counts) {

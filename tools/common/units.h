@@ -17,7 +17,8 @@ typedef uint16_t UnitCounts[DEVICE_TYPE_COUNT + 1];
 bool parseUnitsList(const char* program, const char* list, UnitCounts counts);
 
 // As many units of each model the program counts as the file at `path` has consecutive
-// sections <Model>.0, <Model>.1, ... for. Reads the file only.
+// sections <Model>.0, <Model>.1, ... for, and at least enough for its last section with
+// Serial=, which drives its unit wherever that one is counted. Reads the file only.
 void unitsFromSections(const char* path, UnitCounts counts);
 
 // "units: GF45=1 GFP8=2" on standard output, "units: none" without any.

@@ -1,7 +1,8 @@
 // norvalume-panels: draws the virtual panels from the state file the virtual GoFlight
-// library keeps (GFDEV_STATE): each unit's brightness (or "dark" when nothing on it is
-// lit), its lights by key as marks, and its displays by key, seven-segment ones as
-// character art, alpha and text ones as text. --once prints one frame.
+// library keeps (GFDEV_STATE): each unit's serial number and USB location, its brightness
+// (or "dark" when nothing on it is lit), its lights by key as marks, and its displays by
+// key, seven-segment ones as character art, alpha and text ones as text. --once prints
+// one frame.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,9 @@ struct DisplayState {
 struct UnitState {
     std::string model;
     int unit;
+    bool identified;  // the state file gave its serial and location
+    std::string serial;
+    std::string usb;
     std::string brightness;  // "-" when never set
     int lightBits;
     unsigned long lights;
@@ -139,6 +143,9 @@ std::string renderDisplay(const UnitState& u, const DisplayState& d) {
 
 std::string renderUnit(const UnitState& u) {
     std::string out = "== " + u.model + "." + std::to_string(u.unit) + " ==\n";
+    if (u.identified)
+        out += "  " + (u.serial.empty() ? "no serial" : "serial " + u.serial) + ", USB " +
+               (u.usb.empty() ? "?" : u.usb) + "\n";
     if (isDark(u))
         out += "  dark\n";
     else
@@ -153,12 +160,18 @@ void readStateLine(const std::string& line, std::vector<UnitState>& units) {
     char name[32];
     int unit = 0;
     if (std::sscanf(line.c_str(), "unit %31s %d", name, &unit) == 2) {
-        units.push_back(UnitState{name, unit, "-", 0, 0, {}});
+        units.push_back(UnitState{name, unit, false, "", "", "-", 0, 0, {}});
         return;
     }
     if (units.empty()) return;
     UnitState& u = units.back();
-    if (line.compare(0, 11, "brightness ") == 0) {
+    if (line.compare(0, 7, "serial ") == 0 || line == "serial") {
+        u.identified = true;
+        u.serial = line.size() > 7 ? line.substr(7) : "";
+    } else if (line.compare(0, 4, "usb ") == 0) {
+        u.identified = true;
+        u.usb = line.substr(4);
+    } else if (line.compare(0, 11, "brightness ") == 0) {
         u.brightness = line.substr(11);
     } else if (line.compare(0, 7, "lights ") == 0) {
         std::sscanf(line.c_str(), "lights %d %lx", &u.lightBits, &u.lights);

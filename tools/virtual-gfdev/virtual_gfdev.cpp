@@ -1,7 +1,8 @@
 // The virtual GoFlight library: every entry point the program calls, with the vendor's
 // binary interface, backed by panels that exist only in memory. It reports the units
-// named in GFDEV_UNITS, logs each call to GFDEV_LOG, mirrors every unit's state into
-// GFDEV_STATE for the panel viewer, and simulates plugging through GFDEV_PLUG.
+// named in GFDEV_UNITS, each with a serial number and a USB location, logs each call to
+// GFDEV_LOG, mirrors every unit's state into GFDEV_STATE for the panel viewer, and
+// simulates plugging (and re-plugging in another order) through GFDEV_PLUG.
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "devices/models.h"
 #include "tools/common/common.h"
@@ -50,27 +52,51 @@ struct Unit {
     Display displays[MAX_DISPLAYS];
 };
 
+// The connected units of each model by serial number, in USB order: the count is the
+// list's size.
+typedef std::vector<std::string> Serials[CODE_SLOTS];
+
 std::mutex lock;
-int counts[CODE_SLOTS];
+Serials serials;
 Unit units[CODE_SLOTS][MAX_UNITS];
 std::atomic<ConnectCallback> callback{nullptr};
 std::atomic<bool> watching{false};
 std::thread watcher;
 
-// "GF45=1,GFMCP=1,GFP8=2" -> counts by code; blanks before a name are skipped, an unknown name
-// changes nothing, a bad or missing number counts as 0.
-void parseUnits(const char* text, int* out) {
-    for (int i = 0; i < CODE_SLOTS; ++i) out[i] = 0;
+// The serial a unit of a plain count gets: its model and its place, GF1660001 for the
+// first GF166. The same place gives the same serial at every count.
+std::string madeSerial(const DeviceType& model, int unit) {
+    char serial[32];
+    std::snprintf(serial, sizeof serial, "%s%04d", model.sectionName, unit + 1);
+    return serial;
+}
+
+// Where a unit is plugged in: a hub per model and a port per place, "1-5.2" for the
+// second GF166. A unit moved to another place is at another port.
+std::string usbLocation(int model, int unit) {
+    return "1-" + std::to_string(model) + "." + std::to_string(unit + 1);
+}
+
+// "GF45=1,GFMCP=1,GF166=[AAA,BBB]" -> the units by code; blanks before a name are
+// skipped, an unknown name changes nothing, a bad or missing number counts as 0.
+void parseUnits(const char* text, Serials& out) {
+    for (std::vector<std::string>& model : out) model.clear();
     for (const tools::UnitsEntry& entry : tools::splitUnitsList(text)) {
         std::string_view name = entry.name;
         while (!name.empty() && (name.front() == ' ' || name.front() == '\n' ||
                                  name.front() == '\r' || name.front() == '\t'))
             name.remove_prefix(1);
-        int value = entry.hasCount ? tools::leadingUnitCount(entry.count) : 0;
         const DeviceType* model = findDeviceTypeByName(name.data(), name.size());
-        if (served(model)) out[model->code] = value;
+        if (!served(model)) continue;
+        std::vector<std::string>& units = out[model->code];
+        if (entry.hasCount && tools::unitSerialList(entry.count, &units)) continue;
+        const int count = entry.hasCount ? tools::leadingUnitCount(entry.count) : 0;
+        units.clear();
+        for (int u = 0; u < count; ++u) units.push_back(madeSerial(*model, u));
     }
 }
+
+int countOfModel(int model) { return static_cast<int>(serials[model].size()); }
 
 // A file the library could not write is said once on standard error (a library has no
 // exit status of its own), naming the file and the reason.
@@ -114,10 +140,12 @@ void writeState() {
     if (!f) return reportWriteFailure(&reported, "state file", tmp, errno);
     for (int32_t code = 1; code <= DEVICE_TYPE_COUNT; ++code) {
         const DeviceType& model = *findDeviceType(code);
-        int n = counts[code] < MAX_UNITS ? counts[code] : MAX_UNITS;
+        int n = countOfModel(code) < MAX_UNITS ? countOfModel(code) : MAX_UNITS;
         for (int u = 0; u < n; ++u) {
             const Unit& unit = units[code][u];
             std::fprintf(f, "unit %s %d\n", model.sectionName, u);
+            std::fprintf(f, "serial %s\n", serials[code][u].c_str());
+            std::fprintf(f, "usb %s\n", usbLocation(code, u).c_str());
             if (unit.brightnessSet)
                 std::fprintf(f, "brightness %d\n", unit.brightness);
             else
@@ -166,8 +194,39 @@ void record(const std::string& line) {
     logLine(line);
 }
 
-// Watches the plug file; a changed units list changes the counts and calls the
-// registered callback from this thread, once per model whose count changed.
+// Takes a new units list. A place that now holds another unit (or none) holds one that
+// was just plugged in: it shows nothing yet. Called with the lock held.
+void replug(const Serials& next) {
+    for (int code = 1; code <= DEVICE_TYPE_COUNT; ++code) {
+        const std::vector<std::string>& before = serials[code];
+        const std::vector<std::string>& after = next[code];
+        for (int u = 0; u < MAX_UNITS; ++u) {
+            const bool same = u < int(before.size()) && u < int(after.size()) &&
+                              before[size_t(u)] == after[size_t(u)];
+            if (!same) units[code][u] = Unit{};
+        }
+        serials[code] = after;
+    }
+}
+
+// Tells the program of a model's change, as the vendor's library does on its own thread:
+// a unit plugged in, one removed, or (the same count in another order) one removed and
+// one plugged in.
+void tellChange(int code, int before, int after) {
+    ConnectCallback cb = callback.load();
+    if (!cb) return;
+    if (after > before) {
+        cb(code, after - 1, 1);
+    } else if (after < before) {
+        cb(code, before - 1, 2);
+    } else {
+        cb(code, 0, 2);
+        cb(code, 0, 1);
+    }
+}
+
+// Watches the plug file; a changed units list changes the units and calls the registered
+// callback from this thread for each model whose units changed.
 void watchPlugFile(std::string path) {
     std::string seen = tools::readFile(path.c_str());
     while (watching.load()) {
@@ -175,24 +234,21 @@ void watchPlugFile(std::string path) {
         std::string now = tools::readFile(path.c_str());
         if (now == seen) continue;
         seen = now;
-        int next[CODE_SLOTS];
+        Serials next;
         parseUnits(now.c_str(), next);
-        int before[CODE_SLOTS];
+        bool changed[CODE_SLOTS] = {};
+        int before[CODE_SLOTS] = {};
         {
             std::lock_guard<std::mutex> guard(lock);
-            std::memcpy(before, counts, sizeof counts);
-            std::memcpy(counts, next, sizeof counts);
+            for (int code = 1; code <= DEVICE_TYPE_COUNT; ++code) {
+                before[code] = countOfModel(code);
+                changed[code] = serials[code] != next[code];
+            }
+            replug(next);
             writeState();
         }
-        for (int code = 1; code <= DEVICE_TYPE_COUNT; ++code) {
-            if (next[code] == before[code]) continue;
-            ConnectCallback cb = callback.load();
-            if (!cb) continue;
-            if (next[code] > before[code])
-                cb(code, next[code] - 1, 1);
-            else
-                cb(code, before[code] - 1, 2);
-        }
+        for (int code = 1; code <= DEVICE_TYPE_COUNT; ++code)
+            if (changed[code]) tellChange(code, before[code], int(next[code].size()));
     }
 }
 
@@ -272,7 +328,25 @@ void setIndicators(int model, const char* name, int unit, unsigned long state) {
 unsigned short countOf(int model, const char* name) {
     std::lock_guard<std::mutex> guard(lock);
     logLine(name);
-    return static_cast<unsigned short>(counts[model]);
+    return static_cast<unsigned short>(countOfModel(model));
+}
+
+// The serial and location of a connected unit, in the vendor's record; 1 (failure) for a
+// unit that is not there.
+int deviceInfo(const char* name, int model, int unit, GfDeviceInfo2* info) {
+    std::string line(name);
+    gflog::addInt(line, model);
+    gflog::addInt(line, unit);
+    std::lock_guard<std::mutex> guard(lock);
+    logLine(line);
+    const DeviceType* type = findDeviceType(model);
+    if (!info || !served(type) || unit < 0 || unit >= countOfModel(model)) return 1;
+    const std::string& serial = serials[model][size_t(unit)];
+    std::snprintf(info->szSerialNum, sizeof info->szSerialNum, "%s", serial.c_str());
+    std::snprintf(info->szLocationID, sizeof info->szLocationID, "%s",
+                  usbLocation(model, unit).c_str());
+    info->wDeviceVersion = 0x0100;
+    return 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -286,7 +360,7 @@ int onInit(const char* name) {
         std::lock_guard<std::mutex> guard(lock);
         logLine(name);
         if (result != 0) return result;
-        parseUnits(std::getenv("GFDEV_UNITS"), counts);
+        parseUnits(std::getenv("GFDEV_UNITS"), serials);
         for (auto& model : units)
             for (Unit& u : model) u = Unit{};
         writeState();
@@ -333,6 +407,8 @@ int onUnregister(const char* name) {
     GFDEV_EXPORT int NAME(ConnectCallback cb) { return onRegister(#NAME, cb); }
 #define VIRTUAL_Unregister(NAME) \
     GFDEV_EXPORT int NAME() { return onUnregister(#NAME); }
+#define VIRTUAL_DeviceInfo(NAME) \
+    GFDEV_EXPORT int NAME(int model, int unit, GfDeviceInfo2* info) { return deviceInfo(#NAME, model, unit, info); }
 #define VIRTUAL_Count(NAME)                     \
     GFDEV_EXPORT unsigned short NAME() {        \
         USE_OF(NAME);                           \

@@ -17,6 +17,7 @@ std::string lint(const std::string& settings) {
     uint16_t units[DEVICE_TYPE_COUNT + 1] = {};
     units[DEV_GF45] = units[DEV_GFP8] = units[DEV_GF166] = units[DEV_GFMCP] = 1;
     units[DEV_GFATC] = 1;
+    units[DEV_GFMCPPRO] = 2;
     fake::writeFile(path, settings);
     check::lintStart(path.c_str());
     LoadObserver observer{nullptr, nullptr, true};
@@ -41,6 +42,10 @@ const Case LINES[] = {
     {"[GFMCP.0]\nD2=X07CC U16 *360 /65536 D3\nD4=X07F2 S16 D-3\nB=X0D0C U16 M0020 /4\n", ""},
     {"[GFP8.0]\nL0=X10 !=7\nL1=AA\"STALL\" Ffast\nL2=X10 U8 =1,Fs5off\n", ""},
     {"[GF45.0]\nD0=\"XPDR\" ; label\nD1=X0354 R0 Ffast\n", ""},
+    // A section whose serial an earlier one named is not read; the verdict says so.
+    {"[GFMCPPRO.0]\nSerial=GF0042 ; left\n[GFMCPPRO.1]\nSerial=gf0042\nD0=X10\n",
+     "s.ini:5: warning: [GFMCPPRO.1] D0: never read: the section's Serial= names an earlier "
+     "section's serial\n"},
     {"[Config]\nScanInterval=220\n[Conditions]\n0=X0BC4 U8 =1\n1=X10 C0\n"
      "[GFP8.0]\nL0=1 C0\nL0.1=X0BEC U32 >0 Ffast\nL5=1 C0 C1\nL5.1=1 C0 Fslow\n", ""},
     // Skipped, overridden, cut.

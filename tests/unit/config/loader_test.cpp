@@ -386,7 +386,9 @@ TEST_F(Loader, FailingFileCallsLoseOnlyWhatTheyFailedOn) {
     EXPECT_EQ(fake::readFile(path), text);
 
     fake::profileWriteFails = false;
-    fake::failNthCall(fake::profileReadFails, 5);  // past the report: condition 0, once
+    // After the report's five reads (GFDev, Ombrex, Aircraft, Profile, Units), condition 0
+    // reads as missing, once.
+    fake::failNthCall(fake::profileReadFails, 6);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount(), 1);
     EXPECT_NE(fake::readFile(path).find("1=X0200 D7 <<< Bad Display format"), std::string::npos);
@@ -596,6 +598,93 @@ TEST_F(Loader, UnitsBeyondWhatAUnitNumberHoldsAreNotAliasedToUnitZero) {
     EXPECT_EQ(get("GF Connections", "GFP8"), "300");
 }
 
+// A section that names a unit's serial drives that unit wherever the library numbers it;
+// the others take the remaining units in order, and the report lists who is where.
+TEST_F(Loader, SectionsFollowTheirUnitsBySerialAcrossReplugging) {
+    write("[GF166.0]\nSerial=B ; NAV1\nD0=X10\n[GF166.1]\nD0=X20\n");
+    const struct {
+        std::vector<const char*> units;  // serials in USB order, each at port 1-4.<n + 1>
+        const char* records;
+        const char* section0;
+        const char* section1;
+    } plugs[] = {
+        {{"A", "B"}, "GF166.1 D0:10 GF166.0 D0:20 ", "serial B, USB 1-4.2",
+         "serial A, USB 1-4.1"},
+        {{"B", "A"}, "GF166.0 D0:10 GF166.1 D0:20 ", "serial B, USB 1-4.1",
+         "serial A, USB 1-4.2"},
+        // B unplugged: its section is not read, and the other still drives A.
+        {{"A"}, "GF166.0 D0:20 ", "serial B not connected", "serial A, USB 1-4.1"},
+        {{"B"}, "GF166.0 D0:10 ", "serial B, USB 1-4.1", ""},
+    };
+    for (const auto& plug : plugs) {
+        for (size_t u = 0; u < plug.units.size(); ++u)
+            fake::setFakeSerial(DEV_GF166, int(u), plug.units[u],
+                                ("1-4." + std::to_string(u + 1)).c_str());
+        setUnits(DEV_GF166, uint32_t(plug.units.size()));
+        loadConfiguration(LOAD_FORCED);
+        EXPECT_EQ(records(), plug.records) << plug.units[0];
+        EXPECT_EQ(get("GF Connections", "GF166.0"), plug.section0);
+        EXPECT_EQ(get("GF Connections", "GF166.1"), plug.section1);
+        EXPECT_EQ(get("GF Connections", "Units"), "");
+        EXPECT_FALSE(configurationChanged(path.c_str())) << "the load's own writes look like a save";
+    }
+}
+
+TEST_F(Loader, ASerialClaimedTwiceGetsAVerdictUntilItIsMended) {
+    write("[GF166.0]\nSerial=B\nD0=X10\n[GF166.1]\nSerial=b ; spare\nD0=X20\n");
+    fake::setFakeSerial(DEV_GF166, 0, "A");
+    fake::setFakeSerial(DEV_GF166, 1, "B");
+    setUnits(DEV_GF166, 2);
+
+    rejected.clear();
+    LoadObserver observer{noteRejected, nullptr, true};  // what norvalume-check is told
+    LoadInputs in = inputs();
+    in.identity = unitIdentity;
+    loadConfigurationOnce(in, &observer);
+    EXPECT_EQ(rejected, "[GF166.1] Serial: <<< serial already claimed by [GF166.0]\n");
+
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(get("GF166.1", "Serial"), "b ; spare <<< serial already claimed by [GF166.0]");
+    // Not read; the unit nobody claimed goes to the first section without a serial.
+    EXPECT_EQ(records(), "GF166.1 D0:10 ");
+    EXPECT_EQ(get("GF Connections", "GF166.1"), "");
+    EXPECT_EQ(get("GF Connections", "GF166.2"), "serial A");
+    EXPECT_FALSE(configurationChanged(path.c_str()));
+    fake::profileWrites = 0;
+    loadConfiguration(LOAD_FORCED);  // still wrong: nothing to write
+    EXPECT_EQ(fake::profileWrites, 0);
+
+    write(fake::readFile(path).replace(fake::readFile(path).find("Serial=b"), 8, "Serial=A"));
+    reloadSettled();
+    EXPECT_EQ(get("GF166.1", "Serial"), "A ; spare");
+    EXPECT_EQ(records(), "GF166.1 D0:10 GF166.0 D0:20 ");
+    EXPECT_EQ(get("GF Connections", "GF166.2"), "");
+}
+
+// An older library tells no serials: sections keep the numbers' order, the report says
+// why once, and the keys of an earlier start's units go.
+TEST_F(Loader, WithoutSerialsFromTheLibrarySectionsKeepTheirOrder) {
+    fake::withholdEntryPoint("GFDev_GetDeviceInfo2");
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));
+    write("[GF Connections]\nGF166.5=serial X, USB 1-1\nGFP8.0=serial Y\n"
+          "[GF166.0]\nSerial=B\nD0=X10\n[GF166.1]\nD0=X20\n");
+    setUnits(DEV_GF166, 2);
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(records(), "GF166.0 D0:10 GF166.1 D0:20 ");
+    EXPECT_EQ(get("GF Connections", "Units"), "serials not available");
+    for (const char* key : {"GF166.0", "GF166.5", "GFP8.0"})
+        EXPECT_EQ(get("GF Connections", key), "") << key;
+    EXPECT_EQ(fake::readFile(path).find("serials not available"),
+              fake::readFile(path).rfind("serials not available"));
+
+    fake::installFakeLibrary();
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));
+    setUnits(DEV_GF166, 2);
+    loadConfiguration(LOAD_FORCED);
+    EXPECT_EQ(get("GF Connections", "Units"), "");
+    EXPECT_EQ(get("GF Connections", "GF166.1"), "serial GF1660001, USB 1-5.1");
+}
+
 // A profile overlays the settings file: its unit section replaces the one of that name
 // whole, its condition replaces the one of that number, everything else of the settings
 // file stays. Each verdict goes into the file its line is in; the report says which
@@ -740,6 +829,27 @@ TEST_F(Loader, SettledTitleSwitchesTheProfileWithADarkFrameBetween) {
     reloadSettled();
     scan();
     EXPECT_EQ(lit(), 0x20u);
+}
+
+// A profile's unit section is a unit section like any: its Serial= binds it to its unit,
+// and a serial claimed twice gets its verdict in the file the line is in.
+TEST_F(Loader, AProfileSectionFollowsItsUnitBySerial) {
+    const std::string a = fake::tempFilePath("loader-a.ini");
+    fake::writeFile(a, "[GF166.0]\nSerial=A\nD0=X30\n[GF166.1]\nSerial=a\nD0=X40\n");
+    write("[Profiles]\n1=loader-a.ini | A*\n[GF166.0]\nSerial=B\nD0=X10\n[GF166.1]\nD0=X20\n");
+    fake::setFakeSerial(DEV_GF166, 0, "B");
+    fake::setFakeSerial(DEV_GF166, 1, "A");
+    setUnits(DEV_GF166, 2);
+    LoadInputs in = inputs();
+    in.identity = unitIdentity;
+    loadConfigurationOnce(in, nullptr);
+    EXPECT_EQ(records(), "GF166.0 D0:10 GF166.1 D0:20 ");
+    in.aircraftTitle = "A 1";
+    loadConfigurationOnce(in, nullptr);
+    EXPECT_EQ(records(), "GF166.1 D0:30 ");
+    EXPECT_NE(fake::readFile(a).find("Serial=a <<< serial already claimed by [GF166.0]"),
+              std::string::npos);
+    EXPECT_EQ(fake::readFile(path).find("claimed"), std::string::npos);
 }
 
 }  // namespace

@@ -127,24 +127,95 @@ TEST_F(Binding, CountsTakeLow16BitsCappedAtAddressableUnits) {
     fake::setFakeUnits(DEV_GFP8, 0xFFFF);
     fake::setFakeUnits(DEV_GFT8, 256);
     fake::setFakeUnits(DEV_GFTQ6, 4);
-    fake::setFakeUnits(DEV_GFLGT2, 4);
+    fake::setFakeUnits(DEV_GFLGT2, 0x20004);
     fake::setFakeUnits(DEV_GFEFIS, 4);
+    fake::dlLogEnabled = false;  // the units' identities are another test's business
     ASSERT_TRUE(bindDeviceLibrary(nullptr));
+    fake::dlLogEnabled = true;
     EXPECT_EQ(deviceCount(DEV_GF166), 3);
     EXPECT_EQ(deviceCount(DEV_GFP8), 256);
     EXPECT_EQ(deviceCount(DEV_GFT8), 256);
     EXPECT_EQ(deviceCount(DEV_GFTQ6), 0);
-    EXPECT_EQ(deviceCount(DEV_GFLGT2), 0);
+    EXPECT_EQ(deviceCount(DEV_GFLGT2), 4);
     EXPECT_EQ(deviceCount(DEV_GFEFIS), 0);
     EXPECT_EQ(deviceCount(0), 0);
     EXPECT_EQ(deviceCount(DEVICE_COUNT_SLOTS), 0);  // no model there: no slot is read
     EXPECT_EQ(deviceCount(DEV_CONDITION), 0);
-    // The models are asked in a fixed order, once each.
+    // The models are asked in a fixed order, once each; the models without a count entry
+    // point of their own never, whatever the library exports.
+    fake::clearDlLog();
+    fake::setFakeUnits(DEV_GFP8, 0);
+    fake::setFakeUnits(DEV_GFT8, 0);
+    countDevices();
     EXPECT_EQ(fake::dlLogText(),
-              "GFDev_Init\nGFDev_RegisterConnectCallback\nGF45_GetNumDevices\n"
+              "GF45_GetNumDevices\n"
               "GF46_GetNumDevices\nGFP8_GetNumDevices\nGFT8_GetNumDevices\n"
               "GFRP48_GetNumDevices\nGFLGT_GetNumDevices\nGF166_GetNumDevices\n"
-              "GFMCP_GetNumDevices\nGFMCPPro_GetNumDevices\nGFATC_GetNumDevices");
+              "GFMCP_GetNumDevices\nGFMCPPro_GetNumDevices\nGFATC_GetNumDevices\n"
+              "GFLGT2_GetNumDevices\n"
+              "GFDev_GetDeviceInfo2 5 0\nGFDev_GetDeviceInfo2 5 1\nGFDev_GetDeviceInfo2 5 2\n"
+              "GFDev_GetDeviceInfo2 11 0\nGFDev_GetDeviceInfo2 11 1\n"
+              "GFDev_GetDeviceInfo2 11 2\nGFDev_GetDeviceInfo2 11 3");
+}
+
+// What the library writes into the record is not trusted: a field without its zero is
+// cut to what the program keeps, blanks around it go, and a control character cannot
+// reach the settings file's report as a line break.
+TEST_F(Binding, UnitIdentitiesAreBoundedTerminatedAndCleanWhateverTheLibraryWrites) {
+    auto record = [](const std::string& location, const std::string& serial) {
+        GfDeviceInfo2 info;
+        std::memset(&info, 0, sizeof info);
+        std::memcpy(info.szLocationID, location.data(), location.size());
+        std::memcpy(info.szSerialNum, serial.data(), serial.size());
+        return std::string(reinterpret_cast<const char*>(&info), sizeof info);
+    };
+    const struct Case {
+        std::string bytes;
+        int result;
+        const char* serial;
+        const char* location;
+    } cases[] = {
+        {record("1-4.2", "GF1660042"), 0, "GF1660042", "1-4.2"},
+        {record("", "  GF1660042 "), 0, "GF1660042", ""},
+        {record("1-4\r\n[x]", "A\nB\x7F"), 0, "A?B?", "1-4??[x]"},
+        {record("1-4.2", "GF1660042"), 3, "", ""},  // the call failed: nothing is taken
+        {record(std::string(260, 'L'), std::string(65, 'S')), 0, nullptr, nullptr},
+        {std::string(sizeof(GfDeviceInfo2), '\xFF'), 0, nullptr, nullptr},
+    };
+    for (const Case& c : cases) {
+        fake::installFakeLibrary();
+        fake::setFakeUnits(DEV_GF166, 2);
+        fake::setFakeDeviceInfo(DEV_GF166, 1, c.bytes, c.result);
+        ASSERT_TRUE(bindDeviceLibrary(nullptr));
+        ASSERT_TRUE(serialsAvailable());
+        const UnitIdentity* id = unitIdentity(DEV_GF166, 1);
+        ASSERT_NE(id, nullptr);
+        const std::string serial = id->serial, location = id->location;
+        EXPECT_EQ(std::strlen(id->serial), serial.size());
+        if (c.serial) {
+            EXPECT_EQ(serial, c.serial);
+            EXPECT_EQ(location, c.location);
+        } else {  // filled to the brim: as much as the program keeps, and terminated
+            EXPECT_EQ(serial.size(), sizeof id->serial - 1);
+            EXPECT_EQ(location.size(), sizeof id->location - 1);
+            EXPECT_EQ(serial.find_first_not_of(c.bytes[2] == 'L' ? "S" : "\xFF"),
+                      std::string::npos);
+        }
+        EXPECT_STREQ(unitIdentity(DEV_GF166, 0)->serial, "GF1660001");  // its own answer
+        EXPECT_EQ(unitIdentity(DEV_GF166, 2), nullptr);  // not counted
+        EXPECT_EQ(unitIdentity(DEV_GFMCP, 0), nullptr);
+        EXPECT_EQ(unitIdentity(0, 0), nullptr);
+        unbindDeviceLibrary();
+    }
+
+    // An older library tells no serials: nothing is asked, and no unit has an identity.
+    fake::installFakeLibrary();
+    fake::setFakeUnits(DEV_GF166, 2);
+    fake::withholdEntryPoint("GFDev_GetDeviceInfo2");
+    ASSERT_TRUE(bindDeviceLibrary(nullptr));
+    EXPECT_FALSE(serialsAvailable());
+    EXPECT_EQ(unitIdentity(DEV_GF166, 0), nullptr);
+    EXPECT_EQ(fake::dlLogText().find("GetDeviceInfo2"), std::string::npos);
 }
 
 int pluggedCalls = 0;

@@ -1,6 +1,9 @@
 // Fake platform, dynamic libraries and registry: one in-process panel library whose
 // entry points log each call (see fake_dl.h) and answer from values the tests set.
+#include <cstdio>
 #include <cstring>
+#include <map>
+#include <utility>
 
 #include "config/items.h"
 #include "devices/devices.h"
@@ -37,6 +40,12 @@ int registerResult = 1;
 uint32_t units[DEVICE_COUNT_SLOTS];
 uint32_t indicators[DEVICE_COUNT_SLOTS][MAX_FAKE_UNITS];
 FakeConnectCallback callback = nullptr;
+// What GFDev_GetDeviceInfo2 answers by model and unit, where a test set it.
+struct InfoAnswer {
+    std::string bytes;  // written from the record's start, at most the record's size
+    int result;
+};
+std::map<std::pair<int32_t, int>, InfoAnswer> infoAnswers;
 std::vector<RegistryValue> registry;
 char libraryToken;  // its address is the fake module handle
 
@@ -99,6 +108,28 @@ void onSetIndicators(const char* name, int32_t model, int unit, T state) {
     }
     stateOf(model, unit) = static_cast<uint32_t>(state);
 }
+// A unit nobody set answers a serial made of its model and number and a location of its
+// own, as a panel's would be.
+int onDeviceInfo(const char* name, int model, int unit, GfDeviceInfo2* info) {
+    if (dlLogEnabled) {
+        std::string line(name);
+        gflog::addInt(line, model);
+        gflog::addInt(line, unit);
+        dlLog.push_back(line);
+    }
+    if (!info) return 1;
+    auto set = infoAnswers.find({model, unit});
+    if (set != infoAnswers.end()) {
+        const std::string& bytes = set->second.bytes;
+        std::memcpy(info, bytes.data(), bytes.size() < sizeof *info ? bytes.size() : sizeof *info);
+        return set->second.result;
+    }
+    const char* modelName = deviceTypeName(model);
+    std::snprintf(info->szSerialNum, sizeof info->szSerialNum, "%s%04d", modelName ? modelName : "?",
+                  unit + 1);
+    std::snprintf(info->szLocationID, sizeof info->szLocationID, "1-%d.%d", model, unit + 1);
+    return 0;
+}
 void onText(const char* name, int unit, char* text) {
     if (!dlLogEnabled) return;
     std::string line(name);
@@ -136,6 +167,8 @@ void onSegments(const char* name, int unit, unsigned char* segments) {
     void NAME(int unit, unsigned long* state) { onGetIndicators(#NAME, MODEL_OF(NAME), unit, state); }
 #define FAKE_SetIndicators32(NAME) \
     void NAME(int unit, unsigned long state) { onSetIndicators(#NAME, MODEL_OF(NAME), unit, state); }
+#define FAKE_DeviceInfo(NAME) \
+    int NAME(int model, int unit, GfDeviceInfo2* info) { return onDeviceInfo(#NAME, model, unit, info); }
 #define FAKE_Text(NAME) \
     void NAME(int unit, char* text) { onText(#NAME, unit, text); }
 #define FAKE_Segments(NAME) \
@@ -146,7 +179,6 @@ GF_ENTRY_POINTS(FAKE_EXPORT)
 // Entry points of models that have none in the program's table; exported anyway so a
 // test can show that the program never asks for them.
 unsigned short GFTQ6_GetNumDevices() { return onCount("GFTQ6_GetNumDevices", DEV_GFTQ6); }
-unsigned short GFLGT2_GetNumDevices() { return onCount("GFLGT2_GetNumDevices", DEV_GFLGT2); }
 unsigned short GFEFIS_GetNumDevices() { return onCount("GFEFIS_GetNumDevices", DEV_GFEFIS); }
 void GFTQ6_SetBrightness(int unit, int level) { onBrightness("GFTQ6_SetBrightness", unit, level); }
 
@@ -159,7 +191,7 @@ struct Export {
 #define LISTED_EXPORT(NAME, KIND) EXPORT(NAME)
 const Export exportsTable[] = {
     GF_ENTRY_POINTS(LISTED_EXPORT)
-    EXPORT(GFTQ6_GetNumDevices) EXPORT(GFLGT2_GetNumDevices) EXPORT(GFEFIS_GetNumDevices)
+    EXPORT(GFTQ6_GetNumDevices) EXPORT(GFEFIS_GetNumDevices)
     EXPORT(GFTQ6_SetBrightness)
 };
 
@@ -184,6 +216,7 @@ void installFakeLibrary() {
     std::memset(units, 0, sizeof units);
     std::memset(indicators, 0, sizeof indicators);
     callback = nullptr;
+    infoAnswers.clear();
     registry.clear();
     dlLog.clear();
     dlLoadAttempts.clear();
@@ -213,6 +246,18 @@ void setFakeIndicators(int32_t deviceType, int unit, uint32_t state) {
 uint32_t fakeIndicators(int32_t deviceType, int unit) { return stateOf(deviceType, unit); }
 
 FakeConnectCallback registeredCallback() { return callback; }
+
+void setFakeDeviceInfo(int32_t deviceType, int unit, const std::string& bytes, int result) {
+    infoAnswers[{deviceType, unit}] = InfoAnswer{bytes, result};
+}
+
+void setFakeSerial(int32_t deviceType, int unit, const char* serial, const char* location) {
+    GfDeviceInfo2 info{};
+    std::snprintf(info.szSerialNum, sizeof info.szSerialNum, "%s", serial);
+    std::snprintf(info.szLocationID, sizeof info.szLocationID, "%s", location);
+    setFakeDeviceInfo(deviceType, unit, std::string(reinterpret_cast<const char*>(&info),
+                                                    sizeof info), 0);
+}
 
 void setFakeRegistryValue(const char* subKey, const char* valueName, const char* bytes,
                           uint32_t length) {

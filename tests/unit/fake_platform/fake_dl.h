@@ -70,6 +70,14 @@ void setFakeUnits(int32_t deviceType, uint32_t count);
 void setFakeIndicators(int32_t deviceType, int unit, uint32_t state);
 uint32_t fakeIndicators(int32_t deviceType, int unit);
 
+// What GFDev_GetDeviceInfo2 answers for a unit: `bytes` written over the record from its
+// start (no more than the record holds), and `result`. A unit nobody set answers 0 with
+// the serial "<MODEL><unit + 1, four digits>" (GF1660001) and the location
+// "1-<code>.<unit + 1>".
+void setFakeDeviceInfo(int32_t deviceType, int unit, const std::string& bytes, int result);
+// The same for a well-formed answer: this serial and location, result 0.
+void setFakeSerial(int32_t deviceType, int unit, const char* serial, const char* location = "");
+
 // The callback the program registered (nullptr when none): tests call it to stand in a
 // panel being plugged in. Arguments: model code, unit, event (1 connect, 2 disconnect).
 typedef int (*FakeConnectCallback)(int model, int unit, int event);

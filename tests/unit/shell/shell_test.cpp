@@ -339,7 +339,7 @@ TEST_F(Program, IdentifyLightsEveryUnitForItsTimeThenGoesDarkAlsoWhenStopped) {
         EXPECT_LT(lit, dark) << log;
         EXPECT_LT(dark, log.find("GFDev_Terminate")) << log;
     }
-    EXPECT_EQ(fake::profileReads, 0);  // no settings file involved
+    EXPECT_EQ(fake::profileWrites, 0);  // the settings file is only read, for Serial=
 }
 
 // A light lit from the simulator by the creation handlers and one scan; at a session's

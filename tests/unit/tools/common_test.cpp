@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
 // Entries joined by "|": the name, then for one with a count "=count:" norvalume-check's
-// reading ("bad" where it refuses) and "/" the virtual library's.
+// reading ("bad" where it refuses) and "/" the virtual library's: its number, or the
+// serials of a list in brackets, joined by ";".
 std::string render(const char* list) {
     std::string out;
     const char* separator = "";
@@ -20,8 +22,15 @@ std::string render(const char* list) {
         if (!e.hasCount) continue;
         unsigned long count = 0;
         out += "=" + std::string(e.count) + ":" +
-               (tools::wholeUnitCount(e.count, &count) ? std::to_string(count) : "bad") + "/" +
-               std::to_string(tools::leadingUnitCount(e.count));
+               (tools::wholeUnitCount(e.count, &count) ? std::to_string(count) : "bad") + "/";
+        std::vector<std::string> serials;
+        if (!tools::unitSerialList(e.count, &serials)) {
+            out += std::to_string(tools::leadingUnitCount(e.count));
+            continue;
+        }
+        out += "[";
+        for (size_t i = 0; i < serials.size(); ++i) out += (i ? ";" : "") + serials[i];
+        out += "]";
     }
     return out;
 }
@@ -46,6 +55,12 @@ TEST(UnitsList, SplitsEntriesAndReadsCountsAsEachToolDoes) {
         {"GF45=1\n", "GF45=1\n:bad/1"},
         {"GF45=65535,GF46=65536", "GF45=65535:65535/65535|GF46=65536:bad/0"},
         {"GF45=-1,GF46=-0,GF166=+4", "GF45=-1:bad/0|GF46=-0:0/0|GF166=+4:4/4"},
+        // Units by serial number, in USB order: the commas in brackets end no entry.
+        {"GF166=[AAA, BBB ],GF45=1", "GF166=[AAA, BBB ]:bad/[AAA;BBB]|GF45=1:1/1"},
+        {"GF166= [A,,B] ,GF46=[]", "GF166= [A,,B] :bad/[A;;B]|GF46=[]:bad/[]"},
+        {"GF166=[A]x,GF45=[B", "GF166=[A]x:bad/[A]|GF45=[B:bad/[B]"},
+        {"GF166=[A,B,GF45=1", "GF166=[A,B,GF45=1:bad/[A;B;GF45=1]"},
+        {"GF166=2[A]", "GF166=2[A]:bad/2"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(render(c.list), c.expected) << (c.list ? c.list : "(null)");
