@@ -112,6 +112,8 @@ bool putKey(const Walk& walk, const char* file, const char* section, const char*
     if (walk.observer && walk.observer->fileChange)
         walk.observer->fileChange(file, section, key, value);
     if (walk.observer && walk.observer->dryRun) return false;
+    if (walk.observer && walk.observer->onlyFile && std::strcmp(walk.observer->onlyFile, file) != 0)
+        return false;
     return platform::profilePut(file, section, key, value);
 }
 

@@ -80,6 +80,11 @@ struct LoadObserver {
     // [GF Connections] report and the archive mark are left as they are. For a caller that
     // never saw the panels, and must not hide a save from the program that reloads on it.
     bool verdictsOnly = false;
+    // Writes go into this file only (nullptr: into every file the load reads); what the
+    // load would write into another is told to fileChange alone, as in a dry run. For a
+    // checker that takes a settings file with each aircraft profile in turn, whose lines'
+    // verdicts are those of the settings file alone.
+    const char* onlyFile = nullptr;
 };
 
 // One load, straight away: rebuilds the item table from the file. `observer` may be
