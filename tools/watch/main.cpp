@@ -166,6 +166,8 @@ std::string frame(const Options& o) {
                      std::to_string(watch::session.units[type]);
     std::string head = "settings: " + watch::session.path + " (units:" +
                        (units.empty() ? std::string(" none") : units) + ")\n";
+    const std::string aircraft = watch::aircraftLine();
+    if (!aircraft.empty()) head += aircraft + "\n";
     bool found = false;
     return head + (o.why ? watch::whyFrame(o.whySection, o.whyKey, &found)
                          : watch::tableFrame(o.filter));
