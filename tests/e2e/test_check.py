@@ -153,12 +153,15 @@ class CheckTool(harness.Sandbox):
         self.assertEqual(self.check("--strict", "--dry-run", file_arg(self.ini)).returncode, 1)
 
     def test_demo_settings_give_no_warning(self):
-        demo = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "demo.ini")
-        shutil.copy(demo, self.ini)
+        examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+        shutil.copy(os.path.join(examples, "demo.ini"), self.ini)
+        shutil.copy(os.path.join(examples, "demo-jet.ini"), self.path("demo-jet.ini"))
         r = self.check("--lint", "--strict", file_arg(self.ini))
         self.assertEqual(r.returncode, 0, r.stdout)
         self.assertNotIn("warning:", r.stdout)
-        self.assertIn("0 lines rejected; 0 warnings", r.stdout)
+        # The settings file alone, then with the jet's profile.
+        self.assertEqual(r.stdout.count("0 lines rejected; 0 warnings"), 2, r.stdout)
+        self.assertIn("profile demo-jet.ini (rule 1):", r.stdout)
 
     def test_a_relative_name_is_the_file_in_the_current_folder(self):
         cockpit, other = self.path("cockpit"), self.path("other")

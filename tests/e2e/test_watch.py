@@ -20,6 +20,12 @@ def example(name):
         return f.read()
 
 
+def approach():
+    """The demo scenario up to its second aircraft: the approach these tests look at."""
+    scenario = example("demo.scenario")
+    return scenario[:scenario.index("# Later the simulator loads the second aircraft")]
+
+
 def table_rows(output):
     """{(section, key): (line, value, shows)} from the watch's table."""
     rows = {}
@@ -65,6 +71,11 @@ class Watch(harness.ProgramSandbox):
     def setUp(self):
         super().setUp()
         self.install(example("demo.ini"), UNITS, state=True)
+        with open(self.path("demo-jet.ini"), "w", newline="") as f:
+            f.write(example("demo-jet.ini"))
+        self.scenario = self.path("approach.scenario")
+        with open(self.scenario, "w", newline="") as f:
+            f.write(approach())
         # The watch reads a copy of its own: the program writes its report into its file.
         self.watched = self.path("watch.ini")
         with open(self.watched, "w", newline="") as f:
@@ -75,13 +86,12 @@ class Watch(harness.ProgramSandbox):
                                 harness.file_arg(self.watched), timeout=timeout)
 
     def play_demo(self, sim):
-        for line in example("demo.scenario").splitlines():
+        for line in approach().splitlines():
             sim.stdin.write(line + "\n")
         sim.stdin.flush()
 
     def start_demo(self):
-        scenario = os.path.join(EXAMPLES, "demo.scenario")
-        return self.start_simulator([], "--script", harness.file_arg(os.path.abspath(scenario)))
+        return self.start_simulator([], "--script", harness.file_arg(self.scenario))
 
     def test_once_shows_what_the_program_sends_and_leaves_the_file_alone(self):
         before = (harness.read_text(self.watched), os.stat(self.watched).st_mtime_ns)

@@ -214,7 +214,11 @@ int watchLoop(const Options& o, bool terminal) {
     std::string last;
     for (;;) {
         const uint32_t at = platform::tickCount();
+        const uint32_t loads = watch::session.loads;
         if (watch::scanOnce(at, LINK_RETRY_MS)) ++readScans;
+        // A scan that settled another aircraft loaded its profile: the frame waits for
+        // scans of the table now in force.
+        if (watch::session.loads != loads) readScans = 0;
         if (recording.file) recordScan(recording, at);
         if (recording.failed) break;
         if (o.once && readScans >= ONCE_SCANS) {
