@@ -170,6 +170,29 @@ class Watch(harness.ProgramSandbox):
                          {("0 =0: true", "lit, flashing"),
                           ("(dark phase of its flash)", "off, flashing")}, r.stdout)
 
+    def test_the_aircraft_and_its_profile_are_shown_and_why_names_each_line_file(self):
+        # The approach's values at once, then the jet.
+        sim = self.start_simulator([line for line in approach().splitlines()
+                                    if line.startswith("set ")] +
+                                   ["set 3D00 str Norvalume Jet 200"])
+        head = 'aircraft: "Norvalume Jet 200"  profile: demo-jet.ini (rule 1)'
+        r = self.watch("--once", "--why", "GFMCP.0", "D3")
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertIn(head, r.stdout)
+        self.assertIn("D3=X07D4 U32 *3.28084 /6553600 D3 ; altitude bug as a flight level "
+                      "(feet / 100)  (in demo-jet.ini)", r.stdout)
+        self.assertIn('"100"', r.stdout)
+        r = self.watch("--once", "--why", "GFLGT2.0", "L4")
+        self.assertIn("L4=1 C0 ; nose gear down  (in watch.ini)", r.stdout)
+        self.assertIn("[Conditions] 0=X0BEC U32 =16383 ; nose gear down  (in watch.ini)",
+                      r.stdout)
+        # Another aircraft: the settings file's own section.
+        sim.stdin.write("set 3D00 str Norvalume Trainer\n")
+        sim.stdin.flush()
+        r = self.watch("--once", "--filter", "GFMCP.0")
+        self.assertIn('aircraft: "Norvalume Trainer"  profile: none (no rule matches)', r.stdout)
+        self.assertEqual(table_rows(r.stdout)[("GFMCP.0", "D3")][2], '"10000"', r.stdout)
+
     def test_why_names_the_gate_that_closed_when_the_voltage_drops(self):
         with open(self.watched, "w", newline="") as f:
             f.write(example("demo.ini").replace("Needs=Battery", "Needs=Battery V24"))

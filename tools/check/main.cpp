@@ -292,8 +292,9 @@ std::vector<int32_t> profilesToCheck(const Options& o) {
         if (r < 0)
             std::printf("aircraft \"%s\": no rule matches: the settings file alone\n", o.aircraft);
         else
-            std::printf("aircraft \"%s\": rule %u picks %s\n", o.aircraft,
-                        static_cast<unsigned>(rules[r].number), rules[r].file);
+            std::printf("aircraft \"%s\": rule %u picks %s%s\n", o.aircraft,
+                        static_cast<unsigned>(rules[r].number), rules[r].file,
+                        profileRuleErrorText(rules[r].error));
         if (r >= 0 && rules[r].error == RULE_OK) out.push_back(r);
         return out;
     }
