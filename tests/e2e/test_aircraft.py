@@ -33,20 +33,6 @@ ALPHA_D1 = 'GFMCPPro_SetBDisplayText 0 "  123"'
 BRAVO_D2 = 'GFMCPPro_SetCDisplayText 0 "123"'
 
 
-def panel_state(text):
-    """{"GFMCPPRO.0": {"lights": 0x1, "A": "123", ...}} from the library's GFDEV_STATE."""
-    units, unit = {}, None
-    for line in text.splitlines():
-        words = line.split(" ", 3)
-        if words[0] == "unit":
-            unit = units.setdefault(words[1] + "." + words[2], {})
-        elif words[0] == "lights":
-            unit["lights"] = int(words[2], 16)
-        elif words[0] == "display" and len(words) == 4:
-            unit[words[1]] = words[3].strip().strip('"').strip()
-    return units
-
-
 class Aircraft(harness.ProgramSandbox):
     def setUp(self):
         super().setUp()
@@ -71,7 +57,10 @@ class Aircraft(harness.ProgramSandbox):
         sim.stdin.flush()
 
     def shown(self):
-        return panel_state(harness.read_text(self.state)).get("GFMCPPRO.0", {})
+        """What the GFMCPPRO shows: its lights, and each display's text, blanks trimmed."""
+        unit = harness.panel_state(harness.read_text(self.state)).get("GFMCPPRO.0", {})
+        return {key: value if key == "lights" else value[1].strip().strip('"').strip()
+                for key, value in unit.items()}
 
     def assert_dark_then_lit(self, start):
         """Since log line `start`: every output dark at once, then the shared light lit
@@ -137,7 +126,8 @@ class Aircraft(harness.ProgramSandbox):
         self.assertTrue(harness.wait_for(
             lambda: self.shown().get("C") == "123" and self.shown().get("A") == "", 5),
             self.shown())
-        self.assertEqual(panel_state(harness.read_text(self.state))["GFP8.0"]["lights"], 0x1)
+        shared = harness.panel_state(harness.read_text(self.state))["GFP8.0"]
+        self.assertEqual(shared["lights"], 0x1)
 
         # A save of the profile not in force changes nothing; of the one in force, it is
         # loaded like a save of the settings file.

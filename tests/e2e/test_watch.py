@@ -37,20 +37,6 @@ def table_rows(output):
     return rows
 
 
-def panel_state(text):
-    """{"GFP8.0": {"lights": 0x1F, "L": ("segments", "06 ..."), ...}} from GFDEV_STATE."""
-    units, unit = {}, None
-    for line in text.splitlines():
-        words = line.split(" ", 3)
-        if words[0] == "unit":
-            unit = units.setdefault(words[1] + "." + words[2], {})
-        elif words[0] == "lights":
-            unit["lights"] = int(words[2], 16)
-        elif words[0] == "display" and len(words) == 4:
-            unit[words[1]] = (words[2], words[3])
-    return units
-
-
 def outputs(log_lines):
     """Per output (entry point and unit), the values it was sent in the order they first
     appeared, and the last one: flashing makes the count of sends depend on timing."""
@@ -100,7 +86,7 @@ class Watch(harness.ProgramSandbox):
         # Settled: the three greens of the gear lit, the reds dark, and the stall warning
         # lit, which comes last.
         def settled():
-            state = panel_state(harness.read_text(self.state))
+            state = harness.panel_state(harness.read_text(self.state))
             return (state.get("GFLGT2.0", {}).get("lights") == 0x54 and
                     state.get("GFP8.0", {}).get("lights", 0) & 0x38 == 0x38)
         self.assertTrue(harness.wait_for(settled, 20), harness.read_text(self.state))
@@ -109,7 +95,7 @@ class Watch(harness.ProgramSandbox):
         self.assertEqual(r.returncode, 0, r.stdout)
         self.assertIn("  1 exchange a scan", r.stdout)
         rows = table_rows(r.stdout)
-        state = panel_state(harness.read_text(self.state))
+        state = harness.panel_state(harness.read_text(self.state))
 
         for light in (3, 4):  # beacon and landing lights
             self.assertEqual(rows[("GFP8.0", "L%d" % light)][2], "lit", r.stdout)
