@@ -24,18 +24,28 @@ std::atomic<bool> consoleStop{false};
 // The session is ending: a wait of the loop thread gives up.
 std::atomic<bool> sessionEnding{false};
 
-// Every handler stops its timer on entry and arms it again at its end. Arming replaces a
-// running timer and restarts its period, so the stop need not reach the system: it is
-// kept here, a WM_TIMER of a stopped timer is dropped, and only a timer still stopped when
-// its next WM_TIMER comes is killed for real. Under Wine each timer call is a request to
-// the server, several times a second. Ids beyond the table go straight to the system.
+// Every handler stops its timer on entry and arms it again at its end. Under Wine each
+// timer call is a request to the server, several times a second, so both are kept here
+// where they can be: a stop only marks the timer (a WM_TIMER of a stopped timer is
+// dropped, and a timer still stopped when its next WM_TIMER comes is killed for real),
+// and arming it again with the same period soon after the stop leaves the system's timer
+// running: its next WM_TIMER comes a period after the last, late by no more than the
+// handler took. After a longer handler (a silent interface module) the timer is armed
+// anew so that a whole period follows it. Ids beyond the table go straight to the system.
 constexpr uint32_t LAZY_TIMER_IDS = 8;
-bool timerStopped[LAZY_TIMER_IDS] = {};
+constexpr DWORD REARM_SLACK_MS = 20;
+struct LazyTimer {
+    bool stopped;
+    uint32_t period;  // of the system's timer; 0 when it is not running
+    DWORD stoppedAt;  // GetTickCount() of the stop
+};
+LazyTimer lazyTimers[LAZY_TIMER_IDS] = {};
 
 // True when the timer's WM_TIMER is to be handled; a stopped timer is killed instead.
 bool timerRunning(HWND hwnd, uint32_t id) {
-    if (id >= LAZY_TIMER_IDS || !timerStopped[id]) return true;
+    if (id >= LAZY_TIMER_IDS || !lazyTimers[id].stopped) return true;
     KillTimer(hwnd, id);
+    lazyTimers[id].period = 0;
     return false;
 }
 
@@ -144,17 +154,30 @@ void setTitle(const char* title) {
 
 void setTimer(uint32_t id, uint32_t ms) {
     HWND hwnd = mainWindow;
-    if (!hwnd || !SetTimer(hwnd, id, ms, nullptr)) return;
-    if (id < LAZY_TIMER_IDS) timerStopped[id] = false;
+    if (!hwnd) return;
+    if (id >= LAZY_TIMER_IDS) {
+        SetTimer(hwnd, id, ms, nullptr);
+        return;
+    }
+    LazyTimer& timer = lazyTimers[id];
+    const bool keepsRunning = timer.stopped && timer.period == ms && ms != 0 &&
+                              GetTickCount() - timer.stoppedAt <= REARM_SLACK_MS;
+    if (!keepsRunning) {
+        if (!SetTimer(hwnd, id, ms, nullptr)) return;
+        timer.period = ms;
+    }
+    timer.stopped = false;
 }
 
 void killTimer(uint32_t id) {
     HWND hwnd = mainWindow;
     if (!hwnd) return;
-    if (id < LAZY_TIMER_IDS)
-        timerStopped[id] = true;
-    else
+    if (id >= LAZY_TIMER_IDS) {
         KillTimer(hwnd, id);
+        return;
+    }
+    if (!lazyTimers[id].stopped) lazyTimers[id].stoppedAt = GetTickCount();
+    lazyTimers[id].stopped = true;
 }
 
 int runMainLoop() {

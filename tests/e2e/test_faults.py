@@ -484,6 +484,8 @@ echo "folder $dir"
 try() {
   timeout 10 "$program" </dev/null >program.out 2>&1; echo "program $? $(head -n 1 program.out)"
   timeout 10 "$SIM" </dev/null >sim.out 2>&1; echo "sim $? $(head -n 1 sim.out)"
+  timeout 10 "$WATCH" --once norvalume.ini </dev/null >watch.out 2>&1
+  echo "watch $? $(head -n 1 watch.out)"
 }
 echo "case open"; mkdir "$dir"; chmod 0777 "$dir"; try; rmdir "$dir"
 echo "case owner"; mkdir -m 0700 "$dir"
@@ -515,7 +517,8 @@ class RunFolder(Cockpit):
         if not command:
             self.skipTest("no private mount namespace on this machine (%s): cannot play a "
                           "second user here" % other)
-        env = dict(self.env, SIM=harness.exe("norvalume-sim"))
+        env = dict(self.env, SIM=harness.exe("norvalume-sim"),
+                   WATCH=harness.exe("norvalume-watch"))
         done = subprocess.run(command + ["bash", "-c", RUN_FOLDER_SCRIPT, "run-folder",
                                          self.dir, other, os.path.basename(self.program)],
                               env=env, stdout=subprocess.PIPE,
@@ -539,6 +542,8 @@ class RunFolder(Cockpit):
                             (name, cases[name]))
             self.assertTrue(cases[name]["sim"].startswith("3 norvalume-sim: " + refusal + text),
                             (name, cases[name]))
+            self.assertTrue(cases[name]["watch"].startswith("2 norvalume-watch: " + refusal + text),
+                            (name, cases[name]))
         self.assertEqual(cases["link"]["victim"], "kept")
         self.assertEqual(cases["ours"]["modes"], "700 600", cases["ours"])
         self.assertEqual(cases["ours"]["program"], "0 1", cases["ours"])
@@ -546,7 +551,7 @@ class RunFolder(Cockpit):
                        "in a private mount namespace, %s made by another user (owned by "
                        "someone else; open to all; a link to a folder holding a file of ours; "
                        "a file), then left to be made" % folder,
-                       "the program (exit code 6) and the emulator (3) refused each with a "
+                       "the program (exit code 6), the emulator (3) and the watch (2) refused each with a "
                        "message naming the folder and what is wrong, and deleted nothing; the "
                        "emulator made it with mode 0700, its socket 0600, and the program "
                        "connected", cases=len(cases))

@@ -227,7 +227,7 @@ class Watch(harness.ProgramSandbox):
         self.assertTrue(harness.wait_for(lambda: "set 0BEC" in harness.read_text(recording), 20))
         self.assertTrue(harness.wait_for(
             lambda: any("_Set" in line for line in self.log_lines()), 20))
-        time.sleep(4.0)
+        time.sleep(6.0)
         self.play_demo(sim)
         self.assertTrue(harness.wait_for(lambda: "STALL" in harness.read_text(recording), 20))
         time.sleep(1.5)
@@ -250,9 +250,11 @@ class Watch(harness.ProgramSandbox):
         if not harness.WINE:
             self.assertTrue(script.splitlines()[-1].startswith("wait "), script[-200:])
 
+        # The program starts first and retries the link every 3 s, so it is connected well
+        # inside the recording's 6 s of idle simulator however slowly it starts.
         os.remove(self.log)
-        self.start(harness.exe("norvalume-sim"), "--script", harness.file_arg(recording))
         self.start_program()
+        self.start(harness.exe("norvalume-sim"), "--script", harness.file_arg(recording))
         self.assertTrue(harness.wait_for(lambda: outputs(self.log_lines()) == original, 30),
                         "\n".join(map(str, sorted(outputs(self.log_lines()).items())))
                         + "\n--- original\n" + "\n".join(map(str, sorted(original.items()))))

@@ -188,9 +188,13 @@ std::string lineText(int32_t i) {
 }
 
 std::string simulatorLine() {
-    if (!linkStatus().connected)
-        return linkStatus().versionTooOld ? "simulator: interface too old, needs 3.465 or later"
-                                        : "simulator: not connected";
+    if (!linkStatus().connected) {
+        if (linkStatus().versionTooOld) return "simulator: interface too old, needs 3.465 or later";
+        return linkStatus().accessDenied
+                   ? "simulator: the interface module refused us: it runs as administrator "
+                     "and the watch does not; start both the same way"
+                   : "simulator: not connected";
+    }
     if (itemCount() <= 0) return "simulator: connected";
     if (!session.scanRead) return "simulator: connected, no answer to the last scan";
     char text[160];

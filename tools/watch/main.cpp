@@ -268,6 +268,13 @@ int main(int argc, char** argv) {
         if (!tools::parseUnitsList("norvalume-watch", o.units, watch::session.units))
             return EXIT_CANNOT_RUN;
     }
+    // Another user could stand in for the simulator in a run folder not ours: its
+    // values would be shown as the simulator's.
+    char why[512];
+    if (!platform::prepareIpc(why, sizeof why)) {
+        std::fprintf(stderr, "norvalume-watch: %s\n", why);
+        return EXIT_CANNOT_RUN;
+    }
     const bool terminal = platform::startConsole();
     if (!watch::loadSettings()) {
         std::fprintf(stderr, "norvalume-watch: %s: no such file\n", watch::session.path.c_str());
