@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/aircraft_profiles.h"
 #include "config/items.h"
 #include "config/line_parser.h"
 #include "config/profile_text.h"
@@ -58,6 +59,9 @@ struct Walk {
     const LoadInputs* in;
     const LoadObserver* observer;
     uint64_t fingerprint;
+    // The aircraft profile whose sections and conditions replace the settings file's;
+    // nullptr for none.
+    const char* profile = nullptr;
 };
 
 struct ItemContext {
@@ -83,15 +87,19 @@ void foldBytes(Walk& walk, const char* text, size_t length) {
 }
 
 // Folds a key and its value as the next read will see it: trimmed at both ends. Quotes
-// stay: a value read has lost its pair already, and putLine protects a written one.
-void foldKey(Walk& walk, const char* section, const char* key, const char* value) {
+// stay: a value read has lost its pair already, and putLine protects a written one. Which
+// file it came from counts too: a profile that gains a section changes the load.
+void foldKey(Walk& walk, const char* file, const char* section, const char* key,
+             const char* value) {
     ReadBack read = readBack(value, std::strlen(value));
+    foldBytes(walk, file == walk.in->path ? "m" : "p", 1);
     foldBytes(walk, section, std::strlen(section));
     foldBytes(walk, key, std::strlen(key));
     foldBytes(walk, value + read.begin, read.end - read.begin);
 }
 
-void tellKey(const Walk& walk, const KeyRead& read) {
+void tellKey(const Walk& walk, const char* file, KeyRead read) {
+    read.file = file;
     if (walk.observer && walk.observer->keyRead) walk.observer->keyRead(read);
 }
 
@@ -99,16 +107,21 @@ const LineObserver* lineNotesOf(const Walk& walk) {
     return walk.observer ? walk.observer->lineNotes : nullptr;
 }
 
-bool putKey(const Walk& walk, const char* section, const char* key, const char* value) {
-    if (walk.observer && walk.observer->fileChange) walk.observer->fileChange(section, key, value);
+bool putKey(const Walk& walk, const char* file, const char* section, const char* key,
+            const char* value) {
+    if (walk.observer && walk.observer->fileChange)
+        walk.observer->fileChange(file, section, key, value);
     if (walk.observer && walk.observer->dryRun) return false;
-    return platform::profilePut(walk.in->path, section, key, value);
+    if (walk.observer && walk.observer->onlyFile && std::strcmp(walk.observer->onlyFile, file) != 0)
+        return false;
+    return platform::profilePut(file, section, key, value);
 }
 
 // Writes a line so that the next read gives it back unchanged. A value that begins and
 // ends with the same quote character loses that pair when read, which would silently
 // change the user's line (and its meaning) on every load; one more pair protects it.
-bool putLine(const Walk& walk, const char* section, const char* key, const char* text) {
+bool putLine(const Walk& walk, const char* file, const char* section, const char* key,
+             const char* text) {
     size_t length = std::strlen(text);
     ReadBack read = readBack(text, length);
     if (read.quoted && length + 3 <= sizeof quotedText) {
@@ -117,9 +130,9 @@ bool putLine(const Walk& walk, const char* section, const char* key, const char*
         std::memcpy(quotedText + 1, text, length);
         quotedText[length + 1] = first;
         quotedText[length + 2] = '\0';
-        return putKey(walk, section, key, quotedText);
+        return putKey(walk, file, section, key, quotedText);
     }
-    return putKey(walk, section, key, text);
+    return putKey(walk, file, section, key, text);
 }
 
 // The error text the parser appended to a rejected line. The parser cuts any older
@@ -140,28 +153,36 @@ void closeUpError(char* line) {
     if (p != error) std::memmove(p, error, std::strlen(error) + 1);
 }
 
-// What to write back for a value longer than the read limit: the parser saw only its
-// first 254 characters, but the rest is still the user's text and is never cut off.
-// Only an old annotation is removed and, for a rejected line, the new one appended.
-// nullptr when the file is to stay as it is.
-const char* longLineReplacement(uint32_t length, ParseResult result) {
-    // Filled the wide read too: its true end is unknown, so it cannot be rewritten safely.
-    if (length >= WIDE_LIMIT - 1) return nullptr;
+// The characters of the value of `length` in wideValue before an old annotation, blanks
+// in front of it left out.
+size_t withoutAnnotation(uint32_t length) {
     const char* mark = std::strstr(wideValue, "<<<");
-    if (result != PARSE_REJECTED && !mark) return nullptr;
     size_t keep = mark ? static_cast<size_t>(mark - wideValue) : length;
     while (keep > 0 && (wideValue[keep - 1] == ' ' || wideValue[keep - 1] == '\t')) --keep;
+    return keep;
+}
+
+// The whole value of `length` in wideValue with an old annotation removed and `verdict`
+// ("" for none) appended, in longText: nothing of the user's text is ever cut off.
+// nullptr when the file is to stay as it is: it filled the wide read too, so its true
+// end is unknown and it cannot be rewritten safely.
+const char* withVerdict(uint32_t length, const char* verdict) {
+    if (length >= WIDE_LIMIT - 1) return nullptr;
+    const size_t keep = withoutAnnotation(length);
     std::memcpy(longText, wideValue, keep);
-    longText[keep] = '\0';
-    if (result == PARSE_REJECTED) {
-        const char* error = appendedError(lineValue);
-        size_t room = sizeof longText - keep - 1;
-        size_t add = std::strlen(error);
-        if (add > room) add = room;
-        std::memcpy(longText + keep, error, add);
-        longText[keep + add] = '\0';
-    }
+    size_t add = std::strlen(verdict);
+    if (add > sizeof longText - keep - 1) add = sizeof longText - keep - 1;
+    std::memcpy(longText + keep, verdict, add);
+    longText[keep + add] = '\0';
     return longText;
+}
+
+// What to write back for a value longer than the read limit: the parser saw only its
+// first 254 characters, but the rest is still the user's text. nullptr when the file is
+// to stay as it is.
+const char* longLineReplacement(uint32_t length, ParseResult result) {
+    if (result != PARSE_REJECTED && !std::strstr(wideValue, "<<<")) return nullptr;
+    return withVerdict(length, result == PARSE_REJECTED ? appendedError(lineValue) : "");
 }
 
 // How much of the value of `length` in wideValue the parser sees: what the read limit
@@ -178,18 +199,25 @@ uint32_t parsedLength(uint32_t length) {
     return cut;
 }
 
-// Reads one item key and, in a load pass, parses it and applies the write-back rule.
-// Returns whether the key is present (an empty value counts as missing).
-bool visitItem(Walk& walk, const char* section, const char* key, const ItemContext& ctx) {
-    uint32_t length = platform::profileGet(walk.in->path, section, key, wideValue, WIDE_LIMIT);
-    if (length == 0) {
-        tellKey(walk, KeyRead{section, key, false, false, -1, 0, 0});
-        return false;
-    }
+// Reads a value into wideValue, as wide as the widest read goes; its length, 0 for none.
+uint32_t readWide(const char* file, const char* section, const char* key) {
+    uint32_t length = platform::profileGet(file, section, key, wideValue, WIDE_LIMIT);
     if (length > WIDE_LIMIT - 1) length = WIDE_LIMIT - 1;
     wideValue[length] = '\0';
+    return length;
+}
+
+// Reads one item key and, in a load pass, parses it and applies the write-back rule.
+// Returns whether the key is present (an empty value counts as missing).
+bool visitItem(Walk& walk, const char* file, const char* section, const char* key,
+               const ItemContext& ctx) {
+    uint32_t length = readWide(file, section, key);
+    if (length == 0) {
+        tellKey(walk, file, KeyRead{section, key, false, false, -1, 0, 0});
+        return false;
+    }
     if (walk.verify) {
-        foldKey(walk, section, key, wideValue);
+        foldKey(walk, file, section, key, wideValue);
         return true;
     }
 
@@ -210,11 +238,12 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
         lineValue[end] = '\0';
     }
     if (result == PARSE_REJECTED && walk.observer && walk.observer->lineRejected)
-        walk.observer->lineRejected(section, key, appendedError(lineValue));
+        walk.observer->lineRejected(file, section, key, appendedError(lineValue));
     const bool rejected = result == PARSE_REJECTED;
-    tellKey(walk, KeyRead{section, key, true, rejected, rejected ? -1 : position, length, cut});
+    tellKey(walk, file,
+            KeyRead{section, key, true, rejected, rejected ? -1 : position, length, cut});
     if (result != PARSE_REJECTED && walk.observer && walk.observer->lineAccepted)
-        walk.observer->lineAccepted(section, key, lineValue, itemCount() - 1);
+        walk.observer->lineAccepted(file, section, key, lineValue, itemCount() - 1);
 
     const char* replacement = nullptr;
     if (length <= READ_LIMIT - 1) {
@@ -224,21 +253,22 @@ bool visitItem(Walk& walk, const char* section, const char* key, const ItemConte
     }
     // A line that already reads as its replacement (a verdict still true) is not written.
     if (replacement && std::strcmp(replacement, wideValue) == 0) replacement = nullptr;
-    bool written = replacement && putLine(walk, section, key, replacement);
-    foldKey(walk, section, key, written ? replacement : wideValue);
+    bool written = replacement && putLine(walk, file, section, key, replacement);
+    foldKey(walk, file, section, key, written ? replacement : wideValue);
     return true;
 }
 
 // A base key and its continuations: the run goes on past a missing base key but ends
 // at the first missing continuation.
-void visitRun(Walk& walk, const char* section, char letter, int number, ItemContext ctx) {
+void visitRun(Walk& walk, const char* file, const char* section, char letter, int number,
+              ItemContext ctx) {
     char key[32];
     ctx.index = static_cast<uint16_t>(number);
     std::snprintf(key, sizeof key, "%c%d", letter, number);
-    visitItem(walk, section, key, ctx);
+    visitItem(walk, file, section, key, ctx);
     for (int m = 1;; ++m) {
         std::snprintf(key, sizeof key, "%c%d.%d", letter, number, m);
-        if (!visitItem(walk, section, key, ctx)) break;
+        if (!visitItem(walk, file, section, key, ctx)) break;
     }
 }
 
@@ -261,7 +291,7 @@ bool putReport(const Walk& walk, const char* key, const char* value) {
     char current[READ_LIMIT];
     uint32_t n = platform::profileGet(walk.in->path, REPORT_SECTION, key, current, sizeof current);
     if (value ? std::strcmp(current, value) == 0 : n == 0) return true;
-    return putKey(walk, REPORT_SECTION, key, value);
+    return putKey(walk, walk.in->path, REPORT_SECTION, key, value);
 }
 
 // What the report says of the interface module; nullptr when there is nothing to say.
@@ -274,9 +304,21 @@ const char* interfaceReportText(const LoadInputs& in) {
     return nullptr;
 }
 
+// The aircraft and the profile in force, while [Profiles] has a rule to use.
+void writeProfileReport(const Walk& walk) {
+    const bool rules = activeProfile().state != PROFILE_NO_RULES;
+    char title[READ_LIMIT];
+    reportableText(walk.in->aircraftTitle ? walk.in->aircraftTitle : "", title, sizeof title);
+    putReport(walk, "Aircraft", rules && title[0] ? title : nullptr);
+    char profile[READ_LIMIT];
+    describeActiveProfile(profile, sizeof profile);
+    putReport(walk, "Profile", rules ? profile : nullptr);
+}
+
 void writeReportHead(const Walk& walk) {
     putReport(walk, "GFDev", libraryReportText(LIBRARY_BOUND, walk.in->callbackRefused));
     putReport(walk, "Ombrex", interfaceReportText(*walk.in));
+    writeProfileReport(walk);
     putReport(walk, UNITS_KEY, walk.in->identity ? nullptr : SERIALS_NOT_AVAILABLE);
 }
 
@@ -287,12 +329,26 @@ void writeUnitCount(const Walk& walk, int32_t type, uint32_t units) {
     putReport(walk, deviceTypeName(type), units ? count : nullptr);
 }
 
+// A condition of the profile in force replaces the settings file's of that number.
+const char* conditionFile(const Walk& walk, const char* key) {
+    char probe[2];
+    if (walk.profile && platform::profileGet(walk.profile, CONDITIONS_SECTION, key, probe, sizeof probe))
+        return walk.profile;
+    return walk.in->path;
+}
+
+// A section of the profile in force replaces the settings file's of that name, whole.
+const char* sectionFile(const Walk& walk, const char* section) {
+    if (walk.profile && platform::profileHasSection(walk.profile, section)) return walk.profile;
+    return walk.in->path;
+}
+
 void walkConditions(Walk& walk) {
     char key[16];
     for (int n = 0; n < CONDITION_KEYS; ++n) {
         std::snprintf(key, sizeof key, "%d", n);
         ItemContext ctx{DEV_CONDITION, KIND_CONDITION, static_cast<uint16_t>(n + 1), 0, 0, 0};
-        visitItem(walk, CONDITIONS_SECTION, key, ctx);
+        visitItem(walk, conditionFile(walk, key), CONDITIONS_SECTION, key, ctx);
     }
 }
 
@@ -312,8 +368,9 @@ void readSerials(Walk& walk, int32_t type, int sections) {
         m.ofSections[n] = nullptr;
         if (n >= sections) continue;
         sectionName(section, sizeof section, type, n);
-        if (!platform::profileGet(walk.in->path, section, SERIAL_KEY, needsValue, READ_LIMIT)) {
-            tellKey(walk, KeyRead{section, SERIAL_KEY, false, false, -1, 0, 0});
+        const char* file = sectionFile(walk, section);
+        if (!platform::profileGet(file, section, SERIAL_KEY, needsValue, READ_LIMIT)) {
+            tellKey(walk, file, KeyRead{section, SERIAL_KEY, false, false, -1, 0, 0});
             continue;
         }
         serialOfValue(needsValue, m.serials[n], sizeof m.serials[n]);
@@ -324,8 +381,8 @@ void readSerials(Walk& walk, int32_t type, int sections) {
 // What a Serial= line should read after this load: the old verdict gone, and the new one
 // for a serial an earlier section named. Written back when it differs; returns what the
 // file holds then. A line the read limit cut is left alone: its end is unknown.
-const char* settleSerialLine(const Walk& walk, const char* section, int32_t type, int n,
-                             uint32_t length) {
+const char* settleSerialLine(const Walk& walk, const char* file, const char* section,
+                             int32_t type, int n, uint32_t length) {
     const UnitBinding& b = modelSerials.binding;
     const bool taken = b.fate[n] == SECTION_SERIAL_TAKEN;
     size_t keep = length;
@@ -339,9 +396,9 @@ const char* settleSerialLine(const Walk& walk, const char* section, int32_t type
                       deviceTypeName(type), b.first[n]);
     std::strcat(serialLine, verdict);
     if (taken && walk.observer && walk.observer->lineRejected)
-        walk.observer->lineRejected(section, SERIAL_KEY, verdict);
+        walk.observer->lineRejected(file, section, SERIAL_KEY, verdict);
     if (length >= READ_LIMIT - 1 || std::strcmp(serialLine, needsValue) == 0) return needsValue;
-    return putLine(walk, section, SERIAL_KEY, serialLine) ? serialLine : needsValue;
+    return putLine(walk, file, section, SERIAL_KEY, serialLine) ? serialLine : needsValue;
 }
 
 // Each Serial= line once more, now that the binding is known: its verdict written back
@@ -351,13 +408,13 @@ void settleSerials(Walk& walk, int32_t type, int sections) {
     for (int n = 0; n < sections; ++n) {
         if (!modelSerials.ofSections[n]) continue;
         sectionName(section, sizeof section, type, n);
-        uint32_t length =
-            platform::profileGet(walk.in->path, section, SERIAL_KEY, needsValue, READ_LIMIT);
+        const char* file = sectionFile(walk, section);
+        uint32_t length = platform::profileGet(file, section, SERIAL_KEY, needsValue, READ_LIMIT);
         const bool taken = modelSerials.binding.fate[n] == SECTION_SERIAL_TAKEN;
-        const char* held = walk.verify ? needsValue
-                                       : settleSerialLine(walk, section, type, n, length);
-        foldKey(walk, section, SERIAL_KEY, held);
-        tellKey(walk, KeyRead{section, SERIAL_KEY, true, taken, -1, length, length});
+        const char* held =
+            walk.verify ? needsValue : settleSerialLine(walk, file, section, type, n, length);
+        foldKey(walk, file, section, SERIAL_KEY, held);
+        tellKey(walk, file, KeyRead{section, SERIAL_KEY, true, taken, -1, length, length});
     }
 }
 
@@ -402,20 +459,23 @@ const UnitBinding& bindModel(Walk& walk, int32_t type, uint32_t units) {
 void walkSection(Walk& walk, int32_t type, int number, uint8_t unit) {
     char section[48];
     sectionName(section, sizeof section, type, number);
+    // A section of the profile in force replaces the settings file's of that name, whole.
+    const char* file = sectionFile(walk, section);
     ItemContext ctx{type, KIND_BRIGHTNESS, 0, unit, 0, 0};
-    uint32_t n = platform::profileGet(walk.in->path, section, "Needs", needsValue, READ_LIMIT);
+    uint32_t n = platform::profileGet(file, section, "Needs", needsValue, READ_LIMIT);
     if (n >= sizeof needsValue) n = sizeof needsValue - 1;
     needsValue[n] = '\0';
-    if (n) foldKey(walk, section, "Needs", needsValue);
+    if (n) foldKey(walk, file, section, "Needs", needsValue);
     parseNeeds(needsValue, &ctx.needsFlags, &ctx.minVoltage, lineNotesOf(walk));
-    tellKey(walk, KeyRead{section, "Needs", n != 0, false, -1, n, n});
+    tellKey(walk, file, KeyRead{section, "Needs", n != 0, false, -1, n, n});
 
-    visitItem(walk, section, "B", ctx);
+    visitItem(walk, file, section, "B", ctx);
     ctx.kind = KIND_LIGHT;
-    for (int light = 0; light < LIGHTS_PER_UNIT; ++light) visitRun(walk, section, 'L', light, ctx);
+    for (int light = 0; light < LIGHTS_PER_UNIT; ++light)
+        visitRun(walk, file, section, 'L', light, ctx);
     ctx.kind = KIND_DISPLAY;
     for (int display = 0; display < deviceDisplayCount(type); ++display)
-        visitRun(walk, section, 'D', display, ctx);
+        visitRun(walk, file, section, 'D', display, ctx);
 }
 
 void walkDevices(Walk& walk) {
@@ -429,14 +489,132 @@ void walkDevices(Walk& walk) {
     }
 }
 
-// One walk inside one batch of settings-file calls: the file is read once for it, and
-// its writes reach the file only if nobody saved it meanwhile.
-platform::ProfileOutcome walkFile(Walk& walk) {
+// --- [Profiles]
+
+// What the load finds of a usable rule's file: refused by name, missing, or unreadable.
+void checkRuleFile(const char* settingsPath, ProfileRule* rule) {
+    char path[sizeof ActiveProfile::path];
+    if (!pathBeside(settingsPath, rule->file, path, sizeof path)) {
+        rule->error = RULE_BAD_FILE_NAME;
+        return;
+    }
+    if (platform::fileReadable(path)) return;
+    const bool there = platform::fileAttributes(path) != platform::FILE_ATTR_INVALID;
+    rule->error = there ? RULE_FILE_UNREADABLE : RULE_FILE_MISSING;
+}
+
+// The rules of [Profiles] in key order, parsed and checked; a verify pass only folds
+// them, in the order the load pass folds them once settled.
+void readRules(Walk& walk) {
+    if (!walk.verify) resetProfileRules();
+    if (!platform::profileHasSection(walk.in->path, PROFILES_SECTION)) return;
+    char key[16];
+    for (int n = 0; n < PROFILE_RULE_KEYS; ++n) {
+        std::snprintf(key, sizeof key, "%d", n);
+        const uint32_t length = readWide(walk.in->path, PROFILES_SECTION, key);
+        if (!length) tellKey(walk, walk.in->path, KeyRead{PROFILES_SECTION, key, false, false, -1, 0, 0});
+        if (!length) continue;
+        if (walk.verify) {
+            foldKey(walk, walk.in->path, PROFILES_SECTION, key, wideValue);
+            continue;
+        }
+        ProfileRule rule;
+        parseProfileRule(wideValue, withoutAnnotation(length), static_cast<uint8_t>(n),
+                         walk.in->path, &rule);
+        if (!ruleRefused(rule.error)) checkRuleFile(walk.in->path, &rule);
+        addProfileRule(rule);
+    }
+}
+
+// The rule the aircraft picks (or the tool names), and what its file was found to be.
+ActiveProfile chooseProfile(const LoadInputs& in) {
+    ActiveProfile a{PROFILE_NO_RULES, -1, ""};
+    const int32_t count = profileRuleCount();
+    bool usable = false;
+    for (int32_t r = 0; r < count; ++r) usable = usable || !ruleRefused(profileRules()[r].error);
+    if (!usable) return a;
+    const bool titled = in.aircraftTitle && in.aircraftTitle[0];
+    a.state = in.profileRule == PROFILE_BY_AIRCRAFT && !titled ? PROFILE_NO_TITLE : PROFILE_NO_MATCH;
+    if (in.profileRule == PROFILE_BY_AIRCRAFT)
+        a.rule = matchingProfileRule(in.aircraftTitle, in.aircraftPath);
+    else if (in.profileRule >= 0 && in.profileRule < count &&
+             !ruleRefused(profileRules()[in.profileRule].error))
+        a.rule = in.profileRule;
+    if (a.rule < 0) return a;
+    const ProfileRule& rule = profileRules()[a.rule];
+    pathBeside(in.path, rule.file, a.path, sizeof a.path);
+    a.state = rule.error == RULE_FILE_MISSING      ? PROFILE_MISSING
+              : rule.error == RULE_FILE_UNREADABLE ? PROFILE_UNREADABLE
+                                                   : PROFILE_IN_FORCE;
+    return a;
+}
+
+// Each rule's verdict into its line, by the rules every other line follows: a line
+// already saying it is not written again.
+void settleRules(Walk& walk) {
+    char key[16];
+    const char* path = walk.in->path;
+    for (int32_t r = 0; r < profileRuleCount(); ++r) {
+        const ProfileRule& rule = profileRules()[r];
+        std::snprintf(key, sizeof key, "%u", static_cast<unsigned>(rule.number));
+        const uint32_t length = readWide(path, PROFILES_SECTION, key);
+        const char* verdict = profileRuleErrorText(rule.error);
+        if (*verdict && walk.observer && walk.observer->lineRejected)
+            walk.observer->lineRejected(path, PROFILES_SECTION, key, verdict);
+        tellKey(walk, path, KeyRead{PROFILES_SECTION, key, true, ruleRefused(rule.error), -1,
+                                    length, length});
+        const char* replacement = withVerdict(length, verdict);
+        if (replacement && std::strcmp(replacement, wideValue) == 0) replacement = nullptr;
+        const bool written = replacement && putLine(walk, path, PROFILES_SECTION, key, replacement);
+        foldKey(walk, path, PROFILES_SECTION, key, written ? replacement : wideValue);
+    }
+}
+
+// [Profiles] read, the profile for the aircraft chosen and its batch begun (a verify pass
+// takes the load's choice), the verdicts written back. Returns the outcome of a profile
+// that could not be read: its batch ends at once, and it is read again once settled, as
+// the settings file itself would be.
+platform::ProfileOutcome walkProfiles(Walk& walk) {
+    readRules(walk);
+    platform::ProfileOutcome unread = platform::PROFILE_NOTHING_WRITTEN;
+    if (!walk.verify) {
+        ActiveProfile a = chooseProfile(*walk.in);
+        if (a.state == PROFILE_IN_FORCE && !platform::profileBegin(a.path)) {
+            unread = platform::profileEnd(a.path);
+            a.state = PROFILE_UNREADABLE;
+            setProfileRuleError(a.rule, RULE_FILE_UNREADABLE);
+        }
+        setActiveProfile(a);
+        settleRules(walk);
+    }
+    const ActiveProfile& a = activeProfile();
+    foldBytes(walk, a.path, std::strlen(a.path));
+    if (a.state != PROFILE_IN_FORCE) return unread;
+    walk.profile = a.path;
+    if (walk.verify) platform::profileBegin(a.path);
+    return unread;
+}
+
+// Of the outcomes of two batches, what the load must act on: a save by someone else
+// first, then a failed write.
+platform::ProfileOutcome combined(platform::ProfileOutcome a, platform::ProfileOutcome b) {
+    for (platform::ProfileOutcome o : {platform::PROFILE_FILE_CHANGED,
+                                       platform::PROFILE_WRITE_FAILED, platform::PROFILE_WRITTEN})
+        if (a == o || b == o) return o;
+    return platform::PROFILE_NOTHING_WRITTEN;
+}
+
+// One walk inside one batch of settings-file calls per file: each file is read once for
+// it, and its writes reach the file only if nobody saved it meanwhile.
+platform::ProfileOutcome walkFiles(Walk& walk) {
     platform::profileBegin(walk.in->path);
+    const platform::ProfileOutcome unread = walkProfiles(walk);
     if (writesReport(walk)) writeReportHead(walk);
     walkConditions(walk);
     walkDevices(walk);
-    return platform::profileEnd();
+    const platform::ProfileOutcome profile =
+        walk.profile ? platform::profileEnd(walk.profile) : unread;
+    return combined(platform::profileEnd(walk.in->path), profile);
 }
 
 // The body of a load, from the table reset to the attribute clear. Returns true when the
@@ -444,7 +622,7 @@ platform::ProfileOutcome walkFile(Walk& walk) {
 bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
     Walk walk{false, &in, observer, FNV_OFFSET};
     resetItemTable();
-    platform::ProfileOutcome outcome = walkFile(walk);
+    platform::ProfileOutcome outcome = walkFiles(walk);
     writeFailed = outcome == platform::PROFILE_WRITE_FAILED;
     if (observer && observer->dryRun) return false;
     if (outcome == platform::PROFILE_FILE_CHANGED) return true;
@@ -455,11 +633,12 @@ bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
     // Clearing the marker also hides an edit saved during the walk, so the file is read
     // once more afterwards; an edit saved after the clear sets the marker again itself.
     platform::setFileAttributes(in.path, platform::FILE_ATTR_NORMAL);
+    if (walk.profile) platform::setFileAttributes(walk.profile, platform::FILE_ATTR_NORMAL);
     // Verdicts that could not be written (the file is as it was read): nothing to compare
     // with, and loading again would not write them either.
     if (outcome == platform::PROFILE_WRITE_FAILED) return false;
     Walk check{true, &in, nullptr, FNV_OFFSET};
-    walkFile(check);
+    walkFiles(check);
     return check.fingerprint != walk.fingerprint;
 }
 
@@ -553,12 +732,22 @@ void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage,
     *minVoltage = voltage;
 }
 
-bool configurationChanged(const char* path) {
-    if (changedDuringLoad) return true;
+namespace {
+
+bool markedSaved(const char* path) {
     uint32_t attributes = platform::fileAttributes(path);
     // A missing file reports every bit set; it has not been saved, it is gone.
     return attributes != platform::FILE_ATTR_INVALID &&
            (attributes & platform::FILE_ATTR_ARCHIVE) != 0;
+}
+
+}  // namespace
+
+bool configurationChanged(const char* path) {
+    if (changedDuringLoad || markedSaved(path)) return true;
+    // The profile in force, also while it is missing: once it is there, it is loaded.
+    const char* profile = activeProfilePath();
+    return profile && markedSaved(profile);
 }
 
 bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observer) {
@@ -572,6 +761,8 @@ bool lastLoadWriteFailed() { return writeFailed; }
 void resetLoader() {
     changedDuringLoad = false;
     writeFailed = false;
+    resetProfileRules();
+    setActiveProfile(ActiveProfile{PROFILE_NO_RULES, -1, ""});
 }
 
 bool reportLibraryFailure(const char* path, LibraryFailure failure) {
@@ -587,6 +778,6 @@ bool reportLibraryFailure(const char* path, LibraryFailure failure) {
         writeUnitCount(walk, type, 0);
         if (findDeviceType(type)->count) reportUnits(walk, type);
     }
-    platform::ProfileOutcome outcome = platform::profileEnd();
+    platform::ProfileOutcome outcome = platform::profileEnd(path);
     return outcome == platform::PROFILE_WRITTEN || outcome == platform::PROFILE_NOTHING_WRITTEN;
 }

@@ -9,6 +9,9 @@
 #include "config/unit_binding.h"
 #include "devices/library.h"
 
+constexpr int32_t PROFILE_BY_AIRCRAFT = -1;
+constexpr int32_t PROFILE_NONE = -2;
+
 // What a load needs from outside the configuration: the file, the units connected per
 // model, and the facts the [GF Connections] report states.
 struct LoadInputs {
@@ -24,6 +27,15 @@ struct LoadInputs {
     // lists every unit. nullptr when the library tells no serials: section n drives unit
     // n, and the report says the serials are not available.
     UnitIdentityFn identity = nullptr;
+    // The aircraft the simulator has loaded, as the scan settled it (nullptr or "" while
+    // none is known): its title, and the path of its aircraft file. The first rule of
+    // [Profiles] that matches it names the profile that overlays the settings file.
+    const char* aircraftTitle = nullptr;
+    const char* aircraftPath = nullptr;
+    // A tool's choice instead of the aircraft's: the rule at this position of
+    // profileRules() as the last load read them, or PROFILE_NONE for the settings file
+    // alone.
+    int32_t profileRule = PROFILE_BY_AIRCRAFT;
 };
 
 // One key the walk asked the file for.
@@ -35,22 +47,28 @@ struct KeyRead {
     int32_t stored;   // the table position of the record made of it; -1 for none
     uint32_t length;  // characters of the value (as far as the widest read goes)
     uint32_t parsed;  // of them, the characters the parser was given
+    // The file it was asked of: the settings file, or the aircraft profile in force.
+    const char* file = nullptr;
 };
 
 // What a caller outside the program (norvalume-check, norvalume-watch) wants to see of
 // one load: every line the parser rejected or accepted, every key it read, and every
-// change the load makes to the file. With dryRun set the changes are only reported, the
-// file is left exactly as it was. Any member may be left empty.
+// change the load makes to the files. With dryRun set the changes are only reported, the
+// files are left exactly as they were. Any member may be left empty. `file` is the path
+// of the file the line is in: the settings file, or the aircraft profile in force.
 struct LoadObserver {
-    // `errorText` is the appended text, starting " <<< ".
-    void (*lineRejected)(const char* section, const char* key, const char* errorText);
+    // `errorText` is the appended text, starting " <<< ". A [Profiles] rule whose file
+    // is missing or cannot be read is told here too.
+    void (*lineRejected)(const char* file, const char* section, const char* key,
+                         const char* errorText);
     // `value` nullptr: the key is deleted.
-    void (*fileChange)(const char* section, const char* key, const char* value);
+    void (*fileChange)(const char* file, const char* section, const char* key,
+                       const char* value);
     bool dryRun;
     // Every line accepted, with the position of its record in the item table and its
     // text as the parser read it (an old annotation cut off).
-    void (*lineAccepted)(const char* section, const char* key, const char* line,
-                         int32_t item) = nullptr;
+    void (*lineAccepted)(const char* file, const char* section, const char* key,
+                         const char* line, int32_t item) = nullptr;
     // Every key the walk asks for (Needs and the item keys; not the report), in walk
     // order, once its value has been read: what the program reads, to tell from what the
     // file holds.
@@ -62,6 +80,11 @@ struct LoadObserver {
     // [GF Connections] report and the archive mark are left as they are. For a caller that
     // never saw the panels, and must not hide a save from the program that reloads on it.
     bool verdictsOnly = false;
+    // Writes go into this file only (nullptr: into every file the load reads); what the
+    // load would write into another is told to fileChange alone, as in a dry run. For a
+    // checker that takes a settings file with each aircraft profile in turn, whose lines'
+    // verdicts are those of the settings file alone.
+    const char* onlyFile = nullptr;
 };
 
 // One load, straight away: rebuilds the item table from the file. `observer` may be
@@ -73,8 +96,9 @@ bool loadConfigurationOnce(const LoadInputs& inputs, const LoadObserver* observe
 // could not: the file is then as it was read.
 bool lastLoadWriteFailed();
 
-// Whether the file needs loading again: saved since the last load cleared its mark, or
-// saved while that load ran. A missing file has not changed.
+// Whether the file needs loading again: it or the aircraft profile in force was saved
+// since the last load cleared their marks, or saved while that load ran. A missing file
+// has not changed.
 bool configurationChanged(const char* path);
 
 // The report of a start that could not bind the device library: GFDev= names the reason,

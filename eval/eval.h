@@ -5,15 +5,20 @@
 
 #include <cstdint>
 
+#include "config/aircraft_profiles.h"
 #include "config/items.h"
 
-// Simulator state read on every scan to gate items.
+// Simulator state read on every scan to gate items, and the aircraft loaded.
 struct SimStatus {
     uint8_t controlByte;
     double busVoltage;
     uint8_t powerBytes[2];
     uint8_t failureByte;
     char messageText[128];
+    // Read while [Profiles] has a rule to use (the path while a rule matches on it); the
+    // last byte of each is never read into, so the text always ends.
+    char aircraftTitle[AIRCRAFT_TEXT_SIZE + 1];
+    char aircraftPath[AIRCRAFT_TEXT_SIZE + 1];
 };
 // As the last scan read it, or its per-scan defaults.
 const SimStatus& simStatus();
@@ -113,10 +118,27 @@ constexpr uint32_t STATUS_POWER_OFFSET = 0x3102;
 constexpr uint32_t STATUS_FAILURE_OFFSET = 0x0B6A;
 constexpr uint32_t STATUS_MESSAGE_OFFSET = 0x3380;
 constexpr uint32_t STATUS_MESSAGE_SIZE = 128;
+constexpr uint32_t STATUS_AIRCRAFT_TITLE_OFFSET = 0x3D00;
+constexpr uint32_t STATUS_AIRCRAFT_PATH_OFFSET = 0x3C00;
 constexpr uint8_t CONTROL_BLANK_BIT = 0x08;
 
-// Puts the per-scan defaults back; the message text keeps its last contents.
+// Puts the per-scan defaults back; the message text and the aircraft keep their last
+// contents.
 void resetSimStatus();
+
+// --- The aircraft loaded
+// While the simulator loads a flight its title may be empty, or change several times a
+// second: a title counts once the scans read it the same this many times in a row.
+constexpr int AIRCRAFT_SETTLE_SCANS = 2;
+struct Aircraft {
+    const char* title;  // "" before any settled
+    const char* path;   // "" unless a rule matches on the path
+};
+// The aircraft as the scans last settled it; an empty title never settles.
+Aircraft settledAircraft();
+// Once after each scan that settled another aircraft: what it calls for against the
+// profile the last load put in force (another profile: dark at once, then a load).
+ProfileChange profileSwitchDue();
 
 // --- Display text
 // Half a unit of the last decimal shown, for 0 to 6 decimals.

@@ -55,7 +55,7 @@ struct EvalTable {
     int32_t indirectCount;
     int32_t* sized;            // positions of the items whose read size follows a type byte
     int32_t sizedCount;
-    bool readsMessage;         // the status reads include the message text
+    uint32_t statusSet;        // the status reads its first exchange makes (STATUS_* bits)
     void* memory;              // everything above lives in this one block
 };
 EvalTable& evalTable();
@@ -79,16 +79,29 @@ inline uint32_t radioExtraOffset(uint32_t offset) {
 // Writes the records and reads of `batch` from its items' current value types.
 void buildBatch(EvalTable& t, ReadBatch& batch);
 
-// The fields the status reads fill, and how many of them a scan reads.
+// The fields the status reads fill, and which of them a scan reads.
 SimStatus& statusForReads();
-constexpr int STATUS_READS_WITH_MESSAGE = 5;
+constexpr int STATUS_READ_COUNT = 7;
 struct StatusRead {
     uint32_t offset;
     uint32_t size;
     void* field;
 };
-// The status reads in order; the message text last, read only while some item matches it.
+// The status reads in order: the four every scan makes, then the message text (while some
+// item matches it), the aircraft title (while [Profiles] has a rule to use) and the
+// aircraft file's path (while a rule matches on it). Bit r of a set stands for read r.
 const StatusRead* statusReads();
+constexpr uint32_t STATUS_ALWAYS = 0x0F;
+constexpr uint32_t STATUS_MESSAGE = 0x10;
+constexpr uint32_t STATUS_AIRCRAFT_TITLE = 0x20;
+constexpr uint32_t STATUS_AIRCRAFT_PATH = 0x40;
+// The reads a table of the present configuration makes.
+uint32_t wantedStatusReads();
+// After an exchange brought the aircraft title (and path, when `withPath`): counts how
+// many scans in a row read it the same, and settles it.
+void noteAircraftRead(bool withPath);
+// Forgets every title seen and settled; with the status's own reset.
+void resetAircraft();
 
 // The evaluation of item i of `t`; evaluateItem is this on the adopted table.
 int evaluateInTable(EvalTable& t, int32_t i, uint32_t now);

@@ -92,6 +92,8 @@ bool readIndirect(EvalTable& t) {
 }
 
 void evaluationWalk(EvalTable& t, uint32_t now) {
+    // A table that reads only the aircraft, while a profile may bring items.
+    if (t.count <= 0) return;
     clearLightMasks();
     t.gates = gatesNow();
     const ItemState* const states = t.states;
@@ -117,7 +119,11 @@ int32_t lastScanExchanges() { return scan.lastExchanges; }
 void resetScanState() {
     scan = ScanState{false, 0, -1, 0, 0};
     resetSimStatus();
-    std::memset(statusForReads().messageText, 0, sizeof statusForReads().messageText);
+    SimStatus& status = statusForReads();
+    std::memset(status.messageText, 0, sizeof status.messageText);
+    std::memset(status.aircraftTitle, 0, sizeof status.aircraftTitle);
+    std::memset(status.aircraftPath, 0, sizeof status.aircraftPath);
+    resetAircraft();
     releaseItemStates();
 }
 
@@ -131,6 +137,8 @@ bool readItemValues() {
     EvalTable& t = evalTable();
     for (int32_t b = 0; b < t.batchCount; ++b) {
         if (!sendBatch(t, t.batches[b])) return false;
+        if (b == 0 && (t.statusSet & STATUS_AIRCRAFT_TITLE))
+            noteAircraftRead((t.statusSet & STATUS_AIRCRAFT_PATH) != 0);
         // The status came with the first exchange: the simulator may want dark panels.
         if (b == 0 && (simStatus().controlByte & CONTROL_BLANK_BIT)) {
             blankEverything();
@@ -150,7 +158,9 @@ void scanTick() {
     }
 
     const uint32_t now = platform::tickCount();
-    if (scan.busy || !connected || itemCount() <= 0 || !currentTable()) {
+    // Without items the aircraft is still read while [Profiles] may bring some.
+    const bool nothingToRead = itemCount() <= 0 && activeProfile().state == PROFILE_NO_RULES;
+    if (scan.busy || !connected || nothingToRead || !currentTable()) {
         watchdog(now);
         return;
     }

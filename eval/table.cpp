@@ -23,15 +23,17 @@ uint32_t keyOf(const ItemRecord& line) {
            static_cast<uint32_t>(line.index & 0xFF) << 24;
 }
 
-// The status reads of the first exchange: the message text only while an item matches it.
-uint32_t statusReadCount(bool withMessage) {
-    return withMessage ? STATUS_READS_WITH_MESSAGE : STATUS_READS_WITH_MESSAGE - 1;
+// The status reads of the first exchange, of those a table's `set` makes.
+uint32_t statusReadCount(uint32_t set) {
+    uint32_t count = 0;
+    for (int r = 0; r < STATUS_READ_COUNT; ++r) count += (set >> r) & 1;
+    return count;
 }
 
-uint32_t statusBytes(bool withMessage) {
+uint32_t statusBytes(uint32_t set) {
     uint32_t bytes = 0;
-    for (uint32_t r = 0; r < statusReadCount(withMessage); ++r)
-        bytes += LINK_READ_HEADER + statusReads()[r].size;
+    for (int r = 0; r < STATUS_READ_COUNT; ++r)
+        if ((set >> r) & 1) bytes += LINK_READ_HEADER + statusReads()[r].size;
     return bytes;
 }
 
@@ -82,7 +84,7 @@ struct Layout {
 // through an offset and those whose size follows a type byte.
 Layout layOut(EvalTable& t) {
     const ItemRecord* lines = itemTable();
-    Layout l = {1, statusBytes(t.readsMessage), statusReadCount(t.readsMessage), 0, 0};
+    Layout l = {1, statusBytes(t.statusSet), statusReadCount(t.statusSet), 0, 0};
     ReadBatch* batches = t.batches;
     if (batches) batches[0] = ReadBatch{nullptr, 0, 0, nullptr, 0, 0, 0, 0, 0, 0};
     uint32_t used = l.room;
@@ -163,8 +165,8 @@ void placeBatches(EvalTable& t, const Parts& p) {
     LinkPendingRead* reads = partAt<LinkPendingRead>(t.memory, p.reads);
     for (int32_t b = 0; b < t.batchCount; ++b) {
         ReadBatch& batch = t.batches[b];
-        batch.room = b == 0 ? statusBytes(t.readsMessage) : 0;
-        uint32_t count = b == 0 ? statusReadCount(t.readsMessage) : 0;
+        batch.room = b == 0 ? statusBytes(t.statusSet) : 0;
+        uint32_t count = b == 0 ? statusReadCount(t.statusSet) : 0;
         for (int32_t i = batch.firstItem; i < batch.endItem; ++i) {
             const ItemRecord& line = lines[i];
             batch.room += firstPassRoom(line);
@@ -192,8 +194,10 @@ bool build() {
     // A table that lost its storage to a failed growth still counts records until its
     // load ends; there is nothing to build from then.
     table.count = itemTable() && itemCount() <= itemCapacity() ? itemCount() : 0;
-    table.readsMessage = textMatchUsed();
-    if (table.count <= 0) return false;
+    table.statusSet = wantedStatusReads();
+    // Without items the scan still reads the aircraft, while a profile may bring some.
+    if (table.count < 0 || (table.count == 0 && !(table.statusSet & STATUS_AIRCRAFT_TITLE)))
+        return false;
     // Far more than any table the item memory could hold; the sizes below cannot wrap.
     if (static_cast<size_t>(table.count) > SIZE_MAX / 1024) return false;
 
@@ -270,9 +274,9 @@ void buildBatch(EvalTable& t, ReadBatch& batch) {
         ++k;
     };
     if (&batch == t.batches) {
-        const int count = t.readsMessage ? STATUS_READS_WITH_MESSAGE : STATUS_READS_WITH_MESSAGE - 1;
-        for (int r = 0; r < count; ++r)
-            add(statusReads()[r].offset, statusReads()[r].size, statusReads()[r].field);
+        for (int r = 0; r < STATUS_READ_COUNT; ++r)
+            if ((t.statusSet >> r) & 1)
+                add(statusReads()[r].offset, statusReads()[r].size, statusReads()[r].field);
     }
     for (int32_t i = batch.firstItem; i < batch.endItem; ++i) {
         const ItemRecord& line = lines[i];

@@ -81,15 +81,28 @@ bool profilePut(const char* path, const char* section, const char* key, const ch
 // A batch of calls on one settings file that belong together (a whole load). Until
 // profileEnd, reads of `path` are answered from one reading of the file taken at
 // profileBegin, and writes to it are held back; at profileEnd they replace the file in one
-// step, only while it is still byte for byte that reading. One batch at a time.
-void profileBegin(const char* path);
+// step, only while it is still byte for byte that reading. Batches on up to
+// PROFILE_BATCHES different files may be open at once (a load reads the settings file and
+// an aircraft profile); a further one, or a second on the same path, is not opened and
+// its calls go to the file as outside a batch. False when the file is there but could not
+// be read: the batch's reads then find nothing. A missing file reads as empty.
+constexpr int PROFILE_BATCHES = 2;
+bool profileBegin(const char* path);
 enum ProfileOutcome : int {
     PROFILE_NOTHING_WRITTEN = 0,  // no write was needed; the file is as it was read
     PROFILE_WRITTEN = 1,          // the batch's writes are in the file
     PROFILE_FILE_CHANGED = 2,     // saved by someone else meanwhile: writes were dropped
     PROFILE_WRITE_FAILED = 3,     // the file could not be written; it is as it was read
 };
-ProfileOutcome profileEnd();
+// Ends the batch on `path`; NOTHING_WRITTEN when none is open on it.
+ProfileOutcome profileEnd(const char* path);
+
+// Whether the file at `path` has a section of that name (any case), with or without keys.
+// In a batch on `path`, answered from its reading. False for a missing or unreadable file.
+bool profileHasSection(const char* path, const char* section);
+
+// Whether the file at `path` is there, is a plain file, and may be opened for reading now.
+bool fileReadable(const char* path);
 
 // Size and last-write time of a file: what tells a save in progress from a finished one.
 struct FileStamp {

@@ -21,7 +21,7 @@ void bindSections(const char* ini) {
     platform::profileBegin(ini);  // the file read once, not once per key
     for (int32_t type = 1; type < DEVICE_COUNT_SLOTS; ++type)
         bindSectionsOfFile(ini, type, deviceCount(type), identity, &bindings[type]);
-    platform::profileEnd();
+    platform::profileEnd(ini);
 }
 
 int sectionOf(int32_t type, uint8_t unit) {

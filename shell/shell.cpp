@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/aircraft_profiles.h"
 #include "config/items.h"
 #include "config/loader.h"
 #include "config/numbers.h"
@@ -34,9 +35,15 @@ bool loadBusy = false;
 // waits (on the simulator, say) runs inside it.
 bool handlerRunning = false;
 bool reloadPending = false;
-// The settings file as the last reload tick found it changed.
+// The settings file and the aircraft profile in force as the last reload tick found them.
+struct Stamps {
+    bool settings;        // the settings file is there
+    bool profile;         // the profile in force is there
+    platform::FileStamp settingsStamp;
+    platform::FileStamp profileStamp;
+};
 bool stampSeen = false;
-platform::FileStamp lastStamp = {};
+Stamps lastStamps = {};
 
 // A settings file deleted while the program runs leaves it with the configuration it
 // has, showing what the last version said. One beep says so once the file has been
@@ -51,15 +58,24 @@ void beepWhenTheFileIsGone(const char* path) {
     if (++ticksMissing == 2) platform::beep(platform::BEEP_EXCLAMATION);
 }
 
+bool sameStamp(const platform::FileStamp& a, const platform::FileStamp& b) {
+    return a.size == b.size && a.writeTime == b.writeTime && a.fileId == b.fileId;
+}
+
 // A save in progress must never be read half-written: a changed file is loaded only
-// once it has looked the same (size, write time) at two reload ticks in a row.
+// once it, and the aircraft profile in force, have looked the same (size, write time) at
+// two reload ticks in a row.
 bool fileSettled(const char* path) {
-    platform::FileStamp now = {};
-    const bool exists = platform::fileStamp(path, &now);
-    const bool settled = exists && stampSeen && now.size == lastStamp.size &&
-                         now.writeTime == lastStamp.writeTime && now.fileId == lastStamp.fileId;
-    stampSeen = exists;
-    lastStamp = now;
+    Stamps now = {};
+    now.settings = platform::fileStamp(path, &now.settingsStamp);
+    const char* profile = activeProfilePath();
+    now.profile = profile && platform::fileStamp(profile, &now.profileStamp);
+    const bool settled = now.settings && stampSeen &&
+                         sameStamp(now.settingsStamp, lastStamps.settingsStamp) &&
+                         now.profile == lastStamps.profile &&
+                         (!now.profile || sameStamp(now.profileStamp, lastStamps.profileStamp));
+    stampSeen = now.settings;
+    lastStamps = now;
     return settled;
 }
 
@@ -69,10 +85,22 @@ void linkTimer() {
     platform::setTimer(LINK_TIMER_ID, LINK_TIMER_PERIOD_MS);
 }
 
+// After a scan that settled another aircraft: for another profile (or none) every output
+// goes dark at once and the file is loaded with the new profile, whose outputs the next
+// scan, coming right away, sends; for the first aircraft a rule does not match, a load
+// that only brings the report up to date. Returns the delay of the next scan.
+uint32_t followAircraft() {
+    const ProfileChange change = profileSwitchDue();
+    if (change == PROFILE_UNCHANGED) return settings.scanPeriod;
+    if (change == PROFILE_SWITCH) blankAllOutputs();
+    loadConfiguration(LOAD_FORCED);
+    return change == PROFILE_SWITCH ? SWITCH_SCAN_DELAY_MS : settings.scanPeriod;
+}
+
 void scanTimer() {
     platform::killTimer(SCAN_TIMER_ID);
     scanTick();
-    platform::setTimer(SCAN_TIMER_ID, settings.scanPeriod);
+    platform::setTimer(SCAN_TIMER_ID, followAircraft());
 }
 
 // After a plug event the units have been recounted: the table must follow them.
@@ -139,9 +167,12 @@ void loadConfiguration(LoadRequest request) {
     beepWhenTheFileIsGone(path);
     if (request == LOAD_FORCED || reloadPending ||
         (configurationChanged(path) && fileSettled(path))) {
-        const LoadInputs inputs{path, deviceCounts(), connectCallbackRefused(),
-                                linkStatus().versionTooOld, linkStatus().accessDenied,
-                                serialsAvailable() ? unitIdentity : nullptr};
+        LoadInputs inputs{path, deviceCounts(), connectCallbackRefused(),
+                          linkStatus().versionTooOld, linkStatus().accessDenied,
+                          serialsAvailable() ? unitIdentity : nullptr};
+        const Aircraft aircraft = settledAircraft();
+        inputs.aircraftTitle = aircraft.title;
+        inputs.aircraftPath = aircraft.path;
         loadConfigurationOnce(inputs, nullptr);
         adoptItemTable();
         reloadPending = false;
@@ -251,6 +282,6 @@ void resetShell() {
     reloadPending = false;
     handlerRunning = false;
     stampSeen = false;
-    lastStamp = {};
+    lastStamps = {};
     ticksMissing = 0;
 }

@@ -27,6 +27,9 @@ constexpr uint32_t RELOAD_TIMER_ID = 3;
 constexpr uint32_t LINK_TIMER_PERIOD_MS = 3000;
 // Delay before a load that found the scan or another load busy tries again.
 constexpr uint32_t RELOAD_RETRY_MS = 100;
+// Delay of the scan after a switch of aircraft profile: the new profile's outputs follow
+// the dark at once, not a whole scan period later.
+constexpr uint32_t SWITCH_SCAN_DELAY_MS = 1;
 
 // Runs the whole program; returns the process exit code.
 int runNorvalume();

@@ -22,6 +22,10 @@ bool glanceAt(const char* path, FileState* state);
 // `state`, when given, describes the file that was read (exists = false when missing).
 bool readFile(const char* path, std::string* out, FileState* state = nullptr);
 
+// Whether the file at `path` is a plain file that opens for reading now (opened and closed
+// again, nothing read).
+bool canRead(const char* path);
+
 // Whether the user lets us write the file that `state` describes (an existing one).
 bool userMayWrite(const char* path, const FileState& state);
 

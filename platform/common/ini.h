@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/platform.h"
 
@@ -51,8 +52,12 @@ Edit applyPut(const std::string& text, const char* section, const char* key,
 struct Index {
     // Lower-cased section name, a NUL, lower-cased key: where the value starts and ends.
     std::unordered_map<std::string, std::pair<size_t, size_t>> values;
+    // Every section name of the text, lower-cased.
+    std::unordered_set<std::string> sections;
 };
 void buildIndex(const char* text, size_t length, Index* index);
+// Whether the indexed text has a section of that name, keys or not.
+bool indexedSection(const Index& index, const char* section);
 // getValue answered from the index of `text`; the same result, whatever the text.
 uint32_t indexedValue(const Index& index, const char* text, const char* section,
                       const char* key, char* buf, uint32_t size);
@@ -82,6 +87,9 @@ enum class Encoding { BYTES, UTF16LE, UTF16BE };
 uint32_t fileGet(const char* path, const char* section, const char* key, char* buf,
                  uint32_t size);
 
+// indexedSection on the file at `path`; a missing or unreadable file has no section.
+bool fileHasSection(const char* path, const char* section);
+
 // applyPut on the file at `path`, creating it when missing (not its directory): a batch of
 // one write. True when the file says what was asked for afterwards.
 bool filePut(const char* path, const char* section, const char* key, const char* value);
@@ -106,6 +114,7 @@ struct Session {
 void sessionBegin(Session* session, const char* path);
 uint32_t sessionGet(const Session& session, const char* section, const char* key, char* buf,
                     uint32_t size);
+bool sessionHasSection(const Session& session, const char* section);
 // False when the write is refused or the file may not be written.
 bool sessionPut(Session* session, const char* section, const char* key, const char* value);
 

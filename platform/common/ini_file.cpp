@@ -214,6 +214,18 @@ uint32_t sessionGet(const Session& session, const char* section, const char* key
     return indexedValue(session.index, lookupText(session).data(), section, key, buf, size);
 }
 
+bool sessionHasSection(const Session& session, const char* section) {
+    return indexedSection(session.index, section);
+}
+
+bool fileHasSection(const char* path, const char* section) {
+    Session session;
+    sessionBegin(&session, path);
+    const bool found = sessionHasSection(session, section);
+    session = Session{};
+    return found;
+}
+
 bool sessionPut(Session* session, const char* section, const char* key, const char* value) {
     if (!session->open || !session->writable || !section) return false;
     Splice splice;

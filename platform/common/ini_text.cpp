@@ -205,7 +205,8 @@ uint32_t getValue(const char* text, size_t length, const char* section, const ch
 
 void buildIndex(const char* text, size_t length, Index* index) {
     index->values.clear();
-    std::unordered_map<std::string, bool> sections;
+    index->sections.clear();
+    std::unordered_set<std::string>& sections = index->sections;
     std::string current;
     bool inSection = false;  // under the first header of its name
     Line line;
@@ -216,7 +217,7 @@ void buildIndex(const char* text, size_t length, Index* index) {
             current.clear();
             appendLowered(&current, text + line.name.begin, line.name.end - line.name.begin);
             // Only the first section of a name is ever looked in.
-            inSection = sections.emplace(current, true).second;
+            inSection = sections.insert(current).second;
             current += '\0';
             continue;
         }
@@ -225,6 +226,13 @@ void buildIndex(const char* text, size_t length, Index* index) {
         appendLowered(&name, text + line.name.begin, line.name.end - line.name.begin);
         index->values.emplace(std::move(name), std::make_pair(line.value.begin, line.value.end));
     }
+}
+
+bool indexedSection(const Index& index, const char* section) {
+    if (!section) return false;
+    std::string name = indexKey(section, "");
+    name.pop_back();  // the NUL that would come before a key
+    return index.sections.count(name) != 0;
 }
 
 uint32_t indexedValue(const Index& index, const char* text, const char* section,

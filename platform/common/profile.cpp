@@ -1,15 +1,21 @@
 // The settings-file services both builds share: the profile calls answered by our INI
-// engine, a load's batch over one reading of the file, and the file's stamp.
+// engine, a load's batches over one reading of each file it reads, and the file's stamp.
 #include "platform/common/file_access.h"
 #include "platform/common/ini.h"
 #include "platform/platform.h"
 
 namespace {
 
-// The batch in progress: one reading of the settings file for a whole load.
-ini::Session batch;
+// The batches in progress: one reading of each file a load reads (the settings file and
+// the aircraft profile in force).
+ini::Session batches[platform::PROFILE_BATCHES];
 
-bool inBatch(const char* path) { return path && batch.open && batch.path == path; }
+ini::Session* batchOf(const char* path) {
+    if (!path) return nullptr;
+    for (ini::Session& batch : batches)
+        if (batch.open && batch.path == path) return &batch;
+    return nullptr;
+}
 
 }  // namespace
 
@@ -17,18 +23,38 @@ namespace platform {
 
 uint32_t profileGet(const char* path, const char* section, const char* key, char* buf,
                     uint32_t size) {
-    if (inBatch(path)) return ini::sessionGet(batch, section, key, buf, size);
+    if (const ini::Session* batch = batchOf(path))
+        return ini::sessionGet(*batch, section, key, buf, size);
     return ini::fileGet(path, section, key, buf, size);
 }
 
 bool profilePut(const char* path, const char* section, const char* key, const char* value) {
-    if (inBatch(path)) return ini::sessionPut(&batch, section, key, value);
+    if (ini::Session* batch = batchOf(path)) return ini::sessionPut(batch, section, key, value);
     return ini::filePut(path, section, key, value);
 }
 
-void profileBegin(const char* path) { ini::sessionBegin(&batch, path); }
+bool profileHasSection(const char* path, const char* section) {
+    if (const ini::Session* batch = batchOf(path)) return ini::sessionHasSection(*batch, section);
+    return ini::fileHasSection(path, section);
+}
 
-ProfileOutcome profileEnd() { return ini::profileOutcome(ini::sessionEnd(&batch)); }
+bool profileBegin(const char* path) {
+    if (!path || batchOf(path)) return true;
+    for (ini::Session& batch : batches) {
+        if (batch.open) continue;
+        ini::sessionBegin(&batch, path);
+        return batch.readable || !batch.state.exists;
+    }
+    return true;
+}
+
+ProfileOutcome profileEnd(const char* path) {
+    ini::Session* batch = batchOf(path);
+    if (!batch) return PROFILE_NOTHING_WRITTEN;
+    return ini::profileOutcome(ini::sessionEnd(batch));
+}
+
+bool fileReadable(const char* path) { return ini::canRead(path); }
 
 bool fileStamp(const char* path, FileStamp* stamp) {
     ini::FileState state;

@@ -74,6 +74,16 @@ bool glanceAt(const char* path, FileState* state) {
     return statPath(path, state) && state->exists;
 }
 
+bool canRead(const char* path) {
+    if (!path) return false;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    const bool plain = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    return plain;
+}
+
 bool readFile(const char* path, std::string* out, FileState* state) {
     out->clear();
     if (state) *state = FileState{};

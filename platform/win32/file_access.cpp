@@ -103,6 +103,17 @@ bool glanceAt(const char* path, FileState* state) {
     return true;
 }
 
+bool canRead(const char* path) {
+    if (!path) return false;
+    HANDLE file = CreateFileA(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool plain = GetFileInformationByHandle(file, &info) != 0 &&
+                       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    CloseHandle(file);
+    return plain;
+}
+
 bool readFile(const char* path, std::string* out, FileState* state) {
     out->clear();
     if (state) *state = FileState{};

@@ -70,6 +70,20 @@ def read_bytes(path):
         return None
 
 
+def panel_state(text):
+    """{"GFP8.0": {"lights": 0x1F, "L": ("segments", "06 ..."), ...}} from GFDEV_STATE."""
+    units, unit = {}, None
+    for line in text.splitlines():
+        words = line.split(" ", 3)
+        if words[0] == "unit":
+            unit = units.setdefault(words[1] + "." + words[2], {})
+        elif words[0] == "lights":
+            unit["lights"] = int(words[2], 16)
+        elif words[0] == "display" and len(words) == 4:
+            unit[words[1]] = (words[2], words[3])
+    return units
+
+
 class Sandbox(unittest.TestCase):
     """A test case with its own folder and run directory; stops every process it started."""
 

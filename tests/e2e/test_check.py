@@ -153,12 +153,62 @@ class CheckTool(harness.Sandbox):
         self.assertEqual(self.check("--strict", "--dry-run", file_arg(self.ini)).returncode, 1)
 
     def test_demo_settings_give_no_warning(self):
-        demo = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "demo.ini")
-        shutil.copy(demo, self.ini)
+        examples = os.path.join(os.path.dirname(__file__), "..", "..", "examples")
+        shutil.copy(os.path.join(examples, "demo.ini"), self.ini)
+        shutil.copy(os.path.join(examples, "demo-jet.ini"), self.path("demo-jet.ini"))
         r = self.check("--lint", "--strict", file_arg(self.ini))
         self.assertEqual(r.returncode, 0, r.stdout)
         self.assertNotIn("warning:", r.stdout)
-        self.assertIn("0 lines rejected; 0 warnings", r.stdout)
+        # The settings file alone, then with the jet's profile.
+        self.assertEqual(r.stdout.count("0 lines rejected; 0 warnings"), 2, r.stdout)
+        self.assertIn("profile demo-jet.ini (rule 1):", r.stdout)
+
+    def test_each_profile_is_checked_over_the_settings_file_and_its_verdicts_kept_apart(self):
+        with open(self.ini, "w", newline="") as f:
+            f.write("[Profiles]\r\n1=jet.ini | Jet*\r\n2=heavy.ini | Jet 7*\r\n"
+                    "3=prop.ini | Prop*\r\n4=gone.ini | G*\r\n"
+                    "[Conditions]\r\n0=X0BC4 U8 =1\r\n[GFP8.0]\r\nL0=1 C0\r\n")
+        profiles = {"jet.ini": "[GFP8.0]\r\nL1=X0BC4 D7\r\n[GF166.0]\r\nD0=X034E R1\r\n",
+                    "heavy.ini": "[GFP8.0]\r\nL2=1\r\n",
+                    "prop.ini": "[Conditions]\r\n0=X0BC4 U8 D7\r\n"}
+        for name, text in profiles.items():
+            with open(self.path(name), "w", newline="") as f:
+                f.write(text)
+        r = self.check("--lint", file_arg(self.ini))
+        self.assertEqual(r.returncode, 1, r.stdout)
+        passes = r.stdout.split("\nprofile ")
+        self.assertEqual([p.split(":")[0] for p in passes[1:]],
+                         ["jet.ini (rule 1)", "heavy.ini (rule 2)", "prop.ini (rule 3)"])
+        # The settings file alone: the missing profile's rule, and the rule an earlier one
+        # always beats.
+        self.assertIn("[Profiles] 4: <<< Profile file not found", passes[0])
+        self.assertIn(":3: warning: [Profiles] 2: never matches: rule 1 (line 2)", passes[0])
+        self.assertIn("1 lines rejected", passes[0])
+        # Each profile over it: its own lines, a section for a model the settings file
+        # lacks, and a line of the settings file that only the profile makes wrong.
+        self.assertIn("jet.ini [GFP8.0] L1: <<< Bad Display format", passes[1])
+        self.assertIn("jet.ini:3: warning: [GF166.0]: the settings file has no GF166 section",
+                      passes[1])
+        self.assertIn("0 lines rejected", passes[2])
+        self.assertIn("prop.ini [Conditions] 0: <<< Bad Display format", passes[3])
+        self.assertIn("panel.ini [GFP8.0] L0: <<< Condition referenced doesn't exist", passes[3])
+        # Each verdict in its own file; the settings file's only those of it alone.
+        self.assertIn("L1=X0BC4 D7 <<< Bad Display format", harness.read_text(self.path("jet.ini")))
+        self.assertIn("0=X0BC4 U8 D7 <<< Bad Display format",
+                      harness.read_text(self.path("prop.ini")))
+        text = harness.read_text(self.ini)
+        self.assertIn("4=gone.ini | G* <<< Profile file not found", text)
+        self.assertIn("L0=1 C0\r\n", text)
+
+        # The one profile an aircraft's title picks.
+        r = self.check("--dry-run", "--aircraft", "Jet 737", file_arg(self.ini))
+        self.assertIn('aircraft "Jet 737": rule 1 picks jet.ini', r.stdout)
+        self.assertEqual(r.stdout.count("\nprofile "), 1, r.stdout)
+        for title, picked in (("Zulu", "no rule matches: the settings file alone"),
+                              ("Glider", "rule 4 picks gone.ini <<< Profile file not found")):
+            r = self.check("--dry-run", "--aircraft", title, file_arg(self.ini))
+            self.assertIn('aircraft "%s": %s\n' % (title, picked), r.stdout)
+            self.assertNotIn("\nprofile ", r.stdout)
 
     def test_a_relative_name_is_the_file_in_the_current_folder(self):
         cockpit, other = self.path("cockpit"), self.path("other")

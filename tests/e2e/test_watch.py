@@ -20,6 +20,12 @@ def example(name):
         return f.read()
 
 
+def approach():
+    """The demo scenario up to its second aircraft: the approach these tests look at."""
+    scenario = example("demo.scenario")
+    return scenario[:scenario.index("# Later the simulator loads the second aircraft")]
+
+
 def table_rows(output):
     """{(section, key): (line, value, shows)} from the watch's table."""
     rows = {}
@@ -29,20 +35,6 @@ def table_rows(output):
         if len(cells) == 5:
             rows[(cells[0], cells[1])] = tuple(cells[2:])
     return rows
-
-
-def panel_state(text):
-    """{"GFP8.0": {"lights": 0x1F, "L": ("segments", "06 ..."), ...}} from GFDEV_STATE."""
-    units, unit = {}, None
-    for line in text.splitlines():
-        words = line.split(" ", 3)
-        if words[0] == "unit":
-            unit = units.setdefault(words[1] + "." + words[2], {})
-        elif words[0] == "lights":
-            unit["lights"] = int(words[2], 16)
-        elif words[0] == "display" and len(words) == 4:
-            unit[words[1]] = (words[2], words[3])
-    return units
 
 
 def outputs(log_lines):
@@ -65,6 +57,11 @@ class Watch(harness.ProgramSandbox):
     def setUp(self):
         super().setUp()
         self.install(example("demo.ini"), UNITS, state=True)
+        with open(self.path("demo-jet.ini"), "w", newline="") as f:
+            f.write(example("demo-jet.ini"))
+        self.scenario = self.path("approach.scenario")
+        with open(self.scenario, "w", newline="") as f:
+            f.write(approach())
         # The watch reads a copy of its own: the program writes its report into its file.
         self.watched = self.path("watch.ini")
         with open(self.watched, "w", newline="") as f:
@@ -75,13 +72,12 @@ class Watch(harness.ProgramSandbox):
                                 harness.file_arg(self.watched), timeout=timeout)
 
     def play_demo(self, sim):
-        for line in example("demo.scenario").splitlines():
+        for line in approach().splitlines():
             sim.stdin.write(line + "\n")
         sim.stdin.flush()
 
     def start_demo(self):
-        scenario = os.path.join(EXAMPLES, "demo.scenario")
-        return self.start_simulator([], "--script", harness.file_arg(os.path.abspath(scenario)))
+        return self.start_simulator([], "--script", harness.file_arg(self.scenario))
 
     def test_once_shows_what_the_program_sends_and_leaves_the_file_alone(self):
         before = (harness.read_text(self.watched), os.stat(self.watched).st_mtime_ns)
@@ -90,7 +86,7 @@ class Watch(harness.ProgramSandbox):
         # Settled: the three greens of the gear lit, the reds dark, and the stall warning
         # lit, which comes last.
         def settled():
-            state = panel_state(harness.read_text(self.state))
+            state = harness.panel_state(harness.read_text(self.state))
             return (state.get("GFLGT2.0", {}).get("lights") == 0x54 and
                     state.get("GFP8.0", {}).get("lights", 0) & 0x38 == 0x38)
         self.assertTrue(harness.wait_for(settled, 20), harness.read_text(self.state))
@@ -99,7 +95,7 @@ class Watch(harness.ProgramSandbox):
         self.assertEqual(r.returncode, 0, r.stdout)
         self.assertIn("  1 exchange a scan", r.stdout)
         rows = table_rows(r.stdout)
-        state = panel_state(harness.read_text(self.state))
+        state = harness.panel_state(harness.read_text(self.state))
 
         for light in (3, 4):  # beacon and landing lights
             self.assertEqual(rows[("GFP8.0", "L%d" % light)][2], "lit", r.stdout)
@@ -159,6 +155,29 @@ class Watch(harness.ProgramSandbox):
         self.assertEqual({rows[("GFP8.0", "L1")][1:] for rows in frames},
                          {("0 =0: true", "lit, flashing"),
                           ("(dark phase of its flash)", "off, flashing")}, r.stdout)
+
+    def test_the_aircraft_and_its_profile_are_shown_and_why_names_each_line_file(self):
+        # The approach's values at once, then the jet.
+        sim = self.start_simulator([line for line in approach().splitlines()
+                                    if line.startswith("set ")] +
+                                   ["set 3D00 str Norvalume Jet 200"])
+        head = 'aircraft: "Norvalume Jet 200"  profile: demo-jet.ini (rule 1)'
+        r = self.watch("--once", "--why", "GFMCP.0", "D3")
+        self.assertEqual(r.returncode, 0, r.stdout)
+        self.assertIn(head, r.stdout)
+        self.assertIn("D3=X07D4 U32 *3.28084 /6553600 D3 ; altitude bug as a flight level "
+                      "(feet / 100)  (in demo-jet.ini)", r.stdout)
+        self.assertIn('"100"', r.stdout)
+        r = self.watch("--once", "--why", "GFLGT2.0", "L4")
+        self.assertIn("L4=1 C0 ; nose gear down  (in watch.ini)", r.stdout)
+        self.assertIn("[Conditions] 0=X0BEC U32 =16383 ; nose gear down  (in watch.ini)",
+                      r.stdout)
+        # Another aircraft: the settings file's own section.
+        sim.stdin.write("set 3D00 str Norvalume Trainer\n")
+        sim.stdin.flush()
+        r = self.watch("--once", "--filter", "GFMCP.0")
+        self.assertIn('aircraft: "Norvalume Trainer"  profile: none (no rule matches)', r.stdout)
+        self.assertEqual(table_rows(r.stdout)[("GFMCP.0", "D3")][2], '"10000"', r.stdout)
 
     def test_why_names_the_gate_that_closed_when_the_voltage_drops(self):
         with open(self.watched, "w", newline="") as f:

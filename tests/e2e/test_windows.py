@@ -96,7 +96,7 @@ class Package(harness.ProgramSandbox):
         programs = ["norvalume-check.exe", "norvalume-sim.exe", "norvalume-watch.exe",
                     "norvalume.exe"]
         self.assertEqual(sorted(os.listdir(folder)),
-                         ["README.txt", "demo.scenario"] + programs +
+                         ["README.txt", "demo-jet.ini", "demo.scenario"] + programs +
                          ["norvalume.ini.example", "panels", "settings.md", "windows.md"])
         # Every drawing the settings guide shows is beside it.
         drawings = re.findall(r"\]\((panels/[\w.]+\.svg)\)",

@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "config/aircraft_profiles.h"
 #include "config/items.h"
 #include "devices/models.h"
 #include "tools/check/settings_lines.h"
@@ -36,6 +37,11 @@ struct Asked {
 };
 
 std::vector<SettingsLine> fileLines;
+// The file linted; the keys the walk asks of another file are not its lines.
+std::string lintedFile;
+// Linting an aircraft profile: the models the settings file has sections for.
+bool profilePass = false;
+std::set<std::string> mainModels;
 std::map<std::string, Asked> asked;  // by lower-case "section\0key"
 std::set<std::string> askedSections;
 std::map<int32_t, std::string> storedBy;  // table position -> the key it was made of
@@ -59,6 +65,10 @@ void onNote(const LineNote& note) {
 const LineObserver noteObserver{onNote};
 
 void onKeyRead(const KeyRead& read) {
+    if (read.file && lintedFile != read.file) {
+        pendingNotes.clear();
+        return;
+    }
     const std::string name = nameOf(read.section, read.key);
     Asked& a = asked[name];
     a = Asked{read.found, read.rejected, read.stored, read.length, read.parsed, {}};
@@ -274,6 +284,9 @@ std::string neverReadReason(const SettingsLine& line) {
 
 std::string unreadSectionReason(const std::string& section, const uint16_t* units) {
     const DeviceType* model = modelOf(section);
+    if (!model && profilePass)
+        return "never read: a profile holds panel sections and [Conditions]; the rest is read "
+               "from the settings file only";
     if (!model)
         return "never read: the program reads [Config], [Conditions] and panel sections "
                "such as [GF45.0]";
@@ -295,6 +308,8 @@ enum class SectionUse { REPORT, CONFIG, READ, UNREAD };
 
 SectionUse useOf(const std::string& section) {
     const std::string lower = lowerName(section);
+    // A profile's [Config] or report is never read: only the settings file's are.
+    if (profilePass) return askedSections.count(lower) ? SectionUse::READ : SectionUse::UNREAD;
     if (lower == REPORT_SECTION) return SectionUse::REPORT;
     if (lower == CONFIG_SECTION) return SectionUse::CONFIG;
     return askedSections.count(lower) ? SectionUse::READ : SectionUse::UNREAD;
@@ -314,6 +329,13 @@ void headerWarnings(const SettingsLine& line, const uint16_t* units, std::vector
                 std::to_string(line.firstLine) + ") is read");
     else if (use == SectionUse::UNREAD)
         add(out, line, 0, false, unreadSectionReason(line.section, units));
+    const DeviceType* model = modelOf(line.section);
+    if (profilePass && model && line.firstLine == line.number &&
+        !mainModels.count(lowerName(model->sectionName)))
+        add(out, line, 0, false,
+            "the settings file has no " + std::string(model->sectionName) +
+                " section: is the model right? A profile's section replaces the settings "
+                "file's of the same name");
 }
 
 // A light the model has no bit for: accepted, and sent as off (or not at all).
@@ -435,9 +457,55 @@ void signWarnings(std::vector<Warning>& out) {
     }
 }
 
+// The patterns of rule `outer` match every aircraft those of `inner` do: some pattern of
+// `outer` on the same text covers each pattern of `inner`.
+bool ruleCovers(const ProfileRule& outer, const ProfileRule& inner) {
+    size_t at = 0;
+    RulePattern p;
+    while (nextRulePattern(inner, &at, &p)) {
+        bool covered = false;
+        size_t outerAt = 0;
+        RulePattern q;
+        while (!covered && nextRulePattern(outer, &outerAt, &q))
+            covered = q.onPath == p.onPath && wildcardCovers(q.text, q.length, p.text, p.length);
+        if (!covered) return false;
+    }
+    return true;
+}
+
+// [Profiles] rules that can never win: an earlier rule matches every aircraft they do.
+void ruleWarnings(std::vector<Warning>& out) {
+    std::map<std::string, const SettingsLine*> byName = linesByName();
+    const ProfileRule* rules = profileRules();
+    for (int32_t j = 0; j < profileRuleCount(); ++j) {
+        if (ruleRefused(rules[j].error)) continue;
+        for (int32_t i = 0; i < j; ++i) {
+            if (ruleRefused(rules[i].error) || !ruleCovers(rules[i], rules[j])) continue;
+            const SettingsLine* line = byName[nameOf("Profiles", std::to_string(rules[j].number))];
+            const SettingsLine* earlier =
+                byName[nameOf("Profiles", std::to_string(rules[i].number))];
+            if (line && earlier)
+                add(out, *line, 0, true,
+                    "never matches: rule " + earlier->key + " (line " +
+                        std::to_string(earlier->number) +
+                        ") matches every aircraft this one does, and the lowest-numbered "
+                        "rule that matches wins");
+            break;
+        }
+    }
+}
+
 }  // namespace
 
-void lintStart(const char* path) {
+void lintStart(const char* path, const char* settingsPath) {
+    lintedFile = path;
+    profilePass = settingsPath != nullptr;
+    mainModels.clear();
+    if (profilePass)
+        for (const SettingsLine& line : readSettingsLines(tools::readFile(settingsPath)))
+            if (line.kind == LineKind::HEADER)
+                if (const DeviceType* model = modelOf(line.section))
+                    mainModels.insert(lowerName(model->sectionName));
     fileLines = readSettingsLines(tools::readFile(path));
     asked.clear();
     askedSections.clear();
@@ -461,6 +529,7 @@ std::vector<Warning> lintFinish(const uint16_t* unitCounts) {
     }
     shadowWarnings(out);
     signWarnings(out);
+    if (!profilePass) ruleWarnings(out);
     std::stable_sort(out.begin(), out.end(), [](const Warning& a, const Warning& b) {
         return a.line != b.line ? a.line < b.line : a.column < b.column;
     });

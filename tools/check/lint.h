@@ -22,8 +22,9 @@ struct Warning {
 };
 
 // Reads the lines of the file at `path` as they are before a load writes anything, and
-// forgets what an earlier lint collected.
-void lintStart(const char* path);
+// forgets what an earlier lint collected. For an aircraft profile, `settingsPath` is the
+// settings file it overlays; only the keys read from `path` are its lines.
+void lintStart(const char* path, const char* settingsPath = nullptr);
 
 // Makes `observer` report to the lint during the load that follows.
 void lintAttach(LoadObserver& observer);

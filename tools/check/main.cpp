@@ -4,8 +4,11 @@
 // per kind and, on request, every stored record.
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "config/aircraft_profiles.h"
 #include "config/items.h"
 #include "config/line_parser.h"
 #include "config/loader.h"
@@ -30,11 +33,17 @@ int rejectedLines = 0;
 // The file checked and the units assumed connected, by DeviceType code.
 const char* checkPath = "";
 tools::UnitCounts unitCounts = {};
+// The file whose lines the present pass reports: the settings file, then each aircraft
+// profile with the settings file under it. A line of the other file is reported in its
+// own pass, once.
+std::string passFile;
 
 constexpr char USAGE[] =
     "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--lint | --no-lint]\n"
-    "                       [--strict] [--dump] FILE\n"
+    "                       [--strict] [--dump] [--aircraft TITLE] FILE\n"
     "  FILE       the settings file; a relative name is taken from the current folder\n"
+    "  --aircraft the title of an aircraft: says which [Profiles] rule it picks, and\n"
+    "             checks that profile only (default: every profile in turn)\n"
     "  --units    the panel units connected, per model (default: as many units\n"
     "             of each model as FILE has sections for)\n"
     "  --dry-run  write nothing: print what would be written instead (and lint)\n"
@@ -54,9 +63,34 @@ constexpr char USAGE[] =
 
 void usage() { std::fputs(USAGE, stderr); }
 
-void onRejected(const char* section, const char* key, const char* errorText) {
+// The settings file's lines rejected with the settings file alone, by "section\0key".
+std::set<std::string> rejectedAlone;
+std::string lineName(const char* section, const char* key) {
+    return std::string(section) + '\0' + key;
+}
+
+bool inPass(const char* file) { return !file || passFile == file; }
+bool inProfilePass() { return passFile != checkPath; }
+
+// The name of the file a line is in, before its section: left out for the settings
+// file's own lines while it is checked alone.
+std::string fileLabel(const char* file) {
+    if (!file || (std::strcmp(file, checkPath) == 0 && !inProfilePass())) return "";
+    const char* name = file;
+    for (const char* p = file; *p; ++p)
+        if (*p == '/' || *p == '\\') name = p + 1;
+    return std::string(name) + " ";
+}
+
+// A line of the settings file that only the profile of the pass makes wrong (a condition
+// it refers to replaced) is reported there too; a rule's verdict comes from the first pass.
+void onRejected(const char* file, const char* section, const char* key, const char* errorText) {
+    const bool rule = std::strcmp(section, PROFILES_SECTION) == 0;
+    if (!inPass(file) && (rule || !inProfilePass() || rejectedAlone.count(lineName(section, key))))
+        return;
+    if (!inProfilePass()) rejectedAlone.insert(lineName(section, key));
     ++rejectedLines;
-    std::printf("[%s] %s:%s\n", section, key, errorText);
+    std::printf("%s[%s] %s:%s\n", fileLabel(file).c_str(), section, key, errorText);
 }
 
 // What a read gives back after `value` is written. The loader protects a quoted line
@@ -73,17 +107,19 @@ const char* readBackText(const char* value, char* out, size_t size) {
 
 // Only what would really change the file: the loader deletes every report key that does
 // not apply and rewrites the ones that do, most of them no-ops.
-void onDryRunChange(const char* section, const char* key, const char* value) {
+void onDryRunChange(const char* file, const char* section, const char* key, const char* value) {
     static char present[DRY_RUN_READ_SIZE];
     static char after[DRY_RUN_READ_SIZE];
-    platform::profileGet(checkPath, section, key, present, sizeof present);
+    if (!inPass(file)) return;
+    platform::profileGet(file, section, key, present, sizeof present);
     if (value ? std::strcmp(present, readBackText(value, after, sizeof after)) == 0
               : present[0] == '\0')
         return;
+    const std::string label = fileLabel(file);
     if (value)
-        std::printf("would write [%s] %s=%s\n", section, key, value);
+        std::printf("would write %s[%s] %s=%s\n", label.c_str(), section, key, value);
     else
-        std::printf("would delete [%s] %s\n", section, key);
+        std::printf("would delete %s[%s] %s\n", label.c_str(), section, key);
 }
 
 void printHex(const char* name, const uint8_t* bytes, int n) {
@@ -160,6 +196,7 @@ struct Options {
     bool dump = false;
     int lint = -1;  // -1: as --dry-run says
     bool strict = false;
+    const char* aircraft = nullptr;
 };
 
 // False for a command line that cannot run; `info` set when --help or --version was answered.
@@ -182,6 +219,10 @@ bool parseOptions(int argc, char** argv, Options& o, bool& info) {
             o.lint = a[2] == 'l' ? 1 : 0;
         } else if (std::strcmp(a, "--strict") == 0) {
             o.strict = true;
+        } else if (std::strcmp(a, "--aircraft") == 0 && i + 1 < argc) {
+            o.aircraft = argv[++i];
+        } else if (std::strncmp(a, "--aircraft=", 11) == 0) {
+            o.aircraft = a + 11;
         } else if ((a[0] == '-' && a[1] != '\0') || o.file) {
             return false;
         } else {
@@ -189,6 +230,97 @@ bool parseOptions(int argc, char** argv, Options& o, bool& info) {
         }
     }
     return o.file != nullptr;
+}
+
+// What one pass found, summed over the passes.
+struct Totals {
+    size_t warnings = 0;
+    bool writeFailed = false;
+};
+
+void printItems(bool lint, int rejected, size_t warnings, bool dump) {
+    int perKind[4] = {0, 0, 0, 0};
+    for (int32_t i = 0; i < itemCount(); ++i)
+        if (itemTable()[i].kind < 4) ++perKind[itemTable()[i].kind];
+    std::printf("items: %d conditions, %d brightness, %d lights, %d displays; %d lines rejected",
+                perKind[KIND_CONDITION], perKind[KIND_BRIGHTNESS], perKind[KIND_LIGHT],
+                perKind[KIND_DISPLAY], rejected);
+    if (lint) std::printf("; %zu warning%s", warnings, warnings == 1 ? "" : "s");
+    std::printf("\n");
+    printScanPlan();
+    if (dump)
+        for (int32_t i = 0; i < itemCount(); ++i) dumpRecord(itemTable()[i]);
+}
+
+// One load: the settings file with the profile of the rule at `rule` (PROFILE_NONE for
+// none), the lines of `file` reported, linted and given their verdicts.
+void checkPass(const Options& o, bool lint, int32_t rule, const std::string& file,
+               const uint16_t* units, Totals& totals) {
+    passFile = file;
+    const int rejectedBefore = rejectedLines;
+    LoadObserver observer{onRejected, o.dryRun ? onDryRunChange : nullptr, o.dryRun};
+    observer.verdictsOnly = true;
+    // The settings file's verdicts are those of the file alone: a line of it that a
+    // profile's lines make wrong is reported with that profile, not written.
+    observer.onlyFile = passFile.c_str();
+    if (lint) {
+        check::lintStart(file.c_str(), rule == PROFILE_NONE ? nullptr : checkPath);
+        check::lintAttach(observer);
+    }
+    LoadInputs inputs{checkPath, units, false, false};
+    inputs.profileRule = rule;
+    loadConfigurationOnce(inputs, &observer);
+    totals.writeFailed = totals.writeFailed || (!o.dryRun && lastLoadWriteFailed());
+    size_t warnings = 0;
+    if (lint) {
+        for (const check::Warning& w : check::lintFinish(units)) {
+            std::printf("%s\n", check::formatWarning(file.c_str(), w).c_str());
+            ++warnings;
+        }
+    }
+    totals.warnings += warnings;
+    printItems(lint, rejectedLines - rejectedBefore, warnings, o.dump);
+}
+
+// The rules whose profiles the checker takes in turn: each usable rule whose file is
+// there, a file named by several rules once. With --aircraft, the one its title picks.
+std::vector<int32_t> profilesToCheck(const Options& o) {
+    std::vector<int32_t> out;
+    const ProfileRule* rules = profileRules();
+    if (o.aircraft) {
+        const int32_t r = matchingProfileRule(o.aircraft, "");
+        if (r < 0)
+            std::printf("aircraft \"%s\": no rule matches: the settings file alone\n", o.aircraft);
+        else
+            std::printf("aircraft \"%s\": rule %u picks %s%s\n", o.aircraft,
+                        static_cast<unsigned>(rules[r].number), rules[r].file,
+                        profileRuleErrorText(rules[r].error));
+        if (r >= 0 && rules[r].error == RULE_OK) out.push_back(r);
+        return out;
+    }
+    for (int32_t r = 0; r < profileRuleCount(); ++r) {
+        bool seen = rules[r].error != RULE_OK;
+        for (int32_t earlier : out) seen = seen || std::strcmp(rules[earlier].file, rules[r].file) == 0;
+        if (!seen) out.push_back(r);
+    }
+    return out;
+}
+
+void checkProfile(const Options& o, bool lint, int32_t rule, Totals& totals) {
+    const ProfileRule rule0 = profileRules()[rule];
+    char path[sizeof ActiveProfile::path];
+    if (!pathBeside(checkPath, rule0.file, path, sizeof path)) return;
+    tools::UnitCounts units;
+    std::memcpy(units, unitCounts, sizeof units);
+    if (!o.units) {
+        tools::UnitCounts own = {};
+        tools::unitsFromSections(path, own);
+        for (int32_t type = 1; type <= DEVICE_TYPE_COUNT; ++type)
+            if (own[type] > units[type]) units[type] = own[type];
+    }
+    std::printf("profile %s (rule %u):\n", rule0.file, static_cast<unsigned>(rule0.number));
+    if (std::memcmp(units, unitCounts, sizeof units) != 0) tools::printUnits(units);
+    checkPass(o, lint, rule, path, units, totals);
 }
 
 }  // namespace
@@ -214,42 +346,18 @@ int main(int argc, char** argv) {
     }
     tools::printUnits(unitCounts);
 
-    LoadObserver observer{onRejected, o.dryRun ? onDryRunChange : nullptr, o.dryRun};
-    observer.verdictsOnly = true;
-    if (lint) {
-        check::lintStart(checkPath);
-        check::lintAttach(observer);
-    }
-    const LoadInputs inputs{checkPath, unitCounts, false, false};
-    loadConfigurationOnce(inputs, &observer);
-    size_t warnings = 0;
-    if (lint) {
-        for (const check::Warning& w : check::lintFinish(unitCounts)) {
-            std::printf("%s\n", check::formatWarning(checkPath, w).c_str());
-            ++warnings;
-        }
-    }
-
-    int perKind[4] = {0, 0, 0, 0};
-    for (int32_t i = 0; i < itemCount(); ++i)
-        if (itemTable()[i].kind < 4) ++perKind[itemTable()[i].kind];
-    std::printf("items: %d conditions, %d brightness, %d lights, %d displays; %d lines rejected",
-                perKind[KIND_CONDITION], perKind[KIND_BRIGHTNESS], perKind[KIND_LIGHT],
-                perKind[KIND_DISPLAY], rejectedLines);
-    if (lint) std::printf("; %zu warning%s", warnings, warnings == 1 ? "" : "s");
-    std::printf("\n");
-    printScanPlan();
-    if (o.dump)
-        for (int32_t i = 0; i < itemCount(); ++i) dumpRecord(itemTable()[i]);
+    Totals totals;
+    checkPass(o, lint, PROFILE_NONE, file, unitCounts, totals);
+    for (int32_t rule : profilesToCheck(o)) checkProfile(o, lint, rule, totals);
 
     releaseItemStates();
     freeItemTable();
-    if (!o.dryRun && lastLoadWriteFailed()) {
+    if (totals.writeFailed) {
         std::fprintf(stderr, "norvalume-check: %s: the verdicts could not be written into it\n",
                      checkPath);
         return EXIT_CANNOT_RUN;
     }
     if (!tools::standardOutputWritten("norvalume-check")) return EXIT_CANNOT_RUN;
-    if (rejectedLines || (o.strict && warnings)) return EXIT_REJECTED;
+    if (rejectedLines || (o.strict && totals.warnings)) return EXIT_REJECTED;
     return EXIT_ALL_ACCEPTED;
 }

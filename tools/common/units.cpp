@@ -88,7 +88,7 @@ void unitsFromSections(const char* path, UnitCounts counts) {
         }
         counts[type] = static_cast<uint16_t>(units);
     }
-    platform::profileEnd();
+    platform::profileEnd(path);
 }
 
 void printUnits(const UnitCounts counts) {

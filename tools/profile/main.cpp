@@ -82,13 +82,15 @@ bool put(const char* path, const char* section, const char* key, const char* val
 
 // A batch: the reference functions have none, so there it changes nothing.
 bool batch(const std::vector<std::string>& fields) {
+    static std::string begun;  // the file of the batch "end" ends
     Argument path;
     if (fields[0] == "begin") {
         if (fields.size() != 2 || !decode(fields[1], &path) || path.null) return false;
-        if (ours) platform::profileBegin(path.text.c_str());
+        begun = path.text;
+        if (ours) platform::profileBegin(begun.c_str());
     } else {
         if (fields.size() != 1) return false;
-        if (ours) platform::profileEnd();
+        if (ours) platform::profileEnd(begun.c_str());
     }
     std::puts("-");
     return true;

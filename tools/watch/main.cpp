@@ -166,6 +166,8 @@ std::string frame(const Options& o) {
                      std::to_string(watch::session.units[type]);
     std::string head = "settings: " + watch::session.path + " (units:" +
                        (units.empty() ? std::string(" none") : units) + ")\n";
+    const std::string aircraft = watch::aircraftLine();
+    if (!aircraft.empty()) head += aircraft + "\n";
     bool found = false;
     return head + (o.why ? watch::whyFrame(o.whySection, o.whyKey, &found)
                          : watch::tableFrame(o.filter));
@@ -212,7 +214,11 @@ int watchLoop(const Options& o, bool terminal) {
     std::string last;
     for (;;) {
         const uint32_t at = platform::tickCount();
+        const uint32_t loads = watch::session.loads;
         if (watch::scanOnce(at, LINK_RETRY_MS)) ++readScans;
+        // A scan that settled another aircraft loaded its profile: the frame waits for
+        // scans of the table now in force.
+        if (watch::session.loads != loads) readScans = 0;
         if (recording.file) recordScan(recording, at);
         if (recording.failed) break;
         if (o.once && readScans >= ONCE_SCANS) {

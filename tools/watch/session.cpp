@@ -2,6 +2,7 @@
 // layers call during a scan, and the scan itself, which is the program's own.
 #include <cstring>
 
+#include "config/aircraft_profiles.h"
 #include "config/items.h"
 #include "config/loader.h"
 #include "devices/devices.h"
@@ -15,14 +16,23 @@ Session session;
 
 namespace {
 
-void onAccepted(const char* section, const char* key, const char* line, int32_t item) {
+std::string baseName(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == '\\') name = p + 1;
+    return name;
+}
+
+void onAccepted(const char* file, const char* section, const char* key, const char* line,
+                int32_t item) {
     if (item < 0) return;
     if (session.lines.size() <= static_cast<size_t>(item))
         session.lines.resize(static_cast<size_t>(item) + 1);
-    session.lines[static_cast<size_t>(item)] = Line{section, key, line};
+    session.lines[static_cast<size_t>(item)] =
+        Line{section, key, line, baseName(file ? file : session.path.c_str())};
 }
 
-void onRejected(const char* section, const char* key, const char* error) {
+void onRejected(const char*, const char* section, const char* key, const char* error) {
     session.rejected.push_back(Rejected{section, key, error});
 }
 
@@ -59,6 +69,13 @@ bool sameStamp(const platform::FileStamp& a, const platform::FileStamp& b) {
     return a.size == b.size && a.writeTime == b.writeTime && a.fileId == b.fileId;
 }
 
+// The stamp of the aircraft profile in force; all zero for none, or a missing one.
+platform::FileStamp profileStampNow() {
+    platform::FileStamp stamp = {};
+    if (const char* profile = activeProfilePath()) platform::fileStamp(profile, &stamp);
+    return stamp;
+}
+
 }  // namespace
 
 bool loadSettings() {
@@ -73,7 +90,13 @@ bool loadSettings() {
     session.rejected.clear();
     // A dry run: the loader reports what it would write back, and writes nothing.
     const LoadObserver observer{onRejected, nullptr, true, onAccepted};
-    loadConfigurationOnce(LoadInputs{path, session.units, false, false}, &observer);
+    // The aircraft as the scans settled it picks the profile, as in the program.
+    LoadInputs inputs{path, session.units, false, false};
+    const Aircraft aircraft = settledAircraft();
+    inputs.aircraftTitle = aircraft.title;
+    inputs.aircraftPath = aircraft.path;
+    loadConfigurationOnce(inputs, &observer);
+    session.profileStamp = profileStampNow();
     session.lines.resize(static_cast<size_t>(itemCount()));
     session.traces.assign(static_cast<size_t>(itemCount()), ItemTrace{});
     session.looked.assign(static_cast<size_t>(itemCount()), ItemTrace{});
@@ -88,13 +111,17 @@ bool loadSettings() {
 
 bool reloadIfSaved() {
     platform::FileStamp now = {};
-    if (!platform::fileStamp(session.path.c_str(), &now) || sameStamp(now, session.stamp)) {
+    const platform::FileStamp profile = profileStampNow();
+    if (!platform::fileStamp(session.path.c_str(), &now) ||
+        (sameStamp(now, session.stamp) && sameStamp(profile, session.profileStamp))) {
         session.stampSeen = false;
         return false;
     }
-    const bool settled = session.stampSeen && sameStamp(now, session.pendingStamp);
+    const bool settled = session.stampSeen && sameStamp(now, session.pendingStamp) &&
+                         sameStamp(profile, session.pendingProfileStamp);
     session.stampSeen = true;
     session.pendingStamp = now;
+    session.pendingProfileStamp = profile;
     return settled && loadSettings();
 }
 
@@ -126,6 +153,8 @@ bool scanOnce(uint32_t now, uint32_t retryMs) {
     session.reads.clear();
     ++session.trace.scan;
     scanTick();
+    // Another aircraft settled: its profile (or none) is loaded, as the program does.
+    if (profileSwitchDue() != PROFILE_UNCHANGED) loadSettings();
     for (size_t i = 0; i < session.traces.size(); ++i) {
         const ItemTrace& t = session.traces[i];
         if (t.scan == session.trace.scan && t.end.stop != TRACE_FLASH_DARK) session.looked[i] = t;
@@ -139,6 +168,15 @@ const UnitShown& unitShown(int32_t type, uint8_t unit) {
     static const UnitShown none = {};
     auto found = session.shown.find({type, unit});
     return found == session.shown.end() ? none : found->second;
+}
+
+std::string aircraftLine() {
+    if (activeProfile().state == PROFILE_NO_RULES) return "";
+    char profile[AIRCRAFT_TEXT_SIZE * 3];
+    describeActiveProfile(profile, sizeof profile);
+    const char* title = settledAircraft().title;
+    return std::string("aircraft: ") + (*title ? quoted(title, std::strlen(title)) : "none yet") +
+           "  profile: " + profile;
 }
 
 const std::vector<uint8_t>* bytesRead(uint32_t offset, uint32_t size) {

@@ -23,6 +23,7 @@ struct Line {
     std::string section;  // "GFP8.0", "Conditions"
     std::string key;      // "L0.1", "3"
     std::string text;     // as the parser read it
+    std::string file;     // the name of the file it is in: the settings file or a profile
 };
 
 // A line the loader rejected: the program never reads it.
@@ -66,6 +67,8 @@ struct Session {
     platform::FileStamp stamp;        // of the file as loaded
     bool stampSeen;                   // a changed stamp waiting to settle
     platform::FileStamp pendingStamp;
+    platform::FileStamp profileStamp;  // of the aircraft profile in force, as loaded
+    platform::FileStamp pendingProfileStamp;
     uint32_t loads;                   // loads so far
 
     std::vector<ItemTrace> traces;  // one per record, filled by the evaluation
@@ -97,6 +100,9 @@ bool scanOnce(uint32_t now, uint32_t retryMs);
 const UnitShown& unitShown(int32_t type, uint8_t unit);
 // The bytes the last scan that read `place` brought; nullptr when none has.
 const std::vector<uint8_t>* bytesRead(uint32_t offset, uint32_t size);
+// While [Profiles] has rules: the aircraft the scans settled and the profile in force, on
+// one line; "" without rules.
+std::string aircraftLine();
 
 // --- explain.cpp: the words both views use
 // The evaluation's state of record `i`; all zero when there is none.

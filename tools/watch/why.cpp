@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/aircraft_profiles.h"
 #include "config/items.h"
 #include "devices/devices.h"
 #include "eval/eval.h"
@@ -199,8 +200,11 @@ void explainTiming(int32_t i, int depth, std::string& out) {
 
 void explainLine(int32_t i, int depth, std::string& out) {
     const Line& line = session.lines[static_cast<size_t>(i)];
+    // With aircraft profiles a line may come from the settings file or the profile.
+    const std::string from =
+        activeProfile().state != PROFILE_NO_RULES ? "  (in " + line.file + ")" : std::string();
     out += std::string(2 + 4 * static_cast<size_t>(depth), ' ') +
-           (depth ? "[" + line.section + "] " : std::string()) + lineText(i) + "\n";
+           (depth ? "[" + line.section + "] " : std::string()) + lineText(i) + from + "\n";
     if (!evaluatedNow(i)) {
         out += indent(depth) + "not evaluated in this scan\n";
         return;

@@ -206,15 +206,17 @@ protected:
         std::string cmd = "rm -rf '" + dir + "'";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     }
-    void write(const std::string& text) {
-        std::FILE* f = std::fopen(path.c_str(), "wb");
+    void write(const std::string& text) { writeText(path, text); }
+    static void writeText(const std::string& file, const std::string& text) {
+        std::FILE* f = std::fopen(file.c_str(), "wb");
         ASSERT_NE(f, nullptr);
         std::fwrite(text.data(), 1, text.size(), f);
         std::fclose(f);
     }
-    std::string read() {
+    std::string read() { return readText(path); }
+    static std::string readText(const std::string& file) {
         std::string text;
-        ini::readFile(path.c_str(), &text);
+        ini::readFile(file.c_str(), &text);
         return text;
     }
     std::string dir;
@@ -312,7 +314,7 @@ TEST_F(IniFile, BatchWritesOnlyIntoTheFileItRead) {
         platform::profileBegin(path.c_str());
         EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "k", "1 <<< error")) << c.how;
         c.save(path, userSave);
-        EXPECT_EQ(platform::profileEnd(), platform::PROFILE_FILE_CHANGED) << c.how;
+        EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_FILE_CHANGED) << c.how;
         EXPECT_EQ(read(), userSave) << c.how;
     }
     // Unchanged, the batch's writes land at the end, all in one replacement.
@@ -323,12 +325,12 @@ TEST_F(IniFile, BatchWritesOnlyIntoTheFileItRead) {
     EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "k", "2"));
     EXPECT_TRUE(platform::profilePut(path.c_str(), "T", "x", "3"));
     EXPECT_EQ(read(), "[S]\r\nk=1\r\n");
-    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_WRITTEN);
+    EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_WRITTEN);
     EXPECT_EQ(read(), "[S]\r\nk=2\r\n[T]\r\nx=3\r\n");
     // Nothing to write, but saved meanwhile: the caller must load again.
     platform::profileBegin(path.c_str());
     write("[S]\r\nk=9\r\n");
-    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_FILE_CHANGED);
+    EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_FILE_CHANGED);
     std::string listing = "ls -A '" + dir + "' | grep -v '^panel.ini$' | grep -v '^link' || true";
     EXPECT_EQ(std::system((listing + " | grep -q . && exit 1 || exit 0").c_str()), 0)
         << "a temporary file was left behind";
@@ -343,7 +345,7 @@ TEST_F(IniFile, BatchWritesIntoAHardLinkedFileItself) {
     ASSERT_EQ(stat(path.c_str(), &before), 0);
     platform::profileBegin(path.c_str());
     EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "k", "1 <<< error"));
-    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_WRITTEN);
+    EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_WRITTEN);
     std::string text;
     ini::readFile(other.c_str(), &text);
     EXPECT_EQ(text, "[S]\r\nk=1 <<< error\r\n");
@@ -384,7 +386,7 @@ TEST_F(IniFile, Utf16FileKeepsItsEncodingAndEveryOtherUnit) {
         EXPECT_EQ(platform::profileGet(path.c_str(), "S", "L1", buf, sizeof buf), 7u);
         EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "L1", "X ; ? f <<< e"));
         EXPECT_TRUE(platform::profilePut(path.c_str(), "R", "g", "1"));
-        EXPECT_EQ(platform::profileEnd(), platform::PROFILE_WRITTEN);
+        EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_WRITTEN);
         EXPECT_EQ(read(), utf16(after, little)) << little;
         EXPECT_EQ(platform::profileGet(path.c_str(), "T", "t", buf, sizeof buf), 1u) << little;
     }
@@ -442,7 +444,7 @@ TEST_F(IniFile, FileWithoutWritePermissionIsNeverRewritten) {
     EXPECT_FALSE(platform::profilePut(path.c_str(), "S", "k", "2"));
     platform::profileBegin(path.c_str());
     EXPECT_FALSE(platform::profilePut(path.c_str(), "S", "k", "2"));
-    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_NOTHING_WRITTEN);
+    EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_NOTHING_WRITTEN);
     EXPECT_EQ(read(), text);
     struct stat st;
     ASSERT_EQ(stat(path.c_str(), &st), 0);
@@ -453,14 +455,61 @@ TEST_F(IniFile, FileWithoutWritePermissionIsNeverRewritten) {
 // another program) answers nothing, and the batch says so: the caller must read it again.
 TEST_F(IniFile, BatchOnAFileItCouldNotReadReportsItChanged) {
     write("[S]\r\nk=1\r\n" + std::string(ini::MAX_FILE_SIZE, ';'));
-    platform::profileBegin(path.c_str());
+    EXPECT_FALSE(platform::profileBegin(path.c_str()));
     char buf[16];
     EXPECT_EQ(platform::profileGet(path.c_str(), "S", "k", buf, sizeof buf), 0u);
+    EXPECT_FALSE(platform::profileHasSection(path.c_str(), "S"));
     EXPECT_FALSE(platform::profilePut(path.c_str(), "S", "k", "2"));
-    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_FILE_CHANGED);
-    // A folder where the file should be is not a file that could change.
-    platform::profileBegin(dir.c_str());
-    EXPECT_EQ(platform::profileEnd(), platform::PROFILE_NOTHING_WRITTEN);
+    EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_FILE_CHANGED);
+    // A folder where the file should be is not a file that could change, nor one to read.
+    EXPECT_FALSE(platform::fileReadable(dir.c_str()));
+    EXPECT_TRUE(platform::profileBegin(dir.c_str()));
+    EXPECT_EQ(platform::profileEnd(dir.c_str()), platform::PROFILE_NOTHING_WRITTEN);
+    // Nor is one that may not be read.
+    write("[S]\r\nk=1\r\n");
+    EXPECT_TRUE(platform::fileReadable(path.c_str()));
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    if (access(path.c_str(), R_OK) != 0) {  // root reads it anyway
+        EXPECT_FALSE(platform::fileReadable(path.c_str()));
+        EXPECT_FALSE(platform::profileBegin(path.c_str()));
+        EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_FILE_CHANGED);
+    }
+    ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+    EXPECT_FALSE(platform::fileReadable((dir + "/missing.ini").c_str()));
+}
+
+// A load reads the settings file and an aircraft profile in two batches at once: each is
+// answered from its own reading and replaced only while it is still what was read, so a
+// save of one drops that file's writes alone. A third file is not batched.
+TEST_F(IniFile, TwoBatchesAtOnceEachKeepToTheirFile) {
+    const std::string other = dir + "/profile.ini", third = dir + "/third.ini";
+    const std::string thirdText = "[S]\r\nk=3\r\n";
+    for (bool saveOther : {false, true}) {
+        SCOPED_TRACE(saveOther);
+        write("[S]\r\nk=1\r\n");
+        writeText(other, "[Empty]\r\n[S]\r\nk=2\r\n");
+        writeText(third, thirdText);
+        EXPECT_TRUE(platform::profileBegin(path.c_str()));
+        EXPECT_TRUE(platform::profileBegin(other.c_str()));
+        EXPECT_TRUE(platform::profileBegin(third.c_str()));
+        char buf[16];
+        EXPECT_EQ(platform::profileGet(other.c_str(), "S", "k", buf, sizeof buf), 1u);
+        EXPECT_STREQ(buf, "2");
+        EXPECT_TRUE(platform::profileHasSection(other.c_str(), "empty"));
+        EXPECT_FALSE(platform::profileHasSection(path.c_str(), "Empty"));
+        EXPECT_TRUE(platform::profilePut(path.c_str(), "S", "k", "1 <<< a"));
+        EXPECT_TRUE(platform::profilePut(other.c_str(), "S", "k", "2 <<< b"));
+        // Not batched: written at once.
+        EXPECT_TRUE(platform::profilePut(third.c_str(), "S", "k", "4"));
+        EXPECT_EQ(readText(third), "[S]\r\nk=4\r\n");
+        if (saveOther) writeText(other, "[S]\r\nk=9\r\n");
+        EXPECT_EQ(platform::profileEnd(other.c_str()),
+                  saveOther ? platform::PROFILE_FILE_CHANGED : platform::PROFILE_WRITTEN);
+        EXPECT_EQ(platform::profileEnd(third.c_str()), platform::PROFILE_NOTHING_WRITTEN);
+        EXPECT_EQ(platform::profileEnd(path.c_str()), platform::PROFILE_WRITTEN);
+        EXPECT_EQ(read(), "[S]\r\nk=1 <<< a\r\n");
+        EXPECT_EQ(readText(other), saveOther ? "[S]\r\nk=9\r\n" : "[Empty]\r\n[S]\r\nk=2 <<< b\r\n");
+    }
 }
 
 TEST_F(IniFile, AttributesOfAMissingFileAreInvalid) {

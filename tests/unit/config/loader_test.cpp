@@ -386,8 +386,9 @@ TEST_F(Loader, FailingFileCallsLoseOnlyWhatTheyFailedOn) {
     EXPECT_EQ(fake::readFile(path), text);
 
     fake::profileWriteFails = false;
-    // After the report's three reads (GFDev, Ombrex, Units), condition 0 reads as missing, once.
-    fake::failNthCall(fake::profileReadFails, 4);
+    // After the report's five reads (GFDev, Ombrex, Aircraft, Profile, Units), condition 0
+    // reads as missing, once.
+    fake::failNthCall(fake::profileReadFails, 6);
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(itemCount(), 1);
     EXPECT_NE(fake::readFile(path).find("1=X0200 D7 <<< Bad Display format"), std::string::npos);
@@ -484,7 +485,7 @@ TEST_F(Loader, MissingFileKeepsTheTableWithOneBeepUnlessForcedThenTheReportCreat
 // Saves the file as an editor would, once, while the load is writing back a device line:
 // condition 1 is added after the conditions have been read.
 std::string* editedPath = nullptr;
-void editDuringLoad(const char* section, const char*, const char*) {
+void editDuringLoad(const char*, const char* section, const char*, const char*) {
     if (!editedPath || std::strcmp(section, "GFP8.0") != 0) return;
     std::string text = fake::readFile(*editedPath);
     text.insert(text.find("[GFP8.0]"), "1=X0200\n");
@@ -532,12 +533,12 @@ TEST_F(Loader, SaveByRenameOfTheSameSizeAndTimeIsLoadedOnceSettled) {
 }
 
 std::string rejected;
-void noteRejected(const char* section, const char* key, const char* error) {
+void noteRejected(const char*, const char* section, const char* key, const char* error) {
     rejected += std::string("[") + section + "] " + key + ":" + error + "\n";
 }
 
 std::string accepted;
-void noteAccepted(const char* section, const char* key, const char* line, int32_t item) {
+void noteAccepted(const char*, const char* section, const char* key, const char* line, int32_t item) {
     accepted += std::to_string(item) + " [" + section + "] " + key + "=" + line + "\n";
 }
 
@@ -563,7 +564,7 @@ TEST_F(Loader, DryRunReportsEverythingAndLeavesTheFileAlone) {
 }
 
 std::string changes;
-void noteChange(const char* section, const char* key, const char* value) {
+void noteChange(const char*, const char* section, const char* key, const char* value) {
     changes += std::string("[") + section + "] " + key + "=" + (value ? value : "(deleted)") + "\n";
 }
 
@@ -682,6 +683,163 @@ TEST_F(Loader, WithoutSerialsFromTheLibrarySectionsKeepTheirOrder) {
     loadConfiguration(LOAD_FORCED);
     EXPECT_EQ(get("GF Connections", "Units"), "");
     EXPECT_EQ(get("GF Connections", "GF166.1"), "serial GF1660001, USB 1-5.1");
+}
+
+// A profile overlays the settings file: its unit section replaces the one of that name
+// whole, its condition replaces the one of that number, everything else of the settings
+// file stays. Each verdict goes into the file its line is in; the report says which
+// profile is in force, and a rule whose file is missing gets its verdict on its line.
+TEST_F(Loader, ProfileOverlaysTheSettingsFileAndEachVerdictGoesIntoItsOwnFile) {
+    const std::string main =
+        "[Profiles]\n1=loader-a.ini | Boeing* | path:*\\B737\\*\n2=loader-missing.ini | Cessna*\n"
+        "[Conditions]\n0=X0100\n1=X0200\n[GF45.0]\nD0=X0400\n[GFP8.0]\nL0=X0300\n";
+    const std::string profile =
+        "[Conditions]\n1=X0210\n2=X0220 D7\n[GFP8.0]\nL1=X0310\n[GFP8.1]\nL0=X0320\n";
+    const struct {
+        const char* what;
+        const char* title;
+        const char* aircraftPath;
+        const char* records;
+        const char* report;
+    } cases[] = {
+        {"no title yet: the settings file alone", "", "",
+         "C1:100 C2:200 GF45.0 D0:400 GFP8.0 L0:300 ", "none (no aircraft title yet)"},
+        {"rule 1 by title", "Boeing 737-800", "",
+         "C1:100 C2:210 GF45.0 D0:400 GFP8.0 L1:310 ", "loader-a.ini (rule 1)"},
+        {"rule 1 by path", "Mod", "C:\\Sim\\B737\\aircraft.cfg",
+         "C1:100 C2:210 GF45.0 D0:400 GFP8.0 L1:310 ", "loader-a.ini (rule 1)"},
+        {"no rule matches", "Airbus", "", "C1:100 C2:200 GF45.0 D0:400 GFP8.0 L0:300 ",
+         "none (no rule matches)"},
+        {"its file is missing", "Cessna 172", "", "C1:100 C2:200 GF45.0 D0:400 GFP8.0 L0:300 ",
+         "loader-missing.ini (rule 2): not found, the main sections apply"},
+    };
+    const std::string profilePath = fake::tempFilePath("loader-a.ini");
+    fake::tempFilePath("loader-missing.ini");
+    setUnits(DEV_GF45, 1);
+    setUnits(DEV_GFP8, 1);  // [GFP8.1] of the profile is not read
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        write(main);
+        fake::writeFile(profilePath, profile);
+        LoadInputs in = inputs();
+        in.aircraftTitle = c.title;
+        in.aircraftPath = c.aircraftPath;
+        loadConfigurationOnce(in, nullptr);
+        EXPECT_EQ(records(), c.records);
+        EXPECT_EQ(get("GF Connections", "Profile"), c.report);
+        EXPECT_EQ(get("GF Connections", "Aircraft"), c.title);
+        EXPECT_EQ(get("Profiles", "2"), "loader-missing.ini | Cessna* <<< Profile file not found");
+        const bool inForce = std::strstr(c.report, "loader-a.ini") != nullptr;
+        // A profile not in force is not read, so its verdicts wait until it is.
+        EXPECT_EQ(fake::readFile(profilePath).find("2=X0220 D7 <<< Bad Display format") !=
+                      std::string::npos,
+                  inForce);
+        EXPECT_EQ(fake::readFile(path).find("X0220"), std::string::npos);
+        EXPECT_EQ(fake::readFile(profilePath).find("GF Connections"), std::string::npos);
+    }
+    // Without rules, the report says nothing of aircraft and profiles, as before them.
+    write("[GFP8.0]\nL0=X0300\n");
+    loadConfigurationOnce(inputs(), nullptr);
+    EXPECT_EQ(get("GF Connections", "Profile"), "");
+    EXPECT_EQ(get("GF Connections", "Aircraft"), "");
+}
+
+// Rules that cannot be used get their verdict and never pick an aircraft; a corrected
+// rule loses it.
+TEST_F(Loader, BadRuleLinesGetTheirVerdictAndLoseItOnceCorrected) {
+    fake::writeFile(fake::tempFilePath("loader-b.ini"), "[GFP8.0]\nL1=X0310\n");
+    setUnits(DEV_GFP8, 1);
+    write("[Profiles]\n0=loader-b.ini\n1=../loader-b.ini | B*\n2=loader.ini | B*\n"
+          "3=loader-b.ini | B*\n[GFP8.0]\nL0=X0300\n");
+    LoadInputs in = inputs();
+    in.aircraftTitle = "B";
+    loadConfigurationOnce(in, nullptr);
+    EXPECT_EQ(get("Profiles", "0"), "loader-b.ini <<< Bad profile rule: FILE | PATTERN expected");
+    EXPECT_EQ(get("Profiles", "1"),
+              "../loader-b.ini | B* <<< Profile file must be a file name in this folder");
+    EXPECT_EQ(get("Profiles", "2"), "loader.ini | B* <<< Profile file is this settings file");
+    EXPECT_EQ(get("Profiles", "3"), "loader-b.ini | B*");
+    EXPECT_EQ(get("GF Connections", "Profile"), "loader-b.ini (rule 3)");
+    EXPECT_EQ(records(), "GFP8.0 L1:310 ");
+    write("[Profiles]\n0=loader-b.ini | B* <<< Bad profile rule: FILE | PATTERN expected\n");
+    loadConfigurationOnce(in, nullptr);
+    EXPECT_EQ(get("Profiles", "0"), "loader-b.ini | B*");
+    EXPECT_EQ(get("GF Connections", "Profile"), "loader-b.ini (rule 0)");
+}
+
+// The aircraft decides, in the running program: a title counts once two scans in a row
+// read it, an empty one never; another profile darkens every output at once and loads;
+// another livery of the same aircraft changes nothing. (Saves of the profiles: e2e.)
+TEST_F(Loader, SettledTitleSwitchesTheProfileWithADarkFrameBetween) {
+    const std::string a = fake::tempFilePath("loader-a.ini"), b = fake::tempFilePath("loader-b.ini");
+    fake::writeFile(a, "[GFP8.1]\nL1=X0400 U8 =1\n");
+    fake::writeFile(b, "[GFP8.1]\nL2=X0400 U8 =1\n");
+    setUnits(DEV_GFP8, 2);
+    write("[Profiles]\n1=loader-a.ini | A*\n2=loader-b.ini | B*\n"
+          "[GFP8.0]\nL0=X0300 U8 =1\n[GFP8.1]\nL7=X0400 U8 =1\n");
+    fake::installModule("FS98MAIN");
+    fake::setU8(0x0300, 1);
+    fake::setU8(0x0400, 1);
+    linkSupervisionTick();
+    ASSERT_TRUE(linkStatus().connected);
+    loadConfiguration(LOAD_FORCED);
+    const auto scan = [] { onMainWindowTimer(SCAN_TIMER_ID); };
+    const auto lit = [] { return fake::fakeIndicators(DEV_GFP8, 1); };
+    scan();
+    EXPECT_EQ(lit(), 0x80u);  // no title yet: the settings file's own
+    EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x1u);
+
+    const struct {
+        const char* title;
+        int scans;
+        uint32_t lit;      // GFP8.1 after those scans
+        bool darkFrame;    // the outputs went dark on the way
+        const char* profile;
+    } steps[] = {
+        {"A 737", 1, 0x80, false, "none (no aircraft title yet)"},  // read once: not yet
+        {"A 737", 2, 0x02, true, "loader-a.ini (rule 1)"},
+        {"", 3, 0x02, false, "loader-a.ini (rule 1)"},             // loading: nothing
+        {"A 737 livery", 3, 0x02, false, "loader-a.ini (rule 1)"},
+        {"Z 9", 3, 0x80, true, "none (no rule matches)"},
+        {"B 1", 3, 0x04, true, "loader-b.ini (rule 2)"},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(s.title);
+        fake::setText(0x3D00, s.title);
+        fake::clearDlLog();
+        const int loads = fake::profileReads;
+        for (int i = 0; i < s.scans; ++i) scan();
+        EXPECT_EQ(lit(), s.lit);
+        EXPECT_EQ(fake::fakeIndicators(DEV_GFP8, 0), 0x1u);  // shared: lit again
+        EXPECT_EQ(fake::dlLogText().find("GFP8_SetIndicators 0 0x0") != std::string::npos,
+                  s.darkFrame);
+        if (!s.darkFrame) {
+            EXPECT_EQ(fake::profileReads, loads) << "loaded without a switch";
+        }
+        EXPECT_EQ(get("GF Connections", "Profile"), s.profile);
+    }
+    EXPECT_EQ(get("GF Connections", "Aircraft"), "B 1");
+}
+
+// A profile's unit section is a unit section like any: its Serial= binds it to its unit,
+// and a serial claimed twice gets its verdict in the file the line is in.
+TEST_F(Loader, AProfileSectionFollowsItsUnitBySerial) {
+    const std::string a = fake::tempFilePath("loader-a.ini");
+    fake::writeFile(a, "[GF166.0]\nSerial=A\nD0=X30\n[GF166.1]\nSerial=a\nD0=X40\n");
+    write("[Profiles]\n1=loader-a.ini | A*\n[GF166.0]\nSerial=B\nD0=X10\n[GF166.1]\nD0=X20\n");
+    fake::setFakeSerial(DEV_GF166, 0, "B");
+    fake::setFakeSerial(DEV_GF166, 1, "A");
+    setUnits(DEV_GF166, 2);
+    LoadInputs in = inputs();
+    in.identity = unitIdentity;
+    loadConfigurationOnce(in, nullptr);
+    EXPECT_EQ(records(), "GF166.0 D0:10 GF166.1 D0:20 ");
+    in.aircraftTitle = "A 1";
+    loadConfigurationOnce(in, nullptr);
+    EXPECT_EQ(records(), "GF166.1 D0:30 ");
+    EXPECT_NE(fake::readFile(a).find("Serial=a <<< serial already claimed by [GF166.0]"),
+              std::string::npos);
+    EXPECT_EQ(fake::readFile(path).find("claimed"), std::string::npos);
 }
 
 }  // namespace

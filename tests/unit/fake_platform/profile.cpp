@@ -29,16 +29,24 @@ std::map<std::string, bool> clearedPaths;
 // Every save of a path counts one up: the write time fileStamp reports, so that two
 // saves within the file system's clock grain still look different.
 std::map<std::string, uint64_t> saveCounts;
-// The batch in progress, and the writes it made, logged once they reach the file.
-ini::Session batch;
-std::vector<ProfileWrite> batchWrites;
+// The batches in progress, and the writes each made, logged once they reach the file.
+struct Batch {
+    ini::Session session;
+    std::vector<ProfileWrite> writes;
+};
+Batch batches[platform::PROFILE_BATCHES];
 
 void markSaved(const std::string& path) {
     clearedPaths.erase(path);
     ++saveCounts[path];
 }
 
-bool inBatch(const char* path) { return path && batch.open && batch.path == path; }
+Batch* batchOf(const char* path) {
+    if (!path) return nullptr;
+    for (Batch& b : batches)
+        if (b.session.open && b.session.path == path) return &b;
+    return nullptr;
+}
 
 ProfileWrite logEntry(const char* section, const char* key, const char* value) {
     return ProfileWrite{section ? section : "", key ? key : "", value ? value : "",
@@ -94,8 +102,7 @@ void resetProfile() {
     profileWriteLog.clear();
     clearedPaths.clear();
     beforeProfileEnd = nullptr;
-    batch = ini::Session{};
-    batchWrites.clear();
+    for (Batch& b : batches) b = Batch{};
 }
 }  // namespace fake
 
@@ -108,17 +115,29 @@ uint32_t profileGet(const char* path, const char* section, const char* key, char
         if (buf && size) buf[0] = '\0';
         return 0;
     }
-    if (fake::inBatch(path))
-        return ini::sessionGet(fake::batch, section, key, buf, size);
+    if (const fake::Batch* batch = fake::batchOf(path))
+        return ini::sessionGet(batch->session, section, key, buf, size);
     return ini::fileGet(path, section, key, buf, size);
+}
+
+// Answered from the same reading as profileGet; the read failure switch counts the
+// reads of values only, so the tests' call numbers stay those of the keys.
+bool profileHasSection(const char* path, const char* section) {
+    if (const fake::Batch* batch = fake::batchOf(path))
+        return ini::sessionHasSection(batch->session, section);
+    return ini::fileHasSection(path, section);
+}
+
+bool fileReadable(const char* path) {
+    return !trips(fake::profileReadFails) && ini::canRead(path);
 }
 
 bool profilePut(const char* path, const char* section, const char* key, const char* value) {
     if (trips(fake::profileWriteFails)) return false;
-    if (fake::inBatch(path)) {
-        if (!ini::sessionPut(&fake::batch, section, key, value)) return false;
+    if (fake::Batch* batch = fake::batchOf(path)) {
+        if (!ini::sessionPut(&batch->session, section, key, value)) return false;
         ++fake::profileWrites;
-        fake::batchWrites.push_back(fake::logEntry(section, key, value));
+        batch->writes.push_back(fake::logEntry(section, key, value));
         return true;
     }
     if (!ini::filePut(path, section, key, value)) return false;
@@ -129,22 +148,29 @@ bool profilePut(const char* path, const char* section, const char* key, const ch
     return true;
 }
 
-void profileBegin(const char* path) {
-    ini::sessionBegin(&fake::batch, path);
-    fake::batchWrites.clear();
+bool profileBegin(const char* path) {
+    if (!path || fake::batchOf(path)) return true;
+    for (fake::Batch& b : fake::batches) {
+        if (b.session.open) continue;
+        ini::sessionBegin(&b.session, path);
+        b.writes.clear();
+        return b.session.readable || !b.session.state.exists;
+    }
+    return true;
 }
 
-ProfileOutcome profileEnd() {
+ProfileOutcome profileEnd(const char* path) {
+    fake::Batch* batch = fake::batchOf(path);
+    if (!batch) return PROFILE_NOTHING_WRITTEN;
     if (fake::beforeProfileEnd) fake::beforeProfileEnd();
-    std::string path = fake::batch.path;
-    bool wrote = !fake::batchWrites.empty();
-    ini::Commit commit = ini::sessionEnd(&fake::batch);
+    bool wrote = !batch->writes.empty();
+    ini::Commit commit = ini::sessionEnd(&batch->session);
     if (commit == ini::Commit::WRITTEN || (wrote && commit == ini::Commit::NOTHING_TO_WRITE)) {
-        fake::profileWriteLog.insert(fake::profileWriteLog.end(), fake::batchWrites.begin(),
-                                     fake::batchWrites.end());
+        fake::profileWriteLog.insert(fake::profileWriteLog.end(), batch->writes.begin(),
+                                     batch->writes.end());
         fake::markSaved(path);
     }
-    fake::batchWrites.clear();
+    batch->writes.clear();
     return ini::profileOutcome(commit);
 }
 
