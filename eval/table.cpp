@@ -80,17 +80,19 @@ struct Layout {
 };
 
 // One walk over the lines: counts what the plan needs and, once its memory is there
-// (t.batches set), marks where each batch begins and ends and lists the items read
-// through an offset and those whose size follows a type byte.
+// (t.batches set), marks where each batch begins and ends with the room and reads it
+// takes, and lists the items read through an offset and those whose size follows a type
+// byte.
 Layout layOut(EvalTable& t) {
     const ItemRecord* lines = itemTable();
     Layout l = {1, statusBytes(t.statusSet), statusReadCount(t.statusSet), 0, 0};
     ReadBatch* batches = t.batches;
-    if (batches) batches[0] = ReadBatch{nullptr, 0, 0, nullptr, 0, 0, 0, 0, 0, 0};
+    if (batches) batches[0] = ReadBatch{nullptr, 0, l.room, nullptr, l.reads, 0, 0, 0, 0, 0};
     uint32_t used = l.room;
     for (int32_t i = 0; i < t.count; ++i) {
         const ItemRecord& line = lines[i];
         const uint32_t bytes = firstPassRoom(line);
+        const uint32_t reads = readCountOf(line);
         if (used + bytes > LINK_BLOCK_CAPACITY) {
             if (batches) {
                 batches[l.batches - 1].endItem = i;
@@ -99,9 +101,13 @@ Layout layOut(EvalTable& t) {
             ++l.batches;
             used = 0;
         }
+        if (batches) {
+            batches[l.batches - 1].room += bytes;
+            batches[l.batches - 1].readCount += reads;
+        }
         used += bytes;
         l.room += bytes;
-        l.reads += readCountOf(line);
+        l.reads += reads;
         if (readsThroughOffset(line.flags)) {
             if (batches) t.indirect[l.indirect] = i;
             ++l.indirect;
@@ -158,24 +164,17 @@ T* partAt(void* block, size_t offset) {
     return reinterpret_cast<T*>(static_cast<uint8_t*>(block) + offset);
 }
 
-// Gives each batch its room and reads, end to end in the block, and builds it.
+// Gives each batch the room and reads layOut counted for it, end to end in the block,
+// and builds it.
 void placeBatches(EvalTable& t, const Parts& p) {
-    const ItemRecord* lines = itemTable();
     uint8_t* records = partAt<uint8_t>(t.memory, p.records);
     LinkPendingRead* reads = partAt<LinkPendingRead>(t.memory, p.reads);
     for (int32_t b = 0; b < t.batchCount; ++b) {
         ReadBatch& batch = t.batches[b];
-        batch.room = b == 0 ? statusBytes(t.statusSet) : 0;
-        uint32_t count = b == 0 ? statusReadCount(t.statusSet) : 0;
-        for (int32_t i = batch.firstItem; i < batch.endItem; ++i) {
-            const ItemRecord& line = lines[i];
-            batch.room += firstPassRoom(line);
-            count += readCountOf(line);
-        }
         batch.records = records;
         batch.reads = reads;
         records += batch.room;
-        reads += count;
+        reads += batch.readCount;
         buildBatch(t, batch);
     }
 }
