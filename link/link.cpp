@@ -379,10 +379,7 @@ bool linkRead(uint32_t offset, uint32_t size, void* destination, LinkError* erro
         pendingReads[pendingCount] = LinkPendingRead{destination, at, size};
         reference = ++pendingCount;
     }
-    writeLe32(rec + LINK_RECORD_TYPE_AT, LINK_RECORD_READ);
-    writeLe32(rec + LINK_RECORD_OFFSET_AT, offset);
-    writeLe32(rec + LINK_RECORD_SIZE_AT, size);
-    writeLe32(rec + LINK_RECORD_DESTINATION_AT, reference);
+    writeReadHeader(rec, offset, size, reference);
     // The data area goes out zeroed. A short one is cleared with one 8-byte store; what it
     // clears beyond the data is where the next record or the end word goes, and the block
     // keeps room past its capacity for that. The long case ends the function, so the

@@ -95,14 +95,19 @@ inline void writeLe32(uint8_t* p, uint32_t v) {
     p[3] = uint8_t(v >> 24);
 }
 
-// Writes a read record at `at`: its header, and its data area zeroed as the module
-// expects it. Returns the bytes it takes. The caller has checked that they fit.
-inline uint32_t writeReadRecord(uint8_t* at, uint32_t offset, uint32_t size,
-                                uint32_t destination) {
+// Writes the header of a read record at `at`; its data area is the caller's to zero.
+inline void writeReadHeader(uint8_t* at, uint32_t offset, uint32_t size, uint32_t destination) {
     writeLe32(at + LINK_RECORD_TYPE_AT, LINK_RECORD_READ);
     writeLe32(at + LINK_RECORD_OFFSET_AT, offset);
     writeLe32(at + LINK_RECORD_SIZE_AT, size);
     writeLe32(at + LINK_RECORD_DESTINATION_AT, destination);
+}
+
+// Writes a read record at `at`: its header, and its data area zeroed as the module
+// expects it. Returns the bytes it takes. The caller has checked that they fit.
+inline uint32_t writeReadRecord(uint8_t* at, uint32_t offset, uint32_t size,
+                                uint32_t destination) {
+    writeReadHeader(at, offset, size, destination);
     for (uint32_t i = 0; i < size; ++i) at[LINK_READ_HEADER + i] = 0;
     return LINK_READ_HEADER + size;
 }
