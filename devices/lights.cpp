@@ -84,11 +84,11 @@ Indicators indicatorsOf(const DeviceType& t, const DeviceLibrary& library) {
     return io;
 }
 
-// One read of the unit and, when that changes anything, one write; remembers what it
-// shows then.
-void readModifyWrite(const DeviceType& t, uint8_t unit, uint32_t off, uint32_t on) {
+// One read of the unit and, when that changes anything, one write through `io`, the
+// model's entry points as bound; remembers what it shows then.
+void readModifyWrite(const DeviceType& t, const Indicators& io, uint8_t unit, uint32_t off,
+                     uint32_t on) {
     DevicesState& s = devicesState();
-    const Indicators io = indicatorsOf(t, s.library);
     uint32_t& shown = s.lights[t.code][unit];
     uint8_t& known = s.known[t.code][unit];
     if (!io.bound()) {
@@ -147,15 +147,15 @@ void writeIndicators(int32_t type, uint8_t unit, uint32_t offMaskArg, uint32_t o
     const uint32_t mask = t->indicatorWriteMask;
     noteOutputWritten(type, unit, WRITTEN_LIGHTS);
     uint32_t& lit = s.lit[type][unit];
-    lit = ((lit & ~offMaskArg) | onMaskArg) & mask;
+    lit = mergeIndicators(lit, offMaskArg, onMaskArg, mask);
     // Nothing changes on a unit whose lights are known: no read, no write.
     const uint32_t shown = s.lights[type][unit];
     if ((s.known[type][unit] & WRITTEN_LIGHTS) &&
         mergeIndicators(shown, offMaskArg, onMaskArg, mask) == shown)
         return;
     if (s.observer) s.observer->lights(type, unit, lit);
-    if (indicatorsOf(*t, s.library).bound() || s.observer)
-        readModifyWrite(*t, unit, offMaskArg, onMaskArg);
+    const Indicators io = indicatorsOf(*t, s.library);
+    if (io.bound() || s.observer) readModifyWrite(*t, io, unit, offMaskArg, onMaskArg);
 }
 
 void blankAllOutputs() {
