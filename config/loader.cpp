@@ -153,12 +153,12 @@ void closeUpError(char* line) {
     if (p != error) std::memmove(p, error, std::strlen(error) + 1);
 }
 
-// The characters of the value of `length` in wideValue before an old annotation, blanks
-// in front of it left out.
-size_t withoutAnnotation(uint32_t length) {
-    const char* mark = std::strstr(wideValue, "<<<");
-    size_t keep = mark ? static_cast<size_t>(mark - wideValue) : length;
-    while (keep > 0 && (wideValue[keep - 1] == ' ' || wideValue[keep - 1] == '\t')) --keep;
+// The characters of `value` (`length` of them) before an old annotation, blanks in
+// front of it left out.
+size_t withoutAnnotation(const char* value, size_t length) {
+    const char* mark = std::strstr(value, "<<<");
+    size_t keep = mark ? static_cast<size_t>(mark - value) : length;
+    while (keep > 0 && (value[keep - 1] == ' ' || value[keep - 1] == '\t')) --keep;
     return keep;
 }
 
@@ -168,7 +168,7 @@ size_t withoutAnnotation(uint32_t length) {
 // end is unknown and it cannot be rewritten safely.
 const char* withVerdict(uint32_t length, const char* verdict) {
     if (length >= WIDE_LIMIT - 1) return nullptr;
-    const size_t keep = withoutAnnotation(length);
+    const size_t keep = withoutAnnotation(wideValue, length);
     std::memcpy(longText, wideValue, keep);
     size_t add = std::strlen(verdict);
     if (add > sizeof longText - keep - 1) add = sizeof longText - keep - 1;
@@ -385,9 +385,7 @@ const char* settleSerialLine(const Walk& walk, const char* file, const char* sec
                              int32_t type, int n, uint32_t length) {
     const UnitBinding& b = modelSerials.binding;
     const bool taken = b.fate[n] == SECTION_SERIAL_TAKEN;
-    size_t keep = length;
-    if (const char* mark = std::strstr(needsValue, "<<<")) keep = size_t(mark - needsValue);
-    while (keep > 0 && (needsValue[keep - 1] == ' ' || needsValue[keep - 1] == '\t')) --keep;
+    const size_t keep = withoutAnnotation(needsValue, length);
     std::memcpy(serialLine, needsValue, keep);
     serialLine[keep] = '\0';
     char verdict[64] = "";
@@ -519,7 +517,7 @@ void readRules(Walk& walk) {
             continue;
         }
         ProfileRule rule;
-        parseProfileRule(wideValue, withoutAnnotation(length), static_cast<uint8_t>(n),
+        parseProfileRule(wideValue, withoutAnnotation(wideValue, length), static_cast<uint8_t>(n),
                          walk.in->path, &rule);
         if (!ruleRefused(rule.error)) checkRuleFile(walk.in->path, &rule);
         addProfileRule(rule);
