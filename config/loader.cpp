@@ -356,10 +356,6 @@ bool writesReport(const Walk& walk) {
     return !walk.verify && !(walk.observer && walk.observer->verdictsOnly);
 }
 
-void sectionName(char* out, size_t size, int32_t type, int number) {
-    std::snprintf(out, size, "%s.%d", deviceTypeName(type), number);
-}
-
 // The Serial= keys of a model's first `sections` sections.
 void readSerials(Walk& walk, int32_t type, int sections) {
     ModelSerials& m = modelSerials;
@@ -367,7 +363,7 @@ void readSerials(Walk& walk, int32_t type, int sections) {
     for (int n = 0; n < UNIT_SECTIONS; ++n) {
         m.ofSections[n] = nullptr;
         if (n >= sections) continue;
-        sectionName(section, sizeof section, type, n);
+        unitSectionName(section, sizeof section, type, n);
         const char* file = sectionFile(walk, section);
         if (!platform::profileGet(file, section, SERIAL_KEY, needsValue, READ_LIMIT)) {
             tellKey(walk, file, KeyRead{section, SERIAL_KEY, false, false, -1, 0, 0});
@@ -405,7 +401,7 @@ void settleSerials(Walk& walk, int32_t type, int sections) {
     char section[48];
     for (int n = 0; n < sections; ++n) {
         if (!modelSerials.ofSections[n]) continue;
-        sectionName(section, sizeof section, type, n);
+        unitSectionName(section, sizeof section, type, n);
         const char* file = sectionFile(walk, section);
         uint32_t length = platform::profileGet(file, section, SERIAL_KEY, needsValue, READ_LIMIT);
         const bool taken = modelSerials.binding.fate[n] == SECTION_SERIAL_TAKEN;
@@ -423,7 +419,7 @@ void reportUnits(const Walk& walk, int32_t type) {
     char key[48];
     char value[sizeof(UnitIdentity) + 32];
     for (int n = 0; n < UNIT_SECTIONS; ++n) {
-        sectionName(key, sizeof key, type, n);
+        unitSectionName(key, sizeof key, type, n);
         const char* text = nullptr;
         const UnitIdentity* id =
             walk.in->identity && b.fate[n] == SECTION_BOUND ? walk.in->identity(type, b.unit[n])
@@ -456,7 +452,7 @@ const UnitBinding& bindModel(Walk& walk, int32_t type, uint32_t units) {
 // One section, for the unit it drives: its Needs, brightness, lights and displays.
 void walkSection(Walk& walk, int32_t type, int number, uint8_t unit) {
     char section[48];
-    sectionName(section, sizeof section, type, number);
+    unitSectionName(section, sizeof section, type, number);
     // A section of the profile in force replaces the settings file's of that name, whole.
     const char* file = sectionFile(walk, section);
     ItemContext ctx{type, KIND_BRIGHTNESS, 0, unit, 0, 0};
