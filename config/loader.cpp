@@ -9,6 +9,7 @@
 #include "config/aircraft_profiles.h"
 #include "config/items.h"
 #include "config/line_parser.h"
+#include "config/numbers.h"
 #include "config/profile_text.h"
 #include "devices/models.h"
 #include "platform/platform.h"
@@ -641,19 +642,8 @@ bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
 // V70000 does not become 4464 and V-5 does not become 65531. `end` is set after the
 // number, or to `text` when there is none.
 uint16_t voltageAfter(const char* text, const char** end) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    const char* digits = p;
-    uint32_t value = 0;
-    while (*p >= '0' && *p <= '9') {
-        if (value < 65535) value = value * 10 + static_cast<uint32_t>(*p - '0');
-        ++p;
-    }
-    *end = p > digits ? p : text;
-    if (negative) return 0;
-    return static_cast<uint16_t>(value > 65535 ? 65535 : value);
+    const int32_t value = readLeadingInt(text, end);
+    return static_cast<uint16_t>(value < 0 ? 0 : value > 65535 ? 65535 : value);
 }
 
 bool isGateLetter(char c) {
