@@ -653,8 +653,7 @@ bool isGateLetter(char c) {
 
 // What the observer of a Needs line is told about its words.
 struct NeedsNotes {
-    const LineObserver* observer;
-    const char* value;
+    LineNotes notes;
     const char* numberEnd;  // where the last V's number ended: "V 24" reads the next word
     bool afterSemicolon;    // the words after a ";" are left to that one note
 };
@@ -681,8 +680,7 @@ void tellNeedsWord(NeedsNotes& n, const char* word, const char* end, const char*
     } else {
         kind = NOTE_NEEDS_IGNORED;
     }
-    n.observer->note(LineNote{kind, UNUSED_NONE, static_cast<int>(word - n.value),
-                              static_cast<int>(end - word), -1, 0, 0});
+    noteSpan(n.notes, kind, word, end);
 }
 
 }  // namespace
@@ -692,7 +690,8 @@ void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage,
     uint16_t flags = 0;
     uint16_t voltage = 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(value);
-    NeedsNotes notes{observer, value, value, false};
+    NeedsNotes notes{{}, value, false};
+    notesStart(notes.notes, observer, value);
     while (*p) {
         while (*p && *p <= 32) ++p;
         if (!*p) break;
