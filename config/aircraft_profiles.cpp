@@ -238,8 +238,8 @@ void setActiveProfile(const ActiveProfile& profile) { active = profile; }
 const char* activeProfilePath() { return active.rule >= 0 && active.path[0] ? active.path : nullptr; }
 
 ProfileChange profileChangeFor(const char* title, const char* path) {
-    const int32_t rule = matchingProfileRule(title, path);
     if (active.state == PROFILE_NO_RULES) return PROFILE_UNCHANGED;
+    const int32_t rule = matchingProfileRule(title, path);
     if (rule < 0) {
         if (active.rule >= 0) return PROFILE_SWITCH;
         return active.state == PROFILE_NO_TITLE ? PROFILE_REPORT_ONLY : PROFILE_UNCHANGED;

@@ -9,6 +9,7 @@
 #include "config/aircraft_profiles.h"
 #include "config/items.h"
 #include "config/line_parser.h"
+#include "config/numbers.h"
 #include "config/profile_text.h"
 #include "devices/models.h"
 #include "platform/platform.h"
@@ -153,12 +154,12 @@ void closeUpError(char* line) {
     if (p != error) std::memmove(p, error, std::strlen(error) + 1);
 }
 
-// The characters of the value of `length` in wideValue before an old annotation, blanks
-// in front of it left out.
-size_t withoutAnnotation(uint32_t length) {
-    const char* mark = std::strstr(wideValue, "<<<");
-    size_t keep = mark ? static_cast<size_t>(mark - wideValue) : length;
-    while (keep > 0 && (wideValue[keep - 1] == ' ' || wideValue[keep - 1] == '\t')) --keep;
+// The characters of `value` (`length` of them) before an old annotation, blanks in
+// front of it left out.
+size_t withoutAnnotation(const char* value, size_t length) {
+    const char* mark = std::strstr(value, "<<<");
+    size_t keep = mark ? static_cast<size_t>(mark - value) : length;
+    while (keep > 0 && (value[keep - 1] == ' ' || value[keep - 1] == '\t')) --keep;
     return keep;
 }
 
@@ -168,7 +169,7 @@ size_t withoutAnnotation(uint32_t length) {
 // end is unknown and it cannot be rewritten safely.
 const char* withVerdict(uint32_t length, const char* verdict) {
     if (length >= WIDE_LIMIT - 1) return nullptr;
-    const size_t keep = withoutAnnotation(length);
+    const size_t keep = withoutAnnotation(wideValue, length);
     std::memcpy(longText, wideValue, keep);
     size_t add = std::strlen(verdict);
     if (add > sizeof longText - keep - 1) add = sizeof longText - keep - 1;
@@ -356,10 +357,6 @@ bool writesReport(const Walk& walk) {
     return !walk.verify && !(walk.observer && walk.observer->verdictsOnly);
 }
 
-void sectionName(char* out, size_t size, int32_t type, int number) {
-    std::snprintf(out, size, "%s.%d", deviceTypeName(type), number);
-}
-
 // The Serial= keys of a model's first `sections` sections.
 void readSerials(Walk& walk, int32_t type, int sections) {
     ModelSerials& m = modelSerials;
@@ -367,7 +364,7 @@ void readSerials(Walk& walk, int32_t type, int sections) {
     for (int n = 0; n < UNIT_SECTIONS; ++n) {
         m.ofSections[n] = nullptr;
         if (n >= sections) continue;
-        sectionName(section, sizeof section, type, n);
+        unitSectionName(section, sizeof section, type, n);
         const char* file = sectionFile(walk, section);
         if (!platform::profileGet(file, section, SERIAL_KEY, needsValue, READ_LIMIT)) {
             tellKey(walk, file, KeyRead{section, SERIAL_KEY, false, false, -1, 0, 0});
@@ -385,9 +382,7 @@ const char* settleSerialLine(const Walk& walk, const char* file, const char* sec
                              int32_t type, int n, uint32_t length) {
     const UnitBinding& b = modelSerials.binding;
     const bool taken = b.fate[n] == SECTION_SERIAL_TAKEN;
-    size_t keep = length;
-    if (const char* mark = std::strstr(needsValue, "<<<")) keep = size_t(mark - needsValue);
-    while (keep > 0 && (needsValue[keep - 1] == ' ' || needsValue[keep - 1] == '\t')) --keep;
+    const size_t keep = withoutAnnotation(needsValue, length);
     std::memcpy(serialLine, needsValue, keep);
     serialLine[keep] = '\0';
     char verdict[64] = "";
@@ -407,7 +402,7 @@ void settleSerials(Walk& walk, int32_t type, int sections) {
     char section[48];
     for (int n = 0; n < sections; ++n) {
         if (!modelSerials.ofSections[n]) continue;
-        sectionName(section, sizeof section, type, n);
+        unitSectionName(section, sizeof section, type, n);
         const char* file = sectionFile(walk, section);
         uint32_t length = platform::profileGet(file, section, SERIAL_KEY, needsValue, READ_LIMIT);
         const bool taken = modelSerials.binding.fate[n] == SECTION_SERIAL_TAKEN;
@@ -425,7 +420,7 @@ void reportUnits(const Walk& walk, int32_t type) {
     char key[48];
     char value[sizeof(UnitIdentity) + 32];
     for (int n = 0; n < UNIT_SECTIONS; ++n) {
-        sectionName(key, sizeof key, type, n);
+        unitSectionName(key, sizeof key, type, n);
         const char* text = nullptr;
         const UnitIdentity* id =
             walk.in->identity && b.fate[n] == SECTION_BOUND ? walk.in->identity(type, b.unit[n])
@@ -458,7 +453,7 @@ const UnitBinding& bindModel(Walk& walk, int32_t type, uint32_t units) {
 // One section, for the unit it drives: its Needs, brightness, lights and displays.
 void walkSection(Walk& walk, int32_t type, int number, uint8_t unit) {
     char section[48];
-    sectionName(section, sizeof section, type, number);
+    unitSectionName(section, sizeof section, type, number);
     // A section of the profile in force replaces the settings file's of that name, whole.
     const char* file = sectionFile(walk, section);
     ItemContext ctx{type, KIND_BRIGHTNESS, 0, unit, 0, 0};
@@ -519,7 +514,7 @@ void readRules(Walk& walk) {
             continue;
         }
         ProfileRule rule;
-        parseProfileRule(wideValue, withoutAnnotation(length), static_cast<uint8_t>(n),
+        parseProfileRule(wideValue, withoutAnnotation(wideValue, length), static_cast<uint8_t>(n),
                          walk.in->path, &rule);
         if (!ruleRefused(rule.error)) checkRuleFile(walk.in->path, &rule);
         addProfileRule(rule);
@@ -647,19 +642,8 @@ bool runLoad(const LoadInputs& in, const LoadObserver* observer) {
 // V70000 does not become 4464 and V-5 does not become 65531. `end` is set after the
 // number, or to `text` when there is none.
 uint16_t voltageAfter(const char* text, const char** end) {
-    const char* p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') negative = *p++ == '-';
-    const char* digits = p;
-    uint32_t value = 0;
-    while (*p >= '0' && *p <= '9') {
-        if (value < 65535) value = value * 10 + static_cast<uint32_t>(*p - '0');
-        ++p;
-    }
-    *end = p > digits ? p : text;
-    if (negative) return 0;
-    return static_cast<uint16_t>(value > 65535 ? 65535 : value);
+    const int32_t value = readLeadingInt(text, end);
+    return static_cast<uint16_t>(value < 0 ? 0 : value > 65535 ? 65535 : value);
 }
 
 bool isGateLetter(char c) {
@@ -669,8 +653,7 @@ bool isGateLetter(char c) {
 
 // What the observer of a Needs line is told about its words.
 struct NeedsNotes {
-    const LineObserver* observer;
-    const char* value;
+    LineNotes notes;
     const char* numberEnd;  // where the last V's number ended: "V 24" reads the next word
     bool afterSemicolon;    // the words after a ";" are left to that one note
 };
@@ -697,8 +680,7 @@ void tellNeedsWord(NeedsNotes& n, const char* word, const char* end, const char*
     } else {
         kind = NOTE_NEEDS_IGNORED;
     }
-    n.observer->note(LineNote{kind, UNUSED_NONE, static_cast<int>(word - n.value),
-                              static_cast<int>(end - word), -1, 0, 0});
+    noteSpan(n.notes, kind, word, end);
 }
 
 }  // namespace
@@ -708,7 +690,8 @@ void parseNeeds(const char* value, uint16_t* needsFlags, uint16_t* minVoltage,
     uint16_t flags = 0;
     uint16_t voltage = 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(value);
-    NeedsNotes notes{observer, value, value, false};
+    NeedsNotes notes{{}, value, false};
+    notesStart(notes.notes, observer, value);
     while (*p) {
         while (*p && *p <= 32) ++p;
         if (!*p) break;

@@ -75,6 +75,10 @@ void bindBySerial(uint32_t units, const char* const* unitSerials,
 
 }  // namespace
 
+void unitSectionName(char* out, size_t size, int32_t type, int number) {
+    std::snprintf(out, size, "%s.%d", deviceTypeName(type), number);
+}
+
 void bindUnitSections(uint32_t units, const char* const* unitSerials,
                       const char* const* sectionSerials, UnitBinding* out) {
     std::memset(out, 0, sizeof *out);
@@ -147,7 +151,7 @@ void bindSectionsOfFile(const char* path, int32_t type, uint32_t units,
     for (int n = 0; n < UNIT_SECTIONS; ++n) {
         sectionSerials[n] = nullptr;
         if (n >= sections) continue;
-        std::snprintf(section, sizeof section, "%s.%d", model->sectionName, n);
+        unitSectionName(section, sizeof section, type, n);
         if (!platform::profileGet(path, section, "Serial", value, READ_LIMIT)) continue;
         serialOfValue(value, serials[n], sizeof serials[n]);
         sectionSerials[n] = serials[n];

@@ -29,6 +29,9 @@ struct UnitBinding {
     int16_t sectionOf[UNIT_SECTIONS];  // by unit: the section that drives it, -1 for none
 };
 
+// The name of section `number` of model `type` (a DeviceType code), e.g. "GF45.0".
+void unitSectionName(char* out, size_t size, int32_t type, int number);
+
 // Binds the sections of one model to its `units` connected units (at most UNIT_SECTIONS
 // count). `unitSerials[u]` is unit u's serial ("" when it has none); nullptr when the
 // library tells no serials: section n then drives unit n. `sectionSerials[n]` is the

@@ -142,9 +142,7 @@ const ShellSettings& shellSettings() { return settings; }
 
 void readShellSettings() {
     ShellSettings& s = settings;
-    char program[INI_PATH_SIZE];
-    platform::programPath(program, sizeof program);
-    deriveIniPath(program, s.iniPath, sizeof s.iniPath);
+    programIniPath(s.iniPath, sizeof s.iniPath);
 
     char value[SETTING_READ_LIMIT + 1];
     s.scanPeriod = DEFAULT_SCAN_PERIOD_MS;

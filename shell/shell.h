@@ -74,10 +74,10 @@ StartRequest readCommandLine(int argc, const char* const* argv);
 // goes on as it always did.
 bool claimOrSayWhoHasIt(const char* iniPath, StartMode mode);
 
-// Identify mode: binds the device library (no simulator; the settings file is neither
-// read nor written), lights every light of every unit at full brightness with each
-// display showing its section and key, and after `seconds` (or a stop request) makes
-// everything dark. While the program runs for the same settings file it touches nothing:
+// Identify mode: binds the device library (no simulator; of the settings file only the
+// Serial= keys are read, and nothing is written), lights every light of every unit at full
+// brightness with each display showing the section that drives it and its key, and after
+// `seconds` (or a stop request) makes everything dark. While the program runs for the same settings file it touches nothing:
 // its end would leave that copy's panels dark. 0, or the exit code of a start that did
 // not run.
 int runIdentify(uint32_t seconds);

@@ -399,8 +399,9 @@ void keyWarnings(const SettingsLine& line, std::vector<Warning>& out) {
 }
 
 // The line each key read stands on: the first of its name in the first section of its name.
-std::map<std::string, const SettingsLine*> linesByName() {
-    std::map<std::string, const SettingsLine*> byName;
+using LinesByName = std::map<std::string, const SettingsLine*>;
+LinesByName linesByName() {
+    LinesByName byName;
     for (const SettingsLine& l : fileLines)
         if (l.kind == LineKind::KEY && l.firstLine == l.number)
             byName[nameOf(l.section, l.key)] = &l;
@@ -408,8 +409,7 @@ std::map<std::string, const SettingsLine*> linesByName() {
 }
 
 // Lines that can never own their output: an earlier line of it applies whenever they do.
-void shadowWarnings(std::vector<Warning>& out) {
-    std::map<std::string, const SettingsLine*> byName = linesByName();
+void shadowWarnings(LinesByName& byName, std::vector<Warning>& out) {
     for (const auto& entry : storedBy) {
         const int32_t earlier = shadowingItem(entry.first);
         if (earlier < 0 || !storedBy.count(earlier)) continue;
@@ -445,8 +445,7 @@ bool minusLost(const ItemRecord& r) {
     }
 }
 
-void signWarnings(std::vector<Warning>& out) {
-    std::map<std::string, const SettingsLine*> byName = linesByName();
+void signWarnings(LinesByName& byName, std::vector<Warning>& out) {
     for (const auto& entry : storedBy) {
         if (entry.first >= itemCount() || !minusLost(itemTable()[entry.first])) continue;
         const SettingsLine* line = byName[entry.second];
@@ -474,8 +473,7 @@ bool ruleCovers(const ProfileRule& outer, const ProfileRule& inner) {
 }
 
 // [Profiles] rules that can never win: an earlier rule matches every aircraft they do.
-void ruleWarnings(std::vector<Warning>& out) {
-    std::map<std::string, const SettingsLine*> byName = linesByName();
+void ruleWarnings(LinesByName& byName, std::vector<Warning>& out) {
     const ProfileRule* rules = profileRules();
     for (int32_t j = 0; j < profileRuleCount(); ++j) {
         if (ruleRefused(rules[j].error)) continue;
@@ -527,9 +525,10 @@ std::vector<Warning> lintFinish(const uint16_t* unitCounts) {
         if (line.kind == LineKind::OTHER && use != SectionUse::REPORT && use != SectionUse::UNREAD)
             add(out, line, 0, false, "not a key (no \"=\"): the line is never read");
     }
-    shadowWarnings(out);
-    signWarnings(out);
-    if (!profilePass) ruleWarnings(out);
+    LinesByName byName = linesByName();
+    shadowWarnings(byName, out);
+    signWarnings(byName, out);
+    if (!profilePass) ruleWarnings(byName, out);
     std::stable_sort(out.begin(), out.end(), [](const Warning& a, const Warning& b) {
         return a.line != b.line ? a.line < b.line : a.column < b.column;
     });
