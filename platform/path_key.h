@@ -6,16 +6,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/common/ini.h"
+
 namespace platform {
 
 constexpr size_t PATH_KEY_SIZE = 17;
 
 inline void pathKey(const char* path, char (&out)[PATH_KEY_SIZE]) {
-    uint64_t hash = 1469598103934665603ull;
-    for (const char* p = path; *p; ++p) {
-        hash ^= static_cast<unsigned char>(*p);
-        hash *= 1099511628211ull;
-    }
+    const uint64_t hash = ini::digest(path);
     std::snprintf(out, sizeof out, "%08X%08X", static_cast<unsigned>(hash >> 32),
                   static_cast<unsigned>(hash & 0xFFFFFFFFu));
 }

@@ -133,7 +133,8 @@ inline platform::ProfileOutcome profileOutcome(Commit commit) {
     return platform::PROFILE_NOTHING_WRITTEN;
 }
 
-// FNV-1a over bytes: what the change marks remember of a file's content.
+// FNV-1a over bytes: what the change marks remember of a file's content, and the hash a
+// settings file's claim is named by (path_key.h).
 uint64_t digest(const std::string& bytes);
 
 }  // namespace ini

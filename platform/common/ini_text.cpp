@@ -156,10 +156,6 @@ bool endsWithLineEnding(const std::string& text) {
     return text.empty() || text.back() == '\n' || text.back() == '\r';
 }
 
-}  // namespace
-
-namespace {
-
 // Copies a value found in the text: one pair of surrounding quotes removed, cut to fit.
 uint32_t copyValue(const char* text, Span v, char* buf, uint32_t size) {
     size_t n = v.end - v.begin;

@@ -47,6 +47,15 @@ bool readAll(int fd, std::string* out) {
     }
 }
 
+// Opens the file at `path` for reading, its state in `st`: -1 unless it is a regular file.
+int openRegular(const char* path, struct stat* st) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (fstat(fd, st) == 0 && S_ISREG(st->st_mode)) return fd;
+    close(fd);
+    return -1;
+}
+
 bool writeAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
@@ -75,24 +84,20 @@ bool glanceAt(const char* path, FileState* state) {
 }
 
 bool canRead(const char* path) {
-    if (!path) return false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     struct stat st;
-    const bool plain = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    int fd = path ? openRegular(path, &st) : -1;
+    if (fd < 0) return false;
     close(fd);
-    return plain;
+    return true;
 }
 
 bool readFile(const char* path, std::string* out, FileState* state) {
     out->clear();
     if (state) *state = FileState{};
-    if (!path) return false;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     struct stat st;
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-              static_cast<unsigned long long>(st.st_size) <= MAX_FILE_SIZE;
+    int fd = path ? openRegular(path, &st) : -1;
+    if (fd < 0) return false;
+    bool ok = static_cast<unsigned long long>(st.st_size) <= MAX_FILE_SIZE;
     if (ok) {
         out->reserve(static_cast<size_t>(st.st_size));
         ok = readAll(fd, out);

@@ -45,6 +45,12 @@ HANDLE openExisting(const char* path, DWORD access) {
                        nullptr);
 }
 
+// What the open `file` is, false for a directory.
+bool plainFileInfo(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+    return GetFileInformationByHandle(file, info) != 0 &&
+           !(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Reads to the end, wherever it is now: a save that grows the file meanwhile makes the
 // batch see a changed file at its end, never a short read.
 bool readAll(HANDLE file, uint64_t size, std::string* out) {
@@ -85,8 +91,7 @@ bool statPath(const char* path, FileState* state) {
         return false;
     }
     BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(file, &info) != 0 &&
-              !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const bool ok = plainFileInfo(file, &info);
     CloseHandle(file);
     if (ok) *state = stateOf(info);
     return ok;
@@ -105,11 +110,10 @@ bool glanceAt(const char* path, FileState* state) {
 
 bool canRead(const char* path) {
     if (!path) return false;
-    HANDLE file = CreateFileA(path, GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE file = openExisting(path, GENERIC_READ);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    const bool plain = GetFileInformationByHandle(file, &info) != 0 &&
-                       !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const bool plain = plainFileInfo(file, &info);
     CloseHandle(file);
     return plain;
 }
@@ -122,8 +126,7 @@ bool readFile(const char* path, std::string* out, FileState* state) {
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    bool ok = GetFileInformationByHandle(file, &info) != 0 &&
-              !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+    bool ok = plainFileInfo(file, &info) &&
               readAll(file, join(info.nFileSizeHigh, info.nFileSizeLow), out);
     CloseHandle(file);
     if (!ok) {
