@@ -156,9 +156,9 @@ TEST_F(LinkTest, ReadsOfEverySizeLandExactlyAndAnUntouchedBlockReadsZero) {
             ASSERT_TRUE(linkRead(0x0100 + 4 * uint32_t(k), sizes[k], buffers[k].data() + 1, &e));
         ASSERT_TRUE(linkProcess(&e));
         for (size_t k = 0; k < buffers.size(); k++) {
-            std::vector<uint8_t> expected(sizes[k] + 2, 0xEE);
-            for (uint32_t b = 0; b < sizes[k]; b++)
-                expected[b + 1] = untouched ? 0 : uint8_t(0x40 + 4 * k + b);
+            std::vector<uint8_t> expected(buffers[k].size(), 0xEE);
+            for (size_t b = 1; b + 1 < expected.size(); b++)
+                expected[b] = untouched ? 0 : uint8_t(0x40 + 4 * k + b - 1);
             EXPECT_EQ(buffers[k], expected) << "size " << sizes[k];
         }
     }
