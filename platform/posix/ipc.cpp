@@ -10,11 +10,11 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
@@ -54,6 +54,7 @@ struct Atom {
     bool connected;
     int socket;
     WindowRef window;
+    uint64_t receiveTimeoutMs;  // the connection's receive time-out; 0 while unset
 };
 Atom atoms[MAX_ATOMS];
 
@@ -203,32 +204,50 @@ bool deliver(Atom& atom, WindowRef window, const char* line, size_t n) {
     }
     atom.socket = fd;
     atom.connected = true;
+    atom.receiveTimeoutMs = 0;
     atom.window = window;
     if (sendLine(fd, line, n)) return true;
     lastError = uint32_t(errno ? errno : EPIPE);
     return false;
 }
 
+// The socket itself waits for the answer, with `ms` as its receive time-out, set again
+// only when it differs from the last: a poll before each receive would double the calls
+// of an exchange, and on a virtual machine each call costs microseconds.
+bool receiveWithin(Atom& atom, uint64_t ms) {
+    if (ms == atom.receiveTimeoutMs) return true;
+    timeval limit;
+    limit.tv_sec = time_t(ms / 1000);
+    limit.tv_usec = suseconds_t(ms % 1000 * 1000);
+    if (setsockopt(atom.socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+        lastError = uint32_t(errno);
+        return false;
+    }
+    atom.receiveTimeoutMs = ms;
+    return true;
+}
+
 // Waits at most `timeoutMs` for the module's 4-byte answer. A time-out leaves no error
 // code, as on Windows; a connection that ends or fails does.
-bool receiveAnswer(int fd, uint32_t timeoutMs, uint32_t* result) {
+bool receiveAnswer(Atom& atom, uint32_t timeoutMs, uint32_t* result) {
     uint8_t answer[4];
     size_t got = 0;
-    uint64_t deadline = nowMs() + timeoutMs;
+    const uint64_t deadline = nowMs() + timeoutMs;
+    uint64_t left = timeoutMs;
     while (got < sizeof answer) {
-        uint64_t now = nowMs();
-        if (now >= deadline) return false;
-        pollfd p = {fd, POLLIN, 0};
-        int ready = poll(&p, 1, int(deadline - now));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) return false;
-        ssize_t r = recv(fd, answer + got, sizeof answer - got, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) {
+        // 0 would mean "wait for ever" to the socket.
+        if (left == 0 || !receiveWithin(atom, left)) return false;
+        ssize_t r = recv(atom.socket, answer + got, sizeof answer - got, 0);
+        if (r > 0) {
+            got += size_t(r);
+        } else if (r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            return false;
+        } else if (r == 0 || errno != EINTR) {
             lastError = r == 0 ? uint32_t(ECONNRESET) : uint32_t(errno);
             return false;
         }
-        got += size_t(r);
+        const uint64_t now = nowMs();
+        left = now < deadline ? deadline - now : 0;
     }
     *result = uint32_t(answer[0]) | uint32_t(answer[1]) << 8 | uint32_t(answer[2]) << 16 |
               uint32_t(answer[3]) << 24;
@@ -372,7 +391,7 @@ bool sendMessageTimeout(WindowRef window, uint32_t message, uintptr_t wParam, in
     int n = std::snprintf(line, sizeof line, "%s\n", atom.name.used ? atom.name.text : "");
     if (atom.connected && atom.window != window) disconnect(atom);
     bool delivered = deliver(atom, window, line, size_t(n)) &&
-                     receiveAnswer(atom.socket, timeoutMs, result);
+                     receiveAnswer(atom, timeoutMs, result);
     // After a time-out or a broken answer the connection's state is unknown: a late
     // answer must never pass for the next exchange's.
     if (!delivered || &atom == &spare) disconnect(atom);
