@@ -159,9 +159,18 @@ Parts partsOf(int32_t count, const Layout& l) {
     return p;
 }
 
+// The parts start at the block's first cache-line boundary, so that each item's state is
+// one line and not two: a large block comes from the system a page plus a header in.
+constexpr uintptr_t LINE = 64;
+
+uint8_t* partsBase(void* block) {
+    const uintptr_t at = reinterpret_cast<uintptr_t>(block);
+    return static_cast<uint8_t*>(block) + ((LINE - at % LINE) % LINE);
+}
+
 template <typename T>
 T* partAt(void* block, size_t offset) {
-    return reinterpret_cast<T*>(static_cast<uint8_t*>(block) + offset);
+    return reinterpret_cast<T*>(partsBase(block) + offset);
 }
 
 // Gives each batch the room and reads layOut counted for it, end to end in the block,
@@ -202,7 +211,7 @@ bool build() {
 
     const Layout l = layOut(table);
     const Parts p = partsOf(table.count, l);
-    table.memory = obtainItemMemory(1, p.total);
+    table.memory = obtainItemMemory(1, p.total + LINE - 1);
     if (!table.memory) return false;
     table.states = partAt<ItemState>(table.memory, p.states);
     table.references = partAt<ItemReferences>(table.memory, p.references);
