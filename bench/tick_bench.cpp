@@ -8,7 +8,7 @@
 // floor is what no tick can go below: a round trip of the same sizes on an open socket to
 // another process, plus copying the bytes one tick exchanges into the block and out,
 // measured the same two ways (after a pause the other process has to be woken, which back
-// to back it does not). Prints the least time of each in microseconds (what it costs,
+// to back it does not), a trip after each tick. Prints the least time of each in microseconds (what it costs,
 // without what else the machine did meanwhile), one figure a line:
 //   items <records> exchanges <per tick> bytes <of requests per tick>
 //   tick-as-run <us>
@@ -45,16 +45,11 @@ double least(const std::vector<double>& v) {
     return v.empty() ? 0 : *std::min_element(v.begin(), v.end());
 }
 
-// Microseconds of one scan tick, the least of `ticks` of them `periodMs` apart.
-double tickTime(int ticks, uint32_t periodMs) {
-    std::vector<double> times;
-    for (int n = 0; n < ticks; ++n) {
-        if (periodMs) platform::sleepMs(periodMs);
-        const double begin = nowUs();
-        scanTick();
-        times.push_back(nowUs() - begin);
-    }
-    return least(times);
+// Microseconds of one scan tick.
+double oneTick() {
+    const double begin = nowUs();
+    scanTick();
+    return nowUs() - begin;
 }
 
 // The other end of the floor's socket: answers every line with four bytes, as the
@@ -94,26 +89,45 @@ void stopEcho(const Echo& echo) {
     if (echo.child > 0) waitpid(echo.child, nullptr, 0);
 }
 
+// The floor's buffers: the prepared requests, the block and where the replies go.
+struct FloorBuffers {
+    std::vector<uint8_t> prepared, block, out;
+    FloorBuffers()
+        : prepared(LINK_BLOCK_SIZE, 1), block(LINK_BLOCK_SIZE), out(LINK_BLOCK_SIZE) {}
+};
+
 // Microseconds of a round trip with the link's message sizes on an open socket, with
-// `bytes` copied into a block before it and out after it; the least of `trips` made
-// `periodMs` apart.
-double floorTime(const Echo& echo, uint32_t bytes, int trips, uint32_t periodMs) {
-    if (echo.socket < 0) return 0;
-    std::vector<uint8_t> prepared(LINK_BLOCK_SIZE, 1), block(LINK_BLOCK_SIZE), out(LINK_BLOCK_SIZE);
+// `bytes` copied into a block before it and out after it; a negative time when the other
+// process is gone.
+double oneFloorTrip(const Echo& echo, FloorBuffers& b, uint32_t bytes) {
     const char line[] = "FsasmLib:IPC:1A2C:1\n";  // what the link sends: the block's name
-    std::vector<double> times;
-    for (int n = 0; n < trips; ++n) {
+    const double begin = nowUs();
+    std::memcpy(b.block.data(), b.prepared.data(), bytes);
+    uint8_t answer[4];
+    if (write(echo.socket, line, sizeof line - 1) != static_cast<ssize_t>(sizeof line - 1) ||
+        read(echo.socket, answer, sizeof answer) != sizeof answer)
+        return -1;
+    std::memcpy(b.out.data(), b.block.data(), bytes);
+    return nowUs() - begin;
+}
+
+// The least tick and the least floor trip of `rounds`, each after a pause of `periodMs`.
+// Each round takes one of both, so that whatever else the machine does meanwhile weighs
+// on the two alike.
+void measure(const Echo& echo, uint32_t bytes, int rounds, uint32_t periodMs, double* tick,
+             double* floor) {
+    FloorBuffers buffers;
+    std::vector<double> ticks, trips;
+    for (int n = 0; n < rounds; ++n) {
         if (periodMs) platform::sleepMs(periodMs);
-        const double begin = nowUs();
-        std::memcpy(block.data(), prepared.data(), bytes);
-        uint8_t answer[4];
-        if (write(echo.socket, line, sizeof line - 1) != static_cast<ssize_t>(sizeof line - 1) ||
-            read(echo.socket, answer, sizeof answer) != sizeof answer)
-            break;
-        std::memcpy(out.data(), block.data(), bytes);
-        times.push_back(nowUs() - begin);
+        ticks.push_back(oneTick());
+        if (echo.socket < 0) continue;
+        if (periodMs) platform::sleepMs(periodMs);
+        const double trip = oneFloorTrip(echo, buffers, bytes);
+        if (trip >= 0) trips.push_back(trip);
     }
-    return least(times);
+    *tick = least(ticks);
+    *floor = least(trips);
 }
 
 }  // namespace
@@ -151,10 +165,9 @@ int main(int argc, char** argv) {
     scanTick();
     const ScanPlan plan = scanPlan();
     const Echo echo = startEcho();
-    const double asRun = tickTime(ticks, period);
-    const double floorAsRun = floorTime(echo, plan.bytes, ticks, period);
-    const double backToBack = tickTime(ticks, 0);
-    const double floorBackToBack = floorTime(echo, plan.bytes, 1000, 0);
+    double asRun = 0, floorAsRun = 0, backToBack = 0, floorBackToBack = 0;
+    measure(echo, plan.bytes, ticks, period, &asRun, &floorAsRun);
+    measure(echo, plan.bytes, ticks, 0, &backToBack, &floorBackToBack);
     stopEcho(echo);
     std::printf("items %d exchanges %d bytes %u\n", static_cast<int>(itemCount()),
                 static_cast<int>(lastScanExchanges()), static_cast<unsigned>(plan.bytes));
