@@ -474,9 +474,15 @@ class FullDisks(Cockpit):
 RUN_FOLDER_SCRIPT = r"""
 set -u
 sandbox=$1; other=$2; program=./$3
-exec 3<"$sandbox"
+# A fresh /tmp hides whatever lived there: the sandbox and the tools' folder (a build
+# under /tmp) are mounted back where they were.
+tools=$(dirname "$SIM")
+exec 3<"$sandbox" 4<"$tools"
 mount -t tmpfs -o mode=1777 tmpfs /tmp || exit 90
-mkdir -p "$sandbox" && mount --no-canonicalize --bind /proc/$$/fd/3 "$sandbox" || exit 91
+for kept in "3 $sandbox" "4 $tools"; do
+  fd=${kept%% *}; path=${kept#* }
+  mkdir -p "$path" && mount --no-canonicalize --bind /proc/$$/fd/$fd "$path" || exit 91
+done
 cd "$sandbox"
 unset NORVALUME_RUNDIR XDG_RUNTIME_DIR
 dir=/tmp/norvalume-$(id -u)
