@@ -166,7 +166,7 @@ class CheckTool(harness.Sandbox):
     def test_each_profile_is_checked_over_the_settings_file_and_its_verdicts_kept_apart(self):
         with open(self.ini, "w", newline="") as f:
             f.write("[Profiles]\r\n1=jet.ini | Jet*\r\n2=heavy.ini | Jet 7*\r\n"
-                    "3=prop.ini | Prop*\r\n4=gone.ini | G*\r\n"
+                    "3=prop.ini | Prop* | path:*\\C172\\*\r\n4=gone.ini | G*\r\n"
                     "[Conditions]\r\n0=X0BC4 U8 =1\r\n[GFP8.0]\r\nL0=1 C0\r\n")
         profiles = {"jet.ini": "[GFP8.0]\r\nL1=X0BC4 D7\r\n[GF166.0]\r\nD0=X034E R1\r\n",
                     "heavy.ini": "[GFP8.0]\r\nL2=1\r\n",
@@ -209,6 +209,13 @@ class CheckTool(harness.Sandbox):
             r = self.check("--dry-run", "--aircraft", title, file_arg(self.ini))
             self.assertIn('aircraft "%s": %s\n' % (title, picked), r.stdout)
             self.assertNotIn("\nprofile ", r.stdout)
+        # A path: pattern, tried on the aircraft file given; a path alone picks nothing.
+        cfg = "SimObjects\\C172\\aircraft.cfg"
+        r = self.check("--dry-run", "--aircraft", "Zulu", "--aircraft-path", cfg,
+                       file_arg(self.ini))
+        self.assertIn('aircraft "Zulu" from "%s": rule 3 picks prop.ini\n' % cfg, r.stdout)
+        self.assertEqual(r.stdout.count("\nprofile "), 1, r.stdout)
+        self.assertEqual(self.check("--aircraft-path", cfg, file_arg(self.ini)).returncode, 2)
 
     def test_a_relative_name_is_the_file_in_the_current_folder(self):
         cockpit, other = self.path("cockpit"), self.path("other")

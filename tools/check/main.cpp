@@ -40,10 +40,12 @@ std::string passFile;
 
 constexpr char USAGE[] =
     "usage: norvalume-check [--units GF45=1,GFMCP=1,...] [--dry-run] [--lint | --no-lint]\n"
-    "                       [--strict] [--dump] [--aircraft TITLE] FILE\n"
+    "                       [--strict] [--dump] [--aircraft TITLE [--aircraft-path PATH]]\n"
+    "                       FILE\n"
     "  FILE       the settings file; a relative name is taken from the current folder\n"
     "  --aircraft the title of an aircraft: says which [Profiles] rule it picks, and\n"
     "             checks that profile only (default: every profile in turn)\n"
+    "  --aircraft-path  its aircraft file, for the rules' path: patterns\n"
     "  --units    the panel units connected, per model (default: as many units\n"
     "             of each model as FILE has sections for)\n"
     "  --dry-run  write nothing: print what would be written instead (and lint)\n"
@@ -197,6 +199,7 @@ struct Options {
     int lint = -1;  // -1: as --dry-run says
     bool strict = false;
     const char* aircraft = nullptr;
+    const char* aircraftPath = nullptr;
 };
 
 // False for a command line that cannot run; `info` set when --help or --version was answered.
@@ -219,6 +222,10 @@ bool parseOptions(int argc, char** argv, Options& o, bool& info) {
             o.lint = a[2] == 'l' ? 1 : 0;
         } else if (std::strcmp(a, "--strict") == 0) {
             o.strict = true;
+        } else if (std::strcmp(a, "--aircraft-path") == 0 && i + 1 < argc) {
+            o.aircraftPath = argv[++i];
+        } else if (std::strncmp(a, "--aircraft-path=", 16) == 0) {
+            o.aircraftPath = a + 16;
         } else if (std::strcmp(a, "--aircraft") == 0 && i + 1 < argc) {
             o.aircraft = argv[++i];
         } else if (std::strncmp(a, "--aircraft=", 11) == 0) {
@@ -229,7 +236,8 @@ bool parseOptions(int argc, char** argv, Options& o, bool& info) {
             o.file = a;
         }
     }
-    return o.file != nullptr;
+    // A path alone picks nothing: an aircraft without a title never switches.
+    return o.file != nullptr && (!o.aircraftPath || o.aircraft);
 }
 
 // What one pass found, summed over the passes.
@@ -288,13 +296,14 @@ std::vector<int32_t> profilesToCheck(const Options& o) {
     std::vector<int32_t> out;
     const ProfileRule* rules = profileRules();
     if (o.aircraft) {
-        const int32_t r = matchingProfileRule(o.aircraft, "");
+        const int32_t r = matchingProfileRule(o.aircraft, o.aircraftPath);
+        std::printf("aircraft \"%s\"", o.aircraft);
+        if (o.aircraftPath) std::printf(" from \"%s\"", o.aircraftPath);
         if (r < 0)
-            std::printf("aircraft \"%s\": no rule matches: the settings file alone\n", o.aircraft);
+            std::printf(": no rule matches: the settings file alone\n");
         else
-            std::printf("aircraft \"%s\": rule %u picks %s%s\n", o.aircraft,
-                        static_cast<unsigned>(rules[r].number), rules[r].file,
-                        profileRuleErrorText(rules[r].error));
+            std::printf(": rule %u picks %s%s\n", static_cast<unsigned>(rules[r].number),
+                        rules[r].file, profileRuleErrorText(rules[r].error));
         if (r >= 0 && rules[r].error == RULE_OK) out.push_back(r);
         return out;
     }
