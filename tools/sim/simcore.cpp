@@ -260,6 +260,15 @@ void resetModule(SimModule* m, uint32_t interfaceWord, uint16_t simVersion) {
 }
 
 void readSpace(const SimModule* m, uint32_t offset, uint8_t* out, uint32_t size) {
+    // Nearly every read lies inside the space and clear of the handshake words a fault
+    // may change: one copy, where a byte at a time costs the walk most of its time.
+    const uint64_t end = uint64_t(offset) + size;
+    const bool handshakeFault = m->fault == FAULT_HANDSHAKE || m->fault == FAULT_OLD;
+    if (end <= SPACE_SIZE && (!handshakeFault || end <= LINK_OFFSET_INTERFACE_VERSION ||
+                              offset >= LINK_OFFSET_SIM_VERSION + 4u)) {
+        std::memcpy(out, m->space + offset, size);
+        return;
+    }
     for (uint32_t i = 0; i < size; i++) {
         uint64_t a = uint64_t(offset) + i;
         out[i] = a < SPACE_SIZE ? readByte(m, uint32_t(a)) : 0;

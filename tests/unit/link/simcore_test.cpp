@@ -2,6 +2,7 @@
 // and block processing that must stay inside a block whatever the client put in it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -259,6 +260,10 @@ TEST_F(SimCoreTest, ReadsOfBothWidthsAndWritesAreCarriedOutInOrder) {
     uint32_t write = w.add(LINK_RECORD_WRITE, 0x200, 3);
     std::memcpy(&w.block[write], "\xAA\xBB\xCC", 3);
     uint32_t after = w.add(LINK_RECORD_READ64, 0x1FF, 5);
+    sim::runCommand(&m, "set FFFE u16 0x2211", nullptr);
+    uint32_t edge = w.add(LINK_RECORD_READ, 0xFFFE, 4);  // half past the space: zeros
+    sim::runCommand(&m, "fault old", nullptr);
+    uint32_t handshake = w.add(LINK_RECORD_READ, 0x3302, 8);  // the fault's word within
     const std::vector<uint8_t> headers(w.block.begin(), w.block.begin() + 20);
     uint32_t result = 0;
     ASSERT_TRUE(sim::processBlock(&m, w.block.data(), LINK_BLOCK_SIZE, &result));
@@ -269,6 +274,14 @@ TEST_F(SimCoreTest, ReadsOfBothWidthsAndWritesAreCarriedOutInOrder) {
     EXPECT_EQ(w.hexAt(narrow, 2), "0304");
     EXPECT_EQ(w.hexAt(narrow - 4, 4), "07000000");
     EXPECT_EQ(w.hexAt(after, 5), "00AABBCC00");
+    EXPECT_EQ(w.hexAt(edge, 4), "11220000");
+    // The fault's word as a read a byte at a time gives it.
+    printed.clear();
+    sim::runCommand(&m, "dump 3302 8", collect);
+    std::string dumped = printed.at(0).substr(6);
+    dumped.erase(std::remove(dumped.begin(), dumped.end(), ' '), dumped.end());
+    EXPECT_EQ(w.hexAt(handshake, 8), dumped);
+    EXPECT_EQ(dumped.substr(4, 8), "00006434");
     EXPECT_EQ(std::vector<uint8_t>(w.block.begin(), w.block.begin() + 20), headers);
 }
 
