@@ -75,17 +75,6 @@ bool sendBlock(uint32_t* answer, LinkError* error) {
     return false;
 }
 
-// Most reads are of 1, 2, 4 or 8 bytes; those copy without a call.
-void copyData(void* to, const uint8_t* from, uint32_t size) {
-    switch (size) {
-        case 1: std::memcpy(to, from, 1); break;
-        case 2: std::memcpy(to, from, 2); break;
-        case 4: std::memcpy(to, from, 4); break;
-        case 8: std::memcpy(to, from, 8); break;
-        default: std::memcpy(to, from, size); break;
-    }
-}
-
 // The checked walk over the reply's records from `pos`, with `copied` reads already back.
 bool copyRepliesFrom(uint8_t* block, const LinkPendingRead* reads, uint32_t readCount,
                      uint64_t pos, uint32_t copied) {
@@ -106,7 +95,7 @@ bool copyRepliesFrom(uint8_t* block, const LinkPendingRead* reads, uint32_t read
                 const LinkPendingRead& read = reads[destination - 1];
                 if (read.position == pos && read.size == size && read.buffer &&
                     pos + header + size <= LINK_BLOCK_SIZE) {
-                    copyData(read.buffer, rec + header, size);
+                    copyReadData(read.buffer, rec + header, size);
                     ++copied;
                 }
             }
@@ -134,7 +123,7 @@ bool linkCopyReplies(uint8_t* block, const LinkPendingRead* reads, uint32_t read
             readLe32(rec + LINK_RECORD_SIZE_AT) != read.size ||
             readLe32(rec + LINK_RECORD_DESTINATION_AT) != k + 1)
             break;
-        copyData(read.buffer, rec + LINK_READ_HEADER, read.size);
+        copyReadData(read.buffer, rec + LINK_READ_HEADER, read.size);
         pos += LINK_READ_HEADER + read.size;
     }
     return copyRepliesFrom(block, reads, readCount, pos, k);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 // The registered window message that hands a block over; the block's own name starts
 // with it too.
@@ -110,4 +111,16 @@ inline uint32_t writeReadRecord(uint8_t* at, uint32_t offset, uint32_t size,
     writeReadHeader(at, offset, size, destination);
     for (uint32_t i = 0; i < size; ++i) at[LINK_READ_HEADER + i] = 0;
     return LINK_READ_HEADER + size;
+}
+
+// A read's data from or into the block. Most reads are of 1, 2, 4 or 8 bytes; those copy
+// without a call.
+inline void copyReadData(void* to, const uint8_t* from, uint32_t size) {
+    switch (size) {
+        case 1: std::memcpy(to, from, 1); break;
+        case 2: std::memcpy(to, from, 2); break;
+        case 4: std::memcpy(to, from, 4); break;
+        case 8: std::memcpy(to, from, 8); break;
+        default: std::memcpy(to, from, size); break;
+    }
 }

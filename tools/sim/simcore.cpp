@@ -266,14 +266,7 @@ void readSpace(const SimModule* m, uint32_t offset, uint8_t* out, uint32_t size)
     const bool handshakeFault = m->fault == FAULT_HANDSHAKE || m->fault == FAULT_OLD;
     if (end <= SPACE_SIZE && (!handshakeFault || end <= LINK_OFFSET_INTERFACE_VERSION ||
                               offset >= LINK_OFFSET_SIM_VERSION + 4u)) {
-        const uint8_t* from = m->space + offset;
-        switch (size) {  // the usual sizes copy without a call
-            case 1: std::memcpy(out, from, 1); break;
-            case 2: std::memcpy(out, from, 2); break;
-            case 4: std::memcpy(out, from, 4); break;
-            case 8: std::memcpy(out, from, 8); break;
-            default: std::memcpy(out, from, size); break;
-        }
+        copyReadData(out, m->space + offset, size);
         return;
     }
     for (uint32_t i = 0; i < size; i++) {
