@@ -70,6 +70,17 @@ class Aircraft(harness.ProgramSandbox):
             return SHARED_DARK in since and SHARED_LIT in since[since.index(SHARED_DARK):]
         self.assertTrue(harness.wait_for(relit, 5), self.log_lines()[start:])
 
+    def switch(self, sim, title, marker, profile, path="", dark=True):
+        """Flies `title` (and `path`): `marker` is logged, after a dark moment when `dark`,
+        and the report names `profile`."""
+        start = len(self.log_lines())
+        self.fly(sim, title, path)
+        self.assertTrue(harness.wait_for(lambda: self.logged_since(start, marker), 10),
+                        self.log_lines()[start:])
+        if dark:
+            self.assert_dark_then_lit(start)
+        self.assertTrue(harness.wait_for(lambda: self.report("Profile") == profile, 5))
+
     def test_the_aircraft_picks_the_profile_and_the_panels_follow_it(self):
         sim = self.start_simulator(("set 0300 u8 1", "set 0400 u16 123"))
         self.start_program()
@@ -81,13 +92,7 @@ class Aircraft(harness.ProgramSandbox):
 
         # Aircraft A: rule 1. Its section in place of the settings file's, after a dark
         # moment; the shared light comes back.
-        start = len(self.log_lines())
-        self.fly(sim, "Alpha One")
-        self.assertTrue(harness.wait_for(lambda: self.logged_since(start, ALPHA_D1), 10),
-                        self.log_lines()[start:])
-        self.assert_dark_then_lit(start)
-        self.assertTrue(harness.wait_for(
-            lambda: self.report("Profile") == "alpha.ini (rule 1)", 5))
+        self.switch(sim, "Alpha One", ALPHA_D1, "alpha.ini (rule 1)")
         self.assertEqual(self.report("Aircraft"), "Alpha One")
         self.assertTrue(harness.wait_for(
             lambda: self.shown() == {"lights": 0x1, "A": "", "B": "123"}, 5), self.shown())
@@ -103,26 +108,15 @@ class Aircraft(harness.ProgramSandbox):
         self.assertEqual(self.report("Aircraft"), "Alpha One")
 
         # An aircraft no rule matches: the settings file's sections, and nothing of A's.
-        start = len(self.log_lines())
-        self.fly(sim, "Zulu Glider")
-        self.assertTrue(harness.wait_for(lambda: self.logged_since(start, MAIN_D0), 10),
-                        self.log_lines()[start:])
-        self.assert_dark_then_lit(start)
-        self.assertTrue(harness.wait_for(
-            lambda: self.report("Profile") == "none (no rule matches)", 5))
+        self.switch(sim, "Zulu Glider", MAIN_D0, "none (no rule matches)")
         self.assertEqual(self.report("Aircraft"), "Zulu Glider")
         self.assertTrue(harness.wait_for(
             lambda: self.shown().get("A") == "123" and self.shown().get("B") == "" and
             self.shown().get("lights") == 0, 5), self.shown())
 
         # Aircraft B, by the path of its aircraft file: rule 2.
-        start = len(self.log_lines())
-        self.fly(sim, "Some Mod", "C:\\Sim\\Bravo\\aircraft.cfg")
-        self.assertTrue(harness.wait_for(lambda: self.logged_since(start, BRAVO_D2), 10),
-                        self.log_lines()[start:])
-        self.assert_dark_then_lit(start)
-        self.assertTrue(harness.wait_for(
-            lambda: self.report("Profile") == "bravo.ini (rule 2)", 5))
+        self.switch(sim, "Some Mod", BRAVO_D2, "bravo.ini (rule 2)",
+                    "C:\\Sim\\Bravo\\aircraft.cfg")
         self.assertTrue(harness.wait_for(
             lambda: self.shown().get("C") == "123" and self.shown().get("A") == "", 5),
             self.shown())
@@ -141,13 +135,8 @@ class Aircraft(harness.ProgramSandbox):
             self.shown())
 
         # A rule whose file is missing: its aircraft gets the settings file's sections.
-        start = len(self.log_lines())
-        self.fly(sim, "Charlie 3")
-        self.assertTrue(harness.wait_for(lambda: self.logged_since(start, MAIN_D0), 10),
-                        self.log_lines()[start:])
-        self.assertTrue(harness.wait_for(
-            lambda: self.report("Profile") ==
-            "charlie.ini (rule 3): not found, the main sections apply", 5))
+        self.switch(sim, "Charlie 3", MAIN_D0,
+                    "charlie.ini (rule 3): not found, the main sections apply", dark=False)
         self.stop_simulator(sim)
 
 
