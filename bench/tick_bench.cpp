@@ -8,8 +8,9 @@
 // floor is what no tick can go below: a round trip of the same sizes on an open socket to
 // another process, plus copying the bytes one tick exchanges into the block and out,
 // measured the same two ways (after a pause the other process has to be woken, which back
-// to back it does not), a trip after each tick. Prints the least time of each in microseconds (what it costs,
-// without what else the machine did meanwhile), one figure a line:
+// to back it does not), a trip after each tick. Prints the least time of each in
+// microseconds (what it costs, without what else the machine did meanwhile), one figure a
+// line:
 //   items <records> exchanges <per tick> bytes <of requests per tick>
 //   tick-as-run <us>
 //   floor-as-run <us>
